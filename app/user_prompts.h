@@ -1,0 +1,31 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// Every modal prompt and every hand-off to the desktop goes through here, so
+// that tests can answer them with a scripted fake instead of a real dialog.
+// An empty result means "cancelled".
+class IUserPrompts {
+ public:
+  enum class Icon { none, exclamation, stop };
+
+  virtual ~IUserPrompts() = default;
+
+  // filter in the "Text (*.x)|*.x|...||" form of the program's texts.
+  virtual QString GetOpenFileName(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
+  virtual QStringList GetOpenFileNames(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
+  virtual QString GetExistingDirectory(QWidget* owner) = 0;
+  // Asks before an existing file is overwritten.
+  virtual QString GetSaveFileName(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
+  // A box with one OK button; returns when it is answered.
+  virtual void MessageBox(QWidget* owner, const QString& text, const QString& caption, Icon icon) = 0;
+  // Opens the file with the desktop's default application, never through a shell.
+  virtual bool OpenWithDesktop(const QString& path) = 0;
+};
+
+// The prompts in force: the real dialogs unless a test installed others.
+IUserPrompts& Prompts();
+// Installs prompts (nullptr restores the real ones); the caller keeps ownership.
+void SetPrompts(IUserPrompts* prompts);

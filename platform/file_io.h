@@ -1,0 +1,88 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet {
+
+// Memory for one whole image. An anonymous mapping advised for huge pages: a
+// single read() into it costs a few ms per 64 MiB, where a fresh new[] buffer
+// pays a page fault for every 4 KiB page. Move-only; throws std::bad_alloc.
+class ImageBuffer {
+ public:
+  ImageBuffer() = default;
+  explicit ImageBuffer(std::size_t size);
+  ImageBuffer(ImageBuffer&& other) noexcept;
+  ImageBuffer& operator=(ImageBuffer&& other) noexcept;
+  ImageBuffer(const ImageBuffer&) = delete;
+  ImageBuffer& operator=(const ImageBuffer&) = delete;
+  ~ImageBuffer();
+
+  [[nodiscard]] std::uint8_t* data() { return m_data; }
+  [[nodiscard]] const std::uint8_t* data() const { return m_data; }
+  [[nodiscard]] std::size_t size() const { return m_size; }
+
+ private:
+  void release() noexcept;
+  std::uint8_t* m_data = nullptr;
+  std::size_t m_size = 0;
+  std::size_t m_mapped = 0;
+};
+
+// Images are addressed with 32 bits: a file of this size or more can't be one.
+inline constexpr std::uint64_t kMaxImageSize = std::uint64_t{1} << 32;
+
+struct FileInfo {
+  std::uint64_t size = 0;
+  std::int64_t mtime = 0;  // seconds since the epoch
+};
+
+// Opens the file for reading, takes its size and modification time, closes it.
+// Nothing when it can't be opened (or is not a regular file).
+[[nodiscard]] std::optional<FileInfo> ProbeFile(const std::string& path);
+
+enum class ImageReadStatus { ok, openFailed, readShort, tooLarge };
+
+struct ImageRead {
+  ImageReadStatus status = ImageReadStatus::openFailed;
+  ImageBuffer data;  // the whole file when status is ok
+  int osError = 0;
+};
+
+// Reads a whole image with one read and checks that all of it arrived.
+// tooLarge: kMaxImageSize bytes or more; nothing is allocated then.
+// Throws std::bad_alloc when the buffer can't be had.
+[[nodiscard]] ImageRead ReadImageFile(const std::string& path);
+
+// Reads a whole (small) file, such as a patch file. Throws FileError when it
+// can't be opened or read.
+[[nodiscard]] std::string ReadWholeFile(const std::string& path);
+
+// Replaces the file's content so that a failure leaves an existing file as it
+// was: a temporary file in the same folder, flushed, then renamed over it.
+// Throws FileError with the target's path.
+void WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// The process's working directory ('/'-separated, without a trailing '/' except
+// for the root itself).
+[[nodiscard]] std::string GetWorkingDirectory();
+
+// The part of a path after its last '/'.
+[[nodiscard]] std::string FileNameOf(std::string_view path);
+
+struct DirEntry {
+  std::string name;
+  bool isDirectory = false;  // links to folders count as folders
+};
+
+// The folder's entries in the order the file system returns them, "." and ".."
+// included as the file system gives them. Nothing when it can't be read.
+[[nodiscard]] std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder);
+
+// The modification time as "%d.%m.%Y %H:%M:%S" in local time.
+[[nodiscard]] std::string FormatLocalTime(std::int64_t mtime);
+
+}  // namespace quillet
