@@ -1,6 +1,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "patch/vkp_reader.h"
 
 // Also the state image index of the patch's row in the main window's list.
 enum PatchStatus {
@@ -20,3 +23,13 @@ enum PatchStatus {
 // before and after does not matter). Throws as ApplyPatchFile.
 [[nodiscard]] PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current,
                                      std::uint8_t* work, std::uint32_t size);
+
+namespace quillet {
+
+// The same on a patch text already in memory (the reader's result, for
+// diagnostics: which line broke the file and why).
+[[nodiscard]] VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::uint32_t size);
+[[nodiscard]] PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
+                                         std::uint32_t size);
+
+}  // namespace quillet
