@@ -16,7 +16,9 @@ inline constexpr char kFilterSection[] = "Address Filter";
 [[nodiscard]] std::optional<AddressRange> ParseFilterValue(std::string_view value);
 
 // Loads the ranges of the section into a list: keys "0", "1", ... up to the first
-// absent or blank one; malformed entries are skipped.
+// absent or blank one; malformed entries are skipped; a value is seen only up to
+// its first 259 characters. A missing file holds no ranges; one that exists but
+// can't be read throws FileError.
 [[nodiscard]] std::vector<AddressRange> ReadAddressFilter(const std::string& settingsPath);
 
 // One row of the filter dialog as its texts show it ("%06lX" each).
@@ -26,10 +28,15 @@ struct FilterRowText {
 };
 
 // Writes the rows as keys 0..n-1 ("start end"), then deletes the keys an earlier,
-// longer list left behind, up to the first absent or blank one.
-void WriteAddressFilter(const std::string& settingsPath, const std::vector<FilterRowText>& rows);
+// longer list left behind, up to the first absent or blank one. Everything else
+// in the file stays as it was. The file is written once, whole: false when it
+// can't be read or written (or a row's text holds a line break), and then it is
+// exactly as it was, so the caller can tell the user the filter was not saved.
+bool WriteAddressFilter(const std::string& settingsPath, const std::vector<FilterRowText>& rows);
 
 }  // namespace quillet
 
-// Replaces g_addrFilter with the ranges stored in the settings file.
-void LoadAddressFilter(const std::string& settingsPath);
+// Replaces g_addrFilter with the ranges stored in the settings file (none when
+// there is no file). False when the file exists but can't be read: g_addrFilter
+// is then left as it was rather than silently emptied.
+bool LoadAddressFilter(const std::string& settingsPath);

@@ -1,6 +1,7 @@
 #include "platform/file_error.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace quillet {
 
@@ -24,7 +25,9 @@ std::string_view CauseText(FileErrorCause cause) {
 
 FileErrorCause CauseFromErrno(int error) {
   switch (error) {
-    case ENOENT: return FileErrorCause::fileNotFound;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV: return FileErrorCause::fileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
     case ELOOP:

@@ -1,7 +1,9 @@
 #pragma once
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillet {
 
@@ -12,6 +14,50 @@ namespace quillet {
 // regard to ASCII case; the first of two equal keys wins; a missing file reads
 // as empty and comes into being on the first write.
 
+// One settings file in memory, for callers that read or change several keys
+// and want the file written once: either every change reaches the disk or none.
+// Lines are kept byte for byte except those a change touches. The first section
+// of a name is the one read and written (later ones of the same name are kept
+// but ignored). A value is returned the way Windows returns it: leading and
+// trailing white space dropped, then one pair of enclosing quotes (" or ').
+class ProfileDocument {
+ public:
+  ProfileDocument() = default;
+  explicit ProfileDocument(std::string_view text);
+
+  // A missing file (or one under a missing folder) is an empty document; a
+  // file that exists but can't be read throws FileError.
+  [[nodiscard]] static ProfileDocument Load(const std::string& file);
+
+  [[nodiscard]] std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+  // False, and nothing changed, for a name or value a settings line can't hold
+  // (a line break, a key with '=' or empty, a section name with ']').
+  bool Set(std::string_view section, std::string_view key, std::string_view value);
+  // True when a line was removed.
+  bool Remove(std::string_view section, std::string_view key);
+
+  [[nodiscard]] bool modified() const { return m_modified; }
+  [[nodiscard]] std::string text() const;
+  // Through WriteFileAtomically: throws FileError, and the file is then as it was.
+  void Save(const std::string& file) const;
+
+ private:
+  struct Line {
+    std::string text;  // without its line end
+    std::string end;   // "\r\n", "\n" or "" for a last line without one
+  };
+  struct Found {
+    std::size_t header = 0;  // index of the section's header line
+    std::size_t limit = 0;   // one past its last line
+  };
+  [[nodiscard]] std::optional<Found> FindSection(std::string_view section) const;
+  [[nodiscard]] std::optional<std::size_t> FindKey(const Found& found, std::string_view key) const;
+  [[nodiscard]] std::string NewLineEnd() const;
+
+  std::vector<Line> m_lines;
+  bool m_modified = false;
+};
+
 // The value of the key, or def when the file, section or key is absent. At most
 // maxChars characters of the value are returned (a 260-character buffer holds 259).
 [[nodiscard]] std::string ProfileGetString(const std::string& file, std::string_view section,
@@ -19,15 +65,19 @@ namespace quillet {
                                            std::size_t maxChars = 259);
 
 // Sets the key, adding the section and key where they are missing. Returns
-// false when the file can't be written; the file is then as it was.
+// false when the file can't be read or written, or the name or value can't be
+// stored (see ProfileDocument::Set); the file is then as it was.
 bool ProfileWriteString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value);
 
-// Removes the key's line. Returns false when the file can't be written.
+// Removes the key's line. Returns false when the file can't be read or
+// written. A missing file or key is left alone (true, and no file is made).
 bool ProfileDeleteKey(const std::string& file, std::string_view section, std::string_view key);
 
 // The settings file the desktop program started in this working directory uses:
 // the directory, one '/', the executable's base name without extension and ".INI".
+// One enclosing pair of double quotes around the directory is dropped; the
+// executable may be given as a path.
 [[nodiscard]] std::string SettingsPathFor(std::string_view workingDirectory, std::string_view executableName);
 
 }  // namespace quillet
