@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "filter/address_filter.h"
+#include "patch/patch_check.h"
+#include "platform/file_error.h"
+
+namespace {
+
+// The check as the format defines it: copy the whole image, write the patch
+// into the copy, compare the whole image. The fast check must agree with it.
+PatchStatus ReferenceCheck(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
+                           std::uint32_t size) {
+  if (size) std::memcpy(work, current, size);
+  if (!quillet::ApplyPatchText(text, work, size).ok()) return PATCH_FILE_ERROR;
+  return (size == 0 || std::memcmp(work, current, size) == 0) ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
+}
+
+const char* StatusName(PatchStatus status) {
+  switch (status) {
+    case PATCH_NOT_INSTALLED:
+      return "not-installed";
+    case PATCH_INSTALLED:
+      return "installed";
+    case PATCH_FILE_ERROR:
+      return "broken";
+  }
+  return "?";
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillet-check-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    m_path = pattern;
+  }
+  ~TempDir() { std::filesystem::remove_all(m_path); }
+  std::string write(const std::string& name, const std::string& bytes) const {
+    const std::string path = m_path + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  const std::string& path() const { return m_path; }
+
+ private:
+  std::string m_path;
+};
+
+class FilterGuard {
+ public:
+  explicit FilterGuard(std::vector<AddressRange> ranges) { g_addrFilter = std::move(ranges); }
+  ~FilterGuard() { g_addrFilter.clear(); }
+};
+
+// A small image: zeros, with 11 22 33 44 at 100 and 5A at 0.
+std::vector<std::uint8_t> SmallImage(std::uint32_t size) {
+  std::vector<std::uint8_t> image(size, 0);
+  const std::uint8_t known[] = {0x11, 0x22, 0x33, 0x44};
+  for (std::uint32_t i = 0; i < 4 && 0x100 + i < size; ++i) image[0x100 + i] = known[i];
+  if (size) image[0] = 0x5A;
+  return image;
+}
+
+struct CheckRow {
+  const char* name;
+  std::string text;
+  PatchStatus status;
+  std::vector<AddressRange> filter = {};
+  std::uint32_t size = 0x2000;
+};
+
+void PrintTo(const CheckRow& row, std::ostream* os) { *os << row.name; }
+
+class PatchCheckTable : public ::testing::TestWithParam<CheckRow> {};
+
+// Every row runs through the file functions, the fast check and the plain
+// reference, twice, on one reused work buffer full of leftovers.
+TEST_P(PatchCheckTable, StatusFromFile) {
+  const CheckRow& row = GetParam();
+  FilterGuard filter(row.filter);
+  TempDir dir;
+  const std::string path = dir.write("p.vkp", row.text);
+  const std::vector<std::uint8_t> current = SmallImage(row.size);
+  std::vector<std::uint8_t> work(row.size, 0xEE);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_STREQ(StatusName(CheckPatch(path, current.data(), work.data(), row.size)), StatusName(row.status));
+    EXPECT_STREQ(StatusName(ReferenceCheck(row.text, current.data(), work.data(), row.size)),
+                 StatusName(row.status));
+  }
+  EXPECT_EQ(current, SmallImage(row.size));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PatchCheckTable,
+    ::testing::Values(
+        CheckRow{"equal_new_bytes_installed_whatever_old", "100: DEADBEEF 11223344", PATCH_INSTALLED},
+        CheckRow{"one_byte_differs", "100: 11223344 11223345", PATCH_NOT_INSTALLED},
+        CheckRow{"one_of_many_lines_differs", "100: 11\n101: 22\n102: 34\n103: 44", PATCH_NOT_INSTALLED},
+        CheckRow{"empty_file", "", PATCH_INSTALLED},
+        CheckRow{"comments_and_blank_lines", ";Оригинальный Full Flash: x\r\n\r\n# y\r\n", PATCH_INSTALLED},
+        CheckRow{"all_bytes_beyond_end", "2000: FFFF\n+10000\n0: FF", PATCH_INSTALLED},
+        CheckRow{"last_byte_inside_rest_beyond", "1FFF: 00FFFF", PATCH_INSTALLED},
+        CheckRow{"last_byte_inside_differs", "1FFF: 01FFFF", PATCH_NOT_INSTALLED},
+        CheckRow{"bad_pair_beyond_end_untested", "1FFF: 00ZZ", PATCH_INSTALLED},
+        CheckRow{"all_bytes_filtered", "500: FFFF\n100: 00", PATCH_INSTALLED, {{0x500, 0x5FF}, {0x100, 0x100}}},
+        CheckRow{"run_into_filter_compares_before", "100: 1123FFFF", PATCH_NOT_INSTALLED, {{0x102, 0x1FF}}},
+        CheckRow{"run_into_filter_skips_inside", "100: 1122FFFF", PATCH_INSTALLED, {{0x102, 0x1FF}}},
+        CheckRow{"bad_pair_in_filter_untested", "100: 1122ZZZZ", PATCH_INSTALLED, {{0x102, 0x1FF}}},
+        CheckRow{"bad_pair_before_filter_breaks", "100: 11ZZ", PATCH_FILE_ERROR, {{0x102, 0x1FF}}},
+        CheckRow{"later_write_wins_installed", "100: 99\n100: 11", PATCH_INSTALLED},
+        CheckRow{"later_write_wins_not_installed", "100: 11\n100: 99", PATCH_NOT_INSTALLED},
+        CheckRow{"differs_then_invalid_is_broken", "100: 99\nXYZ", PATCH_FILE_ERROR},
+        CheckRow{"invalid_after_installed_lines", "100: 11\n+G", PATCH_FILE_ERROR},
+        CheckRow{"empty_image_installed", "1234: ZZ\n+100\n0: FF", PATCH_INSTALLED, {}, 0},
+        CheckRow{"empty_image_bad_address", "12X4: 00", PATCH_FILE_ERROR, {}, 0},
+        CheckRow{"empty_image_bad_offset", "+G", PATCH_FILE_ERROR, {}, 0},
+        CheckRow{"empty_image_no_colon", "1234 00", PATCH_FILE_ERROR, {}, 0},
+        CheckRow{"wrap_to_zero_equal", "FFFFFFFF: 005A", PATCH_INSTALLED},
+        CheckRow{"wrap_to_zero_differs", "FFFFFFFF: 5A00", PATCH_NOT_INSTALLED},
+        CheckRow{"wrap_first_pair_untested", "FFFFFFFF: ZZ5A", PATCH_INSTALLED},
+        CheckRow{"offset_wrap_to_zero", "+FFFFFF00\n100: 5A", PATCH_INSTALLED},
+        CheckRow{"comparison_text_read_back",
+                 ";\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9 Full Flash: a.bin\r\n;x\r\n;y\r\n"
+                 ";z\r\n;x\r\n;y\r\n\r\n000000: 00 5A\r\n000100: 00000000 11223344\r\n000104: FF 00\r\n\r\n",
+                 PATCH_INSTALLED}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PatchCheckFile, ApplyWritesOnlyInsideAndUnfiltered) {
+  FilterGuard filter({{0x10, 0x11}});
+  TempDir dir;
+  const std::string path = dir.write("p.vkp", "E: 0102030405\n1E: AABBCC");
+  std::vector<std::uint8_t> image(0x20, 0);
+  ASSERT_TRUE(ApplyPatchFile(path, image.data(), 0x20));
+  std::vector<std::uint8_t> expected(0x20, 0);
+  expected[0xE] = 1;
+  expected[0xF] = 2;
+  expected[0x12] = 5;
+  expected[0x1E] = 0xAA;
+  expected[0x1F] = 0xBB;
+  EXPECT_EQ(image, expected);
+}
+
+struct FileErrorRow {
+  const char* name;
+  bool makeDirectory;
+  quillet::FileErrorCause cause;
+};
+
+void PrintTo(const FileErrorRow& row, std::ostream* os) { *os << row.name; }
+
+class PatchCheckFileErrors : public ::testing::TestWithParam<FileErrorRow> {};
+
+TEST_P(PatchCheckFileErrors, RaiseWithPath) {
+  TempDir dir;
+  const std::string path = dir.path() + "/gone.vkp";
+  if (GetParam().makeDirectory) std::filesystem::create_directory(path);
+  std::uint8_t current[4] = {}, work[4] = {};
+  for (int which = 0; which < 2; ++which) {
+    try {
+      if (which == 0)
+        (void)CheckPatch(path, current, work, 4);
+      else
+        (void)ApplyPatchFile(path, work, 4);
+      ADD_FAILURE() << "no FileError";
+    } catch (const quillet::FileError& error) {
+      EXPECT_EQ(error.cause(), GetParam().cause);
+      EXPECT_EQ(error.path(), path);
+      EXPECT_NE(std::string(error.what()).find(path), std::string::npos);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, PatchCheckFileErrors,
+                         ::testing::Values(FileErrorRow{"missing", false, quillet::FileErrorCause::fileNotFound},
+                                           FileErrorRow{"directory", true, quillet::FileErrorCause::badPath}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Small, deterministic generator, so a failure can be replayed from its seed.
+class Rng {
+ public:
+  explicit Rng(std::uint64_t seed) : m_state(seed) {}
+  std::uint64_t next() {
+    std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  std::uint32_t below(std::uint32_t n) { return n ? static_cast<std::uint32_t>(next() % n) : 0; }
+  bool chance(std::uint32_t percent) { return below(100) < percent; }
+
+ private:
+  std::uint64_t m_state;
+};
+
+std::string HexByte(std::uint8_t value, bool lower) {
+  char buffer[4];
+  std::snprintf(buffer, sizeof buffer, lower ? "%02x" : "%02X", value);
+  return buffer;
+}
+
+// A patch text that mostly agrees with the image, so that all three statuses
+// come up often, with the format's corners mixed in.
+std::string RandomPatch(Rng& rng, const std::vector<std::uint8_t>& image) {
+  const auto size = static_cast<std::uint32_t>(image.size());
+  const bool installedIntent = rng.chance(50);
+  const char* eol = rng.chance(50) ? "\r\n" : "\n";
+  std::string text;
+  if (rng.chance(20)) text += ";\xCF\xE0\xF2\xF7 header # x";
+  std::uint32_t offset = 0;
+  const std::uint32_t lines = 1 + rng.below(12);
+  for (std::uint32_t n = 0; n < lines; ++n) {
+    if (!text.empty()) text += eol;
+    const std::uint32_t kind = rng.below(100);
+    if (kind < 8) {
+      offset = rng.chance(50) ? rng.below(size + 1) : static_cast<std::uint32_t>(rng.next());
+      if (rng.chance(10)) offset = 0;
+      text += "+";
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, "%X", offset);
+      text += (offset == 0 && rng.chance(50)) ? "" : buffer;
+      continue;
+    }
+    if (kind < 10) {
+      text += rng.chance(50) ? "+1G" : (rng.chance(50) ? "12 34" : "1X: 00");
+      continue;
+    }
+    if (kind < 14) {
+      text += rng.chance(50) ? "  ; comment" : "";
+      continue;
+    }
+    std::uint32_t address;
+    const std::uint32_t where = rng.below(10);
+    if (where == 0)
+      address = 0xFFFFFFFFu - rng.below(4);
+    else if (where == 1)
+      address = size - rng.below(4);
+    else
+      address = rng.below(size + 1);
+    const std::uint32_t count = 1 + rng.below(16);
+    std::string newBytes;
+    for (std::uint32_t k = 0; k < count; ++k) {
+      const std::uint32_t at = address + k;
+      std::uint8_t value = at < size ? image[at] : static_cast<std::uint8_t>(rng.next());
+      if (!installedIntent && rng.chance(15)) value = static_cast<std::uint8_t>(value + 1 + rng.below(255));
+      newBytes += HexByte(value, rng.chance(20));
+      if (rng.chance(2)) newBytes.back() = 'G';
+    }
+    if (rng.chance(10)) newBytes.pop_back();
+    const std::uint32_t written = address - offset;
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, rng.chance(10) ? "0x%x" : "%06X", written);
+    text += rng.chance(10) ? "\t" : "";
+    text += buffer;
+    text += rng.chance(20) ? " : " : ": ";
+    if (rng.chance(80)) text += std::string(count * 2, rng.chance(10) ? 'Z' : '0') + (rng.chance(10) ? "\t " : " ");
+    text += newBytes;
+    if (rng.chance(5)) text += " trailing field";
+  }
+  if (rng.chance(3)) text += std::string("\x1A") + "garbage";
+  return text;
+}
+
+struct Guarded {
+  static constexpr std::size_t kGuard = 64;
+  static constexpr std::uint8_t kCanary = 0xC3;
+  std::vector<std::uint8_t> bytes;
+  explicit Guarded(std::size_t size, std::uint8_t fill) : bytes(size + 2 * kGuard, kCanary) {
+    std::memset(bytes.data() + kGuard, fill, size);
+  }
+  std::uint8_t* data() { return bytes.data() + kGuard; }
+  bool canariesIntact() const {
+    for (std::size_t i = 0; i < kGuard; ++i)
+      if (bytes[i] != kCanary || bytes[bytes.size() - 1 - i] != kCanary) return false;
+    return true;
+  }
+};
+
+TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
+  int seen[4] = {};
+  for (std::uint64_t seed = 1; seed <= 4000; ++seed) {
+    Rng rng(seed);
+    const std::uint32_t size = rng.chance(5) ? 0 : 1 + rng.below(rng.chance(50) ? 64 : 4096);
+    std::vector<std::uint8_t> image(size);
+    for (auto& byte : image) byte = static_cast<std::uint8_t>(rng.chance(40) ? 0 : rng.next());
+    std::vector<AddressRange> ranges;
+    for (std::uint32_t n = rng.below(4); n > 0; --n) {
+      const std::uint32_t a = rng.chance(10) ? static_cast<std::uint32_t>(rng.next()) : rng.below(size + 8);
+      const std::uint32_t b = a + rng.below(rng.chance(50) ? 4 : 512);
+      ranges.push_back({std::min(a, b), std::max(a, b)});
+    }
+    FilterGuard filter(ranges);
+    const std::string text = RandomPatch(rng, image);
+
+    Guarded current(size, 0);
+    if (size) std::memcpy(current.data(), image.data(), size);
+    Guarded referenceWork(size, 0x00);
+    Guarded fastWork(size, static_cast<std::uint8_t>(rng.next()));
+    const PatchStatus expected = ReferenceCheck(text, current.data(), referenceWork.data(), size);
+    const PatchStatus fast = quillet::CheckPatchText(text, current.data(), fastWork.data(), size);
+
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", size " + std::to_string(size) + ", patch:\n" + text);
+    ASSERT_STREQ(StatusName(fast), StatusName(expected));
+    ASSERT_TRUE(current.canariesIntact() && referenceWork.canariesIntact() && fastWork.canariesIntact());
+    ASSERT_TRUE(size == 0 || std::memcmp(current.data(), image.data(), size) == 0);
+    ++seen[fast];
+  }
+  // The generator must keep every status common, or the comparison proves little.
+  for (PatchStatus status : {PATCH_NOT_INSTALLED, PATCH_INSTALLED, PATCH_FILE_ERROR}) {
+    SCOPED_TRACE(StatusName(status));
+    EXPECT_GT(seen[status], 400);
+  }
+}
+
+}  // namespace
