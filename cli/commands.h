@@ -1,0 +1,53 @@
+#pragma once
+#include <cstdio>
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// quillet-cli's commands. Each takes the arguments after its name and returns
+// the process's exit code; messages go to stderr in UTF-8.
+
+namespace quillet::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitInput = 2;      // an image or the settings file can't be used
+inline constexpr int kExitPatchFile = 3;  // a patch file can't be opened or read
+inline constexpr int kExitUsage = 64;
+inline constexpr int kExitInternal = 70;
+
+void PrintUsage(std::FILE* out);
+
+// Where the address filter comes from.
+struct FilterChoice {
+  enum class Source { settingsFile, iniFile, none };
+  Source source = Source::settingsFile;
+  std::string iniPath;  // for iniFile
+};
+
+struct CommandArgs {
+  FilterChoice filter;
+  std::map<std::string, std::string> values;  // the command's own valued options, by name
+  std::vector<std::string> operands;          // in their order
+};
+
+// Takes "--filter-ini FILE" (or "--filter-ini=FILE"), "--no-filter" and the
+// command's own valued options (such as "-o") out of args; "--" ends the
+// options. Anything else that starts with '-' (except "-" alone), a repeated
+// or conflicting option or a missing value prints the usage and gives nothing.
+[[nodiscard]] std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args,
+                                                          std::initializer_list<std::string_view> valuedOptions = {});
+
+// Fills g_addrFilter as chosen. Without an option: the settings file the
+// desktop program started in this working directory would use (absent: no
+// ranges). A named file that is missing or unreadable is an error: the
+// message goes to stderr and the result is kExitInput; otherwise kExitOk.
+[[nodiscard]] int LoadFilter(const FilterChoice& choice);
+
+int RunCheck(const std::vector<std::string>& args);
+int RunFilter(const std::vector<std::string>& args);
+int RunDiff(const std::vector<std::string>& args);
+
+}  // namespace quillet::cli

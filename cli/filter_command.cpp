@@ -1,0 +1,112 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "filter/address_filter.h"
+#include "filter/filter_storage.h"
+#include "patch/hex_string.h"
+#include "platform/file_error.h"
+#include "platform/file_io.h"
+#include "platform/profile.h"
+
+namespace quillet::cli {
+
+namespace {
+
+constexpr std::string_view kFilterIni = "--filter-ini";
+constexpr std::string_view kNoFilter = "--no-filter";
+
+std::optional<CommandArgs> UsageError(const std::string& message) {
+  std::fprintf(stderr, "quillet-cli: %s\n", message.c_str());
+  PrintUsage(stderr);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args,
+                                            std::initializer_list<std::string_view> valuedOptions) {
+  CommandArgs parsed;
+  bool filterChosen = false;
+  auto chooseFilter = [&](FilterChoice choice) {
+    if (filterChosen) return false;
+    filterChosen = true;
+    parsed.filter = std::move(choice);
+    return true;
+  };
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg == "-" || !arg.starts_with('-')) {
+      parsed.operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // "--name=value" or "--name value"; a value that is itself an option is
+    // taken as given, so that a file named "-x" stays reachable.
+    std::string name = arg;
+    std::optional<std::string> value;
+    if (const std::size_t equals = arg.find('='); arg.starts_with("--") && equals != std::string::npos) {
+      name = arg.substr(0, equals);
+      value = arg.substr(equals + 1);
+    }
+    if (name == kNoFilter) {
+      if (value) return UsageError("--no-filter takes no value");
+      if (!chooseFilter({FilterChoice::Source::none, {}}))
+        return UsageError("choose one of --filter-ini FILE and --no-filter, once");
+      continue;
+    }
+    bool valued = name == kFilterIni;
+    for (const std::string_view own : valuedOptions) valued = valued || name == own;
+    if (!valued) return UsageError("unknown option '" + arg + "'");
+    if (!value) {
+      if (i + 1 >= args.size()) return UsageError("option '" + name + "' needs a value");
+      value = args[++i];
+    }
+    if (name == kFilterIni) {
+      if (value->empty()) return UsageError("--filter-ini needs a file name");
+      if (!chooseFilter({FilterChoice::Source::iniFile, *value}))
+        return UsageError("choose one of --filter-ini FILE and --no-filter, once");
+      continue;
+    }
+    if (!parsed.values.emplace(name, *value).second) return UsageError("option '" + name + "' given twice");
+  }
+  return parsed;
+}
+
+int LoadFilter(const FilterChoice& choice) {
+  g_addrFilter.clear();
+  if (choice.source == FilterChoice::Source::none) return kExitOk;
+  const std::string path = choice.source == FilterChoice::Source::iniFile
+                               ? choice.iniPath
+                               : SettingsPathFor(GetWorkingDirectory(), "quillet");
+  try {
+    // A file named on the command line must be there; the default one may be absent.
+    if (choice.source == FilterChoice::Source::iniFile) (void)ReadWholeFile(path);
+    g_addrFilter = ReadAddressFilter(path);
+  } catch (const FileError& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return kExitInput;
+  }
+  return kExitOk;
+}
+
+int RunFilter(const std::vector<std::string>& args) {
+  const auto parsed = ParseCommandArgs(args);
+  if (!parsed) return kExitUsage;
+  if (!parsed->operands.empty()) {
+    std::fprintf(stderr, "quillet-cli: filter takes no operands\n");
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  if (const int status = LoadFilter(parsed->filter); status != kExitOk) return status;
+  for (const AddressRange& range : g_addrFilter)
+    std::printf("%s %s\n", FormatAddress(range.start).c_str(), FormatAddress(range.end).c_str());
+  return kExitOk;
+}
+
+}  // namespace quillet::cli

@@ -1,0 +1,69 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "res/strings.h"
+
+namespace quillet::cli {
+
+void PrintUsage(std::FILE* out) {
+  std::fputs(
+      "usage: quillet-cli check [--filter-ini FILE | --no-filter] IMAGE PATCH_OR_FOLDER...\n"
+      "       quillet-cli filter [--filter-ini FILE | --no-filter]\n"
+      "       quillet-cli diff [--filter-ini FILE | --no-filter] ORIGINAL CURRENT [-o OUT]\n"
+      "       quillet-cli --help | --version\n",
+      out);
+}
+
+}  // namespace quillet::cli
+
+namespace {
+
+void PrintHelp() {
+  quillet::cli::PrintUsage(stdout);
+  std::fputs(
+      "\n"
+      "check   Checks which patch files are installed in IMAGE, the current Full Flash.\n"
+      "        Each further argument is a patch file (any extension) or a folder, searched\n"
+      "        with its subfolders for *.vkp files. Prints one line per patch file,\n"
+      "        STATUS<TAB>PATH, sorted by file name; STATUS is installed, not-installed\n"
+      "        or broken.\n"
+      "filter  Prints the address filter's ranges, one \"START END\" line each.\n"
+      "diff    Writes the differences of two Full Flash images as a .vkp patch.\n"
+      "\n"
+      "The address filter is read from quillet.INI in the working directory, as the\n"
+      "desktop program started there would read it, unless --filter-ini names another\n"
+      "settings file or --no-filter turns it off.\n"
+      "\n"
+      "Exit status: 0 done (whatever the statuses), 2 the image or settings file can't\n"
+      "be used, 3 a patch file can't be read, 64 usage error.\n",
+      stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace quillet::cli;
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  const std::string command = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "--help" || command == "-h") {
+    PrintHelp();
+    return kExitOk;
+  }
+  if (command == "--version") {
+    std::printf("quillet-cli %s\n", quillet::text::kVersion);
+    return kExitOk;
+  }
+  if (command == "check") return RunCheck(args);
+  if (command == "filter") return RunFilter(args);
+  if (command == "diff") return RunDiff(args);
+  std::fprintf(stderr, "quillet-cli: unknown command '%s'\n", command.c_str());
+  PrintUsage(stderr);
+  return kExitUsage;
+}
