@@ -25,6 +25,11 @@ class IUserPrompts {
   virtual bool OpenWithDesktop(const QString& path) = 0;
 };
 
+// The program's "Text (*.x)|*.x|...||" filter as Qt's name filters, one per
+// entry. "*.*" means every file there, so it becomes "*"; patterns that the
+// form separates with ';' are separated with spaces.
+QStringList ToQtNameFilters(const QString& filter);
+
 // The prompts in force: the real dialogs unless a test installed others.
 IUserPrompts& Prompts();
 // Installs prompts (nullptr restores the real ones); the caller keeps ownership.

@@ -27,6 +27,17 @@ inline constexpr char kOriginalGroup[] = "Оригинальный Full Flash";
 inline constexpr char kPatchesGroup[] = "Искомые патчи";
 inline constexpr char kColumnFileName[] = "Имя файла";
 inline constexpr char kColumnFilePath[] = "Путь к файлу";
+inline constexpr char kWindowMenuClose[] = "&Закрыть";
+
+// Accessible names of controls without a telling text, and of the rows' marks
+inline constexpr char kAccCurrentBrowse[] = "Выбрать текущий Full Flash";
+inline constexpr char kAccOriginalBrowse[] = "Выбрать оригинальный Full Flash";
+inline constexpr char kAccPatchList[] = "Искомые патчи";
+inline constexpr char kAccStatusLine[] = "Строка состояния";
+inline constexpr char kAccProgress[] = "Ход поиска";
+inline constexpr char kMarkNotInstalled[] = "не установлен";
+inline constexpr char kMarkInstalled[] = "установлен";
+inline constexpr char kMarkFileError[] = "ошибка в файле";
 
 // Full Flash selection
 inline constexpr char kNotChosen[] = "<Не выбран>";
@@ -45,6 +56,7 @@ inline constexpr char kOpenErrorPrefix[] = "Ошибка открытия фай
 inline constexpr char kReadErrorPrefix[] = "Ошибка чтения файла '";    // + path + "'"
 inline constexpr char kTooLargePrefix[] = "Файл больше 4 ГиБ, его адреса не умещаются в 32 бита: '";  // + path + "'"
 inline constexpr char kOutOfMemory[] = "Out of memory.";
+inline constexpr char kFilterLoadErrorPrefix[] = "Не удалось прочитать фильтр адресов из файла настроек '";  // + path + "'"
 
 // Comparison header (the .vkp text)
 inline constexpr char kHeaderOriginal[] = ";Оригинальный Full Flash: ";
@@ -57,6 +69,8 @@ inline constexpr char kHeaderDate[] = ";Дата модификации: ";
 inline constexpr char kCompareTitle[] = "Сравнение Full Flash";
 inline constexpr char kSave[] = "Записать";
 inline constexpr char kStop[] = "Стоп";
+inline constexpr char kAccCompareText[] = "Текст сравнения";
+inline constexpr char kAccCompareProgress[] = "Ход сравнения";
 
 // Address filter dialog
 inline constexpr char kFilterTitle[] = "Фильтрация адресов";
@@ -69,5 +83,7 @@ inline constexpr char kRangeAdd[] = "Добавить";
 inline constexpr char kRangeDelete[] = "Удалить";
 inline constexpr char kOk[] = "OK";
 inline constexpr char kCancel[] = "Отмена";
+inline constexpr char kAccRangeList[] = "Фильтруемые адреса";
+inline constexpr char kFilterSaveErrorPrefix[] = "Не удалось записать фильтр адресов в файл настроек '";  // + path + "'"
 
 }  // namespace quillet::text
