@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+// quillet-cli end to end: the built binary run in a folder of its own.
+
+namespace {
+
+#ifdef QUILLET_CLI_PATH
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void Put(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// A folder holding an image, patch files of each status and a settings file.
+class CliFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillet-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    m_dir = pattern;
+    std::string image(0x2000, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7);
+    Put(m_dir + "/img.bin", image);
+    Put(m_dir + "/p/b.vkp", "; installed\r\n000010: 00 70\r\n");
+    Put(m_dir + "/p/sub/a.vkp", "000010: 00 71\n");     // not installed
+    Put(m_dir + "/p/sub/b.vkp", "\xEF\xBB\xBF" "10: 70");  // broken by its byte-order mark
+    Put(m_dir + "/p/sub/c.txt", "10: 71");                // not *.vkp: only listed by name
+    Put(m_dir + "/p/filtered.vkp", "+1000\n000: FFFF\n");  // differs only inside the filter
+    Put(m_dir + "/quillet.INI", "[Address Filter]\r\n0=1001 1000\r\n1=0x0 0\r\n");
+    Put(m_dir + "/other.ini", "[address filter]\n0=1001 1001\n");
+  }
+  void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+  CliRun run(const std::vector<std::string>& args) const {
+    std::string command = "cd " + Quote(m_dir) + " && exec " + Quote(QUILLET_CLI_PATH);
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    command += " >" + Quote(m_dir + "/.out") + " 2>" + Quote(m_dir + "/.err");
+    const int status = std::system(command.c_str());
+    CliRun result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = Slurp(m_dir + "/.out");
+    result.err = Slurp(m_dir + "/.err");
+    return result;
+  }
+
+  std::string m_dir;
+};
+
+struct CliRow {
+  const char* name;
+  std::vector<std::string> args;
+  int exitCode;
+  std::string out;
+  std::string err;  // exact; "*" + text: the text somewhere in stderr
+};
+
+void PrintTo(const CliRow& row, std::ostream* os) { *os << row.name; }
+
+class CliTable : public CliFixture, public ::testing::WithParamInterface<CliRow> {};
+
+TEST_P(CliTable, OutputAndExitCode) {
+  const CliRow& row = GetParam();
+  const CliRun result = run(row.args);
+  EXPECT_EQ(result.exitCode, row.exitCode);
+  EXPECT_EQ(result.out, row.out);
+  if (row.err.starts_with('*'))
+    EXPECT_NE(result.err.find(row.err.substr(1)), std::string::npos) << result.err;
+  else
+    EXPECT_EQ(result.err, row.err);
+}
+
+const std::string kUsage = "*usage: quillet-cli check [--filter-ini FILE | --no-filter] IMAGE PATCH_OR_FOLDER...";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliTable,
+    ::testing::Values(
+        CliRow{"folder_scan_sorted_by_name_then_path",
+               {"check", "img.bin", "p"},
+               0,
+               "not-installed\tp/sub/a.vkp\ninstalled\tp/b.vkp\nbroken\tp/sub/b.vkp\ninstalled\tp/filtered.vkp\n",
+               ""},
+        CliRow{"paths_listed_once_any_extension",
+               {"check", "img.bin", "p/b.vkp", "p/sub/c.txt", "p", "p/b.vkp"},
+               0,
+               "not-installed\tp/sub/a.vkp\ninstalled\tp/b.vkp\nbroken\tp/sub/b.vkp\nnot-installed\tp/sub/c.txt\n"
+               "installed\tp/filtered.vkp\n",
+               ""},
+        CliRow{"no_filter_sees_filtered_bytes", {"check", "--no-filter", "img.bin", "p/filtered.vkp"}, 0,
+               "not-installed\tp/filtered.vkp\n", ""},
+        CliRow{"filter_ini_replaces_settings", {"check", "--filter-ini", "other.ini", "img.bin", "p/filtered.vkp"}, 0,
+               "not-installed\tp/filtered.vkp\n", ""},
+        CliRow{"filter_ini_equals_form", {"check", "--filter-ini=quillet.INI", "img.bin", "p/filtered.vkp"}, 0,
+               "installed\tp/filtered.vkp\n", ""},
+        CliRow{"image_missing", {"check", "gone.bin", "p"}, 2, "", "Ошибка открытия файла текущего Full Flash\n"},
+        CliRow{"image_is_folder", {"check", "p", "p"}, 2, "", "Ошибка открытия файла текущего Full Flash\n"},
+        CliRow{"patch_missing_ends_run", {"check", "img.bin", "p/b.vkp", "p/bz.vkp", "p/sub/c.txt"}, 3,
+               "installed\tp/b.vkp\n", "p/bz.vkp was not found.\n"},
+        CliRow{"filter_ini_missing", {"check", "--filter-ini", "gone.ini", "img.bin", "p"}, 2, "",
+               "gone.ini was not found.\n"},
+        CliRow{"filter_lists_in_order", {"filter"}, 0, "001000 001001\n000000 000000\n", ""},
+        CliRow{"filter_from_named_file", {"filter", "--filter-ini", "other.ini"}, 0, "001001 001001\n", ""},
+        CliRow{"filter_none", {"filter", "--no-filter"}, 0, "", ""},
+        CliRow{"filter_ini_missing_for_filter", {"filter", "--filter-ini", "gone.ini"}, 2, "",
+               "gone.ini was not found.\n"},
+        CliRow{"double_dash_ends_options", {"check", "--no-filter", "--", "img.bin", "-x.vkp"}, 3, "",
+               "-x.vkp was not found.\n"},
+        CliRow{"version", {"--version"}, 0, "quillet-cli 0.4.2\n", ""},
+        CliRow{"no_command", {}, 64, "", kUsage},
+        CliRow{"unknown_command", {"search"}, 64, "", kUsage},
+        CliRow{"unknown_option", {"check", "--fast", "img.bin", "p"}, 64, "", kUsage},
+        CliRow{"missing_patch_operand", {"check", "img.bin"}, 64, "", kUsage},
+        CliRow{"both_filter_options", {"check", "--no-filter", "--filter-ini", "other.ini", "img.bin", "p"}, 64, "",
+               kUsage},
+        CliRow{"filter_ini_without_value", {"filter", "--filter-ini"}, 64, "", kUsage},
+        CliRow{"filter_with_operand", {"filter", "extra"}, 64, "", kUsage}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliFixture, HelpGoesToStdout) {
+  const CliRun result = run({"--help"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(result.out.starts_with("usage: quillet-cli check")) << result.out;
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CliFixture, NoSettingsFileMeansNoFilter) {
+  std::filesystem::remove(m_dir + "/quillet.INI");
+  EXPECT_EQ(run({"filter"}).out, "");
+  EXPECT_EQ(run({"check", "img.bin", "p/filtered.vkp"}).out, "not-installed\tp/filtered.vkp\n");
+}
+
+TEST_F(CliFixture, UnreadableSettingsFileIsReported) {
+  std::filesystem::remove(m_dir + "/quillet.INI");
+  std::filesystem::create_directory(m_dir + "/quillet.INI");
+  const CliRun result = run({"filter"});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_NE(result.err.find("quillet.INI"), std::string::npos) << result.err;
+}
+
+#endif
+
+}  // namespace
