@@ -1,0 +1,316 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "platform/cp1251.h"
+#include "platform/file_error.h"
+#include "platform/file_io.h"
+#include "temp_dir.h"
+
+namespace {
+
+using quillet::FileError;
+using quillet::FileErrorCause;
+using quillet::testing::ReadBytes;
+using quillet::testing::TempDir;
+using quillet::testing::WriteBytes;
+
+// ---- Windows-1251 ----
+
+TEST(Cp1251, OriginalInRussian) {
+  EXPECT_EQ(quillet::Utf8ToCp1251("Оригинальный"), "\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9");
+  EXPECT_EQ(quillet::Cp1251ToUtf8("\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9"), "Оригинальный");
+}
+
+TEST(Cp1251, EveryAssignedByteRoundTrips) {
+  for (int b = 1; b < 256; ++b) {
+    if (b == 0x98) continue;
+    const std::string byte(1, static_cast<char>(b));
+    EXPECT_EQ(quillet::Utf8ToCp1251(quillet::Cp1251ToUtf8(byte)), byte) << std::hex << b;
+  }
+}
+
+// glibc's converter is an independent statement of the code page.
+TEST(Cp1251, TableAgreesWithIconv) {
+  iconv_t cd = ::iconv_open("UTF-8", "CP1251");
+  if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "no CP1251 converter installed";
+  for (int b = 0x80; b < 256; ++b) {
+    if (b == 0x98) continue;
+    char in[1] = {static_cast<char>(b)};
+    char out[8] = {};
+    char* inPtr = in;
+    char* outPtr = out;
+    std::size_t inLeft = 1, outLeft = sizeof out;
+    ASSERT_NE(::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft), static_cast<std::size_t>(-1)) << std::hex << b;
+    EXPECT_EQ(quillet::Cp1251ToUtf8(std::string(1, static_cast<char>(b))), std::string(out, outPtr))
+        << std::hex << b;
+  }
+  ::iconv_close(cd);
+}
+
+struct EncodeRow {
+  const char* name;
+  std::string utf8;
+  std::string cp1251;
+};
+
+class Utf8ToCp1251Test : public ::testing::TestWithParam<EncodeRow> {};
+
+TEST_P(Utf8ToCp1251Test, Encodes) { EXPECT_EQ(quillet::Utf8ToCp1251(GetParam().utf8), GetParam().cp1251); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Utf8ToCp1251Test,
+    ::testing::Values(EncodeRow{"ascii", "0: 00 01 ;x\r\n", "0: 00 01 ;x\r\n"},
+                      EncodeRow{"nul_kept", std::string("a\0b", 3), std::string("a\0b", 3)},
+                      EncodeRow{"yo_and_symbols", "Ёё№€", "\xA8\xB8\xB9\x88"},
+                      EncodeRow{"not_in_code_page", "日本", "??"},
+                      EncodeRow{"emoji", "\xF0\x9F\x98\x80", "?"},
+                      EncodeRow{"replacement_char", "\xEF\xBF\xBD", "?"},
+                      EncodeRow{"stray_continuation", "a\x80z", "a?z"},
+                      EncodeRow{"cut_short", "a\xD0", "a?"},
+                      EncodeRow{"overlong_slash", "\xC0\xAF", "??"},
+                      EncodeRow{"surrogate", "\xED\xA0\x80", "???"},
+                      EncodeRow{"beyond_unicode", "\xF4\x90\x80\x80", "????"},
+                      EncodeRow{"raw_cp1251_byte", "\xC0", "?"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Cp1251, UnassignedByteDecodesAsReplacement) {
+  EXPECT_EQ(quillet::Cp1251ToUtf8("\x98"), "\xEF\xBF\xBD");
+}
+
+// ---- file errors ----
+
+struct CauseRow {
+  const char* name;
+  int error;
+  FileErrorCause cause;
+  const char* text;
+};
+
+class FileErrorTest : public ::testing::TestWithParam<CauseRow> {};
+
+TEST_P(FileErrorTest, ErrnoGivesCauseAndText) {
+  const CauseRow& row = GetParam();
+  const FileError error = FileError::FromErrno(row.error, "/w/p.vkp");
+  EXPECT_EQ(error.cause(), row.cause);
+  EXPECT_STREQ(error.what(), row.text);
+  EXPECT_EQ(error.path(), "/w/p.vkp");
+  EXPECT_EQ(error.osError(), row.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FileErrorTest,
+    ::testing::Values(
+        CauseRow{"not_found", ENOENT, FileErrorCause::fileNotFound, "/w/p.vkp was not found."},
+        CauseRow{"no_device", ENXIO, FileErrorCause::fileNotFound, "/w/p.vkp was not found."},
+        CauseRow{"parent_not_folder", ENOTDIR, FileErrorCause::badPath, "/w/p.vkp contains an invalid path."},
+        CauseRow{"name_too_long", ENAMETOOLONG, FileErrorCause::badPath, "/w/p.vkp contains an invalid path."},
+        CauseRow{"is_folder", EISDIR, FileErrorCause::badPath, "/w/p.vkp contains an invalid path."},
+        CauseRow{"too_many_open", EMFILE, FileErrorCause::tooManyOpenFiles,
+                 "/w/p.vkp could not be opened because there are too many open files."},
+        CauseRow{"system_too_many_open", ENFILE, FileErrorCause::tooManyOpenFiles,
+                 "/w/p.vkp could not be opened because there are too many open files."},
+        CauseRow{"access", EACCES, FileErrorCause::accessDenied, "Access to /w/p.vkp was denied."},
+        CauseRow{"read_only_fs", EROFS, FileErrorCause::accessDenied, "Access to /w/p.vkp was denied."},
+        CauseRow{"bad_handle", EBADF, FileErrorCause::invalidFile,
+                 "An invalid file handle was associated with /w/p.vkp."},
+        CauseRow{"io", EIO, FileErrorCause::hardIO,
+                 "A hardware I/O error was reported while accessing /w/p.vkp."},
+        CauseRow{"busy", ETXTBSY, FileErrorCause::sharingViolation,
+                 "A sharing violation occurred while accessing /w/p.vkp."},
+        CauseRow{"no_locks", ENOLCK, FileErrorCause::lockViolation,
+                 "A locking violation occurred while accessing /w/p.vkp."},
+        CauseRow{"disk_full", ENOSPC, FileErrorCause::diskFull, "Disk full while accessing /w/p.vkp."},
+        CauseRow{"unknown", EXDEV, FileErrorCause::generic,
+                 "An unknown error occurred while accessing /w/p.vkp."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FileErrorText, PathReplacesEveryPlaceholderOnce) {
+  EXPECT_EQ(quillet::FormatFileErrorText("%1 and %1", "a%1b"), "a%1b and a%1b");
+  EXPECT_EQ(quillet::FormatFileErrorText("100%", "x"), "100%");
+}
+
+// ---- reading files ----
+
+class FileIoTest : public ::testing::Test {
+ protected:
+  TempDir m_dir;
+};
+
+TEST_F(FileIoTest, ImageIsReadWhole) {
+  std::string bytes(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + (i >> 12));
+  WriteBytes(m_dir / "ff.bin", bytes);
+  const auto read = quillet::ReadImageFile(m_dir / "ff.bin");
+  ASSERT_EQ(read.status, quillet::ImageReadStatus::ok);
+  ASSERT_EQ(read.data.size(), bytes.size());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(read.data.data()), read.data.size()), bytes);
+
+  WriteBytes(m_dir / "empty.bin", "");
+  const auto empty = quillet::ReadImageFile(m_dir / "empty.bin");
+  EXPECT_EQ(empty.status, quillet::ImageReadStatus::ok);
+  EXPECT_EQ(empty.data.size(), 0u);
+}
+
+struct OpenFailRow {
+  const char* name;
+  const char* relative;
+  int error;
+};
+
+class ImageOpenFailTest : public FileIoTest, public ::testing::WithParamInterface<OpenFailRow> {};
+
+TEST_P(ImageOpenFailTest, ReportsOpenFailedWithTheReason) {
+  WriteBytes(m_dir / "file", "x");
+  std::filesystem::create_directory(m_dir / "folder");
+  ASSERT_EQ(::mkfifo((m_dir / "fifo").c_str(), 0600), 0);
+  const std::string path = m_dir / GetParam().relative;
+  const auto read = quillet::ReadImageFile(path);  // a FIFO without a writer must not hang here
+  EXPECT_EQ(read.status, quillet::ImageReadStatus::openFailed);
+  EXPECT_EQ(read.osError, GetParam().error);
+  EXPECT_FALSE(quillet::ProbeFile(path).has_value());
+  try {
+    (void)quillet::ReadWholeFile(path);
+    ADD_FAILURE() << "no FileError";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.osError(), GetParam().error);
+    EXPECT_EQ(error.path(), path);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ImageOpenFailTest,
+                         ::testing::Values(OpenFailRow{"missing", "missing.bin", ENOENT},
+                                           OpenFailRow{"under_missing_folder", "nope/ff.bin", ENOENT},
+                                           OpenFailRow{"parent_is_a_file", "file/ff.bin", ENOTDIR},
+                                           OpenFailRow{"folder", "folder", EISDIR},
+                                           OpenFailRow{"fifo", "fifo", EINVAL}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FileIoTest, FileOfFourGigabytesIsTooLargeAndNothingIsAllocated) {
+  const std::string path = m_dir / "huge.bin";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  const bool sparse = ::ftruncate(fd, static_cast<off_t>(quillet::kMaxImageSize)) == 0;
+  ::close(fd);
+  if (!sparse) GTEST_SKIP() << "file system refuses a sparse 4 GiB file";
+  EXPECT_EQ(quillet::ReadImageFile(path).status, quillet::ImageReadStatus::tooLarge);
+}
+
+TEST_F(FileIoTest, FileShorterThanItsReportedSizeIsAShortRead) {
+  // sysfs reports a page-sized length for attributes a few bytes long.
+  const std::string path = "/sys/kernel/mm/transparent_hugepage/enabled";
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || st.st_size <= 64) GTEST_SKIP() << "no sysfs attribute to read";
+  EXPECT_EQ(quillet::ReadImageFile(path).status, quillet::ImageReadStatus::readShort);
+}
+
+TEST_F(FileIoTest, ReadErrorBecomesHardwareIoText) {
+  // Offset 0 of a process's memory is never mapped: the read fails with EIO.
+  try {
+    (void)quillet::ReadWholeFile("/proc/self/mem");
+    GTEST_SKIP() << "/proc/self/mem read without error here";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.cause(), FileErrorCause::hardIO);
+    EXPECT_STREQ(error.what(), "A hardware I/O error was reported while accessing /proc/self/mem.");
+  }
+}
+
+TEST(ImageBuffer, HugePageAlignedWritableToItsLastByteAndMovable) {
+  for (const std::size_t size : {std::size_t{1}, std::size_t{4096}, (std::size_t{2} << 20) + 1}) {
+    SCOPED_TRACE(size);
+    quillet::ImageBuffer buffer(size);
+    ASSERT_NE(buffer.data(), nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.data()) % (std::uintptr_t{2} << 20), 0u);
+    buffer.data()[0] = 1;
+    buffer.data()[size - 1] = 2;
+    quillet::ImageBuffer moved(std::move(buffer));
+    EXPECT_EQ(buffer.data(), nullptr);
+    EXPECT_EQ(buffer.size(), 0u);
+    EXPECT_EQ(moved.size(), size);
+    EXPECT_EQ(moved.data()[size - 1], 2);
+  }
+  quillet::ImageBuffer none(0);
+  EXPECT_EQ(none.size(), 0u);
+}
+
+// ---- writing files ----
+
+TEST_F(FileIoTest, AtomicWriteReplacesContentAndLeavesNoTemporaryFile) {
+  const std::string path = m_dir / "out.vkp";
+  WriteBytes(path, "old content that is longer");
+  quillet::WriteFileAtomically(path, "new");
+  EXPECT_EQ(ReadBytes(path), "new");
+  quillet::WriteFileAtomically(m_dir / "fresh.vkp", "");
+  EXPECT_TRUE(std::filesystem::exists(m_dir / "fresh.vkp"));
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_dir.path())) ++count;
+  EXPECT_EQ(count, 2u);
+}
+
+struct WriteFailRow {
+  const char* name;
+  const char* relative;
+  FileErrorCause cause;
+};
+
+class AtomicWriteFailTest : public FileIoTest, public ::testing::WithParamInterface<WriteFailRow> {};
+
+TEST_P(AtomicWriteFailTest, ThrowsWithTheTargetPathAndLeavesThingsAlone) {
+  WriteBytes(m_dir / "file", "keep");
+  std::filesystem::create_directory(m_dir / "folder");
+  ASSERT_EQ(::mkfifo((m_dir / "fifo").c_str(), 0600), 0);
+  const std::string path = m_dir / GetParam().relative;
+  try {
+    quillet::WriteFileAtomically(path, "data");
+    ADD_FAILURE() << "no FileError";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.cause(), GetParam().cause);
+    EXPECT_EQ(error.path(), path);
+  }
+  EXPECT_EQ(ReadBytes(m_dir / "file"), "keep");
+  EXPECT_TRUE(std::filesystem::is_directory(m_dir / "folder"));
+  EXPECT_TRUE(std::filesystem::is_fifo(m_dir / "fifo"));
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_dir.path())) ++count;
+  EXPECT_EQ(count, 3u) << "a temporary file was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, AtomicWriteFailTest,
+                         ::testing::Values(WriteFailRow{"missing_folder", "nope/x.vkp", FileErrorCause::fileNotFound},
+                                           WriteFailRow{"parent_is_a_file", "file/x.vkp", FileErrorCause::badPath},
+                                           WriteFailRow{"target_is_a_folder", "folder", FileErrorCause::badPath},
+                                           WriteFailRow{"target_is_a_fifo", "fifo", FileErrorCause::badPath}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FileIoTest, ReadOnlyFileIsNotReplaced) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  const std::string path = m_dir / "ro.vkp";
+  WriteBytes(path, "keep");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  EXPECT_THROW(quillet::WriteFileAtomically(path, "new"), FileError);
+  EXPECT_EQ(ReadBytes(path), "keep");
+}
+
+TEST_F(FileIoTest, DanglingLinkIsWrittenThrough) {
+  const std::string link = m_dir / "link.vkp";
+  ASSERT_EQ(::symlink("target.vkp", link.c_str()), 0);
+  quillet::WriteFileAtomically(link, "made");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadBytes(m_dir / "target.vkp"), "made");
+}
+
+TEST(FileNames, LastPartOfThePath) {
+  EXPECT_EQ(quillet::FileNameOf("/a/b/c.vkp"), "c.vkp");
+  EXPECT_EQ(quillet::FileNameOf("c.vkp"), "c.vkp");
+  EXPECT_EQ(quillet::FileNameOf("/a/"), "");
+}
+
+}  // namespace
