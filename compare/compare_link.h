@@ -33,9 +33,10 @@ class CompareWindowLink : public ICompareWindow {
   CompareWindowLink() = default;
   CompareWindowLink(const CompareWindowLink&) = delete;
   CompareWindowLink& operator=(const CompareWindowLink&) = delete;
-  // Ends a worker still running without calling any handler. A derived window
-  // should call StopAndWait() in its own destructor, so that a pending error
-  // box is still shown.
+  // A derived window must call StopAndWait() in its own destructor: the worker
+  // calls the doorbell and the handlers are the derived object's. What is done
+  // here is a last resort that keeps a forgotten wait from ending the process:
+  // the worker is released from its pending calls without running them.
   ~CompareWindowLink() override;
 
   // Window thread. Sets the paths, m_strText = header and m_bStop = 0, and starts

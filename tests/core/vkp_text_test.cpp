@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compare/compare_images.h"
+#include "filter/address_filter.h"
+#include "patch/patch_check.h"
+#include "patch/vkp_text.h"
+#include "platform/file_error.h"
+#include "platform/file_io.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class TempFolder {
+ public:
+  TempFolder() {
+    char pattern[] = "/tmp/quillet-vkp-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    if (!made) throw std::runtime_error("mkdtemp failed");
+    m_path = made;
+  }
+  ~TempFolder() { std::system(("rm -rf '" + m_path + "'").c_str()); }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  std::string Write(const std::string& name, std::string_view bytes) const {
+    const std::string path = Path(name);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+  [[nodiscard]] std::string Path(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+// Local time is fixed to UTC for the length of a test.
+class FixedZone {
+ public:
+  FixedZone() {
+    if (const char* tz = std::getenv("TZ")) m_old = tz;
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+  }
+  ~FixedZone() {
+    if (m_old)
+      ::setenv("TZ", m_old->c_str(), 1);
+    else
+      ::unsetenv("TZ");
+    ::tzset();
+  }
+  FixedZone(const FixedZone&) = delete;
+  FixedZone& operator=(const FixedZone&) = delete;
+
+ private:
+  std::optional<std::string> m_old;
+};
+
+void SetModificationTime(const std::string& path, std::time_t when) {
+  const timespec times[2] = {{when, 0}, {when, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+struct LineRow {
+  const char* name;
+  std::uint32_t address;
+  Bytes oldBytes;
+  Bytes newBytes;
+  const char* line;
+};
+
+class VkpDataLine : public ::testing::TestWithParam<LineRow> {};
+
+TEST_P(VkpDataLine, HasTheWrittenForm) {
+  const LineRow& row = GetParam();
+  std::string text = "kept";
+  quillet::AppendDataLine(text, row.address, row.oldBytes.data(), row.newBytes.data(), row.oldBytes.size());
+  EXPECT_EQ(text, std::string("kept") + row.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, VkpDataLine,
+    ::testing::Values(
+        LineRow{"two_bytes", 0x0A1B2C, {0x00, 0xFF}, {0x12, 0x34}, "0A1B2C: 00FF 1234\r\n"},
+        LineRow{"address_zero_padded_to_six", 0, {0xAB}, {0xCD}, "000000: AB CD\r\n"},
+        LineRow{"seven_digits_above_16_mib", 0x1000000, {0x01}, {0x02}, "1000000: 01 02\r\n"},
+        LineRow{"top_address", 0xFFFFFFFF, {0x0F}, {0xF0}, "FFFFFFFF: 0F F0\r\n"},
+        LineRow{"sixteen_bytes",
+                0x10,
+                {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+                {0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF},
+                "000010: 000102030405060708090A0B0C0D0E0F F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(VkpHeader, BothImagesGiveSevenLines) {
+  FixedZone utc;
+  TempFolder folder;
+  const std::string original = folder.Write("orig.bin", std::string(1234, 'x'));
+  const std::string current = folder.Write("Текущий образ.bin", "");
+  SetModificationTime(original, 1700000000);  // 14.11.2023 22:13:20 UTC
+  SetModificationTime(current, 946684800);    // 01.01.2000 00:00:00 UTC
+  EXPECT_EQ(quillet::ComposeComparisonHeader(original, current),
+            ";Оригинальный Full Flash: " + original + "\r\n"
+            ";Размер: 1234 байт\r\n"
+            ";Дата модификации: 14.11.2023 22:13:20\r\n"
+            ";Текущий Full Flash: " + current + "\r\n"
+            ";Размер: 0 байт\r\n"
+            ";Дата модификации: 01.01.2000 00:00:00\r\n"
+            "\r\n");
+}
+
+TEST(VkpHeader, ImageThatCantBeOpenedGivesItsNameLineAlone) {
+  TempFolder folder;
+  const std::string present = folder.Write("present.bin", "ab");
+  const std::string missing = folder.Path("missing.bin");
+  const std::string originalMissing = quillet::ComposeComparisonHeader(missing, present);
+  EXPECT_TRUE(originalMissing.starts_with(";Оригинальный Full Flash: " + missing + "\r\n;Текущий Full Flash: "));
+  const std::string currentMissing = quillet::ComposeComparisonHeader(present, missing);
+  EXPECT_TRUE(currentMissing.ends_with(";Текущий Full Flash: " + missing + "\r\n\r\n"));
+  EXPECT_EQ(quillet::ComposeComparisonHeader(missing, missing),
+            ";Оригинальный Full Flash: " + missing + "\r\n;Текущий Full Flash: " + missing + "\r\n\r\n");
+}
+
+TEST(VkpHeader, LargeSizesAreWrittenAsTheirTrueValue) {
+  TempFolder folder;
+  const std::string small = folder.Write("small.bin", "a");
+  struct Row {
+    const char* name;
+    std::uint64_t size;
+    const char* text;
+  };
+  for (const Row& row : {Row{"two_gib", std::uint64_t{1} << 31, "2147483648"},
+                         Row{"three_gib", std::uint64_t{3} << 30, "3221225472"},
+                         Row{"over_four_gib", (std::uint64_t{1} << 32) + 1, "4294967297"}}) {
+    SCOPED_TRACE(row.name);
+    const std::string big = folder.Write(row.name, "");
+    if (::truncate(big.c_str(), static_cast<off_t>(row.size)) != 0) GTEST_SKIP() << "no sparse files";
+    const std::string header = quillet::ComposeComparisonHeader(small, big);
+    EXPECT_NE(header.find(";Размер: " + std::string(row.text) + " байт\r\n"), std::string::npos) << header;
+    ::unlink(big.c_str());
+  }
+}
+
+TEST(VkpHeader, LineBreakInAFileNameCantStartALine) {
+  TempFolder folder;
+  const std::string tricky = folder.Write("evil\r\n000000: 00 FF\n.bin", "zz");
+  const std::string header = quillet::ComposeComparisonHeader(tricky, tricky);
+  for (const std::string& line : quillet::SplitEditLines(header))
+    EXPECT_TRUE(line.empty() || line.starts_with(";")) << line;
+  EXPECT_NE(header.find("evil??000000: 00 FF?.bin"), std::string::npos);
+}
+
+struct SplitRow {
+  const char* name;
+  const char* text;
+  std::vector<std::string> lines;
+};
+
+class VkpSplitEditLines : public ::testing::TestWithParam<SplitRow> {};
+
+TEST_P(VkpSplitEditLines, CountsLinesAsAnEditControl) {
+  EXPECT_EQ(quillet::SplitEditLines(GetParam().text), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, VkpSplitEditLines,
+    ::testing::Values(SplitRow{"empty_text_is_one_empty_line", "", {""}},
+                      SplitRow{"no_break", "abc", {"abc"}},
+                      SplitRow{"final_break_gives_empty_last_line", "a\r\n", {"a", ""}},
+                      SplitRow{"bare_lf_ends_a_line", "a\nb", {"a", "b"}},
+                      SplitRow{"empty_line_kept", "a\r\n\r\nb", {"a", "", "b"}},
+                      SplitRow{"two_final_breaks", "a\r\n\r\n", {"a", "", ""}},
+                      SplitRow{"lone_cr_stays_in_the_line", "a\rb\r\n", {"a\rb", ""}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(VkpEncode, RussianHeaderIsWindows1251AndEveryLineEndsWithCrLf) {
+  const std::string bytes = quillet::EncodeSavedLines({";Оригинальный Full Flash: /a", "000010: 00 FF", ""});
+  EXPECT_EQ(bytes,
+            ";\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9 Full Flash: /a\r\n"
+            "000010: 00 FF\r\n"
+            "\r\n");
+}
+
+TEST(VkpEncode, CharacterOutsideTheCodePageBecomesQuestionMark) {
+  EXPECT_EQ(quillet::EncodeSavedLines({";Текущий Full Flash: /tmp/日本.bin"}),
+            ";\xD2\xE5\xEA\xF3\xF9\xE8\xE9 Full Flash: /tmp/??.bin\r\n");
+}
+
+TEST(VkpEncode, SavedComparisonEndsWithTwoLineEnds) {
+  const std::string text = ";Оригинальный Full Flash: /a\r\n\r\n000010: 00 FF\r\n";
+  EXPECT_TRUE(quillet::EncodeSavedLines(quillet::SplitEditLines(text)).ends_with("000010: 00 FF\r\n\r\n"));
+}
+
+TEST(VkpSave, WritesTheEncodedLinesAndReplacesAnExistingFile) {
+  TempFolder folder;
+  const std::string target = folder.Write("out.vkp", "old content");
+  quillet::SaveComparisonText(target, {";Размер: 5 байт", "000000: 00 01", ""});
+  EXPECT_EQ(ReadBytes(target), ";\xD0\xE0\xE7\xEC\xE5\xF0: 5 \xE1\xE0\xE9\xF2\r\n000000: 00 01\r\n\r\n");
+}
+
+TEST(VkpSave, FailureRaisesAFileErrorAndLeavesTheTargetAsItWas) {
+  TempFolder folder;
+  const std::string missingFolder = folder.Path("no-such-folder/out.vkp");
+  try {
+    quillet::SaveComparisonText(missingFolder, {"x"});
+    ADD_FAILURE() << "no error";
+  } catch (const quillet::FileError& error) {
+    EXPECT_EQ(error.path(), missingFolder);
+    EXPECT_NE(std::string(error.what()).find(missingFolder), std::string::npos);
+  }
+
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  const std::string locked = folder.Path("locked");
+  ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);
+  const std::string target = folder.Write("locked/keep.vkp", "precious");
+  ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+  try {
+    quillet::SaveComparisonText(target, {"new"});
+    ADD_FAILURE() << "no error";
+  } catch (const quillet::FileError& error) {
+    EXPECT_EQ(error.cause(), quillet::FileErrorCause::accessDenied);
+    EXPECT_EQ(std::string(error.what()), "Access to " + target + " was denied.");
+  }
+  ::chmod(locked.c_str(), 0755);
+  EXPECT_EQ(ReadBytes(target), "precious");
+}
+
+// A saved comparison, read back as a patch against the current image, is
+// installed; against the original image (where something differs) it is not.
+TEST(VkpRoundTrip, SavedComparisonIsInstalledInTheCurrentImage) {
+  TempFolder folder;
+  std::mt19937 random(4242);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::uint32_t size = 16 + random() % 20000;
+    Bytes original(size);
+    for (auto& b : original) b = static_cast<std::uint8_t>(random());
+    Bytes current = original;
+    const int changes = 1 + static_cast<int>(random() % 60);
+    for (int c = 0; c < changes; ++c) {
+      const std::uint32_t at = random() % size;
+      const auto end = std::min<std::uint64_t>(size, at + 1 + random() % 24);
+      for (std::uint32_t i = at; i < end; ++i) current[i] = static_cast<std::uint8_t>(current[i] ^ (1 + random() % 255));
+    }
+    const std::string originalPath =
+        folder.Write(round % 2 ? "Оригинал №1.bin" : "orig; # : 1234.bin",
+                     std::string_view(reinterpret_cast<const char*>(original.data()), size));
+    const std::string currentPath =
+        folder.Write(round % 3 ? "текущий\nобраз.bin" : "cur 日本.bin",
+                     std::string_view(reinterpret_cast<const char*>(current.data()), size));
+
+    std::string text = quillet::ComposeComparisonHeader(originalPath, currentPath);
+    quillet::CompareImagesInto(original.data(), current.data(), size, [](std::uint32_t) { return false; }, text);
+    const std::string patch = folder.Path("diff.vkp");
+    quillet::SaveComparisonText(patch, quillet::SplitEditLines(text));
+
+    Bytes work(size);
+    EXPECT_EQ(CheckPatch(patch, current.data(), work.data(), size), PATCH_INSTALLED);
+    EXPECT_EQ(CheckPatch(patch, original.data(), work.data(), size), PATCH_NOT_INSTALLED);
+  }
+}
+
+}  // namespace
