@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "filter/address_filter.h"
+#include "inputs/flash_selection.h"
+#include "patch/search.h"
+#include "temp_dir.h"
+
+namespace {
+
+using quillet::SearchFailure;
+using quillet::SearchMessage;
+using quillet::testing::TempDir;
+using quillet::testing::WriteBytes;
+
+// Everything RunSearch told its observer, in order.
+struct Recorder {
+  std::vector<std::size_t> started;
+  std::vector<std::pair<std::size_t, std::string>> checking;
+  std::vector<std::pair<std::size_t, PatchStatus>> checked;
+
+  quillet::SearchObserver observer() {
+    return {[this](std::size_t rows) { started.push_back(rows); },
+            [this](std::size_t row, const std::string& path) { checking.emplace_back(row, path); },
+            [this](std::size_t row, PatchStatus status) { checked.emplace_back(row, status); }};
+  }
+};
+
+// An image of 256 bytes holding 0x00..0xFF, so byte a is a.
+std::string CountingImage() {
+  std::string image(256, '\0');
+  for (int i = 0; i < 256; ++i) image[static_cast<std::size_t>(i)] = static_cast<char>(i);
+  return image;
+}
+
+class SearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override { g_addrFilter.clear(); }
+  void TearDown() override { g_addrFilter.clear(); }
+
+  std::string Patch(const std::string& name, const std::string& text) {
+    const std::string path = m_dir / name;
+    WriteBytes(path, text);
+    return path;
+  }
+
+  TempDir m_dir;
+};
+
+TEST_F(SearchTest, EachRowGetsTheStatusOfItsPatchInListOrder) {
+  const std::string image = m_dir / "current.bin";
+  WriteBytes(image, CountingImage());
+  const std::vector<std::string> patches = {
+      Patch("installed.vkp", "; all new bytes already there\r\n000010: 00 1011\r\n"),
+      Patch("missing.vkp", "000010: 10 FF\n"),
+      Patch("broken.vkp", "000010: 00 10\nno colon here\n"),
+      Patch("beyond.vkp", "+100\n000000: 00 FF\n"),
+      Patch("empty.vkp", ""),
+  };
+  Recorder seen;
+  const quillet::SearchResult result = quillet::RunSearch(image, patches, seen.observer());
+
+  EXPECT_EQ(result.failure, SearchFailure::none);
+  EXPECT_EQ(result.rowsChecked, patches.size());
+  EXPECT_TRUE(result.message.text.empty());
+  EXPECT_EQ(seen.started, std::vector<std::size_t>{patches.size()});
+  const std::vector<std::pair<std::size_t, PatchStatus>> expected = {
+      {0, PATCH_INSTALLED}, {1, PATCH_NOT_INSTALLED}, {2, PATCH_FILE_ERROR}, {3, PATCH_INSTALLED}, {4, PATCH_INSTALLED}};
+  EXPECT_EQ(seen.checked, expected);
+  ASSERT_EQ(seen.checking.size(), patches.size());
+  for (std::size_t row = 0; row < patches.size(); ++row) {
+    EXPECT_EQ(seen.checking[row], std::make_pair(row, patches[row]));
+  }
+}
+
+TEST_F(SearchTest, SearchingTwiceGivesTheSameStatuses) {
+  const std::string image = m_dir / "current.bin";
+  WriteBytes(image, CountingImage());
+  const std::vector<std::string> patches = {Patch("a.vkp", "000001: 00 FF\n"), Patch("b.vkp", "000001: 00 01\n")};
+  Recorder first;
+  Recorder second;
+  ASSERT_EQ(quillet::RunSearch(image, patches, first.observer()).failure, SearchFailure::none);
+  ASSERT_EQ(quillet::RunSearch(image, patches, second.observer()).failure, SearchFailure::none);
+  EXPECT_EQ(first.checked, second.checked);
+}
+
+TEST_F(SearchTest, TheAddressFilterTakesEffectAtTheNextSearch) {
+  const std::string image = m_dir / "current.bin";
+  WriteBytes(image, CountingImage());
+  const std::vector<std::string> patches = {Patch("a.vkp", "000020: 00 FF\n")};
+  Recorder before;
+  ASSERT_EQ(quillet::RunSearch(image, patches, before.observer()).failure, SearchFailure::none);
+  g_addrFilter = {{0x20, 0x20}};
+  Recorder after;
+  ASSERT_EQ(quillet::RunSearch(image, patches, after.observer()).failure, SearchFailure::none);
+  EXPECT_EQ(before.checked.at(0).second, PATCH_NOT_INSTALLED);
+  EXPECT_EQ(after.checked.at(0).second, PATCH_INSTALLED);
+}
+
+TEST_F(SearchTest, AnEmptyImageMakesEveryReadablePatchInstalled) {
+  const std::string image = m_dir / "empty.bin";
+  WriteBytes(image, "");
+  const std::vector<std::string> patches = {Patch("a.vkp", "000000: 00 FF\n"), Patch("b.vkp", "000000: 00 ZZ\n"),
+                                            Patch("c.vkp", "garbage\n")};
+  Recorder seen;
+  EXPECT_EQ(quillet::RunSearch(image, patches, seen.observer()).failure, SearchFailure::none);
+  const std::vector<std::pair<std::size_t, PatchStatus>> expected = {
+      {0, PATCH_INSTALLED}, {1, PATCH_INSTALLED}, {2, PATCH_FILE_ERROR}};
+  EXPECT_EQ(seen.checked, expected);
+}
+
+TEST_F(SearchTest, AnEmptyListReadsTheImageAndChecksNothing) {
+  const std::string image = m_dir / "current.bin";
+  WriteBytes(image, CountingImage());
+  Recorder seen;
+  const quillet::SearchResult result = quillet::RunSearch(image, {}, seen.observer());
+  EXPECT_EQ(result.failure, SearchFailure::none);
+  EXPECT_EQ(seen.started, std::vector<std::size_t>{0});
+  EXPECT_TRUE(seen.checked.empty());
+}
+
+// Image failures: nothing is checked and the user gets the program's text.
+TEST_F(SearchTest, AnImageThatCantBeReadChecksNothingAndSaysWhy) {
+  const std::string folder = m_dir / "folder.bin";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  const std::string huge = m_dir / "huge.bin";
+  {
+    // A sparse file: 4 GiB of size, no blocks on disk.
+    const int fd = ::open(huge.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const bool grown = ::ftruncate(fd, off_t{1} << 32) == 0;
+    ::close(fd);
+    if (!grown) GTEST_SKIP() << "this file system can't hold a sparse 4 GiB file";
+  }
+  struct Row {
+    const char* name;
+    std::string image;
+    SearchFailure failure;
+    std::string text;
+  };
+  const std::vector<Row> rows = {
+      {"missing file", m_dir / "nothing.bin", SearchFailure::imageOpen, "Ошибка открытия файла текущего Full Flash"},
+      {"a folder", folder, SearchFailure::imageOpen, "Ошибка открытия файла текущего Full Flash"},
+      {"4 GiB", huge, SearchFailure::imageTooLarge,
+       "Файл больше 4 ГиБ, его адреса не умещаются в 32 бита: '" + huge + "'"},
+  };
+  const std::vector<std::string> patches = {Patch("a.vkp", "000000: 00 00\n")};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Recorder seen;
+    const quillet::SearchResult result = quillet::RunSearch(row.image, patches, seen.observer());
+    EXPECT_EQ(result.failure, row.failure);
+    EXPECT_EQ(result.message.text, row.text);
+    EXPECT_EQ(result.message.caption, "Ошибка");
+    EXPECT_EQ(result.message.icon, SearchMessage::Icon::none);
+    EXPECT_EQ(result.rowsChecked, 0u);
+    EXPECT_TRUE(seen.started.empty());
+    EXPECT_TRUE(seen.checked.empty());
+  }
+}
+
+TEST_F(SearchTest, APatchFileThatVanishedEndsTheSearchAtItsRow) {
+  const std::string image = m_dir / "current.bin";
+  WriteBytes(image, CountingImage());
+  const std::string gone = m_dir / "gone.vkp";
+  const std::vector<std::string> patches = {Patch("a.vkp", "000001: 00 01\n"), gone, Patch("c.vkp", "000001: 00 01\n")};
+  Recorder seen;
+  const quillet::SearchResult result = quillet::RunSearch(image, patches, seen.observer());
+  EXPECT_EQ(result.failure, SearchFailure::patchFile);
+  EXPECT_EQ(result.rowsChecked, 1u);
+  EXPECT_EQ(result.message.text, gone + " was not found.");
+  EXPECT_EQ(result.message.caption, "Quillet");
+  EXPECT_EQ(result.message.icon, SearchMessage::Icon::stop);
+  const std::vector<std::pair<std::size_t, PatchStatus>> expected = {{0, PATCH_INSTALLED}};
+  EXPECT_EQ(seen.checked, expected);
+  EXPECT_EQ(seen.checking.size(), 2u) << "the failing row was shown before it was checked";
+}
+
+TEST(PatchRowOrder, ByNameBytesThenByPath) {
+  struct Row {
+    const char* name;
+    const char* nameA;
+    const char* pathA;
+    const char* nameB;
+    const char* pathB;
+    bool less;
+  };
+  const Row rows[] = {
+      {"names decide first", "a.vkp", "/z/a.vkp", "b.vkp", "/a/b.vkp", true},
+      {"upper case sorts before lower case", "Z.vkp", "/Z.vkp", "a.vkp", "/a.vkp", true},
+      {"a prefix sorts first", "ab", "/ab", "abc", "/abc", true},
+      {"Cyrillic sorts after Latin by its bytes", "я.vkp", "/я.vkp", "z.vkp", "/z.vkp", false},
+      {"equal names: the path decides", "a.vkp", "/x/a.vkp", "a.vkp", "/y/a.vkp", true},
+      {"equal names, reversed", "a.vkp", "/y/a.vkp", "a.vkp", "/x/a.vkp", false},
+      {"the same row is not less than itself", "a.vkp", "/x/a.vkp", "a.vkp", "/x/a.vkp", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(quillet::PatchRowLess(row.nameA, row.pathA, row.nameB, row.pathB), row.less);
+  }
+}
+
+// The texts under each chosen image.
+class FlashTextsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    m_hadTz = tz != nullptr;
+    if (m_hadTz) m_oldTz = tz;
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+  }
+  void TearDown() override {
+    if (m_hadTz) {
+      ::setenv("TZ", m_oldTz.c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+
+  TempDir m_dir;
+  bool m_hadTz = false;
+  std::string m_oldTz;
+};
+
+TEST_F(FlashTextsTest, SizesAreTrueDecimalNumbersWithoutGrouping) {
+  const std::pair<std::uint64_t, const char*> rows[] = {
+      {0, "Размер: 0 байт"},
+      {16777216, "Размер: 16777216 байт"},
+      {2147483647, "Размер: 2147483647 байт"},
+      {2147483648ull, "Размер: 2147483648 байт"},
+      {4294967296ull, "Размер: 4294967296 байт"},
+  };
+  for (const auto& [size, text] : rows) {
+    SCOPED_TRACE(size);
+    EXPECT_EQ(quillet::FlashSizeText(size), text);
+  }
+}
+
+TEST_F(FlashTextsTest, DatesAreLocalWithTwoDigitFields) {
+  EXPECT_EQ(quillet::FlashDateText(1078477622), "Дата модификации: 05.03.2004 09:07:02");
+  EXPECT_EQ(quillet::FlashDateText(0), "Дата модификации: 01.01.1970 00:00:00");
+}
+
+TEST_F(FlashTextsTest, ChoosingAnImage) {
+  const std::string empty = m_dir / "empty.bin";
+  WriteBytes(empty, "");
+  const std::string small = m_dir / "small.bin";
+  WriteBytes(small, std::string(16, 'x'));
+  struct timespec times[2] = {{1078477622, 0}, {1078477622, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, small.c_str(), times, 0), 0);
+  ASSERT_EQ(::utimensat(AT_FDCWD, empty.c_str(), times, 0), 0);
+
+  const quillet::FlashTexts none = quillet::NotChosenFlashTexts();
+  EXPECT_EQ(none, (quillet::FlashTexts{"<Не выбран>", "Размер: 0 байт", "Дата модификации: 00.00.0000 00:00:00"}));
+
+  struct Row {
+    const char* name;
+    std::string path;
+    std::string chosenPath;
+    quillet::FlashTexts texts;
+  };
+  const std::vector<Row> rows = {
+      {"cancelled dialog", "", "", none},
+      {"missing file", m_dir / "missing.bin", "", none},
+      {"a folder", m_dir.path(), "", none},
+      {"empty file", empty, empty, {"empty.bin", "Размер: 0 байт", "Дата модификации: 05.03.2004 09:07:02"}},
+      {"small file", small, small, {"small.bin", "Размер: 16 байт", "Дата модификации: 05.03.2004 09:07:02"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const quillet::FlashChoice choice = quillet::ChooseFlash(row.path);
+    EXPECT_EQ(choice.path, row.chosenPath);
+    EXPECT_EQ(choice.texts, row.texts);
+  }
+}
+
+}  // namespace
