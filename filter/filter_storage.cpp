@@ -64,12 +64,20 @@ std::vector<AddressRange> ReadAddressFilter(const std::string& settingsPath) {
 bool WriteAddressFilter(const std::string& settingsPath, const std::vector<FilterRowText>& rows) {
   try {
     ProfileDocument document = ProfileDocument::Load(settingsPath);
-    for (std::size_t i = 0; i < rows.size(); ++i)
-      if (!document.Set(kFilterSection, std::to_string(i), rows[i].start + " " + rows[i].end)) return false;
+    // A second line of the same key is never read, but it would come to light
+    // once the first is gone: a deleted range must not come back that way.
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const std::string key = std::to_string(i);
+      if (!document.Set(kFilterSection, key, rows[i].start + " " + rows[i].end)) return false;
+      document.RemoveDuplicates(kFilterSection, key);
+    }
     // Keys past a gap are never read, so the clean-up stops at the first one
     // and leaves whatever follows it as the user wrote it.
-    for (std::size_t k = rows.size(); !ReadEntry(document, k).empty(); ++k)
-      document.Remove(kFilterSection, std::to_string(k));
+    for (std::size_t k = rows.size(); !ReadEntry(document, k).empty(); ++k) {
+      const std::string key = std::to_string(k);
+      document.RemoveDuplicates(kFilterSection, key);
+      document.Remove(kFilterSection, key);
+    }
     if (document.modified()) document.Save(settingsPath);
     return true;
   } catch (const FileError&) {

@@ -200,6 +200,23 @@ bool ProfileDocument::Remove(std::string_view section, std::string_view key) {
   return true;
 }
 
+std::size_t ProfileDocument::RemoveDuplicates(std::string_view section, std::string_view key) {
+  const auto found = FindSection(section);
+  if (!found) return 0;
+  const auto first = FindKey(*found, key);
+  if (!first) return 0;
+  std::size_t removed = 0;
+  for (std::size_t i = found->limit; i-- > *first + 1;) {
+    const auto line = ParseKeyLine(m_lines[i].text, false);
+    if (line && EqualNoCase(line->key, Trim(key))) {
+      m_lines.erase(m_lines.begin() + static_cast<std::ptrdiff_t>(i));
+      ++removed;
+    }
+  }
+  if (removed != 0) m_modified = true;
+  return removed;
+}
+
 std::string ProfileDocument::text() const {
   std::string out;
   for (const Line& line : m_lines) {

@@ -33,8 +33,11 @@ class ProfileDocument {
   // False, and nothing changed, for a name or value a settings line can't hold
   // (a line break, a key with '=' or empty, a section name with ']').
   bool Set(std::string_view section, std::string_view key, std::string_view value);
-  // True when a line was removed.
+  // Removes the key's first line (the one Get reads). True when a line went.
   bool Remove(std::string_view section, std::string_view key);
+  // Removes the key's later lines in the section, which Get never sees but
+  // which a Remove would bring to light. Returns how many went.
+  std::size_t RemoveDuplicates(std::string_view section, std::string_view key);
 
   [[nodiscard]] bool modified() const { return m_modified; }
   [[nodiscard]] std::string text() const;

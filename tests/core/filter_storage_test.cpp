@@ -148,6 +148,10 @@ INSTANTIATE_TEST_SUITE_P(
                  kTwoRows,
                  "; hand-written\r\n[Window]\r\nx=1\r\n\r\n[Address Filter]\r\n0=001000 002000\r\n"
                  "1=1A0000 1AFFFF\r\n\r\n[Tail]\r\ny=2\r\n"},
+        WriteRow{"later_duplicates_of_written_keys_go", Section("0=a\n0=b\n1=c\n0=d\n"), {{"000010", "000020"}},
+                 Section("0=000010 000020\n")},
+        WriteRow{"deleted_key_leaves_no_duplicate_to_resurface", Section("0=bad\n0=10 20\n"), {},
+                 Section("")},
         WriteRow{"section_added_to_other_settings", "[Window]\nx=1\n", {{"1000000", "1000010"}},
                  "[Window]\nx=1\n\n[Address Filter]\n0=1000000 1000010\n"}),
     [](const auto& info) { return std::string(info.param.name); });

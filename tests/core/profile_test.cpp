@@ -70,6 +70,14 @@ struct EditRow {
   const char* after;
 };
 
+TEST(ProfileDuplicates, RemovingLaterDuplicatesKeepsTheFirstAndOtherSections) {
+  ProfileDocument document("[S]\nk=1\nx=0\nK=2\nk=3\n[T]\nk=4\n");
+  EXPECT_EQ(document.RemoveDuplicates("s", "k"), 2u);
+  EXPECT_EQ(document.text(), "[S]\nk=1\nx=0\n[T]\nk=4\n");
+  EXPECT_EQ(document.RemoveDuplicates("S", "k"), 0u);
+  EXPECT_EQ(document.RemoveDuplicates("S", "absent"), 0u);
+}
+
 class ProfileEditTest : public ::testing::TestWithParam<EditRow> {};
 
 TEST_P(ProfileEditTest, ChangesOnlyTheLineConcerned) {

@@ -1,0 +1,63 @@
+// Any settings file must load without a fault, and whatever loads must survive
+// a save: writing the loaded ranges back and loading again gives the same list,
+// and no other section of the file changes.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filter/address_filter.h"
+#include "filter/filter_storage.h"
+#include "patch/hex_string.h"
+#include "platform/file_io.h"
+#include "platform/profile.h"
+
+namespace {
+
+const std::string& SettingsPath() {
+  static const std::string path = [] {
+    // Memory-backed when it can be: every run writes the file twice.
+    std::string folder = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    std::string pattern = folder + "/quillet-fuzz-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    return pattern + "/quillet.INI";
+  }();
+  return path;
+}
+
+bool SameRanges(const std::vector<AddressRange>& a, const std::vector<AddressRange>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].start != b[i].start || a[i].end != b[i].end) return false;
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+
+  if (const auto range = quillet::ParseFilterValue(input); range && range->start > range->end) std::abort();
+
+  const std::string& path = SettingsPath();
+  quillet::WriteFileAtomically(path, input);
+  if (!LoadAddressFilter(path)) std::abort();
+  const std::vector<AddressRange> loaded = g_addrFilter;
+
+  const std::string other = quillet::ProfileGetString(path, "Other", "key", "<none>", 1u << 20);
+
+  std::vector<quillet::FilterRowText> rows;
+  for (const AddressRange& range : loaded) {
+    if (range.start > range.end) std::abort();
+    rows.push_back({quillet::FormatAddress(range.start), quillet::FormatAddress(range.end)});
+  }
+  if (!quillet::WriteAddressFilter(path, rows)) std::abort();
+  if (!LoadAddressFilter(path) || !SameRanges(g_addrFilter, loaded)) std::abort();
+  if (quillet::ProfileGetString(path, "Other", "key", "<none>", 1u << 20) != other) std::abort();
+  return 0;
+}
