@@ -1,0 +1,583 @@
+// The main window driven through its handlers offscreen, with every prompt
+// answered by FakePrompts. The byte logic is tested in tests/core.
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "app/dialog_units.h"
+#include "app/patch_finder_app.h"
+#include "app/patch_finder_dlg.h"
+#include "fake_prompts.h"
+#include "filter/address_filter.h"
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile file(path);
+  QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+  file.write(bytes);
+}
+
+// An image of 256 bytes holding 0x00..0xFF, so byte a is a.
+QByteArray CountingImage() {
+  QByteArray image(256, '\0');
+  for (int i = 0; i < 256; ++i) image[i] = static_cast<char>(i);
+  return image;
+}
+
+template <typename T>
+T* Child(const QWidget& dlg, const char* name) {
+  T* child = dlg.findChild<T*>(QString::fromLatin1(name));
+  if (!child) qFatal("no control %s", name);
+  return child;
+}
+
+QString LabelText(const QWidget& dlg, const char* name) { return Child<QLabel>(dlg, name)->text(); }
+
+bool Enabled(const QWidget& dlg, const char* name) { return Child<QPushButton>(dlg, name)->isEnabled(); }
+
+QStringList Column(const QWidget& dlg, int column) {
+  const auto* list = Child<QTreeWidget>(dlg, "IDC_PATCH_LIST");
+  QStringList texts;
+  for (int row = 0; row < list->topLevelItemCount(); ++row) texts << list->topLevelItem(row)->text(column);
+  return texts;
+}
+
+QList<PatchStatus> Marks(const CPatchFinderDlg& dlg) {
+  QList<PatchStatus> marks;
+  for (int row = 0; row < dlg.PatchCount(); ++row) marks << dlg.PatchMark(row);
+  return marks;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir m_dir;
+  QString Path(const QString& name) const { return m_dir.filePath(name); }
+
+  // Chooses the current (or original) image through its "?" button.
+  static void Choose(CPatchFinderDlg& dlg, FakePrompts& prompts, const char* button, const QString& path) {
+    prompts.openFileNames.push_back(path);
+    QTest::mouseClick(Child<QPushButton>(dlg, button), Qt::LeftButton);
+  }
+  static void AddFiles(CPatchFinderDlg& dlg, FakePrompts& prompts, const QStringList& paths) {
+    prompts.openFileLists.push_back(paths);
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDC_ADD_FILE"), Qt::LeftButton);
+  }
+  static void AddFolder(CPatchFinderDlg& dlg, FakePrompts& prompts, const QString& path) {
+    prompts.directories.push_back(path);
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDC_ADD_FOLDER"), Qt::LeftButton);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(m_dir.isValid());
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    theApp.m_pszProfileName = Path(QStringLiteral("quillet.INI")).toStdString();
+    WriteFile(Path(QStringLiteral("current.bin")), CountingImage());
+    WriteFile(Path(QStringLiteral("original.bin")), CountingImage());
+  }
+
+  void init() { g_addrFilter.clear(); }
+
+  void startsWithEveryControlOfTheTemplate() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("Поиск установленных патчей"));
+    const DialogUnits du(dlg.font());
+    QCOMPARE(dlg.size(), du.size(311, 199));
+    QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
+
+    struct Control {
+      const char* id;
+      const char* text;
+      QRect rect;
+    };
+    const Control buttons[] = {
+        {"IDC_CUR_FLASH_BROWSE", "?", du.rect(286, 13, 15, 13)},
+        {"IDC_ADD_FILE", "+ файл", du.rect(11, 153, 47, 14)},
+        {"IDC_ADD_FOLDER", "+ каталог", du.rect(59, 153, 47, 14)},
+        {"IDC_REMOVE_FILE", "- файл", du.rect(107, 153, 47, 14)},
+        {"IDC_FILTER", "Фильтр", du.rect(155, 153, 47, 14)},
+        {"IDC_SEARCH", "Поиск", du.rect(203, 153, 47, 14)},
+        {"IDC_DIFFERENCES", "Отличия", du.rect(251, 153, 47, 14)},
+        {"IDCANCEL", "Выход", du.rect(227, 175, 72, 14)},
+        {"IDC_ORIG_FLASH_BROWSE", "?", du.rect(135, 13, 15, 13)},
+    };
+    for (const Control& c : buttons) {
+      const auto* button = Child<QPushButton>(dlg, c.id);
+      QVERIFY2(button->text() == QString::fromUtf8(c.text), c.id);
+      QVERIFY2(button->geometry() == c.rect, c.id);
+    }
+    const Control labels[] = {
+        {"IDC_CUR_FLASH_NAME", "<Не выбран>", du.rect(162, 16, 120, 8)},
+        {"IDC_CUR_FLASH_SIZE", "Размер: 0 байт", du.rect(162, 25, 120, 8)},
+        {"IDC_CUR_FLASH_DATE", "Дата модификации: 00.00.0000 00:00:00", du.rect(162, 34, 136, 8)},
+        {"IDC_ORIG_FLASH_NAME", "<Не выбран>", du.rect(11, 16, 120, 8)},
+        {"IDC_ORIG_FLASH_SIZE", "Размер: 0 байт", du.rect(11, 25, 120, 8)},
+        {"IDC_ORIG_FLASH_DATE", "Дата модификации: 00.00.0000 00:00:00", du.rect(11, 34, 136, 8)},
+        {"IDC_STATUS_TEXT", "", du.rect(11, 173, 215, 8)},
+    };
+    for (const Control& c : labels) {
+      const auto* label = Child<QLabel>(dlg, c.id);
+      QVERIFY2(label->text() == QString::fromUtf8(c.text), c.id);
+      QVERIFY2(label->geometry() == c.rect, c.id);
+    }
+
+    const auto* list = Child<QTreeWidget>(dlg, "IDC_PATCH_LIST");
+    QCOMPARE(list->geometry(), du.rect(11, 60, 288, 93));
+    QCOMPARE(list->headerItem()->text(0), QStringLiteral("Имя файла"));
+    QCOMPARE(list->headerItem()->text(1), QStringLiteral("Путь к файлу"));
+    QCOMPARE(list->columnWidth(0), 206);
+    QCOMPARE(list->columnWidth(1), 206);
+    QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QVERIFY(!list->isSortingEnabled());
+    QVERIFY(!list->accessibleName().isEmpty());
+
+    const auto* progress = Child<QProgressBar>(dlg, "IDC_PROGRESS");
+    QCOMPARE(progress->geometry(), du.rect(11, 181, 215, 8));
+    QVERIFY(progress->isHidden());
+    QVERIFY(!progress->accessibleName().isEmpty());
+    QVERIFY(!Child<QLabel>(dlg, "IDC_STATUS_TEXT")->accessibleName().isEmpty());
+    QVERIFY(!Child<QPushButton>(dlg, "IDC_CUR_FLASH_BROWSE")->accessibleName().isEmpty());
+    QVERIFY(!Child<QPushButton>(dlg, "IDC_ORIG_FLASH_BROWSE")->accessibleName().isEmpty());
+
+    QVERIFY(Child<QPushButton>(dlg, "IDC_ADD_FILE")->isDefault());
+    QVERIFY(prompts.boxes.empty());
+  }
+
+  void tabOrderFollowsTheTemplate() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QCOMPARE(dlg.focusWidget()->objectName(), QStringLiteral("IDC_CUR_FLASH_BROWSE"));
+    // With every button enabled, Tab walks the template's order and wraps round.
+    prompts.openFileNames = {Path(QStringLiteral("current.bin")), Path(QStringLiteral("original.bin"))};
+    dlg.OnBrowseCurrentFlash();
+    dlg.OnBrowseOriginalFlash();
+    AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
+    const QStringList expected = {"IDC_CUR_FLASH_BROWSE", "IDC_PATCH_LIST", "IDC_ADD_FILE",  "IDC_ADD_FOLDER",
+                                  "IDC_REMOVE_FILE",      "IDC_FILTER",     "IDC_SEARCH",    "IDC_DIFFERENCES",
+                                  "IDCANCEL",             "IDC_ORIG_FLASH_BROWSE", "IDC_CUR_FLASH_BROWSE"};
+    QStringList seen;
+    QWidget* widget = Child<QWidget>(dlg, "IDC_CUR_FLASH_BROWSE");
+    for (int i = 0; i < expected.size(); ++i) {
+      seen << widget->objectName();
+      widget = widget->nextInFocusChain();
+      while (widget->focusPolicy() == Qt::NoFocus || !widget->isEnabled() || widget->objectName().isEmpty()) {
+        widget = widget->nextInFocusChain();
+      }
+    }
+    QCOMPARE(seen, expected);
+  }
+
+  // The enabling rule, reached through the handlers the user drives.
+  void buttonsFollowTheListAndTheImages_data() {
+    QTest::addColumn<bool>("withRow");
+    QTest::addColumn<bool>("withCurrent");
+    QTest::addColumn<bool>("withOriginal");
+    QTest::addColumn<bool>("remove");
+    QTest::addColumn<bool>("search");
+    QTest::addColumn<bool>("differences");
+    QTest::newRow("right after start") << false << false << false << false << false << false;
+    QTest::newRow("rows but no current image: no search") << true << false << false << true << false << false;
+    QTest::newRow("rows and the current image: search") << true << true << false << true << true << false;
+    QTest::newRow("only the original image: nothing") << false << false << true << false << false << false;
+    QTest::newRow("only the current image: nothing") << false << true << false << false << false << false;
+    QTest::newRow("both images: differences") << false << true << true << false << false << true;
+    QTest::newRow("everything") << true << true << true << true << true << true;
+    QTest::newRow("rows and the original image: no search") << true << false << true << true << false << false;
+  }
+  void buttonsFollowTheListAndTheImages() {
+    QFETCH(bool, withRow);
+    QFETCH(bool, withCurrent);
+    QFETCH(bool, withOriginal);
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    if (withRow) AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
+    if (withCurrent) Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
+    if (withOriginal) Choose(dlg, prompts, "IDC_ORIG_FLASH_BROWSE", Path(QStringLiteral("original.bin")));
+
+    QTEST(Enabled(dlg, "IDC_REMOVE_FILE"), "remove");
+    QTEST(Enabled(dlg, "IDC_SEARCH"), "search");
+    QTEST(Enabled(dlg, "IDC_DIFFERENCES"), "differences");
+    for (const char* always : {"IDC_ADD_FILE", "IDC_ADD_FOLDER", "IDC_FILTER", "IDCANCEL", "IDC_CUR_FLASH_BROWSE",
+                               "IDC_ORIG_FLASH_BROWSE"}) {
+      QVERIFY2(Enabled(dlg, always), always);
+    }
+  }
+
+  void cancellingOrAnUnopenableFileForgetsTheImage_data() {
+    QTest::addColumn<QString>("second");
+    QTest::newRow("dialog cancelled") << QString();
+    QTest::newRow("file does not exist") << Path(QStringLiteral("no such.bin"));
+    QTest::newRow("a folder") << m_dir.path();
+  }
+  void cancellingOrAnUnopenableFileForgetsTheImage() {
+    QFETCH(QString, second);
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
+    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
+    Choose(dlg, prompts, "IDC_ORIG_FLASH_BROWSE", Path(QStringLiteral("original.bin")));
+    QVERIFY(Enabled(dlg, "IDC_SEARCH"));
+    QVERIFY(Enabled(dlg, "IDC_DIFFERENCES"));
+
+    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", second);
+    QVERIFY(dlg.m_strCurrentFlash.empty());
+    QCOMPARE(LabelText(dlg, "IDC_CUR_FLASH_NAME"), QStringLiteral("<Не выбран>"));
+    QCOMPARE(LabelText(dlg, "IDC_CUR_FLASH_SIZE"), QStringLiteral("Размер: 0 байт"));
+    QCOMPARE(LabelText(dlg, "IDC_CUR_FLASH_DATE"), QStringLiteral("Дата модификации: 00.00.0000 00:00:00"));
+    QVERIFY(!Enabled(dlg, "IDC_SEARCH"));
+    QVERIFY(!Enabled(dlg, "IDC_DIFFERENCES"));
+    // The other image is untouched, and nothing was said.
+    QCOMPARE(dlg.m_strOriginalFlash, Path(QStringLiteral("original.bin")).toStdString());
+    QCOMPARE(LabelText(dlg, "IDC_ORIG_FLASH_NAME"), QStringLiteral("original.bin"));
+    QVERIFY(prompts.boxes.empty());
+  }
+
+  void aChosenImageShowsItsNameSizeAndDate() {
+    const QString image = Path(QStringLiteral("dated image.bin"));
+    WriteFile(image, QByteArray(16777216, '\x5A'));
+    struct timespec times[2] = {{1078477622, 0}, {1078477622, 0}};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(image).constData(), times, 0), 0);
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    Choose(dlg, prompts, "IDC_ORIG_FLASH_BROWSE", image);
+    QCOMPARE(dlg.m_strOriginalFlash, image.toStdString());
+    QCOMPARE(LabelText(dlg, "IDC_ORIG_FLASH_NAME"), QStringLiteral("dated image.bin"));
+    QCOMPARE(LabelText(dlg, "IDC_ORIG_FLASH_SIZE"), QStringLiteral("Размер: 16777216 байт"));
+    QCOMPARE(LabelText(dlg, "IDC_ORIG_FLASH_DATE"), QStringLiteral("Дата модификации: 05.03.2004 09:07:02"));
+    QCOMPARE(LabelText(dlg, "IDC_CUR_FLASH_NAME"), QStringLiteral("<Не выбран>"));
+    QCOMPARE(prompts.lastFilters.back(), QStringLiteral("Бинарные файлы (*.bin)|*.bin|Все файлы (*.*)|*.*||"));
+  }
+
+  void addedFilesAreSortedAndListedOnce() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    // Far more than fits into 260 characters at once, in no order, with duplicates.
+    QStringList chosen;
+    for (int i = 0; i < 300; ++i) {
+      chosen << Path(QStringLiteral("many/a rather long folder name/patch %1.vkp").arg(i, 3, 10, QLatin1Char('0')));
+    }
+    std::shuffle(chosen.begin(), chosen.end(), std::mt19937(7));
+    AddFiles(dlg, prompts, chosen.mid(0, 200) + chosen.mid(0, 10));
+    AddFiles(dlg, prompts, chosen.mid(150));
+    QCOMPARE(dlg.PatchCount(), 300);
+    QStringList names = Column(dlg, 0);
+    QStringList sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    QCOMPARE(names, sorted);
+    QCOMPARE(names.front(), QStringLiteral("patch 000.vkp"));
+    QCOMPARE(Column(dlg, 1).front(), Path(QStringLiteral("many/a rather long folder name/patch 000.vkp")));
+    QCOMPARE(prompts.lastFilters.back(), QStringLiteral("Файлы патчей (*.vkp)|*.vkp|Все файлы (*.*)|*.*||"));
+  }
+
+  void sameNameInTwoFoldersAndAnyExtension() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    AddFiles(dlg, prompts,
+             {Path(QStringLiteral("z/same.vkp")), Path(QStringLiteral("b.txt")), Path(QStringLiteral("a/same.vkp")),
+              Path(QStringLiteral("A.vkp"))});
+    AddFiles(dlg, prompts, {Path(QStringLiteral("a/same.vkp")), Path(QStringLiteral("a/Same.vkp"))});
+    QCOMPARE(Column(dlg, 0), QStringList({"A.vkp", "Same.vkp", "b.txt", "same.vkp", "same.vkp"}));
+    QCOMPARE(Column(dlg, 1).mid(3), QStringList({Path("a/same.vkp"), Path("z/same.vkp")}));
+    QCOMPARE(dlg.FindPatchItem(Path(QStringLiteral("z/same.vkp")).toStdString()), 4);
+    QCOMPARE(dlg.FindPatchItem(Path(QStringLiteral("A.vkp")).toStdString()), 0);
+    QCOMPARE(dlg.FindPatchItem(Path(QStringLiteral("a.vkp")).toStdString()), -1);
+    QCOMPARE(dlg.FindPatchItem(Path(QStringLiteral("y/same.vkp")).toStdString()), -1);
+    QCOMPARE(dlg.FindPatchItem(""), -1);
+  }
+
+  void cancelledPromptsChangeNothing() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    AddFiles(dlg, prompts, {Path(QStringLiteral("one.vkp"))});
+    AddFiles(dlg, prompts, {});
+    AddFolder(dlg, prompts, QString());
+    QCOMPARE(Column(dlg, 1), QStringList({Path("one.vkp")}));
+    QVERIFY(Enabled(dlg, "IDC_REMOVE_FILE"));
+  }
+
+  void aFolderAddsItsTreeOnce() {
+    const QString root = Path(QStringLiteral("tree"));
+    WriteFile(root + "/a.vkp", "");
+    WriteFile(root + "/notes.txt", "");
+    WriteFile(root + "/sub/b.vkp", "");
+    WriteFile(root + "/x.vkp/c.vkp", "");  // a folder named like a patch file
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    AddFiles(dlg, prompts, {root + "/a.vkp"});
+    AddFolder(dlg, prompts, root);
+    QCOMPARE(Column(dlg, 1), QStringList({root + "/a.vkp", root + "/sub/b.vkp", root + "/x.vkp/c.vkp"}));
+    QCOMPARE(Column(dlg, 0), QStringList({"a.vkp", "b.vkp", "c.vkp"}));
+    QCOMPARE(LabelText(dlg, "IDC_STATUS_TEXT"), QString());
+    // The same folder again, spelled with a trailing '/': nothing new, nothing doubled.
+    AddFolder(dlg, prompts, root + "/");
+    QCOMPARE(dlg.PatchCount(), 3);
+    QVERIFY(Enabled(dlg, "IDC_REMOVE_FILE"));
+  }
+
+  void removingTakesEverySelectedRow() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    AddFiles(dlg, prompts, {Path("e.vkp"), Path("c.vkp"), Path("a.vkp"), Path("d.vkp"), Path("b.vkp")});
+    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
+    auto* list = Child<QTreeWidget>(dlg, "IDC_PATCH_LIST");
+    for (int row : {0, 2, 4}) list->topLevelItem(row)->setSelected(true);
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDC_REMOVE_FILE"), Qt::LeftButton);
+    QCOMPARE(Column(dlg, 0), QStringList({"b.vkp", "d.vkp"}));
+    QVERIFY(Enabled(dlg, "IDC_SEARCH"));
+
+    // Nothing selected: nothing goes.
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDC_REMOVE_FILE"), Qt::LeftButton);
+    QCOMPARE(dlg.PatchCount(), 2);
+
+    list->selectAll();
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDC_REMOVE_FILE"), Qt::LeftButton);
+    QCOMPARE(dlg.PatchCount(), 0);
+    QVERIFY(!Enabled(dlg, "IDC_REMOVE_FILE"));
+    QVERIFY(!Enabled(dlg, "IDC_SEARCH"));
+    // A removed path can be added again.
+    AddFiles(dlg, prompts, {Path("a.vkp")});
+    QCOMPARE(dlg.PatchCount(), 1);
+  }
+
+  void doubleClickOpensTheSelectedFiles() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    AddFiles(dlg, prompts, {Path("c.vkp"), Path("a.vkp"), Path("b.vkp")});
+    auto* list = Child<QTreeWidget>(dlg, "IDC_PATCH_LIST");
+
+    const QPoint onB = list->visualItemRect(list->topLevelItem(1)).center();
+    // A real double click: the first press selects the row under the pointer.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, onB);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, onB);
+    QCOMPARE(prompts.opened, std::vector<QString>({Path("b.vkp")}));
+
+    prompts.opened.clear();
+    list->clearSelection();
+    list->topLevelItem(2)->setSelected(true);
+    list->topLevelItem(0)->setSelected(true);
+    dlg.OnDblclkPatchList();
+    QCOMPARE(prompts.opened, std::vector<QString>({Path("a.vkp"), Path("c.vkp")}));
+  }
+
+  // The search: marks from the core's check, shown on the rows.
+  void searchMarksEveryRow() {
+    const QString dir = Path(QStringLiteral("search"));
+    WriteFile(dir + "/installed.vkp", "000010: 00 1011\r\n");
+    WriteFile(dir + "/not installed.vkp", "000010: 10 FF\r\n");
+    WriteFile(dir + "/broken.vkp", "000010: 00 10\r\nnonsense\r\n");
+    WriteFile(dir + "/filtered.vkp", "000020: 00 FF\r\n");
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
+    AddFolder(dlg, prompts, dir);
+    QCOMPARE(Column(dlg, 0), QStringList({"broken.vkp", "filtered.vkp", "installed.vkp", "not installed.vkp"}));
+    QCOMPARE(Marks(dlg), QList<PatchStatus>(4, PATCH_NOT_INSTALLED));
+
+    g_addrFilter = {{0x20, 0x2F}};
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDC_SEARCH"), Qt::LeftButton);
+    const QList<PatchStatus> expected = {PATCH_FILE_ERROR, PATCH_INSTALLED, PATCH_INSTALLED, PATCH_NOT_INSTALLED};
+    QCOMPARE(Marks(dlg), expected);
+    auto* list = Child<QTreeWidget>(dlg, "IDC_PATCH_LIST");
+    QCOMPARE(list->topLevelItem(0)->data(0, Qt::AccessibleDescriptionRole).toString(), QStringLiteral("ошибка в файле"));
+    QCOMPARE(list->topLevelItem(1)->data(0, Qt::AccessibleDescriptionRole).toString(), QStringLiteral("установлен"));
+    QCOMPARE(list->topLevelItem(3)->data(0, Qt::AccessibleDescriptionRole).toString(), QStringLiteral("не установлен"));
+    QVERIFY(Child<QProgressBar>(dlg, "IDC_PROGRESS")->isHidden());
+    QCOMPARE(LabelText(dlg, "IDC_STATUS_TEXT"), QString());
+    QVERIFY(prompts.boxes.empty());
+
+    // Searching again gives the same marks; a row added later starts empty.
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDC_SEARCH"), Qt::LeftButton);
+    QCOMPARE(Marks(dlg), expected);
+    AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
+    QCOMPARE(dlg.PatchMark(dlg.FindPatchItem(Path(QStringLiteral("current.bin")).toStdString())),
+             PATCH_NOT_INSTALLED);
+  }
+
+  void searchWithoutACurrentImageDoesNothing() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    AddFiles(dlg, prompts, {Path("x.vkp")});
+    dlg.OnSearch();
+    QVERIFY(prompts.boxes.empty());
+    QVERIFY(Child<QProgressBar>(dlg, "IDC_PROGRESS")->isHidden());
+  }
+
+  // Every failure: the exact box, earlier marks cleared before it shows, the
+  // bar hidden and the status line empty whatever happened.
+  void searchFailuresAreReported_data() {
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<QList<PatchStatus>>("marks");
+    const QString gone = Path(QStringLiteral("failures/b gone.vkp"));
+    QTest::newRow("image vanished") << "image" << QStringLiteral("Ошибка открытия файла текущего Full Flash")
+                                    << QStringLiteral("Ошибка") << int(IUserPrompts::Icon::none)
+                                    << QList<PatchStatus>(3, PATCH_NOT_INSTALLED);
+    QTest::newRow("patch file vanished") << "patch" << gone + " was not found." << QStringLiteral("Quillet")
+                                         << int(IUserPrompts::Icon::stop)
+                                         << QList<PatchStatus>({PATCH_INSTALLED, PATCH_NOT_INSTALLED,
+                                                                PATCH_NOT_INSTALLED});
+  }
+  void searchFailuresAreReported() {
+    QFETCH(QString, failure);
+    const QString dir = Path(QStringLiteral("failures"));
+    const QString image = dir + "/image.bin";
+    WriteFile(image, CountingImage());
+    WriteFile(dir + "/a.vkp", "000001: 00 01\n");
+    WriteFile(dir + "/b gone.vkp", "000001: 00 01\n");
+    WriteFile(dir + "/c.vkp", "000001: 00 01\n");
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", image);
+    AddFolder(dlg, prompts, dir);
+    dlg.OnSearch();
+    QCOMPARE(Marks(dlg), QList<PatchStatus>(3, PATCH_INSTALLED));
+
+    QFile::remove(failure == QLatin1String("image") ? image : dir + "/b gone.vkp");
+    QList<PatchStatus> marksAtBox;
+    bool barHiddenAtBox = false;
+    QString statusAtBox = QStringLiteral("unset");
+    prompts.onBox = [&](const FakePrompts::Box&) {
+      marksAtBox = Marks(dlg);
+      barHiddenAtBox = Child<QProgressBar>(dlg, "IDC_PROGRESS")->isHidden();
+      statusAtBox = LabelText(dlg, "IDC_STATUS_TEXT");
+    };
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDC_SEARCH"), Qt::LeftButton);
+
+    QCOMPARE(prompts.boxes.size(), std::size_t{1});
+    QTEST(prompts.boxes[0].text, "text");
+    QTEST(prompts.boxes[0].caption, "caption");
+    QTEST(int(prompts.boxes[0].icon), "icon");
+    QTEST(marksAtBox, "marks");
+    QTEST(Marks(dlg), "marks");
+    QVERIFY(barHiddenAtBox);
+    QCOMPARE(statusAtBox, QString());
+  }
+
+  void escapeAndExitCloseTheWindow_data() {
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Escape") << true;
+    QTest::newRow("Выход") << false;
+  }
+  void escapeAndExitCloseTheWindow() {
+    QFETCH(bool, escape);
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    if (escape) {
+      QTest::keyClick(&dlg, Qt::Key_Escape);
+    } else {
+      QTest::mouseClick(Child<QPushButton>(dlg, "IDCANCEL"), Qt::LeftButton);
+    }
+    QVERIFY(dlg.isHidden());
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+  }
+
+  void enterStartsAddFile() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    Child<QTreeWidget>(dlg, "IDC_PATCH_LIST")->setFocus();
+    prompts.openFileLists.push_back({Path("entered.vkp")});
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    QCOMPARE(Column(dlg, 0), QStringList({"entered.vkp"}));
+  }
+
+  void windowMenuEndsWithTheAboutBox() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    const QList<QAction*> actions = dlg.WindowMenu()->actions();
+    QVERIFY(actions.size() >= 2);
+    QVERIFY(actions.at(actions.size() - 2)->isSeparator());
+    QAction* about = actions.back();
+    QCOMPARE(about->text(), QStringLiteral("&About Quillet..."));
+
+    QString title;
+    QString version;
+    QTimer::singleShot(0, [&] {
+      QWidget* box = QApplication::activeModalWidget();
+      if (!box) return;
+      title = box->windowTitle();
+      if (auto* label = box->findChild<QLabel*>(QStringLiteral("IDC_VERSION_TEXT"))) version = label->text();
+      QTest::mouseClick(box->findChild<QPushButton*>(QStringLiteral("IDOK")), Qt::LeftButton);
+    });
+    about->trigger();
+    QCOMPARE(title, QStringLiteral("About Quillet"));
+    QCOMPARE(version, QStringLiteral("Quillet Version 0.4.2"));
+  }
+
+  void differencesNeedBothImages() {
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        opened = true;
+        modal->close();
+      }
+    });
+    dlg.OnDifferences();
+    QVERIFY(!opened);
+  }
+
+  void anUnreadableSettingsFileIsReported() {
+    const std::string saved = theApp.m_pszProfileName;
+    const QString folder = Path(QStringLiteral("settings-is-a-folder.INI"));
+    QDir().mkpath(folder);
+    theApp.m_pszProfileName = folder.toStdString();
+    g_addrFilter = {{1, 2}};
+    {
+      FakePrompts prompts;
+      CPatchFinderDlg dlg;
+      QCOMPARE(prompts.boxes.size(), std::size_t{1});
+      QCOMPARE(prompts.boxes[0].text,
+               QStringLiteral("Не удалось прочитать фильтр адресов из файла настроек '") + folder + "'");
+      QCOMPARE(prompts.boxes[0].caption, QStringLiteral("Ошибка"));
+    }
+    QCOMPARE(g_addrFilter.size(), std::size_t{1});
+    theApp.m_pszProfileName = saved;
+  }
+
+  void theSettingsFileIsLoadedAtStart() {
+    WriteFile(QString::fromStdString(theApp.m_pszProfileName), "[Address Filter]\r\n0=100 1FF\r\n");
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    QCOMPARE(g_addrFilter.size(), std::size_t{1});
+    QCOMPARE(g_addrFilter[0].start, 0x100u);
+    QCOMPARE(g_addrFilter[0].end, 0x1FFu);
+    QFile::remove(QString::fromStdString(theApp.m_pszProfileName));
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
