@@ -1,13 +1,82 @@
 #pragma once
 #include <QDialog>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <string>
 
 class CPatchFinderDlg;
+class QtCompareWindow;
+class QPlainTextEdit;
+class QTextDocument;
+class QProgressBar;
+class QPushButton;
 
 // The comparison window: shows the header at once, runs the worker, shows its
-// result and saves it as a .vkp file. Takes both paths from its owner.
+// result and saves it as a .vkp file. Takes both paths from its owner and lies
+// over it. The worker starts when the window is first shown.
 class CFlashCompareDlg : public QDialog {
   Q_OBJECT
  public:
   explicit CFlashCompareDlg(CPatchFinderDlg* owner);
+  // For a window without a main window behind it (tests, tools).
+  CFlashCompareDlg(QWidget* owner, std::string originalFlash, std::string currentFlash);
+  // Waits for a running worker: it holds a pointer into this window.
   ~CFlashCompareDlg() override;
+
+  // The run as the window sees it: reading the images, walking them, or over
+  // (finished, failed or stopped). There is one run per window.
+  enum class RunState { reading, comparing, ended };
+  [[nodiscard]] RunState State() const { return m_state; }
+
+  // How often the progress bar catches up with the worker's position.
+  static constexpr int kProgressIntervalMs = 50;
+  // A longer text is put into the field in slices of about this many
+  // characters, each turn of the event loop taking no more than a slice time.
+  static constexpr qsizetype kFillChunkChars = qsizetype{1} << 20;
+  static constexpr int kFillSliceMs = 40;
+
+  // True while a long text is still being put into the field.
+  [[nodiscard]] bool Filling() const { return m_pending != nullptr; }
+
+ protected:
+  // OnCancel: "Стоп", Escape and the close box stop a run; after it they close.
+  void reject() override;
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void OnSize(int cx, int cy);
+  void OnSave();
+  void OnTextSetFocus();
+  void OnDiffStart(std::uint32_t length);
+  void OnDiffProgress();
+  void OnDiffDone();
+  void OnWorkerError(const std::string& text);
+  void EndRun(const std::string& result);
+  void StartWorker();
+  void ShowText(const std::string& text);
+  void FillStep();
+
+  std::string m_strCurrentFlash;
+  std::string m_strOriginalFlash;
+  RunState m_state = RunState::reading;
+  bool m_started = false;
+  std::string m_strHeader;
+  std::unique_ptr<QtCompareWindow> m_link;
+  std::uint32_t m_lastPosition = 0;
+
+  QPlainTextEdit* m_text = nullptr;
+  QPushButton* m_save = nullptr;
+  QPushButton* m_cancel = nullptr;
+  QProgressBar* m_progress = nullptr;
+  QTimer m_progressTimer;
+  QTimer m_fillTimer;
+  std::unique_ptr<QTextDocument> m_pending;  // the field's next document, while it is built
+  QString m_pendingText;
+  qsizetype m_pendingPos = 0;
+  // The bar counts in int; a length above INT_MAX is shown shifted right.
+  int m_progressShift = 0;
 };

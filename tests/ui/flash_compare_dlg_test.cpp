@@ -1,0 +1,455 @@
+// The comparison window with the real worker on real files, offscreen: its
+// states, stopping it at every point of a run, closing it while the worker
+// runs, and saving what the field shows.
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QtTest>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "app/patch_finder_app.h"
+#include "app/patch_finder_dlg.h"
+#include "compare/flash_compare_dlg.h"
+#include "fake_prompts.h"
+#include "filter/address_filter.h"
+#include "patch/vkp_text.h"
+
+namespace {
+
+using State = CFlashCompareDlg::RunState;
+constexpr int kRunTimeoutMs = 60000;
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+  std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
+  out.write(bytes.constData(), bytes.size());
+}
+
+QByteArray ReadAll(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return QByteArray::fromStdString(bytes.str());
+}
+
+// The field's text for a comparison text: the edit shows LF where the text has CR LF.
+QString Shown(const std::string& text) {
+  return QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+// A pattern image and a copy with one byte changed every `stride` bytes.
+QByteArray Pattern(int size) {
+  QByteArray bytes(size, '\0');
+  for (int i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return bytes;
+}
+
+QByteArray ChangedEvery(QByteArray bytes, int stride) {
+  for (int i = 0; i < bytes.size(); i += stride) bytes[i] = static_cast<char>(~bytes[i]);
+  return bytes;
+}
+
+}  // namespace
+
+class FlashCompareDlgTest : public QObject {
+  Q_OBJECT
+
+ private:
+  struct Controls {
+    QPlainTextEdit* text;
+    QPushButton* save;
+    QPushButton* cancel;
+    QProgressBar* progress;
+  };
+
+  static Controls Find(CFlashCompareDlg& dlg) {
+    Controls c{dlg.findChild<QPlainTextEdit*>("IDC_DIFF_TEXT"), dlg.findChild<QPushButton*>("IDC_DIFF_SAVE"),
+               dlg.findChild<QPushButton*>("IDCANCEL"), dlg.findChild<QProgressBar*>("IDC_PROGRESS")};
+    if (!c.text || !c.save || !c.cancel || !c.progress) qFatal("a control of the comparison window is missing");
+    return c;
+  }
+
+  // The window's visible state, checked as a whole so a failure names what differs.
+  static void VerifyState(CFlashCompareDlg& dlg, State state) {
+    const Controls c = Find(dlg);
+    QCOMPARE(dlg.State(), state);
+    QCOMPARE(c.cancel->text(), state == State::ended ? QString("Выход") : QString("Стоп"));
+    QCOMPARE(c.save->isEnabled(), state == State::ended);
+    QCOMPARE(c.progress->isVisibleTo(&dlg), state == State::comparing);
+  }
+
+  // Images whose walk takes long enough to act in the middle of it: every
+  // group holds a difference, and a long filter list that holds none of the
+  // addresses is walked for each byte of those groups.
+  void MakeSlowRun() {
+    WriteAll(m_original, Pattern(kSlowSize));
+    WriteAll(m_current, ChangedEvery(Pattern(kSlowSize), 16));
+    g_addrFilter.clear();
+    for (std::uint32_t i = 0; i < 3000; ++i) g_addrFilter.push_back({0xF0000000u + 2 * i, 0xF0000000u + 2 * i});
+  }
+  static constexpr int kSlowSize = 4 << 20;
+
+  QTemporaryDir m_dir;
+  QString m_original;
+  QString m_current;
+
+ private slots:
+  void init() {
+    g_addrFilter.clear();
+    m_original = m_dir.filePath("original.bin");
+    m_current = m_dir.filePath("current.bin");
+    QFile::remove(m_original);
+    QFile::remove(m_current);
+  }
+
+  void cleanup() { g_addrFilter.clear(); }
+
+  void finishedRunShowsHeaderAndLines_data() {
+    QTest::addColumn<QByteArray>("original");
+    QTest::addColumn<QByteArray>("current");
+    QTest::addColumn<QString>("lines");
+
+    QByteArray base(0x40, '\0');
+    QByteArray changed = base;
+    changed[0x0F] = '\xAA';
+    changed[0x10] = '\xBB';
+    changed[0x11] = '\xCC';
+    QTest::newRow("identical images: header only") << base << base << "";
+    QTest::newRow("a run across a group boundary") << base << changed << "00000F: 00 AA\n000010: 0000 BBCC\n";
+    QTest::newRow("longer current image: the tail is not compared")
+        << base << changed + QByteArray(100, '\x55') << "00000F: 00 AA\n000010: 0000 BBCC\n";
+    QTest::newRow("empty original") << QByteArray() << changed << "";
+  }
+
+  void finishedRunShowsHeaderAndLines() {
+    QFETCH(QByteArray, original);
+    QFETCH(QByteArray, current);
+    QFETCH(QString, lines);
+    WriteAll(m_original, original);
+    WriteAll(m_current, current);
+    FakePrompts prompts;
+    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    const Controls c = Find(dlg);
+    const QString header = Shown(quillet::ComposeComparisonHeader(m_original.toStdString(), m_current.toStdString()));
+
+    // Before the worker runs: the header at once, "Стоп", nothing to save.
+    VerifyState(dlg, State::reading);
+    QCOMPARE(c.text->toPlainText(), header);
+
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    VerifyState(dlg, State::ended);
+    QCOMPARE(c.text->toPlainText(), header + lines);
+    QCOMPARE(c.text->textCursor().position(), 0);
+    QVERIFY(!c.text->textCursor().hasSelection());
+    QVERIFY(prompts.boxes.empty());
+    QVERIFY(dlg.isVisible());
+  }
+
+  void unreadableImageBoxComesFirst_data() {
+    QTest::addColumn<bool>("originalMissing");
+    QTest::newRow("original missing") << true;
+    QTest::newRow("current missing") << false;
+  }
+
+  void unreadableImageBoxComesFirst() {
+    QFETCH(bool, originalMissing);
+    WriteAll(originalMissing ? m_current : m_original, QByteArray(64, '\1'));
+    const QString missing = originalMissing ? m_original : m_current;
+    FakePrompts prompts;
+    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    State stateWhileBoxOpen = State::ended;
+    prompts.onBox = [&](const FakePrompts::Box&) { stateWhileBoxOpen = dlg.State(); };
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    QCOMPARE(prompts.boxes.size(), std::size_t{1});
+    QCOMPARE(prompts.boxes[0].text, "Ошибка открытия файла '" + missing + "'");
+    QCOMPARE(prompts.boxes[0].caption, QString("Ошибка"));
+    QCOMPARE(prompts.boxes[0].icon, IUserPrompts::Icon::none);
+    // The window waits for the box to be answered before it ends the run.
+    QCOMPARE(stateWhileBoxOpen, State::reading);
+    VerifyState(dlg, State::ended);
+    QCOMPARE(Find(dlg).text->toPlainText(),
+             Shown(quillet::ComposeComparisonHeader(m_original.toStdString(), m_current.toStdString())));
+  }
+
+  // "Стоп", Escape and the close box during a run stop it and keep the window;
+  // after the run they close it.
+  void cancelStopsThenCloses_data() {
+    QTest::addColumn<int>("how");
+    QTest::newRow("Стоп / Выход button") << 0;
+    QTest::newRow("Escape") << 1;
+    QTest::newRow("close box") << 2;
+  }
+
+  void cancelStopsThenCloses() {
+    QFETCH(int, how);
+    MakeSlowRun();
+    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    const Controls c = Find(dlg);
+    const auto cancel = [&] {
+      if (how == 0) QTest::mouseClick(c.cancel, Qt::LeftButton);
+      if (how == 1) QTest::keyClick(&dlg, Qt::Key_Escape);
+      if (how == 2) dlg.close();
+    };
+    dlg.show();
+    // Stopped at the start, before the worker has said anything.
+    cancel();
+    VerifyState(dlg, State::ended);
+    QVERIFY(dlg.isVisible());
+    QCOMPARE(c.text->toPlainText(),
+             Shown(quillet::ComposeComparisonHeader(m_original.toStdString(), m_current.toStdString())));
+    cancel();
+    QVERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+  }
+
+  void stopInTheMiddleKeepsTheLinesFoundSoFar() {
+    MakeSlowRun();
+    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    const Controls c = Find(dlg);
+    const QString header = Shown(quillet::ComposeComparisonHeader(m_original.toStdString(), m_current.toStdString()));
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::comparing, kRunTimeoutMs);
+    VerifyState(dlg, State::comparing);
+    QCOMPARE(c.progress->maximum(), kSlowSize);
+    QTRY_VERIFY_WITH_TIMEOUT(c.progress->value() > 0, kRunTimeoutMs);
+    QVERIFY(c.progress->value() < kSlowSize);
+
+    // Typed during the run, replaced by the comparison text when the run ends.
+    c.text->appendPlainText(QStringLiteral("typed while comparing"));
+    QTest::mouseClick(c.cancel, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.Filling(), kRunTimeoutMs);
+    VerifyState(dlg, State::ended);
+    const QString atStop = c.text->toPlainText();
+    QVERIFY(!atStop.contains(QStringLiteral("typed while comparing")));
+    QVERIFY(atStop.startsWith(header));
+
+    // Every line found so far, in order: one changed byte per group of 16.
+    const QStringList lines = atStop.mid(header.size()).split('\n');
+    QVERIFY(lines.size() >= 2);
+    QVERIFY(lines.size() < kSlowSize / 16);
+    QCOMPARE(lines.back(), QString());
+    for (int i = 0; i + 1 < lines.size(); ++i)
+      QVERIFY2(lines[i].startsWith(QString("%1: ").arg(i * 16, 6, 16, QChar('0')).toUpper()), qPrintable(lines[i]));
+
+    // Nothing the worker finds afterwards reaches the window.
+    QTest::qWait(300);
+    QCOMPARE(c.text->toPlainText(), atStop);
+    VerifyState(dlg, State::ended);
+  }
+
+  void closingDuringARunWaitsForTheWorker_data() {
+    QTest::addColumn<bool>("waitForStart");
+    QTest::newRow("worker still reading or in its start message") << false;
+    QTest::newRow("worker walking") << true;
+  }
+
+  void closingDuringARunWaitsForTheWorker() {
+    QFETCH(bool, waitForStart);
+    MakeSlowRun();
+    FakePrompts prompts;
+    auto dlg = std::make_unique<CFlashCompareDlg>(nullptr, m_original.toStdString(), m_current.toStdString());
+    dlg->show();
+    if (waitForStart) QTRY_COMPARE_WITH_TIMEOUT(dlg->State(), State::comparing, kRunTimeoutMs);
+    QElapsedTimer clock;
+    clock.start();
+    dlg.reset();  // must neither hang nor leave the worker running on a dead window
+    QVERIFY2(clock.elapsed() < kRunTimeoutMs, "closing took too long");
+    QVERIFY(prompts.boxes.empty());
+  }
+
+  void savingWritesTheFieldAsShown() {
+    QByteArray original(0x20, '\0');
+    QByteArray current = original;
+    current[0x11] = '\x7F';
+    WriteAll(m_original, original);
+    WriteAll(m_current, current);
+    FakePrompts prompts;
+    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    const Controls c = Find(dlg);
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+
+    // An edit after the end is saved as typed, Cyrillic in Windows-1251.
+    QTextCursor cursor = c.text->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QStringLiteral(";Мой патч"));
+    c.text->setTextCursor(cursor);
+    const QString target = m_dir.filePath("saved.vkp");
+    WriteAll(target, "old content that must go");
+    prompts.saveFileNames.push_back(target);
+    QTest::mouseClick(c.save, Qt::LeftButton);
+
+    QVERIFY(prompts.boxes.empty());
+    QCOMPARE(prompts.lastFilters.back(), QString("Файлы патчей (*.vkp)|*.vkp|Все файлы (*.*)|*.*||"));
+    const QByteArray saved = ReadAll(target);
+    // Every line of the field, CR LF after each; the header's first word in Windows-1251.
+    QVERIFY(saved.startsWith(";\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9 Full Flash: "));
+    QVERIFY(saved.endsWith("\r\n\r\n000011: 00 7F\r\n;\xCC\xEE\xE9 \xEF\xE0\xF2\xF7\r\n"));
+    QCOMPARE(saved.count("\r\n"), c.text->document()->blockCount());
+    QCOMPARE(saved.count('\n'), saved.count("\r\n"));
+    QVERIFY(dlg.isVisible());
+  }
+
+  void savingAnUnmodifiedComparisonEndsWithAnEmptyLine() {
+    WriteAll(m_original, QByteArray(16, '\0'));
+    WriteAll(m_current, QByteArray(16, '\0'));
+    FakePrompts prompts;
+    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    const QString target = m_dir.filePath("identical.vkp");
+    prompts.saveFileNames.push_back(target);
+    QTest::mouseClick(Find(dlg).save, Qt::LeftButton);
+    const QByteArray saved = ReadAll(target);
+    QVERIFY(saved.endsWith("\r\n\r\n\r\n"));  // the header's empty line, then the field's empty last line
+    QVERIFY(!saved.endsWith("\r\n\r\n\r\n\r\n"));
+  }
+
+  void saveProblemsLoseNothing_data() {
+    QTest::addColumn<QString>("answer");  // the save dialog's answer; empty = cancelled
+    QTest::addColumn<bool>("expectBox");
+    QTest::newRow("cancelled") << QString() << false;
+    QTest::newRow("folder missing") << QString("missing/x.vkp") << true;
+  }
+
+  void saveProblemsLoseNothing() {
+    QFETCH(QString, answer);
+    QFETCH(bool, expectBox);
+    WriteAll(m_original, QByteArray(16, '\0'));
+    WriteAll(m_current, QByteArray(16, '\1'));
+    FakePrompts prompts;
+    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    const Controls c = Find(dlg);
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    const QString before = c.text->toPlainText();
+    prompts.saveFileNames.push_back(answer.isEmpty() ? answer : m_dir.filePath(answer));
+    QTest::mouseClick(c.save, Qt::LeftButton);
+    QCOMPARE(prompts.boxes.size(), std::size_t{expectBox ? 1u : 0u});
+    if (expectBox) QVERIFY2(prompts.boxes[0].text.contains("missing/x.vkp"), qPrintable(prompts.boxes[0].text));
+    QVERIFY(dlg.isVisible());
+    QVERIFY(c.save->isEnabled());
+    QCOMPARE(c.text->toPlainText(), before);
+    QVERIFY(!QFile::exists(m_dir.filePath("missing")));
+  }
+
+  void resizeKeepsButtonsInTheCorner_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("larger") << QSize(900, 640);
+    QTest::newRow("maximised-like") << QSize(1920, 1080);
+    QTest::newRow("smaller") << QSize(300, 200);
+  }
+
+  void resizeKeepsButtonsInTheCorner() {
+    QFETCH(QSize, size);
+    WriteAll(m_original, QByteArray(16, '\0'));
+    WriteAll(m_current, QByteArray(16, '\0'));
+    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    const Controls c = Find(dlg);
+    const QSize saveSize = c.save->size();
+    const QSize exitSize = c.cancel->size();
+    dlg.resize(size);
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    const int cx = dlg.width();
+    const int cy = dlg.height();
+    QCOMPARE(c.cancel->size(), exitSize);
+    QCOMPARE(c.save->size(), saveSize);
+    QCOMPARE(c.cancel->geometry().bottomRight(), QPoint(cx - 1, cy - 1));
+    QCOMPARE(c.save->geometry().right() + 1, c.cancel->geometry().left());
+    QCOMPARE(c.save->geometry().bottom(), cy - 1);
+    QCOMPARE(c.progress->geometry(), QRect(0, cy - saveSize.height(), cx - exitSize.width() - saveSize.width(),
+                                           saveSize.height()));
+    QCOMPARE(c.text->geometry(), QRect(0, 0, cx, cy - 25));
+  }
+
+  void liesOverItsOwnerAndTakesItsPaths() {
+    WriteAll(m_original, QByteArray(32, '\0'));
+    WriteAll(m_current, QByteArray(32, '\2'));
+    FakePrompts prompts;
+    CPatchFinderDlg owner;
+    owner.m_strOriginalFlash = m_original.toStdString();
+    owner.m_strCurrentFlash = m_current.toStdString();
+    owner.setGeometry(40, 50, 700, 500);
+    CFlashCompareDlg dlg(&owner);
+    QCOMPARE(dlg.geometry(), owner.geometry());
+    QCOMPARE(dlg.windowTitle(), QString("Сравнение Full Flash"));
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    QVERIFY(Find(dlg).text->toPlainText().endsWith("000000: 00000000000000000000000000000000 "
+                                                   "02020202020202020202020202020202\n"
+                                                   "000010: 00000000000000000000000000000000 "
+                                                   "02020202020202020202020202020202\n"));
+  }
+
+  void focusPutsTheCaretAtTheStart() {
+    WriteAll(m_original, QByteArray(16, '\0'));
+    WriteAll(m_current, QByteArray(16, '\1'));
+    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    const Controls c = Find(dlg);
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    c.save->setFocus();
+    c.text->selectAll();
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(c.text, &focusIn);
+    QCOMPARE(c.text->textCursor().position(), 0);
+    QVERIFY(!c.text->textCursor().hasSelection());
+    // A context menu closing gives the focus back; the selection stays.
+    c.text->selectAll();
+    QFocusEvent fromPopup(QEvent::FocusIn, Qt::PopupFocusReason);
+    QCoreApplication::sendEvent(c.text, &fromPopup);
+    QVERIFY(c.text->textCursor().hasSelection());
+  }
+
+  // Hundreds of thousands of lines must not freeze the window for long: the
+  // longest gap between two turns of the event loop is measured throughout.
+  void manyLinesKeepTheWindowResponsive() {
+    constexpr int kLines = 300000;
+    WriteAll(m_original, Pattern(kLines * 16));
+    WriteAll(m_current, ChangedEvery(Pattern(kLines * 16), 16));
+    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    const Controls c = Find(dlg);
+    QElapsedTimer clock;
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, [&] {
+      longestGap = std::max(longestGap, sinceTick.restart());
+    });
+    clock.start();
+    sinceTick.start();
+    ticker.start();
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    // Until the field holds the whole text, it can't be saved or edited.
+    QVERIFY(dlg.Filling());
+    QVERIFY(!c.save->isEnabled());
+    QVERIFY(c.text->isReadOnly());
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.Filling(), kRunTimeoutMs);
+    ticker.stop();
+    qInfo("%d lines compared and shown in %lld ms; the event loop waited at most %lld ms", kLines,
+          static_cast<long long>(clock.elapsed()), static_cast<long long>(longestGap));
+    VerifyState(dlg, State::ended);
+    QVERIFY(!c.text->isReadOnly());
+    QCOMPARE(c.text->document()->blockCount(), 7 + kLines + 1);
+    const QByteArray lastOld = Pattern(kLines * 16).mid((kLines - 1) * 16, 1);
+    QCOMPARE(c.text->document()->findBlockByNumber(7 + kLines - 1).text(),
+             QString("%1: ").arg((kLines - 1) * 16, 6, 16, QChar('0')).toUpper() + lastOld.toHex().toUpper() + ' ' +
+                 ChangedEvery(lastOld, 1).toHex().toUpper());
+    QCOMPARE(c.text->textCursor().position(), 0);
+    QVERIFY(longestGap < 1000);
+  }
+};
+
+QTEST_MAIN(FlashCompareDlgTest)
+#include "flash_compare_dlg_test.moc"
