@@ -1,7 +1,6 @@
 #include "app/patch_finder_dlg.h"
 
 #include <QContextMenuEvent>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -13,6 +12,7 @@
 
 #include "app/about_dlg.h"
 #include "app/dialog_units.h"
+#include "app/group_frame.h"
 #include "app/patch_finder_app.h"
 #include "app/patch_list_item.h"
 #include "app/user_prompts.h"
@@ -85,9 +85,8 @@ void CPatchFinderDlg::CreateControls() {
   };
   // Group boxes frame their controls from behind, as siblings, so they never take their clicks.
   auto group = [&](const char* title, QRect rect) {
-    auto* g = new QGroupBox(Text(title), this);
+    auto* g = new GroupFrame(Text(title), this);
     g->setGeometry(rect);
-    g->setFocusPolicy(Qt::NoFocus);
     g->lower();
   };
 
@@ -255,9 +254,9 @@ void CPatchFinderDlg::OnAboutBox() {
 void CPatchFinderDlg::ShowWindowMenu(const QPoint& globalPos) { m_windowMenu->exec(globalPos); }
 
 void CPatchFinderDlg::contextMenuEvent(QContextMenuEvent* event) {
-  // Only the window's free area: the frames and the texts, not a control.
+  // Only the window's free area: the frames (which let clicks through) and the texts, not a control.
   QWidget* child = childAt(event->pos());
-  if (child == nullptr || qobject_cast<QGroupBox*>(child) != nullptr || qobject_cast<QLabel*>(child) != nullptr) {
+  if (child == nullptr || qobject_cast<QLabel*>(child) != nullptr) {
     ShowWindowMenu(event->globalPos());
     event->accept();
     return;

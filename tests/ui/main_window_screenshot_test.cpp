@@ -1,0 +1,80 @@
+// The pictures compiled into the program, and the main window as the user sees
+// it after a search. Set QUILLET_DEMO_DIR to search the demo data (made by
+// quillet-demo-data) and QUILLET_SCREENSHOT to save the window there as PNG.
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "app/patch_finder_app.h"
+#include "app/patch_finder_dlg.h"
+#include "fake_prompts.h"
+#include "res/resources.h"
+
+class MainWindowScreenshotTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void picturesAreCompiledIn() {
+    QVERIFY(!quillet::res::AppIcon().isNull());
+    QCOMPARE(quillet::res::PatchIcon().size(), QSize(16, 16));
+    QList<QImage> states;
+    for (PatchStatus status : {PATCH_NOT_INSTALLED, PATCH_INSTALLED, PATCH_FILE_ERROR}) {
+      const QImage image = quillet::res::PatchStateImage(status).toImage();
+      QCOMPARE(image.size(), QSize(16, 16));
+      // The strip's background is transparent, the box inside is white.
+      QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+      QCOMPARE(image.pixel(3, 3), qRgb(255, 255, 255));
+      for (const QImage& other : states) QVERIFY(image != other);
+      states << image;
+    }
+    QVERIFY(quillet::res::PatchStateImage(static_cast<PatchStatus>(4)).isNull());
+  }
+
+  void windowAfterASearch() {
+    QTemporaryDir scratch;
+    QString demo = qEnvironmentVariable("QUILLET_DEMO_DIR");
+    if (demo.isEmpty()) {
+      demo = scratch.path();
+      QDir().mkpath(demo + "/patches/sub");
+      auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+      };
+      write(demo + "/current.bin", QByteArray(4096, '\x11'));
+      write(demo + "/original.bin", QByteArray(4096, '\x00'));
+      write(demo + "/patches/installed.vkp", "000100: 00 1111\r\n");
+      write(demo + "/patches/not_installed.vkp", "000100: 00 2222\r\n");
+      write(demo + "/patches/sub/broken.vkp", "000100: 00 1111\r\nbroken line\r\n");
+    }
+    theApp.m_pszProfileName = (demo + "/quillet.INI").toStdString();
+
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    prompts.openFileNames = {demo + "/current.bin", demo + "/original.bin"};
+    prompts.directories = {demo + "/patches"};
+    dlg.OnBrowseCurrentFlash();
+    dlg.OnBrowseOriginalFlash();
+    dlg.OnAddFolder();
+    QVERIFY(dlg.PatchCount() > 0);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("IDC_SEARCH")), Qt::LeftButton);
+    QVERIFY2(prompts.boxes.empty(), prompts.boxes.empty() ? "" : qPrintable(prompts.boxes[0].text));
+    auto* list = dlg.findChild<QTreeWidget*>(QStringLiteral("IDC_PATCH_LIST"));
+    list->topLevelItem(0)->setSelected(true);
+    list->setFocus();
+
+    const QImage shot = dlg.grab().toImage();
+    QCOMPARE(shot.size(), dlg.size() * dlg.devicePixelRatio());
+    const QString out = qEnvironmentVariable("QUILLET_SCREENSHOT");
+    if (!out.isEmpty()) QVERIFY2(shot.save(out, "PNG"), qPrintable(out));
+  }
+};
+
+QTEST_MAIN(MainWindowScreenshotTest)
+#include "main_window_screenshot_test.moc"
