@@ -1,6 +1,7 @@
 // The main window driven through its handlers offscreen, with every prompt
 // answered by FakePrompts. The byte logic is tested in tests/core.
 #include <QAbstractButton>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -533,6 +534,43 @@ class MainWindowTest : public QObject {
     about->trigger();
     QCOMPARE(title, QStringLiteral("About Quillet"));
     QCOMPARE(version, QStringLiteral("Quillet Version 0.4.2"));
+  }
+
+  // The window menu opens from Alt+Space and from a right click on the free
+  // area, never from a right click on a control.
+  void windowMenuOpensWhereExpected_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("Alt+Space") << "keys" << true;
+    QTest::newRow("right click on the free area") << "free" << true;
+    QTest::newRow("right click on a size text") << "IDC_CUR_FLASH_SIZE" << true;
+    QTest::newRow("right click on a button") << "IDC_SEARCH" << false;
+  }
+  void windowMenuOpensWhereExpected() {
+    QFETCH(QString, how);
+    FakePrompts prompts;
+    CPatchFinderDlg dlg;
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    bool opened = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      if (QWidget* popup = QApplication::activePopupWidget()) {
+        opened = popup == dlg.WindowMenu();
+        popup->close();
+      }
+    });
+    poll.start(10);
+    if (how == QLatin1String("keys")) {
+      QTest::keyClick(&dlg, Qt::Key_Space, Qt::AltModifier);
+    } else {
+      QWidget* target = how == QLatin1String("free") ? static_cast<QWidget*>(&dlg) : Child<QWidget>(dlg, qPrintable(how));
+      const QPoint pos = how == QLatin1String("free") ? QPoint(2, dlg.height() - 2) : QPoint(3, 3);
+      QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
+      QApplication::sendEvent(target, &event);
+    }
+    QTest::qWait(50);
+    QTEST(opened, "opens");
   }
 
   void differencesNeedBothImages() {
