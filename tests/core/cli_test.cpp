@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,8 +58,10 @@ class CliFixture : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(m_dir); }
 
-  CliRun run(const std::vector<std::string>& args) const {
-    std::string command = "cd " + Quote(m_dir) + " && exec " + Quote(QUILLET_CLI_PATH);
+  CliRun run(const std::vector<std::string>& args) const { return runIn(m_dir, QUILLET_CLI_PATH, args); }
+
+  CliRun runIn(const std::string& cwd, const std::string& program, const std::vector<std::string>& args) const {
+    std::string command = "cd " + Quote(cwd) + " && exec " + Quote(program);
     for (const std::string& arg : args) command += " " + Quote(arg);
     command += " >" + Quote(m_dir + "/.out") + " 2>" + Quote(m_dir + "/.err");
     const int status = std::system(command.c_str());
@@ -161,6 +165,40 @@ TEST_F(CliFixture, UnreadableSettingsFileIsReported) {
   EXPECT_NE(result.err.find("quillet.INI"), std::string::npos) << result.err;
 }
 
+#ifdef QUILLET_DEMO_DATA_PATH
+
+std::map<std::string, std::string> FolderContents(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+    if (entry.is_regular_file()) files[entry.path().lexically_relative(root).string()] = Slurp(entry.path().string());
+  return files;
+}
+
+TEST_F(CliFixture, DemoDataHoldsEveryStatusAndIsRepeatable) {
+  const std::string demo = m_dir + "/demo";
+  ASSERT_EQ(runIn(m_dir, QUILLET_DEMO_DATA_PATH, {"demo"}).exitCode, 0);
+  const auto first = FolderContents(demo);
+  ASSERT_EQ(runIn(m_dir, QUILLET_DEMO_DATA_PATH, {"demo"}).exitCode, 0);
+  ASSERT_EQ(runIn(m_dir, QUILLET_DEMO_DATA_PATH, {"again"}).exitCode, 0);
+  EXPECT_TRUE(FolderContents(demo) == first);
+  EXPECT_TRUE(FolderContents(m_dir + "/again") == first);
+  EXPECT_EQ(first.at("current.bin").size(), 4u << 20);
+  EXPECT_NE(first.at("current.bin"), first.at("original.bin"));
+
+  const CliRun check = runIn(demo, QUILLET_CLI_PATH, {"check", "current.bin", "patches"});
+  ASSERT_EQ(check.exitCode, 0) << check.err;
+  std::map<std::string, int> counts;
+  std::istringstream lines(check.out);
+  for (std::string line; std::getline(lines, line);) ++counts[line.substr(0, line.find('\t'))];
+  EXPECT_EQ(counts["installed"], 13);
+  EXPECT_EQ(counts["not-installed"], 10);
+  EXPECT_EQ(counts["broken"], 5);
+  EXPECT_NE(check.out.find("installed\tpatches/filtered_only.vkp\n"), std::string::npos);
+  EXPECT_EQ(runIn(demo, QUILLET_CLI_PATH, {"check", "--no-filter", "current.bin", "patches/filtered_only.vkp"}).out,
+            "not-installed\tpatches/filtered_only.vkp\n");
+}
+
+#endif
 #endif
 
 }  // namespace
