@@ -10,7 +10,6 @@
 #include "compare/compare_worker.h"
 #include "patch/vkp_text.h"
 #include "platform/file_error.h"
-#include "platform/file_io.h"
 #include "res/strings.h"
 
 namespace quillet::cli {
@@ -98,14 +97,13 @@ int RunDiff(const std::vector<std::string>& args) {
       std::fprintf(stderr, "%s\n", window.Error()->c_str());
       return kExitInput;
     }
-    const std::string bytes = EncodeSavedLines(SplitEditLines(window.Text()));
     if (toStdout) {
-      if (!WriteToStdout(bytes)) {
+      if (!WriteToStdout(EncodeSavedLines(SplitEditLines(window.Text())))) {
         std::perror("quillet-cli: standard output");
         return kExitInput;
       }
     } else {
-      WriteFileAtomically(output->second, bytes);
+      SaveComparisonText(output->second, SplitEditLines(window.Text()));
     }
   } catch (const FileError& error) {
     std::fprintf(stderr, "%s\n", error.what());

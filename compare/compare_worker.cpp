@@ -1,8 +1,10 @@
 #include "compare/compare_worker.h"
 
 #include <algorithm>
+#include <future>
 #include <new>
 #include <optional>
+#include <system_error>
 
 #include "compare/compare_images.h"
 #include "filter/address_filter.h"
@@ -16,10 +18,9 @@ using quillet::ImageReadStatus;
 
 std::string QuotedPathError(const char* prefix, const std::string& path) { return prefix + path + "'"; }
 
-// The image, or the text of why it can't be compared.
-std::optional<std::string> ReadImage(const std::string& path, ImageRead& image) {
-  image = quillet::ReadImageFile(path);
-  switch (image.status) {
+// Why an image can't be compared, if it can't.
+std::optional<std::string> Classify(const std::string& path, ImageReadStatus status) {
+  switch (status) {
     case ImageReadStatus::ok:
       return std::nullopt;
     case ImageReadStatus::openFailed:
@@ -32,15 +33,44 @@ std::optional<std::string> ReadImage(const std::string& path, ImageRead& image) 
   return QuotedPathError(quillet::text::kReadErrorPrefix, path);
 }
 
+std::optional<std::string> ReadImage(const std::string& path, ImageRead& image) {
+  image = quillet::ReadImageFile(path);
+  return Classify(path, image.status);
+}
+
+// Reads the current image on a second thread while this one reads the
+// original: the two reads are most of a comparison's time. Nothing when no
+// thread can be had; the caller then reads it itself.
+std::optional<std::future<ImageRead>> StartReadingCurrent(const std::string& path) {
+  try {
+    return std::async(std::launch::async, [&path] { return quillet::ReadImageFile(path); });
+  } catch (const std::system_error&) {
+    return std::nullopt;
+  }
+}
+
 // Reads both images and walks them. The text of a failure, if any; both
-// buffers are gone by the time it returns, whatever the path.
+// buffers are gone by the time it returns, whatever the path. Errors keep the
+// order of the sequential reads: the original's first, and the current image
+// is not touched when the original can't be opened or is too large.
 std::optional<std::string> ReadAndWalk(ICompareWindow& window) {
+  const std::string& originalPath = window.OriginalFlashPath();
+  const std::string& currentPath = window.CurrentFlashPath();
+  const std::optional<quillet::FileInfo> probe = quillet::ProbeFile(originalPath);
+  if (!probe) return Classify(originalPath, ImageReadStatus::openFailed);
+  if (probe->size >= quillet::kMaxImageSize) return Classify(originalPath, ImageReadStatus::tooLarge);
+
+  // The future's destructor waits for the read, on every path out of here.
+  std::optional<std::future<ImageRead>> currentRead = StartReadingCurrent(currentPath);
   ImageRead original;
-  if (auto error = ReadImage(window.OriginalFlashPath(), original)) return error;
-  // A stop during the first read spares the user the second one.
-  if (window.StopRequested()) return std::nullopt;
   ImageRead current;
-  if (auto error = ReadImage(window.CurrentFlashPath(), current)) return error;
+  if (auto error = ReadImage(originalPath, original)) return error;
+  if (currentRead) {
+    current = currentRead->get();
+    if (auto currentError = Classify(currentPath, current.status)) return currentError;
+  } else if (auto currentError = ReadImage(currentPath, current)) {
+    return currentError;
+  }
 
   const auto length =
       static_cast<std::uint32_t>(std::min(original.data.size(), current.data.size()));

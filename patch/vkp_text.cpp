@@ -1,7 +1,15 @@
 #include "patch/vkp_text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
 #include "patch/hex_string.h"
 #include "platform/cp1251.h"
+#include "platform/file_error.h"
 #include "platform/file_io.h"
 #include "res/strings.h"
 
@@ -37,6 +45,23 @@ void AppendHexBytes(std::string& text, const std::uint8_t* bytes, std::size_t co
     text.push_back(kHexDigits[bytes[i] >> 4]);
     text.push_back(kHexDigits[bytes[i] & 0x0F]);
   }
+}
+
+void WriteToSpecialFile(const std::string& path, std::string_view bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw FileError::FromErrno(errno, path);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      throw FileError::FromErrno(error, path);
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  if (::close(fd) != 0 && errno != EINTR) throw FileError::FromErrno(errno, path);
 }
 
 }  // namespace
@@ -87,7 +112,28 @@ std::string EncodeSavedLines(const std::vector<std::string>& utf8Lines) {
 }
 
 void SaveComparisonText(const std::string& path, const std::vector<std::string>& utf8Lines) {
-  WriteFileAtomically(path, EncodeSavedLines(utf8Lines));
+  const std::string bytes = EncodeSavedLines(utf8Lines);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    // A device or a pipe (/dev/stdout, a FIFO) is written to, never replaced:
+    // renaming a file over /dev/null would break the system for everyone.
+    WriteToSpecialFile(path, bytes);
+    return;
+  }
+  // Through a link, the file it points to is replaced and the link kept.
+  std::string target = path;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+      target = resolved;
+      std::free(resolved);
+    }
+  }
+  try {
+    WriteFileAtomically(target, bytes);
+  } catch (const FileError& error) {
+    if (target == path) throw;
+    throw FileError(error.cause(), path, error.osError());
+  }
 }
 
 }  // namespace quillet

@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureRow{"original_missing", true, false, false, false, true, text::kOpenErrorPrefix},
         FailureRow{"original_missing_current_missing_too", true, false, true, false, true, text::kOpenErrorPrefix},
-        FailureRow{"original_short_current_never_opened", false, true, false, true, true, text::kReadErrorPrefix},
+        FailureRow{"original_short_is_named_first", false, true, false, true, true, text::kReadErrorPrefix},
         FailureRow{"current_missing", false, false, true, false, false, text::kOpenErrorPrefix},
         FailureRow{"current_short", false, false, false, true, false, text::kReadErrorPrefix}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "compare/compare_images.h"
@@ -241,6 +242,32 @@ TEST(VkpSave, FailureRaisesAFileErrorAndLeavesTheTargetAsItWas) {
   }
   ::chmod(locked.c_str(), 0755);
   EXPECT_EQ(ReadBytes(target), "precious");
+}
+
+TEST(VkpSave, ThroughALinkTheLinkIsKeptAndItsFileReplaced) {
+  TempFolder folder;
+  const std::string real = folder.Write("real.vkp", "old");
+  const std::string link = folder.Path("link.vkp");
+  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+  quillet::SaveComparisonText(link, {"x"});
+  struct stat st {};
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadBytes(real), "x\r\n");
+}
+
+TEST(VkpSave, PipeIsWrittenToNotReplaced) {
+  TempFolder folder;
+  const std::string fifo = folder.Path("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = ReadBytes(fifo); });
+  quillet::SaveComparisonText(fifo, {"a", ""});
+  reader.join();
+  EXPECT_EQ(received, "a\r\n\r\n");
+  struct stat st {};
+  ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 // A saved comparison, read back as a patch against the current image, is
