@@ -25,13 +25,6 @@ std::string_view Trim(std::string_view text) {
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
-
 // A line's meaningful text: a byte-order mark that an editor put in front of
 // the file is not part of the first line's name.
 std::string_view Content(std::string_view text, bool firstLine) {
@@ -110,57 +103,81 @@ ProfileDocument ProfileDocument::Load(const std::string& file) {
   }
 }
 
-std::optional<ProfileDocument::Found> ProfileDocument::FindSection(std::string_view section) const {
-  std::optional<Found> found;
-  for (std::size_t i = 0; i < m_lines.size(); ++i) {
-    const auto name = HeaderName(m_lines[i].text, i == 0);
-    if (!name) continue;
-    if (found) {
-      found->limit = i;
-      return found;
-    }
-    if (EqualNoCase(*name, Trim(section))) found = Found{i, m_lines.size()};
-  }
-  return found;
+std::string ProfileDocument::LowerName(std::string_view name) {
+  std::string lower(Trim(name));
+  for (char& c : lower) c = AsciiLower(c);
+  return lower;
 }
 
-std::optional<std::size_t> ProfileDocument::FindKey(const Found& found, std::string_view key) const {
-  for (std::size_t i = found.header + 1; i < found.limit; ++i) {
-    const auto line = ParseKeyLine(m_lines[i].text, false);
-    if (line && EqualNoCase(line->key, Trim(key))) return i;
+const ProfileDocument::Index& ProfileDocument::IndexOf(std::string_view section) const {
+  std::string wanted = LowerName(section);
+  if (m_index && m_index->section == wanted) return *m_index;
+  Index index;
+  index.section = std::move(wanted);
+  for (std::size_t i = 0; i < m_lines.size(); ++i) {
+    if (m_lines[i].removed) continue;
+    const auto name = HeaderName(m_lines[i].text, i == 0);
+    if (!name) continue;
+    if (index.found) {
+      index.found->limit = i;
+      break;
+    }
+    if (LowerName(*name) == index.section) index.found = Found{i, m_lines.size()};
   }
-  return std::nullopt;
+  if (index.found) {
+    index.afterLastKey = index.found->header + 1;
+    for (std::size_t i = index.found->header + 1; i < index.found->limit; ++i) {
+      const auto line = m_lines[i].removed ? std::nullopt : ParseKeyLine(m_lines[i].text, false);
+      if (!line) continue;
+      auto& entry = index.keys.try_emplace(LowerName(line->key), Index::KeyLines{i, 0}).first->second;
+      ++entry.count;
+      index.afterLastKey = i + 1;
+    }
+  }
+  m_index = std::move(index);
+  return *m_index;
+}
+
+std::optional<ProfileDocument::Found> ProfileDocument::FindSection(std::string_view section) const {
+  return IndexOf(section).found;
+}
+
+std::optional<std::size_t> ProfileDocument::FindKey(std::string_view section, std::string_view key) const {
+  const Index& index = IndexOf(section);
+  const auto it = index.keys.find(LowerName(key));
+  if (it == index.keys.end()) return std::nullopt;
+  return it->second.first;
 }
 
 std::optional<std::string> ProfileDocument::Get(std::string_view section, std::string_view key) const {
-  const auto found = FindSection(section);
-  if (!found) return std::nullopt;
-  const auto index = FindKey(*found, key);
+  const auto index = FindKey(section, key);
   if (!index) return std::nullopt;
   return Unquote(ParseKeyLine(m_lines[*index].text, false)->value);
 }
 
 std::string ProfileDocument::NewLineEnd() const {
   for (const Line& line : m_lines)
-    if (!line.end.empty()) return line.end;
+    if (!line.removed && !line.end.empty()) return line.end;
   return "\n";
 }
 
 bool ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
   if (!IsStorableName(section, key) || HasLineBreak(value)) return false;
   const std::string end = NewLineEnd();
-  const auto found = FindSection(section);
-  if (!found) {
-    if (!m_lines.empty()) {
-      if (m_lines.back().end.empty()) m_lines.back().end = end;
-      if (!Trim(m_lines.back().text).empty()) m_lines.push_back({"", end});
+  if (!FindSection(section)) {
+    m_index.reset();
+    std::size_t last = m_lines.size();
+    while (last > 0 && m_lines[last - 1].removed) --last;
+    if (last > 0) {
+      if (m_lines[last - 1].end.empty()) m_lines[last - 1].end = end;
+      if (!Trim(m_lines[last - 1].text).empty()) m_lines.push_back({"", end});
     }
     m_lines.push_back({"[" + std::string(Trim(section)) + "]", end});
     m_lines.push_back({std::string(Trim(key)) + "=" + std::string(value), end});
     m_modified = true;
     return true;
   }
-  if (const auto index = FindKey(*found, key)) {
+  if (const auto index = FindKey(section, key)) {
     // Keep the line's own spelling of the key and its spacing around '='.
     std::string& text = m_lines[*index].text;
     std::string updated;
@@ -179,47 +196,69 @@ bool ProfileDocument::Set(std::string_view section, std::string_view key, std::s
     return true;
   }
   // A new key goes after the section's last key, so that blank lines and
-  // comments that lead into the next section stay in front of it.
-  std::size_t at = found->header + 1;
-  for (std::size_t i = found->header + 1; i < found->limit; ++i)
-    if (ParseKeyLine(m_lines[i].text, false)) at = i + 1;
+  // comments that lead into the next section stay in front of it. No key
+  // line of the section lies at or past that point, so the index stays true
+  // once the section's end has moved with the inserted line.
+  Index& index = *m_index;
+  const std::size_t at = index.afterLastKey;
   if (m_lines[at - 1].end.empty()) m_lines[at - 1].end = end;
   m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at),
                  Line{std::string(Trim(key)) + "=" + std::string(value), end});
+  index.found->limit += 1;
+  index.keys.emplace(LowerName(key), Index::KeyLines{at, 1});
+  index.afterLastKey = at + 1;
   m_modified = true;
   return true;
 }
 
-bool ProfileDocument::Remove(std::string_view section, std::string_view key) {
-  const auto found = FindSection(section);
-  if (!found) return false;
-  const auto index = FindKey(*found, key);
-  if (!index) return false;
-  m_lines.erase(m_lines.begin() + static_cast<std::ptrdiff_t>(*index));
+void ProfileDocument::RemoveLine(std::size_t line) {
+  m_lines[line].removed = true;
   m_modified = true;
+}
+
+bool ProfileDocument::Remove(std::string_view section, std::string_view key) {
+  const auto first = FindKey(section, key);
+  if (!first) return false;
+  RemoveLine(*first);
+  // The index follows by hand: rebuilding it for every removal would make
+  // clearing a long list quadratic.
+  Index& index = *m_index;
+  const auto entry = index.keys.find(LowerName(key));
+  if (--entry->second.count == 0) {
+    index.keys.erase(entry);
+    return true;
+  }
+  for (std::size_t i = *first + 1; i < index.found->limit; ++i) {
+    const auto line = m_lines[i].removed ? std::nullopt : ParseKeyLine(m_lines[i].text, false);
+    if (line && LowerName(line->key) == entry->first) {
+      entry->second.first = i;
+      break;
+    }
+  }
   return true;
 }
 
 std::size_t ProfileDocument::RemoveDuplicates(std::string_view section, std::string_view key) {
-  const auto found = FindSection(section);
-  if (!found) return 0;
-  const auto first = FindKey(*found, key);
+  const auto first = FindKey(section, key);
   if (!first) return 0;
+  Index& index = *m_index;
+  auto& entry = index.keys.find(LowerName(key))->second;
   std::size_t removed = 0;
-  for (std::size_t i = found->limit; i-- > *first + 1;) {
-    const auto line = ParseKeyLine(m_lines[i].text, false);
-    if (line && EqualNoCase(line->key, Trim(key))) {
-      m_lines.erase(m_lines.begin() + static_cast<std::ptrdiff_t>(i));
+  for (std::size_t i = *first + 1; i < index.found->limit && entry.count > 1; ++i) {
+    const auto line = m_lines[i].removed ? std::nullopt : ParseKeyLine(m_lines[i].text, false);
+    if (line && LowerName(line->key) == LowerName(key)) {
+      RemoveLine(i);
+      --entry.count;
       ++removed;
     }
   }
-  if (removed != 0) m_modified = true;
   return removed;
 }
 
 std::string ProfileDocument::text() const {
   std::string out;
   for (const Line& line : m_lines) {
+    if (line.removed) continue;
     out += line.text;
     out += line.end;
   }

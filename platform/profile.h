@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quillet {
@@ -48,17 +49,34 @@ class ProfileDocument {
   struct Line {
     std::string text;  // without its line end
     std::string end;   // "\r\n", "\n" or "" for a last line without one
+    bool removed = false;  // kept in place so that no line's index moves
   };
   struct Found {
     std::size_t header = 0;  // index of the section's header line
     std::size_t limit = 0;   // one past its last line
   };
+  // Where the keys of the one section last asked for are, so that reading a
+  // long list key by key does not rescan the file for every key.
+  struct Index {
+    std::string section;  // trimmed, lower case
+    std::optional<Found> found;
+    struct KeyLines {
+      std::size_t first = 0;  // the line Get reads
+      std::size_t count = 0;  // lines of the key in the section
+    };
+    std::unordered_map<std::string, KeyLines> keys;  // key trimmed, lower case
+    std::size_t afterLastKey = 0;                    // where a new key of the section goes
+  };
+  [[nodiscard]] static std::string LowerName(std::string_view name);
+  [[nodiscard]] const Index& IndexOf(std::string_view section) const;
   [[nodiscard]] std::optional<Found> FindSection(std::string_view section) const;
-  [[nodiscard]] std::optional<std::size_t> FindKey(const Found& found, std::string_view key) const;
+  [[nodiscard]] std::optional<std::size_t> FindKey(std::string_view section, std::string_view key) const;
   [[nodiscard]] std::string NewLineEnd() const;
+  void RemoveLine(std::size_t line);
 
   std::vector<Line> m_lines;
   bool m_modified = false;
+  mutable std::optional<Index> m_index;
 };
 
 // The value of the key, or def when the file, section or key is absent. At most

@@ -78,6 +78,35 @@ TEST(ProfileDuplicates, RemovingLaterDuplicatesKeepsTheFirstAndOtherSections) {
   EXPECT_EQ(document.RemoveDuplicates("S", "absent"), 0u);
 }
 
+TEST(ProfileDuplicates, RemovingTheFirstBringsTheNextToLight) {
+  ProfileDocument document("[S]\nk=1\nj=0\nK=2\nx=9");
+  ASSERT_TRUE(document.Remove("S", "k"));
+  EXPECT_EQ(document.Get("S", "k"), "2");
+  ASSERT_TRUE(document.Remove("S", "K"));
+  EXPECT_EQ(document.Get("S", "k"), std::nullopt);
+  EXPECT_FALSE(document.Remove("S", "k"));
+  ASSERT_TRUE(document.Set("S", "k", "3"));
+  EXPECT_EQ(document.text(), "[S]\nj=0\nx=9\nk=3\n");
+  ASSERT_TRUE(document.Remove("S", "x"));
+  ASSERT_TRUE(document.Remove("S", "k"));
+  ASSERT_TRUE(document.Remove("S", "j"));
+  ASSERT_TRUE(document.Set("T", "y", "1"));
+  EXPECT_EQ(document.text(), "[S]\n\n[T]\ny=1\n");
+}
+
+TEST(ProfileScale, LongListsReadAndShrinkInOnePass) {
+  std::string text = "[S]\n";
+  for (int i = 0; i < 20000; ++i) text += std::to_string(i) + "=v" + std::to_string(i) + "\n";
+  ProfileDocument document(text);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(document.Get("S", std::to_string(i)), "v" + std::to_string(i));
+  for (int i = 19999; i >= 0; i -= 2) ASSERT_TRUE(document.Remove("S", std::to_string(i)));
+  for (int i = 20000; i < 20010; ++i) ASSERT_TRUE(document.Set("S", std::to_string(i), "w"));
+  EXPECT_EQ(document.Get("S", "19998"), "v19998");
+  EXPECT_EQ(document.Get("S", "19999"), std::nullopt);
+  EXPECT_TRUE(document.text().ends_with("19998=v19998\n20000=w\n20001=w\n20002=w\n20003=w\n20004=w\n"
+                                        "20005=w\n20006=w\n20007=w\n20008=w\n20009=w\n"));
+}
+
 class ProfileEditTest : public ::testing::TestWithParam<EditRow> {};
 
 TEST_P(ProfileEditTest, ChangesOnlyTheLineConcerned) {

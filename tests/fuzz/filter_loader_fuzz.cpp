@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,10 @@ const std::string& SettingsPath() {
     std::string folder = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     std::string pattern = folder + "/quillet-fuzz-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    static std::string folderToRemove = pattern;
+    std::atexit([] {
+      std::filesystem::remove_all(folderToRemove);
+    });
     return pattern + "/quillet.INI";
   }();
   return path;
