@@ -307,10 +307,4 @@ TEST_F(FileIoTest, DanglingLinkIsWrittenThrough) {
   EXPECT_EQ(ReadBytes(m_dir / "target.vkp"), "made");
 }
 
-TEST(FileNames, LastPartOfThePath) {
-  EXPECT_EQ(quillet::FileNameOf("/a/b/c.vkp"), "c.vkp");
-  EXPECT_EQ(quillet::FileNameOf("c.vkp"), "c.vkp");
-  EXPECT_EQ(quillet::FileNameOf("/a/"), "");
-}
-
 }  // namespace
