@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QFocusEvent>
-#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -176,7 +175,7 @@ void CFlashCompareDlg::OnWorkerError(const std::string& error) {
 
 void CFlashCompareDlg::ShowText(const std::string& content) {
   m_fillTimer.stop();
-  m_pending.reset();
+  m_pendingText.clear();
   try {
     QString shown = QString::fromStdString(content);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -186,17 +185,18 @@ void CFlashCompareDlg::ShowText(const std::string& content) {
       return;
     }
     // Hundreds of thousands of lines take the document seconds to build, so
-    // it is built aside, a slice per turn of the event loop, and swapped in
-    // whole. The field can't be edited and the text can't be saved meanwhile.
+    // the field is filled a slice per turn of the event loop: the window keeps
+    // answering and the text grows in view. Meanwhile it can't be edited or
+    // saved, since it isn't all there yet.
+    m_text->clear();
+    m_text->setReadOnly(true);
+    m_text->document()->setUndoRedoEnabled(false);
+    m_save->setEnabled(false);
     m_pendingText = std::move(shown);
     m_pendingPos = 0;
-    m_pending = std::make_unique<QTextDocument>();
-    m_pending->setUndoRedoEnabled(false);
-    m_text->setReadOnly(true);
-    m_save->setEnabled(false);
+    m_filling = true;
     m_fillTimer.start();
   } catch (const std::bad_alloc&) {
-    m_pending.reset();
     m_pendingText.clear();
     Prompts().MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
                          IUserPrompts::Icon::exclamation);
@@ -206,11 +206,11 @@ void CFlashCompareDlg::ShowText(const std::string& content) {
 void CFlashCompareDlg::FillStep() {
   QElapsedTimer slice;
   slice.start();
-  QTextCursor cursor(m_pending.get());
+  QTextCursor cursor(m_text->document());
   cursor.movePosition(QTextCursor::End);
   while (m_pendingPos < m_pendingText.size() && slice.elapsed() < kFillSliceMs) {
     // Whole lines per insertion, so no character is ever cut in two.
-    qsizetype end = m_pendingText.indexOf(QLatin1Char('\n'), m_pendingPos + kFillChunkChars / 16);
+    qsizetype end = m_pendingText.indexOf(QLatin1Char('\n'), m_pendingPos + kFillInsertChars);
     end = end < 0 ? m_pendingText.size() : end + 1;
     cursor.insertText(m_pendingText.mid(m_pendingPos, end - m_pendingPos));
     m_pendingPos = end;
@@ -219,12 +219,9 @@ void CFlashCompareDlg::FillStep() {
 
   m_fillTimer.stop();
   m_pendingText.clear();
-  m_pending->setDefaultFont(m_text->font());
-  m_pending->setDocumentLayout(new QPlainTextDocumentLayout(m_pending.get()));
-  // The field deletes the document it made itself; this one dies with the field.
-  QTextDocument* filled = m_pending.release();
-  filled->setParent(m_text);
-  m_text->setDocument(filled);
+  m_pendingText.squeeze();
+  m_filling = false;
+  m_text->document()->setUndoRedoEnabled(true);
   m_text->setReadOnly(false);
   m_save->setEnabled(m_state == RunState::ended);
   OnTextSetFocus();

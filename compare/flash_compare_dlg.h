@@ -9,7 +9,6 @@
 class CPatchFinderDlg;
 class QtCompareWindow;
 class QPlainTextEdit;
-class QTextDocument;
 class QProgressBar;
 class QPushButton;
 
@@ -35,10 +34,11 @@ class CFlashCompareDlg : public QDialog {
   // A longer text is put into the field in slices of about this many
   // characters, each turn of the event loop taking no more than a slice time.
   static constexpr qsizetype kFillChunkChars = qsizetype{1} << 20;
+  static constexpr qsizetype kFillInsertChars = qsizetype{1} << 14;
   static constexpr int kFillSliceMs = 40;
 
   // True while a long text is still being put into the field.
-  [[nodiscard]] bool Filling() const { return m_pending != nullptr; }
+  [[nodiscard]] bool Filling() const { return m_filling; }
 
  protected:
   // OnCancel: "Стоп", Escape and the close box stop a run; after it they close.
@@ -74,8 +74,8 @@ class CFlashCompareDlg : public QDialog {
   QProgressBar* m_progress = nullptr;
   QTimer m_progressTimer;
   QTimer m_fillTimer;
-  std::unique_ptr<QTextDocument> m_pending;  // the field's next document, while it is built
-  QString m_pendingText;
+  bool m_filling = false;
+  QString m_pendingText;  // what is still to go into the field
   qsizetype m_pendingPos = 0;
   // The bar counts in int; a length above INT_MAX is shown shifted right.
   int m_progressShift = 0;
