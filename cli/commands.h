@@ -16,6 +16,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitInput = 2;      // an image or the settings file can't be used
 inline constexpr int kExitPatchFile = 3;  // a patch file can't be opened or read
 inline constexpr int kExitUsage = 64;
+inline constexpr int kExitOutput = 74;  // standard output could not be written
 inline constexpr int kExitInternal = 70;
 
 void PrintUsage(std::FILE* out);

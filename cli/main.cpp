@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,7 +39,8 @@ void PrintHelp() {
       "settings file or --no-filter turns it off.\n"
       "\n"
       "Exit status: 0 done (whatever the statuses), 2 the image or settings file can't\n"
-      "be used, 3 a patch file can't be read, 64 usage error.\n",
+      "be used, 3 a patch file can't be read, 64 usage error, 74 the output can't be\n"
+      "written.\n",
       stdout);
 }
 
@@ -60,10 +62,21 @@ int main(int argc, char** argv) {
     std::printf("quillet-cli %s\n", quillet::text::kVersion);
     return kExitOk;
   }
-  if (command == "check") return RunCheck(args);
-  if (command == "filter") return RunFilter(args);
-  if (command == "diff") return RunDiff(args);
-  std::fprintf(stderr, "quillet-cli: unknown command '%s'\n", command.c_str());
-  PrintUsage(stderr);
-  return kExitUsage;
+  int status = kExitUsage;
+  if (command == "check") {
+    status = RunCheck(args);
+  } else if (command == "filter") {
+    status = RunFilter(args);
+  } else if (command == "diff") {
+    status = RunDiff(args);
+  } else {
+    std::fprintf(stderr, "quillet-cli: unknown command '%s'\n", command.c_str());
+    PrintUsage(stderr);
+  }
+  // A full disk or a closed pipe must not pass for a complete listing.
+  if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && status == kExitOk) {
+    std::fprintf(stderr, "quillet-cli: can't write the output: %s\n", std::strerror(errno));
+    return kExitOutput;
+  }
+  return status;
 }

@@ -151,6 +151,16 @@ TEST_F(CliFixture, HelpGoesToStdout) {
   EXPECT_EQ(result.err, "");
 }
 
+TEST_F(CliFixture, OutputThatCannotBeWrittenIsAnError) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const std::string command = "cd " + Quote(m_dir) + " && exec " + Quote(QUILLET_CLI_PATH) +
+                              " check img.bin p >/dev/full 2>" + Quote(m_dir + "/.err");
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 74);
+  EXPECT_NE(Slurp(m_dir + "/.err").find("can't write the output"), std::string::npos);
+}
+
 TEST_F(CliFixture, NoSettingsFileMeansNoFilter) {
   std::filesystem::remove(m_dir + "/quillet.INI");
   EXPECT_EQ(run({"filter"}).out, "");
