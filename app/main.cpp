@@ -4,7 +4,10 @@
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
+  // The settings file is named after the executable file itself, whatever link started it.
+  QString executable = QCoreApplication::applicationFilePath();
+  if (executable.isEmpty() && argc > 0) executable = QString::fromLocal8Bit(argv[0]);
   // The main window runs modally inside InitInstance; when it closes, the program ends.
-  theApp.InitInstance(QCoreApplication::applicationFilePath().toStdString());
+  theApp.InitInstance(executable.toStdString());
   return 0;
 }

@@ -81,42 +81,6 @@ TEST_F(SearchTest, EachRowGetsTheStatusOfItsPatchInListOrder) {
   }
 }
 
-TEST_F(SearchTest, SearchingTwiceGivesTheSameStatuses) {
-  const std::string image = m_dir / "current.bin";
-  WriteBytes(image, CountingImage());
-  const std::vector<std::string> patches = {Patch("a.vkp", "000001: 00 FF\n"), Patch("b.vkp", "000001: 00 01\n")};
-  Recorder first;
-  Recorder second;
-  ASSERT_EQ(quillet::RunSearch(image, patches, first.observer()).failure, SearchFailure::none);
-  ASSERT_EQ(quillet::RunSearch(image, patches, second.observer()).failure, SearchFailure::none);
-  EXPECT_EQ(first.checked, second.checked);
-}
-
-TEST_F(SearchTest, TheAddressFilterTakesEffectAtTheNextSearch) {
-  const std::string image = m_dir / "current.bin";
-  WriteBytes(image, CountingImage());
-  const std::vector<std::string> patches = {Patch("a.vkp", "000020: 00 FF\n")};
-  Recorder before;
-  ASSERT_EQ(quillet::RunSearch(image, patches, before.observer()).failure, SearchFailure::none);
-  g_addrFilter = {{0x20, 0x20}};
-  Recorder after;
-  ASSERT_EQ(quillet::RunSearch(image, patches, after.observer()).failure, SearchFailure::none);
-  EXPECT_EQ(before.checked.at(0).second, PATCH_NOT_INSTALLED);
-  EXPECT_EQ(after.checked.at(0).second, PATCH_INSTALLED);
-}
-
-TEST_F(SearchTest, AnEmptyImageMakesEveryReadablePatchInstalled) {
-  const std::string image = m_dir / "empty.bin";
-  WriteBytes(image, "");
-  const std::vector<std::string> patches = {Patch("a.vkp", "000000: 00 FF\n"), Patch("b.vkp", "000000: 00 ZZ\n"),
-                                            Patch("c.vkp", "garbage\n")};
-  Recorder seen;
-  EXPECT_EQ(quillet::RunSearch(image, patches, seen.observer()).failure, SearchFailure::none);
-  const std::vector<std::pair<std::size_t, PatchStatus>> expected = {
-      {0, PATCH_INSTALLED}, {1, PATCH_INSTALLED}, {2, PATCH_FILE_ERROR}};
-  EXPECT_EQ(seen.checked, expected);
-}
-
 TEST_F(SearchTest, AnEmptyListReadsTheImageAndChecksNothing) {
   const std::string image = m_dir / "current.bin";
   WriteBytes(image, CountingImage());
