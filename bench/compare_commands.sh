@@ -32,11 +32,11 @@ perl -e '
 cd "$work"
 echo "== identical 64 MiB images"
 hyperfine --warmup 3 --min-runs 20 --export-markdown identical.md \
-  -n "quillet-cli diff" "'$cli' diff --no-filter original.bin same.bin -o out.vkp" \
+  -n "quillet-cli diff" "'$cli' diff --no-filter original.bin same.bin >out.vkp" \
   -n "cmp -s" "cmp -s original.bin same.bin"
 echo "== 2,000 scattered runs of 1-20 changed bytes"
 hyperfine --warmup 3 --min-runs 20 --export-markdown scattered.md \
-  -n "quillet-cli diff" "'$cli' diff --no-filter original.bin scattered.bin -o out.vkp" \
+  -n "quillet-cli diff" "'$cli' diff --no-filter original.bin scattered.bin >out.vkp" \
   -n "cmp -l | wc -l" "cmp -l original.bin scattered.bin | wc -l"
 echo "lines in the scattered comparison: $(($(grep -c ': ' out.vkp)))"
 cat identical.md scattered.md

@@ -100,7 +100,7 @@ int RunDiff(const std::vector<std::string>& args) {
     if (toStdout) {
       if (!WriteToStdout(EncodeSavedLines(SplitEditLines(window.Text())))) {
         std::perror("quillet-cli: standard output");
-        return kExitInput;
+        return kExitOutput;
       }
     } else {
       SaveComparisonText(output->second, SplitEditLines(window.Text()));
