@@ -139,18 +139,6 @@ TEST_F(CliDiff, FailuresGoToStderrAndWriteNothing) {
   }
 }
 
-TEST_F(CliDiff, FailedRunLeavesAnExistingOutputAsItWas) {
-  WriteBytes(m_dir / "out.vkp", "keep me");
-  const CliResult run = RunCli(m_dir, {"--no-filter", "gone.bin", "orig.bin", "-o", "out.vkp"});
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(ReadBytes(m_dir / "out.vkp"), "keep me");
-}
-
-TEST_F(CliDiff, NoProgressBarWhenStderrIsNotATerminal) {
-  const CliResult run = RunCli(m_dir, {"--no-filter", "orig.bin", "Текущий.bin"});
-  EXPECT_EQ(run.err, "");
-}
-
 #endif  // QUILLET_CLI_PATH
 
 }  // namespace
