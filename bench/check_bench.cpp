@@ -23,26 +23,14 @@
 #include "patch/patch_check.h"
 #include "platform/cp1251.h"
 #include "platform/file_io.h"
+#include "tools/split_mix.h"
 
 namespace {
 
 constexpr std::uint32_t kImageSize = 64u << 20;
 constexpr int kPatchFiles = 1000;
 
-class Rng {
- public:
-  explicit Rng(std::uint64_t seed) : m_state(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>(next() % n); }
-
- private:
-  std::uint64_t m_state;
-};
+using Rng = quillet::SplitMix64;
 
 void AppendHex(std::string& text, std::uint32_t value, const char* format) {
   char buffer[16];

@@ -12,6 +12,7 @@
 #include "filter/address_filter.h"
 #include "patch/patch_check.h"
 #include "platform/file_error.h"
+#include "tools/split_mix.h"
 
 namespace {
 
@@ -185,22 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Errors, PatchCheckFileErrors,
                                            FileErrorRow{"directory", true, quillet::FileErrorCause::badPath}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Small, deterministic generator, so a failure can be replayed from its seed.
-class Rng {
- public:
-  explicit Rng(std::uint64_t seed) : m_state(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  std::uint32_t below(std::uint32_t n) { return n ? static_cast<std::uint32_t>(next() % n) : 0; }
-  bool chance(std::uint32_t percent) { return below(100) < percent; }
-
- private:
-  std::uint64_t m_state;
-};
+using Rng = quillet::SplitMix64;
 
 std::string HexByte(std::uint8_t value, bool lower) {
   char buffer[4];
