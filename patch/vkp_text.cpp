@@ -120,20 +120,8 @@ void SaveComparisonText(const std::string& path, const std::vector<std::string>&
     WriteToSpecialFile(path, bytes);
     return;
   }
-  // Through a link, the file it points to is replaced and the link kept.
-  std::string target = path;
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-      target = resolved;
-      std::free(resolved);
-    }
-  }
-  try {
-    WriteFileAtomically(target, bytes);
-  } catch (const FileError& error) {
-    if (target == path) throw;
-    throw FileError(error.cause(), path, error.osError());
-  }
+  // Links are followed there: the file pointed to is replaced, the link kept.
+  WriteFileAtomically(path, bytes);
 }
 
 }  // namespace quillet
