@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -10,7 +9,7 @@
 #include "cli/commands.h"
 #include "inputs/folder_scan.h"
 #include "patch/patch_check.h"
-#include "platform/file_error.h"
+#include "patch/search.h"
 #include "platform/file_io.h"
 #include "res/strings.h"
 
@@ -59,14 +58,9 @@ std::vector<PatchEntry> CollectPatchFiles(const std::vector<std::string>& operan
       add(FileNameOf(operand), operand);
   }
   std::sort(list.begin(), list.end(), [](const PatchEntry& a, const PatchEntry& b) {
-    return a.name != b.name ? a.name < b.name : a.path < b.path;
+    return PatchRowLess(a.name, a.path, b.name, b.path);
   });
   return list;
-}
-
-int ReportInputError(const std::string& message) {
-  std::fprintf(stderr, "%s\n", message.c_str());
-  return kExitInput;
 }
 
 }  // namespace
@@ -81,40 +75,21 @@ int RunCheck(const std::vector<std::string>& args) {
   }
   if (const int status = LoadFilter(parsed->filter); status != kExitOk) return status;
 
-  const std::string& imagePath = parsed->operands.front();
-  try {
-    ImageRead image = ReadImageFile(imagePath);
-    switch (image.status) {
-      case ImageReadStatus::ok:
-        break;
-      case ImageReadStatus::openFailed:
-        return ReportInputError(text::kCurrentOpenError);
-      case ImageReadStatus::readShort:
-        return ReportInputError(text::kCurrentReadError);
-      case ImageReadStatus::tooLarge:
-        return ReportInputError(std::string(text::kTooLargePrefix) + imagePath + "'");
-    }
-    const auto size = static_cast<std::uint32_t>(image.data.size());
-    ImageBuffer work(size);
+  // The same search the main window runs, over the list it would hold.
+  const std::vector<std::string> inputs(parsed->operands.begin() + 1, parsed->operands.end());
+  std::vector<std::string> paths;
+  for (PatchEntry& entry : CollectPatchFiles(inputs)) paths.push_back(std::move(entry.path));
 
-    const std::vector<std::string> inputs(parsed->operands.begin() + 1, parsed->operands.end());
-    for (const PatchEntry& entry : CollectPatchFiles(inputs)) {
-      PatchStatus status;
-      try {
-        status = CheckPatch(entry.path, image.data.data(), work.data(), size);
-      } catch (const FileError& error) {
-        // As in the main window: a patch file that can't be read ends the run.
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", error.what());
-        return kExitPatchFile;
-      }
-      std::printf("%s\t%s\n", StatusWord(status), entry.path.c_str());
-    }
-  } catch (const std::bad_alloc&) {
-    std::fflush(stdout);
-    return ReportInputError(text::kOutOfMemory);
-  }
-  return kExitOk;
+  SearchObserver observer;
+  observer.checked = [&paths](std::size_t row, PatchStatus status) {
+    std::printf("%s\t%s\n", StatusWord(status), paths[row].c_str());
+  };
+  const SearchResult result = RunSearch(parsed->operands.front(), paths, observer);
+  if (result.failure == SearchFailure::none) return kExitOk;
+  // The rows done so far stay printed, ahead of the message, as they stay marked in the window.
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", result.message.text.c_str());
+  return result.failure == SearchFailure::patchFile ? kExitPatchFile : kExitInput;
 }
 
 }  // namespace quillet::cli
