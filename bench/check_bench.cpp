@@ -19,10 +19,10 @@
 #include <string_view>
 #include <vector>
 
-#include "filter/address_filter.h"
-#include "patch/patch_check.h"
-#include "platform/cp1251.h"
-#include "platform/file_io.h"
+#include "core/filter/address_filter.h"
+#include "core/search/patch_check.h"
+#include "core/platform/cp1251.h"
+#include "core/platform/file_io.h"
 #include "tools/split_mix.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "compare/compare_images.h"
-#include "platform/file_io.h"
+#include "core/compare/compare_images.h"
+#include "core/platform/file_io.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 # Times `quillet-cli diff` against cmp on two generated 64 MiB images: an
 # identical pair (against `cmp -s`) and a pair with 2,000 scattered runs of
 # 1-20 changed bytes (against `cmp -l | wc -l`). Needs hyperfine and perl.
-# Usage: bench/compare_commands.sh [path/to/quillet-cli]  (default build/cli/quillet-cli)
+# Usage: bench/compare_commands.sh [path/to/quillet-cli]  (default build/bin/quillet-cli)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cli=$(realpath "${1:-build/cli/quillet-cli}")
+cli=$(realpath "${1:-build/bin/quillet-cli}")
 [ -x "$cli" ] || { echo "no quillet-cli at $cli: build it first" >&2; exit 1; }
 command -v hyperfine >/dev/null || { echo "hyperfine is missing (apt-get install hyperfine)" >&2; exit 1; }
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_io.h"
+#include "core/platform/file_io.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "inputs/folder_scan.h"
-#include "patch/patch_check.h"
-#include "patch/search.h"
-#include "platform/file_io.h"
-#include "res/strings.h"
+#include "core/search/folder_scan.h"
+#include "core/search/patch_check.h"
+#include "core/search/search.h"
+#include "core/platform/file_io.h"
+#include "core/res/strings.h"
 
 namespace quillet::cli {
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "compare/compare_worker.h"
-#include "patch/vkp_text.h"
-#include "platform/file_error.h"
-#include "res/strings.h"
+#include "core/compare/compare_worker.h"
+#include "core/vkp/vkp_text.h"
+#include "core/platform/file_error.h"
+#include "core/res/strings.h"
 
 namespace quillet::cli {
 

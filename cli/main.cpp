@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "res/strings.h"
+#include "core/res/strings.h"
 
 namespace quillet::cli {
 

@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/cp1251.h"
-#include "platform/file_error.h"
-#include "platform/file_io.h"
+#include "core/platform/cp1251.h"
+#include "core/platform/file_error.h"
+#include "core/platform/file_io.h"
 #include "tools/split_mix.h"
 
 namespace {

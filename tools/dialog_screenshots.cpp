@@ -12,11 +12,11 @@
 
 #include <cstdio>
 
-#include "app/patch_finder_app.h"
-#include "app/patch_finder_dlg.h"
-#include "compare/flash_compare_dlg.h"
-#include "filter/addr_filter_dlg.h"
-#include "filter/filter_storage.h"
+#include "ui/app/patch_finder_app.h"
+#include "ui/main_window/patch_finder_dlg.h"
+#include "ui/compare/flash_compare_dlg.h"
+#include "ui/filter/addr_filter_dlg.h"
+#include "core/filter/filter_storage.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "compare/compare_images.h"
-#include "patch/hex_string.h"
+#include "core/compare/compare_images.h"
+#include "core/vkp/hex_string.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "compare/compare_images.h"
-#include "compare/compare_link.h"
-#include "compare/compare_worker.h"
-#include "res/strings.h"
-#include "temp_dir.h"
+#include "core/compare/compare_images.h"
+#include "core/compare/compare_link.h"
+#include "core/compare/compare_worker.h"
+#include "core/res/strings.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "filter/address_filter.h"
-#include "filter/filter_storage.h"
-#include "patch/hex_string.h"
-#include "platform/file_error.h"
-#include "temp_dir.h"
+#include "core/filter/address_filter.h"
+#include "core/filter/filter_storage.h"
+#include "core/vkp/hex_string.h"
+#include "core/platform/file_error.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "inputs/folder_scan.h"
-#include "temp_dir.h"
+#include "core/search/folder_scan.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

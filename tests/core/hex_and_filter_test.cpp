@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "filter/address_filter.h"
-#include "patch/hex_string.h"
+#include "core/filter/address_filter.h"
+#include "core/vkp/hex_string.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "filter/address_filter.h"
-#include "patch/patch_check.h"
-#include "platform/file_error.h"
+#include "core/filter/address_filter.h"
+#include "core/search/patch_check.h"
+#include "core/platform/file_error.h"
 #include "tools/split_mix.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/cp1251.h"
-#include "platform/file_error.h"
-#include "platform/file_io.h"
-#include "temp_dir.h"
+#include "core/platform/cp1251.h"
+#include "core/platform/file_error.h"
+#include "core/platform/file_io.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

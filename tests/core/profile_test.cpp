@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/profile.h"
-#include "temp_dir.h"
+#include "core/platform/profile.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

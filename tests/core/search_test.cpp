@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "filter/address_filter.h"
-#include "inputs/flash_selection.h"
-#include "patch/search.h"
-#include "temp_dir.h"
+#include "core/filter/address_filter.h"
+#include "core/search/flash_selection.h"
+#include "core/search/search.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

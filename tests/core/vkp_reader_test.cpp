@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "patch/vkp_reader.h"
+#include "core/vkp/vkp_reader.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "compare/compare_images.h"
-#include "patch/patch_check.h"
-#include "patch/vkp_text.h"
-#include "platform/file_error.h"
-#include "platform/file_io.h"
-#include "temp_dir.h"
+#include "core/compare/compare_images.h"
+#include "core/search/patch_check.h"
+#include "core/vkp/vkp_text.h"
+#include "core/platform/file_error.h"
+#include "core/platform/file_io.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

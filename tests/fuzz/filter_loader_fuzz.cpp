@@ -12,11 +12,11 @@
 #include <string_view>
 #include <vector>
 
-#include "filter/address_filter.h"
-#include "filter/filter_storage.h"
-#include "patch/hex_string.h"
-#include "platform/file_io.h"
-#include "platform/profile.h"
+#include "core/filter/address_filter.h"
+#include "core/filter/filter_storage.h"
+#include "core/vkp/hex_string.h"
+#include "core/platform/file_io.h"
+#include "core/platform/profile.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "filter/address_filter.h"
-#include "patch/patch_check.h"
+#include "core/filter/address_filter.h"
+#include "core/search/patch_check.h"
 
 namespace {
 

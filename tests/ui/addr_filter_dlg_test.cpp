@@ -8,12 +8,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/patch_finder_app.h"
-#include "fake_prompts.h"
-#include "filter/addr_filter_dlg.h"
-#include "filter/address_filter.h"
-#include "filter/filter_storage.h"
-#include "platform/profile.h"
+#include "ui/app/patch_finder_app.h"
+#include "tests/support/fake_prompts.h"
+#include "ui/filter/addr_filter_dlg.h"
+#include "core/filter/address_filter.h"
+#include "core/filter/filter_storage.h"
+#include "core/platform/profile.h"
 
 namespace {
 

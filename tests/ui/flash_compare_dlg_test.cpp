@@ -14,12 +14,12 @@
 #include <memory>
 #include <sstream>
 
-#include "app/patch_finder_app.h"
-#include "app/patch_finder_dlg.h"
-#include "compare/flash_compare_dlg.h"
-#include "fake_prompts.h"
-#include "filter/address_filter.h"
-#include "patch/vkp_text.h"
+#include "ui/app/patch_finder_app.h"
+#include "ui/main_window/patch_finder_dlg.h"
+#include "ui/compare/flash_compare_dlg.h"
+#include "tests/support/fake_prompts.h"
+#include "core/filter/address_filter.h"
+#include "core/vkp/vkp_text.h"
 
 namespace {
 

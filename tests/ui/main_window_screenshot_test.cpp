@@ -9,10 +9,10 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "app/patch_finder_app.h"
-#include "app/patch_finder_dlg.h"
-#include "fake_prompts.h"
-#include "res/resources.h"
+#include "ui/app/patch_finder_app.h"
+#include "ui/main_window/patch_finder_dlg.h"
+#include "tests/support/fake_prompts.h"
+#include "ui/common/resources.h"
 
 class MainWindowScreenshotTest : public QObject {
   Q_OBJECT

@@ -19,11 +19,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "app/dialog_units.h"
-#include "app/patch_finder_app.h"
-#include "app/patch_finder_dlg.h"
-#include "fake_prompts.h"
-#include "filter/address_filter.h"
+#include "ui/common/dialog_units.h"
+#include "ui/app/patch_finder_app.h"
+#include "ui/main_window/patch_finder_dlg.h"
+#include "tests/support/fake_prompts.h"
+#include "core/filter/address_filter.h"
 
 namespace {
 

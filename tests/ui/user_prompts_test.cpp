@@ -1,7 +1,7 @@
 // The program's "Text (*.x)|*.x|...||" filters as the name filters Qt's file dialog takes.
 #include <QtTest>
 
-#include "app/user_prompts.h"
+#include "ui/common/user_prompts.h"
 
 class UserPromptsTest : public QObject {
   Q_OBJECT

@@ -1,0 +1,108 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "core/compare/compare_worker.h"
+
+namespace quillet {
+
+// The window side of the worker protocol, free of any toolkit: the text and the
+// stop flag under one lock, the worker's thread, and the worker's calls carried
+// over to the window's thread. A window derives from it, implements the four
+// handlers and the doorbell, and calls RunPendingCalls() when the doorbell rings.
+//
+// Guarantees:
+// - Once StopAndTakeText() has returned, the worker appends nothing more.
+// - The worker's calls run on the window's thread, in order. Start, progress
+//   and done are dropped once a stop was requested (the window has ended the
+//   run itself); an error box is still shown.
+// - StopAndWait() runs the worker's calls while it waits, so a worker waiting in
+//   a call can't deadlock a window that waits for the worker.
+// - Progress never makes the worker wait: only the latest position is kept, and
+//   at most one progress call waits for the window at a time.
+class CompareWindowLink : public ICompareWindow {
+ public:
+  CompareWindowLink() = default;
+  CompareWindowLink(const CompareWindowLink&) = delete;
+  CompareWindowLink& operator=(const CompareWindowLink&) = delete;
+  // A derived window must call StopAndWait() in its own destructor: the worker
+  // calls the doorbell and the handlers are the derived object's. What is done
+  // here is a last resort that keeps a forgotten wait from ending the process:
+  // the worker is released from its pending calls without running them.
+  ~CompareWindowLink() override;
+
+  // Window thread. Sets the paths, m_strText = header and m_bStop = 0, and starts
+  // the worker. False if the thread could not be started (the run never begins).
+  bool StartWorker(std::string originalPath, std::string currentPath, std::string header);
+  // True from a successful start until the run has ended (done, or stopped).
+  [[nodiscard]] bool Running() const { return m_running; }
+  // m_strText as it stands.
+  [[nodiscard]] std::string Text() const;
+  // The stop button: requests the stop and ends the run on the window's side.
+  // Returns the text; the worker appends nothing after this.
+  std::string StopAndTakeText();
+  // Requests the stop, runs the worker's calls until it has ended and joins it.
+  void StopAndWait();
+  // Runs every call the worker has queued for the window's thread.
+  void RunPendingCalls();
+
+  // ICompareWindow, called on the worker's thread.
+  [[nodiscard]] const std::string& OriginalFlashPath() const final { return m_strOriginalFlash; }
+  [[nodiscard]] const std::string& CurrentFlashPath() const final { return m_strCurrentFlash; }
+  [[nodiscard]] bool StopRequested() const final { return m_bStop.load(std::memory_order_acquire); }
+  bool AppendText(std::string_view lines) final;
+  void SendDiffStart(std::uint32_t length) final;
+  void PostDiffProgress(std::uint32_t position) final;
+  void SendDiffDone() final;
+  void ShowErrorBox(const std::string& text) final;
+
+ protected:
+  // Window thread.
+  virtual void OnDiffStart(std::uint32_t length) = 0;
+  virtual void OnDiffProgress(std::uint32_t position) = 0;
+  // The worker's end (normal end or error); Text() holds the whole text.
+  virtual void OnDiffDone() = 0;
+  virtual void OnErrorBox(const std::string& text) = 0;
+  // Any thread: asks the window's thread to call RunPendingCalls() soon.
+  virtual void RingDoorbell() = 0;
+
+ private:
+  struct Call {
+    std::function<void()> run;
+    std::promise<void>* done = nullptr;  // the waiting worker's, or null for a posted call
+  };
+
+  void Enqueue(Call call);
+  void CallAndWait(std::function<void()> run);
+  void RunOne(Call& call);
+  void RequestStop();
+
+  std::string m_strOriginalFlash;
+  std::string m_strCurrentFlash;
+
+  mutable std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::string m_strText;          // guarded by m_mutex
+  std::deque<Call> m_calls;       // guarded by m_mutex
+  bool m_workerFinished = false;  // guarded by m_mutex
+  bool m_orphaned = false;        // guarded by m_mutex: no window thread serves calls any more
+  std::atomic<bool> m_bStop{false};
+
+  std::atomic<std::uint32_t> m_progressPosition{0};
+  std::atomic<bool> m_progressQueued{false};
+  std::uint32_t m_progressStride = 1;  // worker thread only
+  std::uint64_t m_nextProgress = 0;    // worker thread only
+
+  bool m_running = false;  // window thread only
+  std::thread m_thread;
+};
+
+}  // namespace quillet

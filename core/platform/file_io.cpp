@@ -1,0 +1,320 @@
+#include "core/platform/file_io.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <ctime>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "core/platform/file_error.h"
+
+namespace quillet {
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Closes the descriptor on every path out of a function.
+class Fd {
+ public:
+  explicit Fd(int fd) : m_fd(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  [[nodiscard]] int get() const { return m_fd; }
+  [[nodiscard]] bool ok() const { return m_fd >= 0; }
+
+ private:
+  int m_fd;
+};
+
+// Non-blocking, so that a FIFO or a device named by mistake can't hang the
+// program in open(); regular files ignore the flag when read.
+int OpenForReading(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+}
+
+// Whether an opened descriptor is something a whole-file read makes sense on.
+// Sets error to the errno value a caller should report when it is not.
+bool IsReadableRegular(int fd, struct stat& st, int& error) {
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    error = EISDIR;
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = EINVAL;
+    return false;
+  }
+  error = 0;
+  return true;
+}
+
+// Reads until count bytes arrived, end of file or an error; returns what arrived.
+std::size_t ReadFully(int fd, std::uint8_t* buffer, std::size_t count, int& error) {
+  std::size_t done = 0;
+  error = 0;
+  while (done < count) {
+    const ssize_t got = ::read(fd, buffer + done, count - done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+}  // namespace
+
+ImageBuffer::ImageBuffer(std::size_t size) : m_size(size) {
+  if (size == 0) return;
+  if (size > SIZE_MAX - 2 * kHugePage) {
+    m_size = 0;
+    throw std::bad_alloc();
+  }
+  // Huge pages only back 2 MiB-aligned stretches, and mmap promises 4 KiB
+  // alignment only: map one huge page more, then give back the unaligned head
+  // and whatever lies past the last whole huge page.
+  const std::size_t wanted = (size + kHugePage - 1) / kHugePage * kHugePage;
+  const std::size_t mapped = wanted + kHugePage;
+  void* p = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) {
+    m_size = 0;
+    throw std::bad_alloc();
+  }
+  const auto raw = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t aligned = (raw + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
+  const std::size_t head = aligned - raw;
+  const std::size_t tail = mapped - head - wanted;
+  if (head != 0) ::munmap(p, head);
+  if (tail != 0) ::munmap(reinterpret_cast<void*>(aligned + wanted), tail);
+  m_mapped = wanted;
+  m_data = reinterpret_cast<std::uint8_t*>(aligned);
+  // Only advice: without transparent huge pages the buffer still works, slower.
+  ::madvise(m_data, m_mapped, MADV_HUGEPAGE);
+}
+
+ImageBuffer::ImageBuffer(ImageBuffer&& other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr)),
+      m_size(std::exchange(other.m_size, 0)),
+      m_mapped(std::exchange(other.m_mapped, 0)) {}
+
+ImageBuffer& ImageBuffer::operator=(ImageBuffer&& other) noexcept {
+  if (this != &other) {
+    release();
+    m_data = std::exchange(other.m_data, nullptr);
+    m_size = std::exchange(other.m_size, 0);
+    m_mapped = std::exchange(other.m_mapped, 0);
+  }
+  return *this;
+}
+
+ImageBuffer::~ImageBuffer() { release(); }
+
+void ImageBuffer::release() noexcept {
+  if (m_data) ::munmap(m_data, m_mapped);
+  m_data = nullptr;
+  m_size = 0;
+  m_mapped = 0;
+}
+
+std::optional<FileInfo> ProbeFile(const std::string& path) {
+  Fd fd(OpenForReading(path));
+  if (!fd.ok()) return std::nullopt;
+  struct stat st {};
+  int error = 0;
+  if (!IsReadableRegular(fd.get(), st, error)) return std::nullopt;
+  return FileInfo{static_cast<std::uint64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtime)};
+}
+
+ImageRead ReadImageFile(const std::string& path) {
+  ImageRead result;
+  Fd fd(OpenForReading(path));
+  if (!fd.ok()) {
+    result.status = ImageReadStatus::openFailed;
+    result.osError = errno;
+    return result;
+  }
+  struct stat st {};
+  int error = 0;
+  if (!IsReadableRegular(fd.get(), st, error)) {
+    result.status = ImageReadStatus::openFailed;
+    result.osError = error;
+    return result;
+  }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size >= kMaxImageSize) {
+    result.status = ImageReadStatus::tooLarge;
+    return result;
+  }
+  ImageBuffer buffer(static_cast<std::size_t>(size));
+  const std::size_t got = ReadFully(fd.get(), buffer.data(), buffer.size(), error);
+  if (got != buffer.size()) {
+    result.status = ImageReadStatus::readShort;
+    result.osError = error;
+    return result;
+  }
+  result.status = ImageReadStatus::ok;
+  result.data = std::move(buffer);
+  return result;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  Fd fd(OpenForReading(path));
+  if (!fd.ok()) throw FileError::FromErrno(errno, path);
+  struct stat st {};
+  int error = 0;
+  if (!IsReadableRegular(fd.get(), st, error)) throw FileError::FromErrno(error, path);
+  std::string text;
+  // The size is a hint only: a file that grows or shrinks meanwhile is read to its end.
+  text.reserve(static_cast<std::size_t>(st.st_size));
+  char chunk[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw FileError::FromErrno(errno, path);
+    }
+    if (got == 0) break;
+    text.append(chunk, static_cast<std::size_t>(got));
+  }
+  return text;
+}
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a write through this path really changes: renaming over a link
+// would replace the link itself and leave the user's file behind unchanged.
+// Dangling links are followed too, so the target comes into being.
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0) return path;
+    target.resize(static_cast<std::size_t>(length));
+    path = target.starts_with('/') ? target : FolderOf(path) + "/" + target;
+  }
+  return path;
+}
+
+// A new, empty file beside the target, created with the usual 0666 & ~umask.
+int CreateTemporaryBeside(const std::string& folder, std::string& temp) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = folder + "/.quillet-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  const std::string target = FollowLinks(path);
+  struct stat st {};
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists) {
+    if (S_ISDIR(st.st_mode)) throw FileError::FromErrno(EISDIR, path);
+    // Renaming over a device or a FIFO would replace it, not write into it.
+    if (!S_ISREG(st.st_mode)) throw FileError::FromErrno(EINVAL, path);
+    // The folder may allow the rename although the file itself is read-only:
+    // a file the user protected stays protected.
+    if (::access(target.c_str(), W_OK) != 0) throw FileError::FromErrno(errno, path);
+  }
+  const std::string folder = FolderOf(target);
+  std::string temp;
+  const int raw = CreateTemporaryBeside(folder, temp);
+  if (raw < 0) throw FileError::FromErrno(errno, path);
+  Fd fd(raw);
+  auto fail = [&](int error) {
+    ::unlink(temp.c_str());
+    throw FileError::FromErrno(error, path);
+  };
+  if (exists) ::fchmod(fd.get(), st.st_mode & 07777);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      fail(errno);
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  if (::fsync(fd.get()) != 0) fail(errno);
+  if (::rename(temp.c_str(), target.c_str()) != 0) fail(errno);
+  // Makes the rename itself durable; a failure here leaves a complete file.
+  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.ok()) ::fsync(dir.get());
+}
+
+std::string GetWorkingDirectory() {
+  std::string buffer(PATH_MAX, '\0');
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return ".";
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+  return buffer;
+}
+
+std::string FileNameOf(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return std::nullopt;
+  std::vector<DirEntry> entries;
+  while (const dirent* entry = ::readdir(dir)) {
+    DirEntry item{entry->d_name, false};
+    if (entry->d_type == DT_DIR) {
+      item.isDirectory = true;
+    } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+      struct stat st {};
+      const std::string full = folder + (folder.ends_with('/') ? "" : "/") + item.name;
+      item.isDirectory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    entries.push_back(std::move(item));
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+std::string FormatLocalTime(std::int64_t mtime) {
+  const auto t = static_cast<std::time_t>(mtime);
+  std::tm local{};
+  ::localtime_r(&t, &local);
+  char buffer[64];
+  std::strftime(buffer, sizeof buffer, "%d.%m.%Y %H:%M:%S", &local);
+  return buffer;
+}
+
+}  // namespace quillet

@@ -1,0 +1,79 @@
+#include "core/search/folder_scan.h"
+
+#include <sys/stat.h>
+
+#include <optional>
+#include <set>
+#include <string_view>
+#include <utility>
+
+#include "core/platform/file_io.h"
+
+namespace quillet {
+
+namespace {
+
+using FolderId = std::pair<dev_t, ino_t>;
+
+bool IsPatchName(const std::string& name) {
+  // The Windows wildcard "*.vkp" matches without regard to case.
+  static constexpr std::string_view kExtension = ".vkp";
+  if (name.size() < kExtension.size()) return false;
+  for (std::size_t i = 0; i < kExtension.size(); ++i) {
+    char c = name[name.size() - kExtension.size() + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kExtension[i]) return false;
+  }
+  return true;
+}
+
+std::optional<FolderId> IdentityOf(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return std::nullopt;
+  return FolderId{st.st_dev, st.st_ino};
+}
+
+void Show(const FolderScanCallbacks& callbacks, const std::string& status) {
+  if (callbacks.showStatus) callbacks.showStatus(status);
+}
+
+// Folders already entered, by device and inode: a link back up the tree (or
+// two links to one folder) leads to a folder that is skipped, so the scan ends
+// and no file is listed twice under two spellings of its path.
+void Scan(std::string folder, const FolderScanCallbacks& callbacks, std::set<FolderId>& entered) {
+  if (!folder.ends_with('/')) folder += '/';
+  // One listing serves both passes; it is the file system's order either way.
+  const auto entries = ListDirectory(folder);
+  if (entries) {
+    for (const DirEntry& entry : *entries) {
+      if (entry.isDirectory || !IsPatchName(entry.name)) continue;
+      const std::string full = folder + entry.name;
+      Show(callbacks, full);
+      if (callbacks.addPatchFile) callbacks.addPatchFile(entry.name, full);
+    }
+    for (const DirEntry& entry : *entries) {
+      if (!entry.isDirectory || entry.name == "." || entry.name == "..") continue;
+      const std::string full = folder + entry.name;
+      const auto id = IdentityOf(full);
+      if (!id || !entered.insert(*id).second) continue;
+      Show(callbacks, full);
+      Scan(full, callbacks, entered);
+    }
+  }
+  Show(callbacks, "");
+}
+
+}  // namespace
+
+void ScanFolder(const std::string& folder, const FolderScanCallbacks& callbacks) {
+  // "" + '/' would be the file system's root, which nobody chose.
+  if (folder.empty()) {
+    Show(callbacks, "");
+    return;
+  }
+  std::set<FolderId> entered;
+  if (const auto id = IdentityOf(folder)) entered.insert(*id);
+  Scan(folder, callbacks, entered);
+}
+
+}  // namespace quillet

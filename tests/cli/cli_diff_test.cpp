@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/compare/compare_images.h"
+#include "core/vkp/vkp_text.h"
+#include "tests/support/temp_dir.h"
+
+// quillet-cli diff end to end: the bytes "Записать" would save, the worker's
+// errors, the filter options.
+
+namespace {
+
+#ifdef QUILLET_CLI_PATH
+
+using quillet::testing::ReadBytes;
+using quillet::testing::TempDir;
+using quillet::testing::WriteBytes;
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+struct CliResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+CliResult RunCli(const TempDir& dir, const std::vector<std::string>& args) {
+  std::string command = "cd " + Quote(dir.path()) + " && exec " + Quote(QUILLET_CLI_PATH) + " diff";
+  for (const std::string& arg : args) command += " " + Quote(arg);
+  command += " >" + Quote(dir / ".out") + " 2>" + Quote(dir / ".err");
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBytes(dir / ".out"), ReadBytes(dir / ".err")};
+}
+
+// What the comparison window would save for these two files and filter.
+std::string SavedBytes(const std::string& original, const std::string& current,
+                       const std::vector<std::pair<std::uint32_t, std::uint32_t>>& filter = {}) {
+  std::string text = quillet::ComposeComparisonHeader(original, current);
+  const std::string a = ReadBytes(original), b = ReadBytes(current);
+  const auto length = static_cast<std::uint32_t>(std::min(a.size(), b.size()));
+  quillet::CompareImagesInto(
+      reinterpret_cast<const std::uint8_t*>(a.data()), reinterpret_cast<const std::uint8_t*>(b.data()), length,
+      [&](std::uint32_t address) {
+        for (const auto& [start, end] : filter)
+          if (address >= start && address <= end) return true;
+        return false;
+      },
+      text);
+  return quillet::EncodeSavedLines(quillet::SplitEditLines(text));
+}
+
+class CliDiff : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string image(0x3000, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13);
+    WriteBytes(m_dir / "orig.bin", image);
+    for (std::size_t at : {0x10u, 0x11u, 0x1005u, 0x2FFFu}) image[at] = static_cast<char>(image[at] ^ 0x5A);
+    image += "tail";  // the longer current image's tail gives no line
+    WriteBytes(m_dir / "Текущий.bin", image);
+    WriteBytes(m_dir / "quillet.INI", "[Address Filter]\r\n0=1000 10FF\r\n");
+    WriteBytes(m_dir / "none.ini", "; nothing\r\n");
+  }
+
+  TempDir m_dir;
+};
+
+TEST_F(CliDiff, WritesWhatTheWindowWouldSave) {
+  const std::string original = m_dir / "orig.bin", current = m_dir / "Текущий.bin";
+  struct Row {
+    const char* name;
+    std::vector<std::string> options;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> filter;
+  };
+  for (const Row& row : {Row{"settings_file_in_working_folder", {}, {{0x1000, 0x10FF}}},
+                         Row{"no_filter", {"--no-filter"}, {}},
+                         Row{"named_settings_file", {"--filter-ini", "none.ini"}, {}}}) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::string> args = row.options;
+    args.push_back(original);
+    args.push_back(current);
+    const CliResult run = RunCli(m_dir, args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, SavedBytes(original, current, row.filter));
+  }
+  // Spot checks that do not lean on the helpers above.
+  const CliResult run = RunCli(m_dir, {"--no-filter", original, current});
+  EXPECT_TRUE(run.out.starts_with(";\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9 Full Flash: " + original + "\r\n"));
+  EXPECT_TRUE(run.out.ends_with("\r\n\r\n"));
+  EXPECT_NE(run.out.find("\r\n002FFF: "), std::string::npos);
+  EXPECT_NE(run.out.find("\r\n\r\n000010: "), std::string::npos);
+  EXPECT_NE(run.out.find("\r\n001005: "), std::string::npos);
+}
+
+TEST_F(CliDiff, OutputFileGetsTheSameBytes) {
+  const CliResult toStdout = RunCli(m_dir, {"--no-filter", "orig.bin", "Текущий.bin"});
+  const CliResult toFile = RunCli(m_dir, {"--no-filter", "orig.bin", "Текущий.bin", "-o", "out.vkp"});
+  EXPECT_EQ(toFile.exitCode, 0) << toFile.err;
+  EXPECT_EQ(toFile.out, "");
+  EXPECT_EQ(ReadBytes(m_dir / "out.vkp"), toStdout.out);
+  // Paths in the header stay as given.
+  EXPECT_TRUE(toStdout.out.find("Full Flash: orig.bin\r\n") != std::string::npos);
+}
+
+TEST_F(CliDiff, FailuresGoToStderrAndWriteNothing) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;  // a text expected somewhere in stderr
+  };
+  const std::vector<Row> rows = {
+      {"original_missing", {"--no-filter", "gone.bin", "orig.bin", "-o", "out.vkp"}, 2, "Ошибка открытия файла 'gone.bin'\n"},
+      {"current_missing", {"--no-filter", "orig.bin", "gone.bin", "-o", "out.vkp"}, 2, "Ошибка открытия файла 'gone.bin'\n"},
+      {"current_is_folder", {"--no-filter", "orig.bin", ".", "-o", "out.vkp"}, 2, "Ошибка открытия файла '.'\n"},
+      {"output_folder_missing", {"--no-filter", "orig.bin", "orig.bin", "-o", "nowhere/out.vkp"}, 2, "nowhere/out.vkp"},
+      {"one_image_only", {"orig.bin", "-o", "out.vkp"}, 64, "usage:"},
+      {"both_filter_options", {"--no-filter", "--filter-ini", "none.ini", "orig.bin", "orig.bin", "-o", "out.vkp"}, 64, "usage:"},
+      {"filter_file_missing", {"--filter-ini", "gone.ini", "orig.bin", "orig.bin", "-o", "out.vkp"}, 2, "gone.ini"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const CliResult run = RunCli(m_dir, row.args);
+    EXPECT_EQ(run.exitCode, row.exitCode);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+    struct stat st {};
+    EXPECT_NE(::stat((m_dir / "out.vkp").c_str(), &st), 0) << "an output file was written";
+  }
+}
+
+#endif  // QUILLET_CLI_PATH
+
+}  // namespace

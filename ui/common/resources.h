@@ -1,0 +1,20 @@
+#pragma once
+#include <QIcon>
+#include <QPixmap>
+
+#include "core/search/patch_check.h"
+
+// The pictures compiled in from res/*.xpm (plain text, editable by hand).
+namespace quillet::res {
+
+// IDR_MAINFRAME: the program's icon.
+[[nodiscard]] QIcon AppIcon();
+
+// IDB_PATCH_ICON: the small image every row of the patch list carries.
+[[nodiscard]] QPixmap PatchIcon();
+
+// One 16 x 16 picture of IDB_PATCH_STATES, chosen by the row's status: the
+// status values are the strip's 1-based picture numbers.
+[[nodiscard]] QPixmap PatchStateImage(PatchStatus status);
+
+}  // namespace quillet::res

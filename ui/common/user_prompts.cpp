@@ -1,0 +1,91 @@
+#include "ui/common/user_prompts.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+QStringList ToQtNameFilters(const QString& filter) {
+  // Entries come in pairs: the text shown, then its patterns; "||" ends the list.
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  QStringList result;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString shown = parts[i].trimmed();
+    if (shown.isEmpty()) break;
+    QStringList patterns;
+    for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+      const QString trimmed = pattern.trimmed();
+      patterns << (trimmed == QLatin1String("*.*") ? QStringLiteral("*") : trimmed);
+    }
+    if (patterns.isEmpty()) patterns << QStringLiteral("*");
+    // Qt reads the patterns from the last parentheses of the text, so they replace
+    // the ones the text shows (or are added where it shows none).
+    const qsizetype open = shown.lastIndexOf(QLatin1Char('('));
+    if (open >= 0 && shown.endsWith(QLatin1Char(')'))) shown.truncate(open);
+    result << shown.trimmed() + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+  }
+  return result;
+}
+
+namespace {
+
+class DesktopPrompts final : public IUserPrompts {
+ public:
+  QString GetOpenFileName(QWidget* owner, const QString& filter, const QString& defaultSuffix) override {
+    const QStringList files = Run(owner, filter, defaultSuffix, QFileDialog::AcceptOpen, QFileDialog::ExistingFile);
+    return files.isEmpty() ? QString() : files.front();
+  }
+
+  QStringList GetOpenFileNames(QWidget* owner, const QString& filter, const QString& defaultSuffix) override {
+    return Run(owner, filter, defaultSuffix, QFileDialog::AcceptOpen, QFileDialog::ExistingFiles);
+  }
+
+  QString GetExistingDirectory(QWidget* owner) override {
+    return QFileDialog::getExistingDirectory(owner, QString(), QString(), QFileDialog::ShowDirsOnly);
+  }
+
+  QString GetSaveFileName(QWidget* owner, const QString& filter, const QString& defaultSuffix) override {
+    const QStringList files = Run(owner, filter, defaultSuffix, QFileDialog::AcceptSave, QFileDialog::AnyFile);
+    return files.isEmpty() ? QString() : files.front();
+  }
+
+  void MessageBox(QWidget* owner, const QString& text, const QString& caption, Icon icon) override {
+    QMessageBox box(ToQt(icon), caption, text, QMessageBox::Ok, owner);
+    box.exec();
+  }
+
+  bool OpenWithDesktop(const QString& path) override {
+    // Handed over as a file URL: the path is never parsed by a shell.
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  }
+
+ private:
+  static QStringList Run(QWidget* owner, const QString& filter, const QString& defaultSuffix,
+                         QFileDialog::AcceptMode mode, QFileDialog::FileMode fileMode) {
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(fileMode);
+    dialog.setNameFilters(ToQtNameFilters(filter));
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedFiles();
+  }
+
+  static QMessageBox::Icon ToQt(Icon icon) {
+    switch (icon) {
+      case Icon::exclamation: return QMessageBox::Warning;
+      case Icon::stop: return QMessageBox::Critical;
+      case Icon::none: break;
+    }
+    return QMessageBox::NoIcon;
+  }
+};
+
+DesktopPrompts g_desktopPrompts;
+IUserPrompts* g_prompts = &g_desktopPrompts;
+
+}  // namespace
+
+IUserPrompts& Prompts() { return *g_prompts; }
+
+void SetPrompts(IUserPrompts* prompts) { g_prompts = prompts ? prompts : &g_desktopPrompts; }

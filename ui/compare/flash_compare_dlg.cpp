@@ -1,0 +1,286 @@
+#include "ui/compare/flash_compare_dlg.h"
+
+#include <QElapsedTimer>
+#include <QFocusEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <vector>
+
+#include "ui/common/dialog_units.h"
+#include "ui/main_window/patch_finder_dlg.h"
+#include "ui/common/user_prompts.h"
+#include "ui/compare/compare_window_qt.h"
+#include "core/vkp/vkp_text.h"
+#include "core/platform/file_error.h"
+#include "core/res/strings.h"
+
+namespace {
+
+namespace text = quillet::text;
+
+// Client area of the template, in dialog units.
+constexpr int kTemplateWidth = 290;
+constexpr int kTemplateHeight = 170;
+
+// The text field ends this far above the bottom edge, leaving the button row.
+constexpr int kBottomRowPixels = 25;
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, const QRect& rect) {
+  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(rect);
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+CFlashCompareDlg::CFlashCompareDlg(CPatchFinderDlg* owner)
+    : CFlashCompareDlg(owner, owner ? owner->m_strOriginalFlash : std::string(),
+                       owner ? owner->m_strCurrentFlash : std::string()) {}
+
+CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, std::string originalFlash, std::string currentFlash)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                         Qt::WindowCloseButtonHint),
+      m_strCurrentFlash(std::move(currentFlash)),
+      m_strOriginalFlash(std::move(originalFlash)) {
+  setObjectName(QStringLiteral("IDD_FLASH_COMPARE"));
+  setWindowTitle(QString::fromUtf8(text::kCompareTitle));
+  setSizeGripEnabled(false);
+  setFont(DialogUnits::DialogFont());
+  const DialogUnits units(font());
+
+  // Plain text: a rich-text editor lays out hundreds of thousands of lines far
+  // too slowly. No wrapping, as the lines of a patch must stay whole.
+  m_text = new QPlainTextEdit(this);
+  m_text->setObjectName(QStringLiteral("IDC_DIFF_TEXT"));
+  m_text->setAccessibleName(QString::fromUtf8(text::kAccCompareText));
+  m_text->setGeometry(units.rect(0, 0, 289, 155));
+  m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_text->setTabChangesFocus(true);
+  m_text->installEventFilter(this);
+
+  m_save = MakeButton(this, "IDC_DIFF_SAVE", text::kSave, units.rect(190, 156, 50, 14));
+  m_save->setEnabled(false);
+  m_cancel = MakeButton(this, "IDCANCEL", text::kExit, units.rect(240, 156, 50, 14));
+
+  m_progress = new QProgressBar(this);
+  m_progress->setObjectName(QStringLiteral("IDC_PROGRESS"));
+  m_progress->setAccessibleName(QString::fromUtf8(text::kAccCompareProgress));
+  m_progress->setGeometry(units.rect(0, 156, 189, 14));
+  m_progress->setTextVisible(false);
+  m_progress->setRange(0, 0);
+  m_progress->hide();
+
+  setTabOrder(m_text, m_save);
+  setTabOrder(m_save, m_cancel);
+
+  connect(m_save, &QPushButton::clicked, this, &CFlashCompareDlg::OnSave);
+  connect(m_cancel, &QPushButton::clicked, this, &CFlashCompareDlg::reject);
+  m_progressTimer.setInterval(kProgressIntervalMs);
+  connect(&m_progressTimer, &QTimer::timeout, this, &CFlashCompareDlg::OnDiffProgress);
+  m_fillTimer.setInterval(0);
+  connect(&m_fillTimer, &QTimer::timeout, this, &CFlashCompareDlg::FillStep);
+
+  resize(units.size(kTemplateWidth, kTemplateHeight));
+  if (owner != nullptr) setGeometry(owner->geometry());
+
+  // The header shows at once; the worker appends to the same text.
+  m_strHeader = quillet::ComposeComparisonHeader(m_strOriginalFlash, m_strCurrentFlash);
+  ShowText(m_strHeader);
+  m_link = std::make_unique<QtCompareWindow>(QtCompareWindow::Handlers{
+      [this](std::uint32_t length) { OnDiffStart(length); },
+      [this](std::uint32_t position) { m_lastPosition = position; }, [this] { OnDiffDone(); },
+      [this](const std::string& error) { OnWorkerError(error); }});
+  m_cancel->setText(QString::fromUtf8(text::kStop));
+  m_text->setFocus();
+}
+
+CFlashCompareDlg::~CFlashCompareDlg() {
+  m_progressTimer.stop();
+  m_fillTimer.stop();
+  m_link->Close();
+}
+
+void CFlashCompareDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!m_started) {
+    m_started = true;
+    StartWorker();
+  }
+}
+
+void CFlashCompareDlg::StartWorker() {
+  // Without a thread the window can only be closed: the button still reads
+  // "Стоп", and pressing it closes the window.
+  if (!m_link->StartWorker(m_strOriginalFlash, m_strCurrentFlash, m_strHeader)) m_state = RunState::ended;
+}
+
+void CFlashCompareDlg::reject() {
+  if (m_state != RunState::ended && m_started) {
+    // The link takes the text and stops the worker under one lock: nothing
+    // the worker finds later can change what is shown now.
+    EndRun(m_link->StopAndTakeText());
+    return;
+  }
+  QDialog::reject();
+}
+
+void CFlashCompareDlg::OnDiffStart(std::uint32_t length) {
+  // A start that arrives after a stop request belongs to a run already ended here.
+  if (m_state != RunState::reading) return;
+  m_state = RunState::comparing;
+  m_progressShift = 0;
+  while ((length >> m_progressShift) > static_cast<std::uint32_t>(INT_MAX)) ++m_progressShift;
+  m_progress->setRange(0, static_cast<int>(length >> m_progressShift));
+  m_progress->setValue(0);
+  m_progress->show();
+  m_progressTimer.start();
+}
+
+void CFlashCompareDlg::OnDiffProgress() {
+  if (m_state != RunState::comparing) return;
+  const int value = static_cast<int>(m_lastPosition >> m_progressShift);
+  if (value != m_progress->value()) m_progress->setValue(value);
+}
+
+void CFlashCompareDlg::OnDiffDone() { EndRun(m_link->Text()); }
+
+void CFlashCompareDlg::EndRun(const std::string& result) {
+  if (m_state == RunState::ended) return;
+  m_state = RunState::ended;
+  m_progressTimer.stop();
+  m_progress->hide();
+  m_progress->setValue(0);
+  m_save->setEnabled(true);
+  m_cancel->setText(QString::fromUtf8(text::kExit));
+  ShowText(result);
+}
+
+void CFlashCompareDlg::OnWorkerError(const std::string& error) {
+  Prompts().MessageBox(this, QString::fromStdString(error), QString::fromUtf8(text::kErrorCaption),
+                       IUserPrompts::Icon::none);
+}
+
+void CFlashCompareDlg::ShowText(const std::string& content) {
+  m_fillTimer.stop();
+  m_pendingText.clear();
+  try {
+    QString shown = QString::fromStdString(content);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (shown.size() <= kFillChunkChars) {
+      m_text->setPlainText(shown);
+      OnTextSetFocus();
+      return;
+    }
+    // Hundreds of thousands of lines take the document seconds to build, so
+    // the field is filled a slice per turn of the event loop: the window keeps
+    // answering and the text grows in view. Meanwhile it can't be edited or
+    // saved, since it isn't all there yet.
+    m_text->clear();
+    m_text->setReadOnly(true);
+    m_text->document()->setUndoRedoEnabled(false);
+    m_save->setEnabled(false);
+    m_pendingText = std::move(shown);
+    m_pendingPos = 0;
+    m_filling = true;
+    m_fillTimer.start();
+  } catch (const std::bad_alloc&) {
+    m_pendingText.clear();
+    Prompts().MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
+                         IUserPrompts::Icon::exclamation);
+  }
+}
+
+void CFlashCompareDlg::FillStep() {
+  QElapsedTimer slice;
+  slice.start();
+  QTextCursor cursor(m_text->document());
+  cursor.movePosition(QTextCursor::End);
+  while (m_pendingPos < m_pendingText.size() && slice.elapsed() < kFillSliceMs) {
+    // Whole lines per insertion, so no character is ever cut in two.
+    qsizetype end = m_pendingText.indexOf(QLatin1Char('\n'), m_pendingPos + kFillInsertChars);
+    end = end < 0 ? m_pendingText.size() : end + 1;
+    cursor.insertText(m_pendingText.mid(m_pendingPos, end - m_pendingPos));
+    m_pendingPos = end;
+  }
+  if (m_pendingPos < m_pendingText.size()) return;
+
+  m_fillTimer.stop();
+  m_pendingText.clear();
+  m_pendingText.squeeze();
+  m_filling = false;
+  m_text->document()->setUndoRedoEnabled(true);
+  m_text->setReadOnly(false);
+  m_save->setEnabled(m_state == RunState::ended);
+  OnTextSetFocus();
+}
+
+void CFlashCompareDlg::OnTextSetFocus() {
+  QTextCursor cursor = m_text->textCursor();
+  cursor.movePosition(QTextCursor::Start);
+  m_text->setTextCursor(cursor);
+}
+
+bool CFlashCompareDlg::eventFilter(QObject* watched, QEvent* event) {
+  // A context menu hands the focus back when it closes; in the original edit
+  // control it never took it, so that return must not move the caret.
+  if (watched == m_text && event->type() == QEvent::FocusIn &&
+      static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+    OnTextSetFocus();
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void CFlashCompareDlg::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  OnSize(event->size().width(), event->size().height());
+}
+
+void CFlashCompareDlg::OnSize(int cx, int cy) {
+  if (m_text == nullptr || m_save == nullptr || m_cancel == nullptr) return;
+  const int fl = m_text->x();
+  const int ft = m_text->y();
+  const int sw = m_save->width();
+  const int sh = m_save->height();
+  const int ew = m_cancel->width();
+  const int eh = m_cancel->height();
+  // With a large font the buttons grow past the row the template leaves them.
+  const int bottomRow = std::max(kBottomRowPixels, std::max(sh, eh) + 2);
+  m_text->setGeometry(fl, ft, std::max(0, cx - fl), std::max(0, cy - bottomRow - ft));
+  m_cancel->move(cx - ew, cy - eh);
+  m_save->move(cx - ew - sw, cy - sh);
+  m_progress->setGeometry(0, cy - sh, std::max(0, cx - ew - sw), sh);
+}
+
+void CFlashCompareDlg::OnSave() {
+  const QString path = Prompts().GetSaveFileName(this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"));
+  if (path.isEmpty()) return;
+  try {
+    // Every line as the field shows it, the user's edits included; a block of
+    // the document is one line of the field.
+    std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(m_text->document()->blockCount()));
+    for (QTextBlock block = m_text->document()->begin(); block.isValid(); block = block.next()) {
+      lines.push_back(block.text().toStdString());
+    }
+    quillet::SaveComparisonText(path.toStdString(), lines);
+  } catch (const quillet::FileError& error) {
+    Prompts().MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kAppName),
+                         IUserPrompts::Icon::stop);
+  } catch (const std::bad_alloc&) {
+    Prompts().MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
+                         IUserPrompts::Icon::exclamation);
+  }
+}

@@ -1,0 +1,265 @@
+#include "ui/main_window/patch_finder_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTreeWidget>
+
+#include "ui/about/about_dlg.h"
+#include "ui/common/dialog_units.h"
+#include "ui/common/group_frame.h"
+#include "ui/app/patch_finder_app.h"
+#include "ui/main_window/patch_list_item.h"
+#include "ui/common/user_prompts.h"
+#include "ui/compare/flash_compare_dlg.h"
+#include "ui/filter/addr_filter_dlg.h"
+#include "core/filter/filter_storage.h"
+#include "ui/common/resources.h"
+#include "core/res/strings.h"
+
+namespace {
+
+constexpr int kColumnWidth = 206;  // pixels, as the list was drawn
+constexpr int kSmallImage = 16;
+constexpr int kImageGap = 2;
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The list shows a row's state picture and its small image side by side, as one icon.
+QIcon RowIcon(PatchStatus status, const QPixmap& smallImage) {
+  QPixmap pixmap(2 * kSmallImage + kImageGap, kSmallImage);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.drawPixmap(0, 0, quillet::res::PatchStateImage(status));
+  painter.drawPixmap(kSmallImage + kImageGap, 0, smallImage);
+  return QIcon(pixmap);
+}
+
+const char* MarkDescription(PatchStatus status) {
+  switch (status) {
+    case PATCH_INSTALLED: return quillet::text::kMarkInstalled;
+    case PATCH_FILE_ERROR: return quillet::text::kMarkFileError;
+    case PATCH_NOT_INSTALLED: break;
+  }
+  return quillet::text::kMarkNotInstalled;
+}
+
+}  // namespace
+
+CPatchFinderDlg::CPatchFinderDlg(QWidget* parent) : QDialog(parent), m_hIcon(quillet::res::AppIcon()) {
+  m_paintClock.start();
+  CreateControls();
+  OnInitDialog();
+}
+
+CPatchFinderDlg::~CPatchFinderDlg() = default;
+
+void CPatchFinderDlg::CreateControls() {
+  setObjectName(QStringLiteral("IDD_PATCHFINDER_DIALOG"));
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  setWindowTitle(Text(quillet::text::kMainTitle));
+  setFont(DialogUnits::DialogFont());
+  const DialogUnits du(font());
+  setFixedSize(du.size(311, 199));
+
+  // Created in the template's order, which is also the tab order.
+  auto button = [&](const char* id, const char* label, QRect rect, void (CPatchFinderDlg::*handler)()) {
+    auto* b = new QPushButton(Text(label), this);
+    b->setObjectName(QString::fromLatin1(id));
+    b->setGeometry(rect);
+    b->setAutoDefault(true);
+    connect(b, &QPushButton::clicked, this, handler);
+    return b;
+  };
+  auto label = [&](const char* id, const char* text, QRect rect) {
+    auto* l = new QLabel(Text(text), this);
+    if (id) l->setObjectName(QString::fromLatin1(id));
+    l->setGeometry(rect);
+    return l;
+  };
+  // Group boxes frame their controls from behind, as siblings, so they never take their clicks.
+  auto group = [&](const char* title, QRect rect) {
+    auto* g = new GroupFrame(Text(title), this);
+    g->setGeometry(rect);
+    g->lower();
+  };
+
+  m_curBrowse = button("IDC_CUR_FLASH_BROWSE", quillet::text::kBrowse, du.rect(286, 13, 15, 13),
+                       &CPatchFinderDlg::OnBrowseCurrentFlash);
+  m_curBrowse->setAccessibleName(Text(quillet::text::kAccCurrentBrowse));
+
+  m_patchList = new QTreeWidget(this);
+  m_patchList->setObjectName(QStringLiteral("IDC_PATCH_LIST"));
+  m_patchList->setGeometry(du.rect(11, 60, 288, 93));
+  m_patchList->setAccessibleName(Text(quillet::text::kAccPatchList));
+  connect(m_patchList, &QTreeWidget::itemDoubleClicked, this, &CPatchFinderDlg::OnDblclkPatchList);
+
+  m_addFile = button("IDC_ADD_FILE", quillet::text::kAddFile, du.rect(11, 153, 47, 14), &CPatchFinderDlg::OnAddFile);
+  m_addFile->setDefault(true);
+  m_addFolder =
+      button("IDC_ADD_FOLDER", quillet::text::kAddFolder, du.rect(59, 153, 47, 14), &CPatchFinderDlg::OnAddFolder);
+  m_removeFile = button("IDC_REMOVE_FILE", quillet::text::kRemoveFile, du.rect(107, 153, 47, 14),
+                        &CPatchFinderDlg::OnRemoveFile);
+  m_filter = button("IDC_FILTER", quillet::text::kFilter, du.rect(155, 153, 47, 14), &CPatchFinderDlg::OnFilter);
+  m_search = button("IDC_SEARCH", quillet::text::kSearch, du.rect(203, 153, 47, 14), &CPatchFinderDlg::OnSearch);
+  m_differences = button("IDC_DIFFERENCES", quillet::text::kDifferences, du.rect(251, 153, 47, 14),
+                         &CPatchFinderDlg::OnDifferences);
+  m_exit = button("IDCANCEL", quillet::text::kExit, du.rect(227, 175, 72, 14), &CPatchFinderDlg::reject);
+  m_origBrowse = button("IDC_ORIG_FLASH_BROWSE", quillet::text::kBrowse, du.rect(135, 13, 15, 13),
+                        &CPatchFinderDlg::OnBrowseOriginalFlash);
+  m_origBrowse->setAccessibleName(Text(quillet::text::kAccOriginalBrowse));
+
+  group(quillet::text::kCurrentGroup, du.rect(158, 8, 146, 38));
+  m_curName = label("IDC_CUR_FLASH_NAME", quillet::text::kNotChosen, du.rect(162, 16, 120, 8));
+  m_curSize = label("IDC_CUR_FLASH_SIZE", quillet::text::kSizeNone, du.rect(162, 25, 120, 8));
+  m_curDate = label("IDC_CUR_FLASH_DATE", quillet::text::kDateNone, du.rect(162, 34, 136, 8));
+  group(quillet::text::kOriginalGroup, du.rect(7, 8, 146, 38));
+  m_origName = label("IDC_ORIG_FLASH_NAME", quillet::text::kNotChosen, du.rect(11, 16, 120, 8));
+  m_origSize = label("IDC_ORIG_FLASH_SIZE", quillet::text::kSizeNone, du.rect(11, 25, 120, 8));
+  m_origDate = label("IDC_ORIG_FLASH_DATE", quillet::text::kDateNone, du.rect(11, 34, 136, 8));
+  group(quillet::text::kPatchesGroup, du.rect(7, 49, 296, 122));
+
+  m_progress = new QProgressBar(this);
+  m_progress->setObjectName(QStringLiteral("IDC_PROGRESS"));
+  m_progress->setGeometry(du.rect(11, 181, 215, 8));
+  m_progress->setTextVisible(false);
+  m_progress->setAccessibleName(Text(quillet::text::kAccProgress));
+  m_progress->hide();
+
+  m_status = label("IDC_STATUS_TEXT", "", du.rect(11, 173, 215, 8));
+  m_status->setAccessibleName(Text(quillet::text::kAccStatusLine));
+
+  m_windowMenu = new QMenu(this);
+  m_windowMenu->setObjectName(QStringLiteral("windowMenu"));
+  m_windowMenu->addAction(Text(quillet::text::kWindowMenuClose), this, &CPatchFinderDlg::reject);
+  auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+  connect(shortcut, &QShortcut::activated, this, [this] { ShowWindowMenu(mapToGlobal(QPoint(0, 0))); });
+}
+
+void CPatchFinderDlg::OnInitDialog() {
+  // The window menu stands in for the system menu, which window managers keep to themselves.
+  m_windowMenu->addSeparator();
+  QAction* about = m_windowMenu->addAction(Text(quillet::text::kAboutMenuEntry), this, &CPatchFinderDlg::OnAboutBox);
+  about->setObjectName(QStringLiteral("IDM_ABOUTBOX"));
+
+  setWindowIcon(m_hIcon);
+
+  const QPixmap smallImage = quillet::res::PatchIcon();
+  for (PatchStatus status : {PATCH_NOT_INSTALLED, PATCH_INSTALLED, PATCH_FILE_ERROR}) {
+    m_rowIcons.at(status) = RowIcon(status, smallImage);
+  }
+
+  m_patchList->setColumnCount(2);
+  m_patchList->setHeaderLabels({Text(quillet::text::kColumnFileName), Text(quillet::text::kColumnFilePath)});
+  m_patchList->setColumnWidth(0, kColumnWidth);
+  m_patchList->setColumnWidth(1, kColumnWidth);
+  m_patchList->setIconSize(QSize(2 * kSmallImage + kImageGap, kSmallImage));
+  m_patchList->setRootIsDecorated(false);
+  m_patchList->setItemsExpandable(false);
+  m_patchList->setUniformRowHeights(true);
+  m_patchList->setAllColumnsShowFocus(true);
+  m_patchList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_patchList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_patchList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // The rows are kept in order on insertion (AddPatchItem); the view never resorts them.
+  m_patchList->setSortingEnabled(false);
+  m_patchList->header()->setSectionsClickable(false);
+  m_patchList->header()->setSectionsMovable(false);
+  m_patchList->header()->setStretchLastSection(false);
+
+  UpdateButtons();
+  ReloadAddressFilter();
+  m_curBrowse->setFocus();
+}
+
+void CPatchFinderDlg::ReloadAddressFilter() {
+  // An unreadable settings file keeps the filter as it was; the user must know
+  // that the search and the comparison don't use what the file holds.
+  if (!LoadAddressFilter(theApp.m_pszProfileName)) {
+    Prompts().MessageBox(this,
+                         Text(quillet::text::kFilterLoadErrorPrefix) + QString::fromStdString(theApp.m_pszProfileName) +
+                             QLatin1Char('\''),
+                         Text(quillet::text::kErrorCaption), IUserPrompts::Icon::none);
+  }
+}
+
+void CPatchFinderDlg::UpdateButtons() {
+  const bool hasRows = m_patchList->topLevelItemCount() > 0;
+  m_removeFile->setEnabled(hasRows);
+  m_search->setEnabled(!m_strCurrentFlash.empty() && hasRows);
+  m_differences->setEnabled(!m_strCurrentFlash.empty() && !m_strOriginalFlash.empty());
+}
+
+int CPatchFinderDlg::PatchCount() const { return m_patchList->topLevelItemCount(); }
+
+std::string CPatchFinderDlg::PatchPath(int row) const {
+  const auto* item = static_cast<const PatchListItem*>(m_patchList->topLevelItem(row));
+  return item ? item->path() : std::string();
+}
+
+PatchStatus CPatchFinderDlg::PatchMark(int row) const {
+  const auto* item = static_cast<const PatchListItem*>(m_patchList->topLevelItem(row));
+  return item ? item->mark() : PATCH_NOT_INSTALLED;
+}
+
+void CPatchFinderDlg::SetPatchMark(QTreeWidgetItem* item, PatchStatus status) const {
+  static_cast<PatchListItem*>(item)->setMark(status);
+  item->setIcon(0, m_rowIcons.at(status));
+  item->setData(0, Qt::AccessibleDescriptionRole, Text(MarkDescription(status)));
+}
+
+void CPatchFinderDlg::ShowStatus(const QString& text, bool force) {
+  m_status->setText(text);
+  // Long commands run inside their handler; painting the status line and the
+  // bar now and then shows progress without letting any input in.
+  constexpr qint64 kRepaintMs = 50;
+  const qint64 now = m_paintClock.elapsed();
+  if (force || m_lastStatusPaint < 0 || now - m_lastStatusPaint >= kRepaintMs) {
+    m_lastStatusPaint = now;
+    if (isVisible()) {
+      m_status->repaint();
+      if (m_progress->isVisible()) m_progress->repaint();
+    }
+  }
+}
+
+void CPatchFinderDlg::ResetProgress() {
+  m_progress->setValue(0);
+  m_progress->hide();
+  ShowStatus(QString(), true);
+}
+
+void CPatchFinderDlg::OnFilter() {
+  CAddrFilterDlg dlg(this);
+  if (dlg.exec() == QDialog::Accepted) ReloadAddressFilter();
+}
+
+void CPatchFinderDlg::OnDifferences() {
+  if (m_strCurrentFlash.empty() || m_strOriginalFlash.empty()) return;
+  CFlashCompareDlg dlg(this);
+  dlg.exec();
+}
+
+void CPatchFinderDlg::OnAboutBox() {
+  CAboutDlg dlg(this);
+  dlg.exec();
+}
+
+void CPatchFinderDlg::ShowWindowMenu(const QPoint& globalPos) { m_windowMenu->exec(globalPos); }
+
+void CPatchFinderDlg::contextMenuEvent(QContextMenuEvent* event) {
+  // Only the window's free area: the frames (which let clicks through) and the texts, not a control.
+  QWidget* child = childAt(event->pos());
+  if (child == nullptr || qobject_cast<QLabel*>(child) != nullptr) {
+    ShowWindowMenu(event->globalPos());
+    event->accept();
+    return;
+  }
+  event->ignore();
+}

@@ -1,0 +1,25 @@
+// The main window's choice of the current and the original Full Flash image.
+#include <QLabel>
+
+#include "ui/main_window/patch_finder_dlg.h"
+#include "ui/common/user_prompts.h"
+#include "core/search/flash_selection.h"
+#include "core/res/strings.h"
+
+void CPatchFinderDlg::OnBrowseCurrentFlash() { BrowseFlash(m_strCurrentFlash, m_curName, m_curSize, m_curDate); }
+
+void CPatchFinderDlg::OnBrowseOriginalFlash() {
+  BrowseFlash(m_strOriginalFlash, m_origName, m_origSize, m_origDate);
+}
+
+void CPatchFinderDlg::BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date) {
+  // A cancelled dialog forgets the earlier choice too: the texts always match the field.
+  const QString chosen =
+      Prompts().GetOpenFileName(this, QString::fromUtf8(quillet::text::kBinaryFilter), QStringLiteral("bin"));
+  const quillet::FlashChoice choice = quillet::ChooseFlash(chosen.toStdString());
+  field = choice.path;
+  name->setText(QString::fromStdString(choice.texts.name));
+  size->setText(QString::fromStdString(choice.texts.size));
+  date->setText(QString::fromStdString(choice.texts.date));
+  UpdateButtons();
+}
