@@ -125,7 +125,7 @@ void BM_PlainCopyAndCompare(benchmark::State& state) {
     for (const std::string& path : g_data->paths) {
       std::memcpy(work.data(), current, kImageSize);
       PatchStatus status = PATCH_FILE_ERROR;
-      if (ApplyPatchFile(path, work.data(), kImageSize))
+      if (ApplyPatchFile(path, work.data(), kImageSize, {}))
         status = std::memcmp(work.data(), current, kImageSize) == 0 ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
       ++seen[status];
     }
@@ -137,7 +137,7 @@ void BM_Check(benchmark::State& state) {
   quillet::ImageBuffer work(kImageSize);
   int seen[4] = {};
   for (auto _ : state)
-    for (const std::string& path : g_data->paths) ++seen[CheckPatch(path, g_data->current.data(), work.data(), kImageSize)];
+    for (const std::string& path : g_data->paths) ++seen[CheckPatch(path, g_data->current.data(), work.data(), kImageSize, {})];
   CountStatus(state, seen);
 }
 
@@ -185,7 +185,6 @@ int main(int argc, char** argv) {
     if (!::mkdtemp(pattern.data())) return 1;
     data.dir = pattern;
   }
-  g_addrFilter.clear();
   MakeDataSet(data);
   g_data = &data;
 

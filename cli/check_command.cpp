@@ -1,26 +1,18 @@
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "cli/commands.h"
 #include "core/search/folder_scan.h"
-#include "core/search/patch_check.h"
-#include "core/search/search.h"
+#include "core/search/patch_list.h"
 #include "core/platform/file_io.h"
 #include "core/res/strings.h"
 
 namespace quillet::cli {
 
 namespace {
-
-struct PatchEntry {
-  std::string name;
-  std::string path;
-};
 
 const char* StatusWord(PatchStatus status) {
   switch (status) {
@@ -40,26 +32,18 @@ bool IsFolder(const std::string& path) {
 }
 
 // The list the main window would hold after adding these files and folders:
-// a path is listed once, whatever way it came in, and rows sort by file name
-// (byte order), then by full path.
-std::vector<PatchEntry> CollectPatchFiles(const std::vector<std::string>& operands) {
-  std::vector<PatchEntry> list;
-  std::unordered_set<std::string> listed;
-  auto add = [&](const std::string& name, const std::string& path) {
-    if (listed.insert(path).second) list.push_back({name, path});
-  };
+// a path is listed once, whatever way it came in.
+PatchList CollectPatchFiles(const std::vector<std::string>& operands) {
+  PatchList list;
   FolderScanCallbacks callbacks;
   callbacks.showStatus = [](const std::string&) {};
-  callbacks.addPatchFile = add;
+  callbacks.addPatchFile = [&list](const std::string&, const std::string& path) { (void)list.Add(path); };
   for (const std::string& operand : operands) {
     if (IsFolder(operand))
       ScanFolder(operand, callbacks);
     else
-      add(FileNameOf(operand), operand);
+      (void)list.Add(operand);
   }
-  std::sort(list.begin(), list.end(), [](const PatchEntry& a, const PatchEntry& b) {
-    return PatchRowLess(a.name, a.path, b.name, b.path);
-  });
   return list;
 }
 
@@ -73,18 +57,17 @@ int RunCheck(const std::vector<std::string>& args) {
     PrintUsage(stderr);
     return kExitUsage;
   }
-  if (const int status = LoadFilter(parsed->filter); status != kExitOk) return status;
+  AddressFilter filter;
+  if (const int status = LoadFilter(parsed->filter, filter); status != kExitOk) return status;
 
   // The same search the main window runs, over the list it would hold.
   const std::vector<std::string> inputs(parsed->operands.begin() + 1, parsed->operands.end());
-  std::vector<std::string> paths;
-  for (PatchEntry& entry : CollectPatchFiles(inputs)) paths.push_back(std::move(entry.path));
-
+  PatchList list = CollectPatchFiles(inputs);
   SearchObserver observer;
-  observer.checked = [&paths](std::size_t row, PatchStatus status) {
-    std::printf("%s\t%s\n", StatusWord(status), paths[row].c_str());
+  observer.checked = [&list](std::size_t row, PatchStatus status) {
+    std::printf("%s\t%s\n", StatusWord(status), list[row].path.c_str());
   };
-  const SearchResult result = RunSearch(parsed->operands.front(), paths, observer);
+  const SearchResult result = SearchPatchList(parsed->operands.front(), list, filter, observer);
   if (result.failure == SearchFailure::none) return kExitOk;
   // The rows done so far stay printed, ahead of the message, as they stay marked in the window.
   std::fflush(stdout);

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/filter/address_filter.h"
+
 // quillet-cli's commands. Each takes the arguments after its name and returns
 // the process's exit code; messages go to stderr in UTF-8.
 
@@ -41,11 +43,11 @@ struct CommandArgs {
 [[nodiscard]] std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args,
                                                           std::initializer_list<std::string_view> valuedOptions = {});
 
-// Fills g_addrFilter as chosen. Without an option: the settings file the
+// Fills filter as chosen. Without an option: the settings file the
 // desktop program started in this working directory would use (absent: no
 // ranges). A named file that is missing or unreadable is an error: the
 // message goes to stderr and the result is kExitInput; otherwise kExitOk.
-[[nodiscard]] int LoadFilter(const FilterChoice& choice);
+[[nodiscard]] int LoadFilter(const FilterChoice& choice, AddressFilter& filter);
 
 int RunCheck(const std::vector<std::string>& args);
 int RunFilter(const std::vector<std::string>& args);

@@ -78,8 +78,8 @@ std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args
   return parsed;
 }
 
-int LoadFilter(const FilterChoice& choice) {
-  g_addrFilter.clear();
+int LoadFilter(const FilterChoice& choice, AddressFilter& filter) {
+  filter.clear();
   if (choice.source == FilterChoice::Source::none) return kExitOk;
   const std::string path = choice.source == FilterChoice::Source::iniFile
                                ? choice.iniPath
@@ -87,7 +87,7 @@ int LoadFilter(const FilterChoice& choice) {
   try {
     // A file named on the command line must be there; the default one may be absent.
     if (choice.source == FilterChoice::Source::iniFile) (void)ReadWholeFile(path);
-    g_addrFilter = ReadAddressFilter(path);
+    filter = ReadAddressFilter(path);
   } catch (const FileError& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return kExitInput;
@@ -103,8 +103,9 @@ int RunFilter(const std::vector<std::string>& args) {
     PrintUsage(stderr);
     return kExitUsage;
   }
-  if (const int status = LoadFilter(parsed->filter); status != kExitOk) return status;
-  for (const AddressRange& range : g_addrFilter)
+  AddressFilter filter;
+  if (const int status = LoadFilter(parsed->filter, filter); status != kExitOk) return status;
+  for (const AddressRange& range : filter.Ranges())
     std::printf("%s %s\n", FormatAddress(range.start).c_str(), FormatAddress(range.end).c_str());
   return kExitOk;
 }

@@ -12,7 +12,7 @@
 
 #include <cstdio>
 
-#include "ui/app/patch_finder_app.h"
+#include "ui/common/user_prompts.h"
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/compare/flash_compare_dlg.h"
 #include "ui/filter/addr_filter_dlg.h"
@@ -41,18 +41,20 @@ int main(int argc, char** argv) {
   const QDir demo(QString::fromLocal8Bit(argv[1]));
   const QString out = QString::fromLocal8Bit(argv[2]);
   QDir().mkpath(out);
-  theApp.m_pszProfileName = demo.filePath("quillet.INI").toStdString();
-  if (!LoadAddressFilter(theApp.m_pszProfileName)) {
-    std::fprintf(stderr, "can't read %s\n", theApp.m_pszProfileName.c_str());
+  const std::string settings = demo.filePath("quillet.INI").toStdString();
+  AddressFilter addressFilter;
+  if (!LoadAddressFilter(settings, addressFilter)) {
+    std::fprintf(stderr, "can't read %s\n", settings.c_str());
     return 1;
   }
 
-  CPatchFinderDlg owner;
+  CPatchFinderDlg owner(settings, addressFilter, DesktopPrompts());
   owner.m_strOriginalFlash = demo.filePath("original.bin").toStdString();
   owner.m_strCurrentFlash = demo.filePath("current.bin").toStdString();
   owner.show();
   {
-    CFlashCompareDlg compare(&owner);
+    CFlashCompareDlg compare(&owner, {owner.m_strOriginalFlash, owner.m_strCurrentFlash, addressFilter},
+                             DesktopPrompts());
     compare.show();
     QElapsedTimer clock;
     clock.start();
@@ -62,7 +64,7 @@ int main(int argc, char** argv) {
   }
   owner.hide();
 
-  CAddrFilterDlg filter;
+  CAddrFilterDlg filter(settings, addressFilter, DesktopPrompts());
   filter.show();
   auto* start = filter.findChild<QLineEdit*>("IDC_RANGE_START");
   auto* end = filter.findChild<QLineEdit*>("IDC_RANGE_END");

@@ -26,10 +26,9 @@ CompareWindowLink::~CompareWindowLink() {
   m_thread.join();
 }
 
-bool CompareWindowLink::StartWorker(std::string originalPath, std::string currentPath, std::string header) {
+bool CompareWindowLink::StartWorker(CompareJob job, std::string header) {
   if (m_thread.joinable()) return false;
-  m_strOriginalFlash = std::move(originalPath);
-  m_strCurrentFlash = std::move(currentPath);
+  m_job = std::move(job);
   {
     std::lock_guard lock(m_mutex);
     m_strText = std::move(header);
@@ -38,7 +37,7 @@ bool CompareWindowLink::StartWorker(std::string originalPath, std::string curren
   }
   try {
     m_thread = std::thread([this] {
-      CompareThreadProc(this);
+      CompareThreadProc(this, m_job);
       {
         std::lock_guard lock(m_mutex);
         m_workerFinished = true;
@@ -149,6 +148,7 @@ void CompareWindowLink::SendDiffStart(std::uint32_t length) {
 }
 
 void CompareWindowLink::PostDiffProgress(std::uint32_t position) {
+  if (m_pacing.count() != 0 && ++m_pacedSteps % 64 == 0) std::this_thread::sleep_for(m_pacing);
   if (position < m_nextProgress) return;
   m_nextProgress = std::uint64_t{position} + m_progressStride;
   m_progressPosition.store(position);

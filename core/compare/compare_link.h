@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -39,9 +40,9 @@ class CompareWindowLink : public ICompareWindow {
   // the worker is released from its pending calls without running them.
   ~CompareWindowLink() override;
 
-  // Window thread. Sets the paths, m_strText = header and m_bStop = 0, and starts
-  // the worker. False if the thread could not be started (the run never begins).
-  bool StartWorker(std::string originalPath, std::string currentPath, std::string header);
+  // Window thread. Keeps the job, sets m_strText = header and m_bStop = 0, and
+  // starts the worker. False if the thread could not be started (the run never begins).
+  bool StartWorker(CompareJob job, std::string header);
   // True from a successful start until the run has ended (done, or stopped).
   [[nodiscard]] bool Running() const { return m_running; }
   // m_strText as it stands.
@@ -53,10 +54,12 @@ class CompareWindowLink : public ICompareWindow {
   void StopAndWait();
   // Runs every call the worker has queued for the window's thread.
   void RunPendingCalls();
+  // Makes the worker pause this long every 64 steps of its walk, so that a run
+  // lasts long enough to be watched and acted on in the middle (tests, screen
+  // shots). Set before the start; none by default.
+  void SetWorkerPacing(std::chrono::microseconds pause) { m_pacing = pause; }
 
   // ICompareWindow, called on the worker's thread.
-  [[nodiscard]] const std::string& OriginalFlashPath() const final { return m_strOriginalFlash; }
-  [[nodiscard]] const std::string& CurrentFlashPath() const final { return m_strCurrentFlash; }
   [[nodiscard]] bool StopRequested() const final { return m_bStop.load(std::memory_order_acquire); }
   bool AppendText(std::string_view lines) final;
   void SendDiffStart(std::uint32_t length) final;
@@ -85,8 +88,7 @@ class CompareWindowLink : public ICompareWindow {
   void RunOne(Call& call);
   void RequestStop();
 
-  std::string m_strOriginalFlash;
-  std::string m_strCurrentFlash;
+  CompareJob m_job;  // written before the worker starts, then read only
 
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;
@@ -100,6 +102,8 @@ class CompareWindowLink : public ICompareWindow {
   std::atomic<bool> m_progressQueued{false};
   std::uint32_t m_progressStride = 1;  // worker thread only
   std::uint64_t m_nextProgress = 0;    // worker thread only
+  std::chrono::microseconds m_pacing{0};  // written before the worker starts
+  std::uint32_t m_pacedSteps = 0;         // worker thread only
 
   bool m_running = false;  // window thread only
   std::thread m_thread;

@@ -7,7 +7,6 @@
 #include <system_error>
 
 #include "core/compare/compare_images.h"
-#include "core/filter/address_filter.h"
 #include "core/platform/file_io.h"
 #include "core/res/strings.h"
 
@@ -50,12 +49,10 @@ std::optional<std::future<ImageRead>> StartReadingCurrent(const std::string& pat
 }
 
 // Reads both images and walks them. The text of a failure, if any; both
-// buffers are gone by the time it returns, whatever the path. Errors keep the
-// order of the sequential reads: the original's first, and the current image
-// is not touched when the original can't be opened or is too large.
-std::optional<std::string> ReadAndWalk(ICompareWindow& window) {
-  const std::string& originalPath = window.OriginalFlashPath();
-  const std::string& currentPath = window.CurrentFlashPath();
+// buffers are gone by the time it returns, whatever the path.
+std::optional<std::string> ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareFilesHooks& hooks) {
+  const std::string& originalPath = job.originalPath;
+  const std::string& currentPath = job.currentPath;
   const std::optional<quillet::FileInfo> probe = quillet::ProbeFile(originalPath);
   if (!probe) return Classify(originalPath, ImageReadStatus::openFailed);
   if (probe->size >= quillet::kMaxImageSize) return Classify(originalPath, ImageReadStatus::tooLarge);
@@ -74,29 +71,39 @@ std::optional<std::string> ReadAndWalk(ICompareWindow& window) {
 
   const auto length =
       static_cast<std::uint32_t>(std::min(original.data.size(), current.data.size()));
-  // A window that has ended the run on a stop takes no more notifications.
-  if (window.StopRequested()) return std::nullopt;
-  window.SendDiffStart(length);
+  // A caller that has ended the run on a stop takes no more notifications.
+  if (hooks.stopRequested()) return std::nullopt;
+  hooks.started(length);
 
-  auto stop = [&window] { return window.StopRequested(); };
-  auto filtered = [](std::uint32_t address) { return IsAddressFiltered(address); };
-  auto progress = [&window](std::uint32_t position) { window.PostDiffProgress(position); };
-  auto append = [&window](std::string_view lines) { return window.AppendText(lines); };
+  quillet::FilterCursor filter(job.filter);
+  auto filtered = [&filter](std::uint32_t address) { return filter.IsFiltered(address); };
   (void)quillet::CompareImages(original.data.data(), current.data.data(), length,
-                               quillet::CompareHooks{stop, filtered, progress, append});
+                               quillet::CompareHooks{hooks.stopRequested, filtered, hooks.progress, hooks.lines});
   return std::nullopt;
 }
 
 }  // namespace
 
-unsigned CompareThreadProc(ICompareWindow* window) {
-  std::optional<std::string> error;
+namespace quillet {
+
+CompareOutcome CompareFlashFiles(const CompareJob& job, const CompareFilesHooks& hooks) {
   try {
-    error = ReadAndWalk(*window);
+    if (std::optional<std::string> error = ReadAndWalk(job, hooks)) return {std::move(*error)};
   } catch (const std::bad_alloc&) {
-    error = quillet::text::kOutOfMemory;
+    return {text::kOutOfMemory};
   }
-  if (error) window->ShowErrorBox(*error);
+  return {};
+}
+
+}  // namespace quillet
+
+unsigned CompareThreadProc(ICompareWindow* window, const quillet::CompareJob& job) {
+  auto stop = [window] { return window->StopRequested(); };
+  auto start = [window](std::uint32_t length) { window->SendDiffStart(length); };
+  auto progress = [window](std::uint32_t position) { window->PostDiffProgress(position); };
+  auto append = [window](std::string_view lines) { return window->AppendText(lines); };
+  const quillet::CompareOutcome outcome = quillet::CompareFlashFiles(job, {stop, start, progress, append});
+  if (!outcome.ok()) window->ShowErrorBox(outcome.error);
   if (!window->StopRequested()) window->SendDiffDone();
   return 0;
 }

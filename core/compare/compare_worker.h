@@ -3,15 +3,51 @@
 #include <string>
 #include <string_view>
 
-// What the comparison worker sees of its window. The Qt window implements it;
+#include "core/compare/function_ref.h"
+#include "core/filter/address_filter.h"
+
+namespace quillet {
+
+// What one comparison compares: fixed before it starts, read only while it runs.
+struct CompareJob {
+  std::string originalPath;
+  std::string currentPath;
+  AddressFilter filter;
+};
+
+// What the comparison of two files asks of its caller, each on the comparing thread.
+struct CompareFilesHooks {
+  // True once the run is to end; asked before the walk and at every step.
+  FunctionRef<bool()> stopRequested;
+  // Both images are read; the walk over length bytes begins.
+  FunctionRef<void(std::uint32_t length)> started;
+  // The position at the start of every step; must return at once.
+  FunctionRef<void(std::uint32_t position)> progress;
+  // Data lines as they are found, in the form they are saved in ("%06lX: OLD NEW"
+  // and CR LF each). False ends the walk.
+  FunctionRef<bool(std::string_view lines)> lines;
+};
+
+// How a comparison ended: ok, or the failure's exact message ("Ошибка открытия
+// файла '…'", "Out of memory." …). A stopped run is ok.
+struct CompareOutcome {
+  std::string error;  // empty when ok
+  [[nodiscard]] bool ok() const { return error.empty(); }
+};
+
+// Reads both images whole and walks their common length. Failures keep the
+// order of reading the original first; the current image is not touched when
+// the original can't be opened or is too large. started is not called when the
+// images can't be read or a stop came first. Never throws.
+[[nodiscard]] CompareOutcome CompareFlashFiles(const CompareJob& job, const CompareFilesHooks& hooks);
+
+}  // namespace quillet
+
+// What the comparison worker tells its window. The Qt window implements it;
 // tests implement it with fakes. Every call comes from the worker's thread.
 class ICompareWindow {
  public:
   virtual ~ICompareWindow() = default;
-
-  // The two paths, fixed before the worker starts and read only while it runs.
-  [[nodiscard]] virtual const std::string& OriginalFlashPath() const = 0;
-  [[nodiscard]] virtual const std::string& CurrentFlashPath() const = 0;
 
   // m_bStop: polled by the worker once per step of the walk.
   [[nodiscard]] virtual bool StopRequested() const = 0;
@@ -31,6 +67,6 @@ class ICompareWindow {
   virtual void ShowErrorBox(const std::string& text) = 0;
 };
 
-// The worker's entry: reads both images, walks them, reports to the window.
-// Always returns 0. The window must outlive the call.
-unsigned CompareThreadProc(ICompareWindow* window);
+// The worker's entry: compares the job's images and reports to the window.
+// Always returns 0. The window and the job must outlive the call.
+unsigned CompareThreadProc(ICompareWindow* window, const quillet::CompareJob& job);

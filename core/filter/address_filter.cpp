@@ -1,9 +1,60 @@
 #include "core/filter/address_filter.h"
 
-std::vector<AddressRange> g_addrFilter;
+#include <algorithm>
 
-bool IsAddressFiltered(std::uint32_t address) {
-  for (const AddressRange& range : g_addrFilter)
-    if (address >= range.start && address <= range.end) return true;
-  return false;
+namespace {
+
+// Index of the first stretch that ends at or after address.
+std::size_t FirstEndingFrom(const std::vector<AddressRange>& stretches, std::uint32_t address) {
+  const auto it = std::lower_bound(stretches.begin(), stretches.end(), address,
+                                   [](const AddressRange& s, std::uint32_t a) { return s.end < a; });
+  return static_cast<std::size_t>(it - stretches.begin());
 }
+
+}  // namespace
+
+AddressFilter::AddressFilter(std::vector<AddressRange> ranges) : m_ranges(std::move(ranges)) {
+  m_stretches.reserve(m_ranges.size());
+  for (AddressRange range : m_ranges) {
+    // Hand-built filters may hold a reversed range; the loader never makes one.
+    if (range.start > range.end) std::swap(range.start, range.end);
+    m_stretches.push_back(range);
+  }
+  std::sort(m_stretches.begin(), m_stretches.end(),
+            [](const AddressRange& a, const AddressRange& b) { return a.start < b.start; });
+  std::size_t kept = 0;
+  for (const AddressRange& range : m_stretches) {
+    // Touching stretches merge too; the end + 1 test avoids wrapping at 2^32 - 1.
+    if (kept != 0 && (range.start <= m_stretches[kept - 1].end || range.start - 1 == m_stretches[kept - 1].end)) {
+      m_stretches[kept - 1].end = std::max(m_stretches[kept - 1].end, range.end);
+    } else {
+      m_stretches[kept++] = range;
+    }
+  }
+  m_stretches.resize(kept);
+}
+
+bool AddressFilter::Contains(std::uint32_t address) const {
+  const std::size_t i = FirstEndingFrom(m_stretches, address);
+  return i < m_stretches.size() && m_stretches[i].start <= address;
+}
+
+namespace quillet {
+
+bool FilterCursor::IsFiltered(std::uint32_t address) {
+  const std::vector<AddressRange>& stretches = *m_stretches;
+  if (m_at > 0 && address <= stretches[m_at - 1].end) {
+    m_at = FirstEndingFrom(stretches, address);  // a step back
+  } else if (m_at < stretches.size() && stretches[m_at].end < address) {
+    // Mostly the next stretch; a jump further on is looked up.
+    ++m_at;
+    if (m_at < stretches.size() && stretches[m_at].end < address) {
+      const auto rest = std::lower_bound(stretches.begin() + static_cast<std::ptrdiff_t>(m_at), stretches.end(),
+                                         address, [](const AddressRange& s, std::uint32_t a) { return s.end < a; });
+      m_at = static_cast<std::size_t>(rest - stretches.begin());
+    }
+  }
+  return m_at < stretches.size() && stretches[m_at].start <= address;
+}
+
+}  // namespace quillet

@@ -1,5 +1,7 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 // One filtered range of image addresses, both ends inclusive. Its "length" in
@@ -10,10 +12,50 @@ struct AddressRange {
   std::uint32_t end = 0;
 };
 
-// The process-wide filter, in the order of the settings file. Only
-// LoadAddressFilter changes it, and never while a comparison worker runs.
-extern std::vector<AddressRange> g_addrFilter;
+// The address filter as a value: the ranges in the order of the settings file
+// (the filter dialog shows them so), and beside them the same addresses as
+// sorted, disjoint stretches, so that asking about an address costs a lookup
+// however many ranges there are. Overlapping and duplicate ranges are kept as
+// loaded; they answer as their union.
+class AddressFilter {
+ public:
+  AddressFilter() = default;
+  AddressFilter(std::vector<AddressRange> ranges);  // NOLINT(google-explicit-constructor): a filter is its ranges
+  AddressFilter(std::initializer_list<AddressRange> ranges) : AddressFilter(std::vector<AddressRange>(ranges)) {}
 
-// True if the address lies in some range of g_addrFilter. A plain walk that
-// stops at the first hit: overlapping and duplicate ranges are kept as loaded.
-[[nodiscard]] bool IsAddressFiltered(std::uint32_t address);
+  [[nodiscard]] const std::vector<AddressRange>& Ranges() const { return m_ranges; }
+  [[nodiscard]] bool empty() const { return m_ranges.empty(); }
+  [[nodiscard]] std::size_t size() const { return m_ranges.size(); }
+  [[nodiscard]] const AddressRange& operator[](std::size_t i) const { return m_ranges[i]; }
+  void clear() { *this = AddressFilter(); }
+
+  [[nodiscard]] bool Contains(std::uint32_t address) const;
+  // The sorted, disjoint stretches the ranges cover.
+  [[nodiscard]] const std::vector<AddressRange>& Stretches() const { return m_stretches; }
+
+ private:
+  std::vector<AddressRange> m_ranges;
+  std::vector<AddressRange> m_stretches;
+};
+
+// True if the address lies in some range of the filter.
+[[nodiscard]] inline bool IsAddressFiltered(const AddressFilter& filter, std::uint32_t address) {
+  return filter.Contains(address);
+}
+
+namespace quillet {
+
+// Answers for addresses asked mostly in increasing order (the comparison's
+// walk, a patch's data lines) in constant time: it remembers the stretch it
+// stood at and only moves on from there; a step back costs one lookup.
+class FilterCursor {
+ public:
+  explicit FilterCursor(const AddressFilter& filter) : m_stretches(&filter.Stretches()) {}
+  [[nodiscard]] bool IsFiltered(std::uint32_t address);
+
+ private:
+  const std::vector<AddressRange>* m_stretches;
+  std::size_t m_at = 0;  // first stretch whose end is not below the last address asked
+};
+
+}  // namespace quillet

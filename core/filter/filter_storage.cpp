@@ -87,9 +87,9 @@ bool WriteAddressFilter(const std::string& settingsPath, const std::vector<Filte
 
 }  // namespace quillet
 
-bool LoadAddressFilter(const std::string& settingsPath) {
+bool LoadAddressFilter(const std::string& settingsPath, AddressFilter& filter) {
   try {
-    g_addrFilter = quillet::ReadAddressFilter(settingsPath);
+    filter = quillet::ReadAddressFilter(settingsPath);
     return true;
   } catch (const quillet::FileError&) {
     return false;

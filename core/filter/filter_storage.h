@@ -36,7 +36,7 @@ bool WriteAddressFilter(const std::string& settingsPath, const std::vector<Filte
 
 }  // namespace quillet
 
-// Replaces g_addrFilter with the ranges stored in the settings file (none when
-// there is no file). False when the file exists but can't be read: g_addrFilter
-// is then left as it was rather than silently emptied.
-bool LoadAddressFilter(const std::string& settingsPath);
+// Replaces filter with the ranges stored in the settings file (none when there
+// is no file). False when the file exists but can't be read: filter is then
+// left as it was rather than silently emptied.
+[[nodiscard]] bool LoadAddressFilter(const std::string& settingsPath, AddressFilter& filter);

@@ -2,19 +2,22 @@
 
 #include <vector>
 
-#include "core/filter/address_filter.h"
 #include "core/platform/file_io.h"
 
 namespace {
 
 // Bytes go where the check writes them: inside the image and outside the
 // filter. The filter is not asked about addresses beyond the image.
-bool IsWritten(std::uint32_t address, std::uint32_t size) { return address < size && !IsAddressFiltered(address); }
+struct WrittenTest {
+  std::uint32_t size;
+  quillet::FilterCursor filter;
+  bool operator()(std::uint32_t address) { return address < size && !filter.IsFiltered(address); }
+};
 
 struct ImageSink {
   std::uint8_t* image;
-  std::uint32_t size;
-  bool accepts(std::uint32_t address) const { return IsWritten(address, size); }
+  WrittenTest isWritten;
+  bool accepts(std::uint32_t address) { return isWritten(address); }
   void write(std::uint32_t address, std::uint8_t value) const { image[address] = value; }
 };
 
@@ -24,9 +27,9 @@ struct ImageSink {
 // never read, so they need not be a copy of the current image.
 struct TouchSink {
   std::uint8_t* work;
-  std::uint32_t size;
+  WrittenTest isWritten;
   std::vector<std::uint32_t>& touched;
-  bool accepts(std::uint32_t address) const { return IsWritten(address, size); }
+  bool accepts(std::uint32_t address) { return isWritten(address); }
   void write(std::uint32_t address, std::uint8_t value) const {
     work[address] = value;
     touched.push_back(address);
@@ -37,15 +40,16 @@ struct TouchSink {
 
 namespace quillet {
 
-VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::uint32_t size) {
-  ImageSink sink{image, size};
+VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::uint32_t size,
+                             const AddressFilter& filter) {
+  ImageSink sink{image, {size, FilterCursor(filter)}};
   return ReadVkpText(text, sink);
 }
 
 PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
-                           std::uint32_t size) {
+                           std::uint32_t size, const AddressFilter& filter) {
   std::vector<std::uint32_t> touched;
-  TouchSink sink{work, size, touched};
+  TouchSink sink{work, {size, FilterCursor(filter)}, touched};
   if (!ReadVkpText(text, sink).ok()) return PATCH_FILE_ERROR;
   for (const std::uint32_t address : touched)
     if (work[address] != current[address]) return PATCH_NOT_INSTALLED;
@@ -54,11 +58,11 @@ PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, s
 
 }  // namespace quillet
 
-bool ApplyPatchFile(const std::string& path, std::uint8_t* image, std::uint32_t size) {
-  return quillet::ApplyPatchText(quillet::ReadWholeFile(path), image, size).ok();
+bool ApplyPatchFile(const std::string& path, std::uint8_t* image, std::uint32_t size, const AddressFilter& filter) {
+  return quillet::ApplyPatchText(quillet::ReadWholeFile(path), image, size, filter).ok();
 }
 
 PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std::uint8_t* work,
-                       std::uint32_t size) {
-  return quillet::CheckPatchText(quillet::ReadWholeFile(path), current, work, size);
+                       std::uint32_t size, const AddressFilter& filter) {
+  return quillet::CheckPatchText(quillet::ReadWholeFile(path), current, work, size, filter);
 }

@@ -30,7 +30,7 @@ SearchMessage OutOfMemory() { return {text::kOutOfMemory, text::kAppName, Search
 }  // namespace
 
 SearchResult RunSearch(const std::string& imagePath, const std::vector<std::string>& patchPaths,
-                       const SearchObserver& observer) {
+                       const AddressFilter& filter, const SearchObserver& observer) {
   std::size_t row = 0;
   try {
     const ImageRead image = ReadImageFile(imagePath);
@@ -52,7 +52,7 @@ SearchResult RunSearch(const std::string& imagePath, const std::vector<std::stri
     for (; row < patchPaths.size(); ++row) {
       const std::string& path = patchPaths[row];
       if (observer.checking) observer.checking(row, path);
-      const PatchStatus status = CheckPatch(path, image.data.data(), work.data(), size);
+      const PatchStatus status = CheckPatch(path, image.data.data(), work.data(), size, filter);
       if (observer.checked) observer.checked(row, status);
     }
     return {SearchFailure::none, row, {}};

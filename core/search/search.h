@@ -53,6 +53,6 @@ struct SearchObserver {
 // checks nothing; a patch file that can't be read ends the search there, the
 // rows before it keeping their status. Never throws.
 [[nodiscard]] SearchResult RunSearch(const std::string& imagePath, const std::vector<std::string>& patchPaths,
-                                     const SearchObserver& observer);
+                                     const AddressFilter& filter, const SearchObserver& observer);
 
 }  // namespace quillet

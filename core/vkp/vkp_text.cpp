@@ -111,8 +111,12 @@ std::string EncodeSavedLines(const std::vector<std::string>& utf8Lines) {
   return bytes;
 }
 
-void SaveComparisonText(const std::string& path, const std::vector<std::string>& utf8Lines) {
-  const std::string bytes = EncodeSavedLines(utf8Lines);
+std::string EncodeSavedHeader(const std::string& header) {
+  // The header's lines end in CR LF, which the field's lines get back on saving.
+  return Utf8ToCp1251(header);
+}
+
+void SaveBytes(const std::string& path, const std::string& bytes) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
     // A device or a pipe (/dev/stdout, a FIFO) is written to, never replaced:
@@ -122,6 +126,10 @@ void SaveComparisonText(const std::string& path, const std::vector<std::string>&
   }
   // Links are followed there: the file pointed to is replaced, the link kept.
   WriteFileAtomically(path, bytes);
+}
+
+void SaveComparisonText(const std::string& path, const std::vector<std::string>& utf8Lines) {
+  SaveBytes(path, EncodeSavedLines(utf8Lines));
 }
 
 }  // namespace quillet

@@ -24,8 +24,17 @@ void AppendDataLine(std::string& text, std::uint32_t address, const std::uint8_t
 // The bytes "Записать" writes: every line in Windows-1251, each followed by CR LF.
 [[nodiscard]] std::string EncodeSavedLines(const std::vector<std::string>& utf8Lines);
 
+// The bytes "Записать" writes for an unedited comparison, in three pieces so
+// that they can be written as the walk finds the lines: the header's bytes,
+// then the data lines as the walk hands them over (already in saved form),
+// then the line end of the field's empty last line.
+[[nodiscard]] std::string EncodeSavedHeader(const std::string& header);
+inline constexpr char kSavedTextEnd[] = "\r\n";
+
 // Saves the lines so that a failure leaves an existing file as it was.
 // Throws FileError with the path.
 void SaveComparisonText(const std::string& path, const std::vector<std::string>& utf8Lines);
+// The same for bytes already in saved form.
+void SaveBytes(const std::string& path, const std::string& bytes);
 
 }  // namespace quillet

@@ -59,10 +59,8 @@ std::string ExpectedLines(const Bytes& original, const Bytes& current) {
 // Handles every call at once on the worker's own thread and logs it.
 class RecordingWindow final : public ICompareWindow {
  public:
-  RecordingWindow(std::string original, std::string current) : m_original(std::move(original)), m_current(std::move(current)) {}
+  RecordingWindow(std::string original, std::string current) : job{std::move(original), std::move(current), {}} {}
 
-  const std::string& OriginalFlashPath() const override { return m_original; }
-  const std::string& CurrentFlashPath() const override { return m_current; }
   bool StopRequested() const override { return m_stop; }
   bool AppendText(std::string_view lines) override {
     if (throwOnAppend) throw std::bad_alloc();
@@ -81,6 +79,7 @@ class RecordingWindow final : public ICompareWindow {
     if (stopOnError) m_stop = true;
   }
 
+  quillet::CompareJob job;
   std::string text = "HEADER\r\n";
   std::vector<std::string> events;
   std::vector<std::uint32_t> progress;
@@ -89,8 +88,6 @@ class RecordingWindow final : public ICompareWindow {
   bool throwOnAppend = false;
 
  private:
-  std::string m_original;
-  std::string m_current;
   bool m_stop = false;
 };
 
@@ -101,7 +98,7 @@ TEST(CompareWorkerTest, ComparesTheCommonLengthAndEndsWithDone) {
   current[2999] ^= 0x01;
   current.resize(5000, 0xAB);  // the longer tail gives no line
   RecordingWindow window(Put(folder, "a.bin", original), Put(folder, "b.bin", current));
-  EXPECT_EQ(CompareThreadProc(&window), 0u);
+  EXPECT_EQ(CompareThreadProc(&window, window.job), 0u);
   EXPECT_EQ(window.events, (std::vector<std::string>{"start 3000", "done"}));
   EXPECT_EQ(window.text, "HEADER\r\n" + ExpectedLines(original, current));
   EXPECT_EQ(window.progress.front(), 0u);
@@ -111,7 +108,7 @@ TEST(CompareWorkerTest, IdenticalImagesReportProgressPerBlockAndNoLine) {
   TempDir folder;
   const Bytes image = Pattern(4000, 2);
   RecordingWindow window(Put(folder, "a.bin", image), Put(folder, "b.bin", image));
-  CompareThreadProc(&window);
+  CompareThreadProc(&window, window.job);
   EXPECT_EQ(window.progress, (std::vector<std::uint32_t>{0, 1024, 2048, 3072}));
   EXPECT_EQ(window.text, "HEADER\r\n");
   EXPECT_EQ(window.events, (std::vector<std::string>{"start 4000", "done"}));
@@ -120,7 +117,7 @@ TEST(CompareWorkerTest, IdenticalImagesReportProgressPerBlockAndNoLine) {
 TEST(CompareWorkerTest, EmptyImageStartsWithZeroAndSendsNoProgress) {
   TempDir folder;
   RecordingWindow window(Put(folder, "a.bin", {}), Put(folder, "b.bin", Pattern(100, 3)));
-  CompareThreadProc(&window);
+  CompareThreadProc(&window, window.job);
   EXPECT_TRUE(window.progress.empty());
   EXPECT_EQ(window.events, (std::vector<std::string>{"start 0", "done"}));
 }
@@ -147,7 +144,7 @@ TEST_P(CompareWorkerFailures, ShowTheBoxThenDoneWithTheHeaderAlone) {
   std::string current = row.currentMissing ? (folder / "missing-current.bin") : row.currentShort ? shortFile : good;
   if (row.originalShort && row.currentShort) current = (folder / "missing-current.bin");
   RecordingWindow window(original, current);
-  CompareThreadProc(&window);
+  CompareThreadProc(&window, window.job);
   const std::string named = row.expectOriginalNamed ? original : current;
   EXPECT_EQ(window.events, (std::vector<std::string>{"error " + std::string(row.prefix) + named + "'", "done"}));
   EXPECT_EQ(window.text, "HEADER\r\n");
@@ -174,7 +171,7 @@ TEST(CompareWorkerTest, ImageOfFourGibibytesIsRefusedByName) {
   const std::string small = Put(folder, "a.bin", Pattern(10, 6));
   for (const auto& [original, current] : {std::pair{small, huge}, std::pair{huge, small}}) {
     RecordingWindow window(original, current);
-    CompareThreadProc(&window);
+    CompareThreadProc(&window, window.job);
     EXPECT_EQ(window.events, (std::vector<std::string>{"error " + std::string(text::kTooLargePrefix) + huge + "'", "done"}));
   }
 }
@@ -184,7 +181,7 @@ TEST(CompareWorkerTest, StopDuringTheWalkKeepsEarlierLinesAndSendsNoDone) {
   Bytes original(1024, 0), current(1024, 1);
   RecordingWindow window(Put(folder, "a.bin", original), Put(folder, "b.bin", current));
   window.stopAtProgress = 4;  // four groups walked, the stop seen at the fifth step
-  CompareThreadProc(&window);
+  CompareThreadProc(&window, window.job);
   EXPECT_EQ(window.events, (std::vector<std::string>{"start 1024"}));
   EXPECT_EQ(window.text, "HEADER\r\n" + ExpectedLines(Bytes(64, 0), Bytes(64, 1)));
 }
@@ -193,7 +190,7 @@ TEST(CompareWorkerTest, StopBeforeAnErrorIsAnsweredSendsNoDone) {
   TempDir folder;
   RecordingWindow window((folder / "missing.bin"), (folder / "missing-too.bin"));
   window.stopOnError = true;
-  CompareThreadProc(&window);
+  CompareThreadProc(&window, window.job);
   EXPECT_EQ(window.events.size(), 1u);
 }
 
@@ -201,7 +198,7 @@ TEST(CompareWorkerTest, FailedAllocationIsReportedAsOutOfMemory) {
   TempDir folder;
   RecordingWindow window(Put(folder, "a.bin", Bytes(64, 0)), Put(folder, "b.bin", Bytes(64, 1)));
   window.throwOnAppend = true;
-  CompareThreadProc(&window);
+  CompareThreadProc(&window, window.job);
   EXPECT_EQ(window.events, (std::vector<std::string>{"start 64", "error Out of memory.", "done"}));
 }
 
@@ -231,11 +228,11 @@ TEST(CompareWorkerTest, ImageBuffersAreGoneOnEveryPath) {
     SCOPED_TRACE(path.name);
     RecordingWindow warmUp(path.original, path.current);
     warmUp.stopAtProgress = path.stopAtProgress;
-    CompareThreadProc(&warmUp);
+    CompareThreadProc(&warmUp, warmUp.job);
     const long before = MappedKib();
     RecordingWindow window(path.original, path.current);
     window.stopAtProgress = path.stopAtProgress;
-    CompareThreadProc(&window);
+    CompareThreadProc(&window, window.job);
     if (before < 0) GTEST_SKIP() << "no /proc/self/status";
     EXPECT_LT(MappedKib() - before, 8 * 1024);
   }
@@ -305,7 +302,7 @@ TEST(CompareLinkTest, StopAtRandomMomentsFreezesTheText) {
   for (int trial = 0; trial < 150; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
     ThreadedWindow window;
-    ASSERT_TRUE(window.StartWorker(a, b, "HEADER\r\n"));
+    ASSERT_TRUE(window.StartWorker({a, b, {}}, "HEADER\r\n"));
     window.Serve([] { return false; }, std::chrono::microseconds(random() % 3000));
     if (!window.Running()) {
       EXPECT_EQ(window.shownText, full);
@@ -337,7 +334,7 @@ TEST(CompareLinkTest, WaitingForAWorkerThatWaitsOnTheWindowDoesNotDeadlock) {
     SCOPED_TRACE(c.name);
     for (int trial = 0; trial < 20; ++trial) {
       ThreadedWindow window;
-      ASSERT_TRUE(window.StartWorker(a, c.current, "HEADER\r\n"));
+      ASSERT_TRUE(window.StartWorker({a, c.current, {}}, "HEADER\r\n"));
       std::this_thread::sleep_for(std::chrono::milliseconds(trial % 3));
       window.StopAndWait();  // serves the worker's pending call, then joins
       EXPECT_FALSE(window.Running());

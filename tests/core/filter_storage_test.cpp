@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class FilterFileTest : public ::testing::Test {
  protected:
-  void TearDown() override { g_addrFilter.clear(); }
+  AddressFilter m_filter;
   TempDir m_dir;
   std::string m_file = m_dir / "quillet.INI";
 };
@@ -159,8 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FilterFileTest, WrittenRowsLoadBackInOrder) {
   ASSERT_TRUE(quillet::WriteAddressFilter(m_file, kTwoRows));
   EXPECT_EQ(ReadBytes(m_file), Section("0=001000 002000\n1=1A0000 1AFFFF\n"));
-  ASSERT_TRUE(LoadAddressFilter(m_file));
-  EXPECT_EQ(Describe(g_addrFilter), "001000-002000,1A0000-1AFFFF");
+  ASSERT_TRUE(LoadAddressFilter(m_file, m_filter));
+  EXPECT_EQ(Describe(m_filter.Ranges()), "001000-002000,1A0000-1AFFFF");
 }
 
 TEST_F(FilterFileTest, NoRowsAndNoFileCreatesNoFile) {
@@ -180,18 +180,18 @@ TEST_F(FilterFileTest, FailedWriteReportsAndChangesNothing) {
 }
 
 TEST_F(FilterFileTest, LoadReplacesTheListAndKeepsItWhenTheFileCantBeRead) {
-  g_addrFilter = {{1, 2}};
-  EXPECT_TRUE(LoadAddressFilter(m_dir / "absent.INI")) << "no file is no filter, not an error";
-  EXPECT_TRUE(g_addrFilter.empty());
+  m_filter = {{1, 2}};
+  EXPECT_TRUE(LoadAddressFilter(m_dir / "absent.INI", m_filter)) << "no file is no filter, not an error";
+  EXPECT_TRUE(m_filter.empty());
 
   WriteBytes(m_file, Section("0=10 20\n"));
-  g_addrFilter = {{1, 2}, {3, 4}};
-  ASSERT_TRUE(LoadAddressFilter(m_file));
-  EXPECT_EQ(Describe(g_addrFilter), "000010-000020");
+  m_filter = {{1, 2}, {3, 4}};
+  ASSERT_TRUE(LoadAddressFilter(m_file, m_filter));
+  EXPECT_EQ(Describe(m_filter.Ranges()), "000010-000020");
 
   ASSERT_TRUE(std::filesystem::create_directory(m_dir / "dir.INI"));
-  EXPECT_FALSE(LoadAddressFilter(m_dir / "dir.INI"));
-  EXPECT_EQ(Describe(g_addrFilter), "000010-000020");
+  EXPECT_FALSE(LoadAddressFilter(m_dir / "dir.INI", m_filter));
+  EXPECT_EQ(Describe(m_filter.Ranges()), "000010-000020");
   EXPECT_THROW((void)quillet::ReadAddressFilter(m_dir / "dir.INI"), quillet::FileError);
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/filter/address_filter.h"
 #include "core/vkp/hex_string.h"
+#include "tools/split_mix.h"
 
 namespace {
 
@@ -42,32 +43,68 @@ TEST(FormatAddress, PadsToSixAndGrowsBeyond) {
   EXPECT_EQ(quillet::FormatAddress(0xFFFFFFFFu), "FFFFFFFF");
 }
 
-class AddressFilterTest : public ::testing::Test {
- protected:
-  void TearDown() override { g_addrFilter.clear(); }
-};
-
-TEST_F(AddressFilterTest, EmptyListFiltersNothing) {
-  EXPECT_FALSE(IsAddressFiltered(0));
-  EXPECT_FALSE(IsAddressFiltered(0xFFFFFFFFu));
+TEST(AddressFilterTest, EmptyListFiltersNothing) {
+  const AddressFilter none;
+  EXPECT_FALSE(IsAddressFiltered(none, 0));
+  EXPECT_FALSE(IsAddressFiltered(none, 0xFFFFFFFFu));
 }
 
-TEST_F(AddressFilterTest, BoundsAreInclusiveAndUnsigned) {
-  g_addrFilter = {{0x1A0000, 0x1AFFFF}, {0x80000000u, 0xFFFFFFFFu}, {0x10, 0x10}};
-  EXPECT_TRUE(IsAddressFiltered(0x1A0000));
-  EXPECT_TRUE(IsAddressFiltered(0x1AFFFF));
-  EXPECT_FALSE(IsAddressFiltered(0x19FFFF));
-  EXPECT_FALSE(IsAddressFiltered(0x1B0000));
-  EXPECT_TRUE(IsAddressFiltered(0x90000000u));
-  EXPECT_TRUE(IsAddressFiltered(0x10));
-  EXPECT_FALSE(IsAddressFiltered(0x11));
-  EXPECT_FALSE(IsAddressFiltered(0x0F));
+TEST(AddressFilterTest, BoundsAreInclusiveAndUnsigned) {
+  const AddressFilter filter{{0x1A0000, 0x1AFFFF}, {0x80000000u, 0xFFFFFFFFu}, {0x10, 0x10}};
+  EXPECT_TRUE(IsAddressFiltered(filter, 0x1A0000));
+  EXPECT_TRUE(IsAddressFiltered(filter, 0x1AFFFF));
+  EXPECT_FALSE(IsAddressFiltered(filter, 0x19FFFF));
+  EXPECT_FALSE(IsAddressFiltered(filter, 0x1B0000));
+  EXPECT_TRUE(IsAddressFiltered(filter, 0x90000000u));
+  EXPECT_TRUE(IsAddressFiltered(filter, 0x10));
+  EXPECT_FALSE(IsAddressFiltered(filter, 0x11));
+  EXPECT_FALSE(IsAddressFiltered(filter, 0x0F));
 }
 
-TEST_F(AddressFilterTest, OverlapsAnswerAsTheirUnion) {
-  g_addrFilter = {{0x100, 0x1FF}, {0x100, 0x1FF}, {0x180, 0x2FF}};
+TEST(AddressFilterTest, OverlapsAnswerAsTheirUnion) {
+  const AddressFilter filter{{0x100, 0x1FF}, {0x100, 0x1FF}, {0x180, 0x2FF}};
   for (std::uint32_t a = 0xF0; a < 0x310; ++a)
-    EXPECT_EQ(IsAddressFiltered(a), a >= 0x100 && a <= 0x2FF) << std::hex << a;
+    EXPECT_EQ(IsAddressFiltered(filter, a), a >= 0x100 && a <= 0x2FF) << std::hex << a;
+}
+
+// The lookup and the cursor against the plain walk over the ranges as loaded:
+// random lists with overlaps, duplicates, touching ranges and the top address,
+// asked in order, backwards and at random.
+TEST(AddressFilterTest, LookupAndCursorAgreeWithAPlainWalk) {
+  quillet::SplitMix64 rng(7);
+  for (int round = 0; round < 300; ++round) {
+    const std::uint32_t space = round % 3 == 0 ? 0xFFFFFFFFu : 600;
+    std::vector<AddressRange> ranges;
+    for (std::uint32_t n = rng.below(12); n > 0; --n) {
+      const std::uint32_t a = rng.below(space);
+      const std::uint32_t b = rng.chance(30) ? a : a + rng.below(40);
+      ranges.push_back({std::min(a, b), std::max(a, b)});
+      if (rng.chance(10)) ranges.push_back(ranges.back());
+      if (rng.chance(10)) ranges.push_back({std::max(a, b) + 1, std::max(a, b) + 1 + rng.below(5)});
+    }
+    if (rng.chance(10)) ranges.push_back({0xFFFFFFF0u, 0xFFFFFFFFu});
+    const AddressFilter filter(ranges);
+    auto plain = [&ranges](std::uint32_t address) {
+      for (const AddressRange& r : ranges)
+        if (address >= r.start && address <= r.end) return true;
+      return false;
+    };
+    quillet::FilterCursor cursor(filter);
+    for (int ask = 0; ask < 400; ++ask) {
+      std::uint32_t address = 0;
+      if (!ranges.empty() && rng.chance(60)) {
+        const AddressRange& r = ranges[rng.below(static_cast<std::uint32_t>(ranges.size()))];
+        address = r.start + rng.below(3) - 1 + (rng.chance(50) ? r.end - r.start : 0);
+      } else {
+        address = rng.below(space);
+      }
+      SCOPED_TRACE(::testing::Message() << "round " << round << " address " << std::hex << address);
+      ASSERT_EQ(filter.Contains(address), plain(address));
+      ASSERT_EQ(cursor.IsFiltered(address), plain(address));
+    }
+    quillet::FilterCursor walk(filter);
+    for (std::uint32_t address = 0; address < 700; ++address) ASSERT_EQ(walk.IsFiltered(address), plain(address));
+  }
 }
 
 }  // namespace

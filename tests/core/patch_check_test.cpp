@@ -19,9 +19,9 @@ namespace {
 // The check as the format defines it: copy the whole image, write the patch
 // into the copy, compare the whole image. The fast check must agree with it.
 PatchStatus ReferenceCheck(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
-                           std::uint32_t size) {
+                           std::uint32_t size, const AddressFilter& filter) {
   if (size) std::memcpy(work, current, size);
-  if (!quillet::ApplyPatchText(text, work, size).ok()) return PATCH_FILE_ERROR;
+  if (!quillet::ApplyPatchText(text, work, size, filter).ok()) return PATCH_FILE_ERROR;
   return (size == 0 || std::memcmp(work, current, size) == 0) ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
 }
 
@@ -56,11 +56,6 @@ class TempDir {
   std::string m_path;
 };
 
-class FilterGuard {
- public:
-  explicit FilterGuard(std::vector<AddressRange> ranges) { g_addrFilter = std::move(ranges); }
-  ~FilterGuard() { g_addrFilter.clear(); }
-};
 
 // A small image: zeros, with 11 22 33 44 at 100 and 5A at 0.
 std::vector<std::uint8_t> SmallImage(std::uint32_t size) {
@@ -87,15 +82,15 @@ class PatchCheckTable : public ::testing::TestWithParam<CheckRow> {};
 // reference, twice, on one reused work buffer full of leftovers.
 TEST_P(PatchCheckTable, StatusFromFile) {
   const CheckRow& row = GetParam();
-  FilterGuard filter(row.filter);
+  const AddressFilter filter(row.filter);
   TempDir dir;
   const std::string path = dir.write("p.vkp", row.text);
   const std::vector<std::uint8_t> current = SmallImage(row.size);
   std::vector<std::uint8_t> work(row.size, 0xEE);
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
-    EXPECT_STREQ(StatusName(CheckPatch(path, current.data(), work.data(), row.size)), StatusName(row.status));
-    EXPECT_STREQ(StatusName(ReferenceCheck(row.text, current.data(), work.data(), row.size)),
+    EXPECT_STREQ(StatusName(CheckPatch(path, current.data(), work.data(), row.size, filter)), StatusName(row.status));
+    EXPECT_STREQ(StatusName(ReferenceCheck(row.text, current.data(), work.data(), row.size, filter)),
                  StatusName(row.status));
   }
   EXPECT_EQ(current, SmallImage(row.size));
@@ -137,11 +132,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PatchCheckFile, ApplyWritesOnlyInsideAndUnfiltered) {
-  FilterGuard filter({{0x10, 0x11}});
+  const AddressFilter filter{{0x10, 0x11}};
   TempDir dir;
   const std::string path = dir.write("p.vkp", "E: 0102030405\n1E: AABBCC");
   std::vector<std::uint8_t> image(0x20, 0);
-  ASSERT_TRUE(ApplyPatchFile(path, image.data(), 0x20));
+  ASSERT_TRUE(ApplyPatchFile(path, image.data(), 0x20, filter));
   std::vector<std::uint8_t> expected(0x20, 0);
   expected[0xE] = 1;
   expected[0xF] = 2;
@@ -169,9 +164,9 @@ TEST_P(PatchCheckFileErrors, RaiseWithPath) {
   for (int which = 0; which < 2; ++which) {
     try {
       if (which == 0)
-        (void)CheckPatch(path, current, work, 4);
+        (void)CheckPatch(path, current, work, 4, {});
       else
-        (void)ApplyPatchFile(path, work, 4);
+        (void)ApplyPatchFile(path, work, 4, {});
       ADD_FAILURE() << "no FileError";
     } catch (const quillet::FileError& error) {
       EXPECT_EQ(error.cause(), GetParam().cause);
@@ -284,15 +279,15 @@ TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
       const std::uint32_t b = a + rng.below(rng.chance(50) ? 4 : 512);
       ranges.push_back({std::min(a, b), std::max(a, b)});
     }
-    FilterGuard filter(ranges);
+    const AddressFilter filter(ranges);
     const std::string text = RandomPatch(rng, image);
 
     Guarded current(size, 0);
     if (size) std::memcpy(current.data(), image.data(), size);
     Guarded referenceWork(size, 0x00);
     Guarded fastWork(size, static_cast<std::uint8_t>(rng.next()));
-    const PatchStatus expected = ReferenceCheck(text, current.data(), referenceWork.data(), size);
-    const PatchStatus fast = quillet::CheckPatchText(text, current.data(), fastWork.data(), size);
+    const PatchStatus expected = ReferenceCheck(text, current.data(), referenceWork.data(), size, filter);
+    const PatchStatus fast = quillet::CheckPatchText(text, current.data(), fastWork.data(), size, filter);
 
     SCOPED_TRACE("seed " + std::to_string(seed) + ", size " + std::to_string(size) + ", patch:\n" + text);
     ASSERT_STREQ(StatusName(fast), StatusName(expected));

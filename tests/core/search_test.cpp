@@ -43,8 +43,6 @@ std::string CountingImage() {
 
 class SearchTest : public ::testing::Test {
  protected:
-  void SetUp() override { g_addrFilter.clear(); }
-  void TearDown() override { g_addrFilter.clear(); }
 
   std::string Patch(const std::string& name, const std::string& text) {
     const std::string path = m_dir / name;
@@ -66,7 +64,7 @@ TEST_F(SearchTest, EachRowGetsTheStatusOfItsPatchInListOrder) {
       Patch("empty.vkp", ""),
   };
   Recorder seen;
-  const quillet::SearchResult result = quillet::RunSearch(image, patches, seen.observer());
+  const quillet::SearchResult result = quillet::RunSearch(image, patches, {}, seen.observer());
 
   EXPECT_EQ(result.failure, SearchFailure::none);
   EXPECT_EQ(result.rowsChecked, patches.size());
@@ -85,7 +83,7 @@ TEST_F(SearchTest, AnEmptyListReadsTheImageAndChecksNothing) {
   const std::string image = m_dir / "current.bin";
   WriteBytes(image, CountingImage());
   Recorder seen;
-  const quillet::SearchResult result = quillet::RunSearch(image, {}, seen.observer());
+  const quillet::SearchResult result = quillet::RunSearch(image, {}, {}, seen.observer());
   EXPECT_EQ(result.failure, SearchFailure::none);
   EXPECT_EQ(seen.started, std::vector<std::size_t>{0});
   EXPECT_TRUE(seen.checked.empty());
@@ -120,7 +118,7 @@ TEST_F(SearchTest, AnImageThatCantBeReadChecksNothingAndSaysWhy) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     Recorder seen;
-    const quillet::SearchResult result = quillet::RunSearch(row.image, patches, seen.observer());
+    const quillet::SearchResult result = quillet::RunSearch(row.image, patches, {}, seen.observer());
     EXPECT_EQ(result.failure, row.failure);
     EXPECT_EQ(result.message.text, row.text);
     EXPECT_EQ(result.message.caption, "Ошибка");
@@ -137,7 +135,7 @@ TEST_F(SearchTest, APatchFileThatVanishedEndsTheSearchAtItsRow) {
   const std::string gone = m_dir / "gone.vkp";
   const std::vector<std::string> patches = {Patch("a.vkp", "000001: 00 01\n"), gone, Patch("c.vkp", "000001: 00 01\n")};
   Recorder seen;
-  const quillet::SearchResult result = quillet::RunSearch(image, patches, seen.observer());
+  const quillet::SearchResult result = quillet::RunSearch(image, patches, {}, seen.observer());
   EXPECT_EQ(result.failure, SearchFailure::patchFile);
   EXPECT_EQ(result.rowsChecked, 1u);
   EXPECT_EQ(result.message.text, gone + " was not found.");

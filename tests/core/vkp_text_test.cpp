@@ -234,8 +234,8 @@ TEST(VkpRoundTrip, SavedComparisonIsInstalledInTheCurrentImage) {
     quillet::SaveComparisonText(patch, quillet::SplitEditLines(text));
 
     Bytes work(size);
-    EXPECT_EQ(CheckPatch(patch, current.data(), work.data(), size), PATCH_INSTALLED);
-    EXPECT_EQ(CheckPatch(patch, original.data(), work.data(), size), PATCH_NOT_INSTALLED);
+    EXPECT_EQ(CheckPatch(patch, current.data(), work.data(), size, {}), PATCH_INSTALLED);
+    EXPECT_EQ(CheckPatch(patch, original.data(), work.data(), size, {}), PATCH_NOT_INSTALLED);
   }
 }
 

@@ -51,8 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string& path = SettingsPath();
   quillet::WriteFileAtomically(path, input);
-  if (!LoadAddressFilter(path)) std::abort();
-  const std::vector<AddressRange> loaded = g_addrFilter;
+  AddressFilter filter;
+  if (!LoadAddressFilter(path, filter)) std::abort();
+  const std::vector<AddressRange> loaded = filter.Ranges();
 
   const std::string other = quillet::ProfileGetString(path, "Other", "key", "<none>", 1u << 20);
 
@@ -62,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rows.push_back({quillet::FormatAddress(range.start), quillet::FormatAddress(range.end)});
   }
   if (!quillet::WriteAddressFilter(path, rows)) std::abort();
-  if (!LoadAddressFilter(path) || !SameRanges(g_addrFilter, loaded)) std::abort();
+  if (!LoadAddressFilter(path, filter) || !SameRanges(filter.Ranges(), loaded)) std::abort();
   if (quillet::ProfileGetString(path, "Other", "key", "<none>", 1u << 20) != other) std::abort();
   return 0;
 }

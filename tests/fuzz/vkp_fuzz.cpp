@@ -12,10 +12,10 @@
 namespace {
 
 PatchStatus CopyAndCompare(std::string_view text, const std::vector<std::uint8_t>& current,
-                           std::vector<std::uint8_t>& work) {
+                           std::vector<std::uint8_t>& work, const AddressFilter& filter) {
   const auto size = static_cast<std::uint32_t>(current.size());
   work = current;
-  if (!quillet::ApplyPatchText(text, work.data(), size).ok()) return PATCH_FILE_ERROR;
+  if (!quillet::ApplyPatchText(text, work.data(), size, filter).ok()) return PATCH_FILE_ERROR;
   return work == current ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
 }
 
@@ -26,20 +26,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Sizes around the usual small addresses, an empty image and a filter that
   // covers both ordinary and wrapping addresses.
   static const std::uint32_t kSizes[] = {0, 1, 0x40, 0x1300};
-  static const std::vector<AddressRange> kFilters[] = {{}, {{0x10, 0x1F}, {0x1234, 0x1234}, {0xFFFFFFF0u, 0xFFFFFFFFu}}};
+  static const AddressFilter kFilters[] = {{}, {{0x10, 0x1F}, {0x1234, 0x1234}, {0xFFFFFFF0u, 0xFFFFFFFFu}}};
   for (const auto& filter : kFilters) {
-    g_addrFilter = filter;
     for (const std::uint32_t imageSize : kSizes) {
       // Exact sizes, so that the sanitizer sees any access past either end.
       std::vector<std::uint8_t> current(imageSize, 0);
       for (std::uint32_t i = 0; i < imageSize; i += 3) current[i] = static_cast<std::uint8_t>(i);
       std::vector<std::uint8_t> work(imageSize, 0xA5);
       std::vector<std::uint8_t> scratch;
-      const PatchStatus fast = quillet::CheckPatchText(text, current.data(), work.data(), imageSize);
-      const PatchStatus plain = CopyAndCompare(text, current, scratch);
+      const PatchStatus fast = quillet::CheckPatchText(text, current.data(), work.data(), imageSize, filter);
+      const PatchStatus plain = CopyAndCompare(text, current, scratch, filter);
       if (fast != plain) __builtin_trap();
     }
   }
-  g_addrFilter.clear();
   return 0;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Scripted answers for every prompt a dialog may show, so that no test waits on
-// a real modal dialog. Queue the answers a test expects; an unexpected prompt
+// a real modal dialog; a test hands it to the dialog it builds. Queue the answers a test expects; an unexpected prompt
 // gets the "cancelled" answer and is recorded, so the test can fail on it.
 #include <QString>
 #include <QStringList>
@@ -18,8 +18,6 @@ class FakePrompts final : public IUserPrompts {
     Icon icon;
   };
 
-  FakePrompts() { SetPrompts(this); }
-  ~FakePrompts() override { SetPrompts(nullptr); }
 
   std::deque<QString> openFileNames;       // answers of GetOpenFileName
   std::deque<QStringList> openFileLists;   // answers of GetOpenFileNames

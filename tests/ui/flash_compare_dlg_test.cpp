@@ -84,31 +84,38 @@ class FlashCompareDlgTest : public QObject {
     QCOMPARE(c.progress->isVisibleTo(&dlg), state == State::comparing);
   }
 
-  // Images whose walk takes long enough to act in the middle of it: every
-  // group holds a difference, and a long filter list that holds none of the
-  // addresses is walked for each byte of those groups.
+  // Images whose walk, paced, takes long enough to act in the middle of it:
+  // every group holds a difference, and a long filter list holds none of the
+  // addresses.
   void MakeSlowRun() {
     WriteAll(m_original, Pattern(kSlowSize));
     WriteAll(m_current, ChangedEvery(Pattern(kSlowSize), 16));
-    g_addrFilter.clear();
-    for (std::uint32_t i = 0; i < 3000; ++i) g_addrFilter.push_back({0xF0000000u + 2 * i, 0xF0000000u + 2 * i});
+    std::vector<AddressRange> ranges;
+    for (std::uint32_t i = 0; i < 3000; ++i) ranges.push_back({0xF0000000u + 2 * i, 0xF0000000u + 2 * i});
+    m_filter = ranges;
   }
   static constexpr int kSlowSize = 4 << 20;
+  // About four seconds for the whole slow run.
+  static constexpr std::chrono::microseconds kSlowPace{1000};
+
+  quillet::CompareJob Job() const { return {m_original.toStdString(), m_current.toStdString(), m_filter}; }
 
   QTemporaryDir m_dir;
   QString m_original;
   QString m_current;
+  AddressFilter m_filter;
+  FakePrompts m_prompts;  // for the tests that expect no prompt
 
  private slots:
   void init() {
-    g_addrFilter.clear();
+    m_filter.clear();
     m_original = m_dir.filePath("original.bin");
     m_current = m_dir.filePath("current.bin");
     QFile::remove(m_original);
     QFile::remove(m_current);
   }
 
-  void cleanup() { g_addrFilter.clear(); }
+  void cleanup() { m_filter.clear(); }
 
   void finishedRunShowsHeaderAndLines_data() {
     QTest::addColumn<QByteArray>("original");
@@ -131,7 +138,7 @@ class FlashCompareDlgTest : public QObject {
     WriteAll(m_original, original);
     WriteAll(m_current, current);
     FakePrompts prompts;
-    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    CFlashCompareDlg dlg(nullptr, Job(), prompts);
     const Controls c = Find(dlg);
     const QString header = Shown(quillet::ComposeComparisonHeader(m_original.toStdString(), m_current.toStdString()));
 
@@ -160,7 +167,7 @@ class FlashCompareDlgTest : public QObject {
     WriteAll(originalMissing ? m_current : m_original, QByteArray(64, '\1'));
     const QString missing = originalMissing ? m_original : m_current;
     FakePrompts prompts;
-    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    CFlashCompareDlg dlg(nullptr, Job(), prompts);
     State stateWhileBoxOpen = State::ended;
     prompts.onBox = [&](const FakePrompts::Box&) { stateWhileBoxOpen = dlg.State(); };
     dlg.show();
@@ -188,7 +195,8 @@ class FlashCompareDlgTest : public QObject {
   void cancelStopsThenCloses() {
     QFETCH(int, how);
     MakeSlowRun();
-    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    CFlashCompareDlg dlg(nullptr, Job(), m_prompts);
+    dlg.SetWorkerPacing(kSlowPace);
     const Controls c = Find(dlg);
     const auto cancel = [&] {
       if (how == 0) QTest::mouseClick(c.cancel, Qt::LeftButton);
@@ -209,7 +217,8 @@ class FlashCompareDlgTest : public QObject {
 
   void stopInTheMiddleKeepsTheLinesFoundSoFar() {
     MakeSlowRun();
-    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    CFlashCompareDlg dlg(nullptr, Job(), m_prompts);
+    dlg.SetWorkerPacing(kSlowPace);
     const Controls c = Find(dlg);
     const QString header = Shown(quillet::ComposeComparisonHeader(m_original.toStdString(), m_current.toStdString()));
     dlg.show();
@@ -252,7 +261,8 @@ class FlashCompareDlgTest : public QObject {
     QFETCH(bool, waitForStart);
     MakeSlowRun();
     FakePrompts prompts;
-    auto dlg = std::make_unique<CFlashCompareDlg>(nullptr, m_original.toStdString(), m_current.toStdString());
+    auto dlg = std::make_unique<CFlashCompareDlg>(nullptr, Job(), prompts);
+    dlg->SetWorkerPacing(kSlowPace);
     dlg->show();
     if (waitForStart) QTRY_COMPARE_WITH_TIMEOUT(dlg->State(), State::comparing, kRunTimeoutMs);
     QElapsedTimer clock;
@@ -269,7 +279,7 @@ class FlashCompareDlgTest : public QObject {
     WriteAll(m_original, original);
     WriteAll(m_current, current);
     FakePrompts prompts;
-    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    CFlashCompareDlg dlg(nullptr, Job(), prompts);
     const Controls c = Find(dlg);
     dlg.show();
     QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
@@ -299,7 +309,7 @@ class FlashCompareDlgTest : public QObject {
     WriteAll(m_original, QByteArray(16, '\0'));
     WriteAll(m_current, QByteArray(16, '\0'));
     FakePrompts prompts;
-    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    CFlashCompareDlg dlg(nullptr, Job(), prompts);
     dlg.show();
     QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
     const QString target = m_dir.filePath("identical.vkp");
@@ -323,7 +333,7 @@ class FlashCompareDlgTest : public QObject {
     WriteAll(m_original, QByteArray(16, '\0'));
     WriteAll(m_current, QByteArray(16, '\1'));
     FakePrompts prompts;
-    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    CFlashCompareDlg dlg(nullptr, Job(), prompts);
     const Controls c = Find(dlg);
     dlg.show();
     QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
@@ -349,7 +359,7 @@ class FlashCompareDlgTest : public QObject {
     QFETCH(QSize, size);
     WriteAll(m_original, QByteArray(16, '\0'));
     WriteAll(m_current, QByteArray(16, '\0'));
-    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    CFlashCompareDlg dlg(nullptr, Job(), m_prompts);
     const Controls c = Find(dlg);
     const QSize saveSize = c.save->size();
     const QSize exitSize = c.cancel->size();
@@ -372,11 +382,11 @@ class FlashCompareDlgTest : public QObject {
     WriteAll(m_original, QByteArray(32, '\0'));
     WriteAll(m_current, QByteArray(32, '\2'));
     FakePrompts prompts;
-    CPatchFinderDlg owner;
+    CPatchFinderDlg owner(m_dir.filePath("quillet.INI").toStdString(), m_filter, prompts);
     owner.m_strOriginalFlash = m_original.toStdString();
     owner.m_strCurrentFlash = m_current.toStdString();
     owner.setGeometry(40, 50, 700, 500);
-    CFlashCompareDlg dlg(&owner);
+    CFlashCompareDlg dlg(&owner, {owner.m_strOriginalFlash, owner.m_strCurrentFlash, owner.Filter()}, prompts);
     QCOMPARE(dlg.geometry(), owner.geometry());
     QCOMPARE(dlg.windowTitle(), QString("Сравнение Full Flash"));
     dlg.show();
@@ -390,7 +400,7 @@ class FlashCompareDlgTest : public QObject {
   void focusPutsTheCaretAtTheStart() {
     WriteAll(m_original, QByteArray(16, '\0'));
     WriteAll(m_current, QByteArray(16, '\1'));
-    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    CFlashCompareDlg dlg(nullptr, Job(), m_prompts);
     const Controls c = Find(dlg);
     dlg.show();
     QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
@@ -414,7 +424,7 @@ class FlashCompareDlgTest : public QObject {
     constexpr int kLines = 300000;
     WriteAll(m_original, Pattern(kLines * 16));
     WriteAll(m_current, ChangedEvery(Pattern(kLines * 16), 16));
-    CFlashCompareDlg dlg(nullptr, m_original.toStdString(), m_current.toStdString());
+    CFlashCompareDlg dlg(nullptr, Job(), m_prompts);
     const Controls c = Find(dlg);
     QElapsedTimer clock;
     QElapsedTimer sinceTick;

@@ -54,7 +54,7 @@ class MainWindowScreenshotTest : public QObject {
     theApp.m_pszProfileName = (demo + "/quillet.INI").toStdString();
 
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     prompts.openFileNames = {demo + "/current.bin", demo + "/original.bin"};
     prompts.directories = {demo + "/patches"};
     dlg.OnBrowseCurrentFlash();

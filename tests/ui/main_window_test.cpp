@@ -102,7 +102,7 @@ class MainWindowTest : public QObject {
 
   void startsWithEveryControlOfTheTemplate() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Поиск установленных патчей"));
     const DialogUnits du(dlg.font());
     QCOMPARE(dlg.size(), du.size(311, 199));
@@ -147,7 +147,7 @@ class MainWindowTest : public QObject {
 
   void tabOrderFollowsTheTemplate() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QCOMPARE(dlg.focusWidget()->objectName(), QStringLiteral("IDC_CUR_FLASH_BROWSE"));
@@ -193,7 +193,7 @@ class MainWindowTest : public QObject {
     QFETCH(bool, withCurrent);
     QFETCH(bool, withOriginal);
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     if (withRow) AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
     if (withCurrent) Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     if (withOriginal) Choose(dlg, prompts, "IDC_ORIG_FLASH_BROWSE", Path(QStringLiteral("original.bin")));
@@ -216,7 +216,7 @@ class MainWindowTest : public QObject {
   void cancellingOrAnUnopenableFileForgetsTheImage() {
     QFETCH(QString, second);
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     Choose(dlg, prompts, "IDC_ORIG_FLASH_BROWSE", Path(QStringLiteral("original.bin")));
@@ -242,7 +242,7 @@ class MainWindowTest : public QObject {
     struct timespec times[2] = {{1078477622, 0}, {1078477622, 0}};
     QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(image).constData(), times, 0), 0);
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     Choose(dlg, prompts, "IDC_ORIG_FLASH_BROWSE", image);
     QCOMPARE(dlg.m_strOriginalFlash, image.toStdString());
     QCOMPARE(LabelText(dlg, "IDC_ORIG_FLASH_NAME"), QStringLiteral("dated image.bin"));
@@ -254,7 +254,7 @@ class MainWindowTest : public QObject {
 
   void addedFilesAreSortedAndListedOnce() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     // Far more than fits into 260 characters at once, in no order, with duplicates.
     QStringList chosen;
     for (int i = 0; i < 300; ++i) {
@@ -275,7 +275,7 @@ class MainWindowTest : public QObject {
 
   void sameNameInTwoFoldersAndAnyExtension() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     AddFiles(dlg, prompts,
              {Path(QStringLiteral("z/same.vkp")), Path(QStringLiteral("b.txt")), Path(QStringLiteral("a/same.vkp")),
               Path(QStringLiteral("A.vkp"))});
@@ -291,7 +291,7 @@ class MainWindowTest : public QObject {
 
   void cancelledPromptsChangeNothing() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     AddFiles(dlg, prompts, {Path(QStringLiteral("one.vkp"))});
     AddFiles(dlg, prompts, {});
     AddFolder(dlg, prompts, QString());
@@ -306,7 +306,7 @@ class MainWindowTest : public QObject {
     WriteFile(root + "/sub/b.vkp", "");
     WriteFile(root + "/x.vkp/c.vkp", "");  // a folder named like a patch file
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     AddFiles(dlg, prompts, {root + "/a.vkp"});
     AddFolder(dlg, prompts, root);
     QCOMPARE(Column(dlg, 1), QStringList({root + "/a.vkp", root + "/sub/b.vkp", root + "/x.vkp/c.vkp"}));
@@ -320,7 +320,7 @@ class MainWindowTest : public QObject {
 
   void removingTakesEverySelectedRow() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     AddFiles(dlg, prompts, {Path("e.vkp"), Path("c.vkp"), Path("a.vkp"), Path("d.vkp"), Path("b.vkp")});
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     auto* list = Child<QTreeWidget>(dlg, "IDC_PATCH_LIST");
@@ -345,7 +345,7 @@ class MainWindowTest : public QObject {
 
   void doubleClickOpensTheSelectedFiles() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     AddFiles(dlg, prompts, {Path("c.vkp"), Path("a.vkp"), Path("b.vkp")});
@@ -373,7 +373,7 @@ class MainWindowTest : public QObject {
     WriteFile(dir + "/broken.vkp", "000010: 00 10\r\nnonsense\r\n");
     WriteFile(dir + "/filtered.vkp", "000020: 00 FF\r\n");
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     AddFolder(dlg, prompts, dir);
     QCOMPARE(Column(dlg, 0), QStringList({"broken.vkp", "filtered.vkp", "installed.vkp", "not installed.vkp"}));
@@ -401,7 +401,7 @@ class MainWindowTest : public QObject {
 
   void searchWithoutACurrentImageDoesNothing() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     AddFiles(dlg, prompts, {Path("x.vkp")});
     dlg.OnSearch();
     QVERIFY(prompts.boxes.empty());
@@ -434,7 +434,7 @@ class MainWindowTest : public QObject {
     WriteFile(dir + "/b gone.vkp", "000001: 00 01\n");
     WriteFile(dir + "/c.vkp", "000001: 00 01\n");
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", image);
     AddFolder(dlg, prompts, dir);
     dlg.OnSearch();
@@ -469,7 +469,7 @@ class MainWindowTest : public QObject {
   void escapeAndExitCloseTheWindow() {
     QFETCH(bool, escape);
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     if (escape) {
@@ -483,7 +483,7 @@ class MainWindowTest : public QObject {
 
   void enterStartsAddFile() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     Child<QTreeWidget>(dlg, "IDC_PATCH_LIST")->setFocus();
@@ -494,7 +494,7 @@ class MainWindowTest : public QObject {
 
   void windowMenuEndsWithTheAboutBox() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     const QList<QAction*> actions = dlg.WindowMenu()->actions();
     QVERIFY(actions.size() >= 2);
     QVERIFY(actions.at(actions.size() - 2)->isSeparator());
@@ -530,7 +530,7 @@ class MainWindowTest : public QObject {
   void windowMenuOpensWhereExpected() {
     QFETCH(QString, how);
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     bool opened = false;
@@ -556,7 +556,7 @@ class MainWindowTest : public QObject {
 
   void differencesNeedBothImages() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     // A timer owned here, so that it can't fire into a later test.
     bool opened = false;
@@ -581,7 +581,7 @@ class MainWindowTest : public QObject {
     g_addrFilter = {{1, 2}};
     {
       FakePrompts prompts;
-      CPatchFinderDlg dlg;
+      CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
       QCOMPARE(prompts.boxes.size(), std::size_t{1});
       QCOMPARE(prompts.boxes[0].text,
                QStringLiteral("Не удалось прочитать фильтр адресов из файла настроек '") + folder + "'");
@@ -632,7 +632,7 @@ class MainWindowTest : public QObject {
   void theSettingsFileIsLoadedAtStart() {
     WriteFile(QString::fromStdString(theApp.m_pszProfileName), "[Address Filter]\r\n0=100 1FF\r\n");
     FakePrompts prompts;
-    CPatchFinderDlg dlg;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
     QCOMPARE(g_addrFilter.size(), std::size_t{1});
     QCOMPARE(g_addrFilter[0].start, 0x100u);
     QCOMPARE(g_addrFilter[0].end, 0x1FFu);

@@ -29,7 +29,7 @@ QStringList ToQtNameFilters(const QString& filter) {
 
 namespace {
 
-class DesktopPrompts final : public IUserPrompts {
+class QtDesktopPrompts final : public IUserPrompts {
  public:
   QString GetOpenFileName(QWidget* owner, const QString& filter, const QString& defaultSuffix) override {
     const QStringList files = Run(owner, filter, defaultSuffix, QFileDialog::AcceptOpen, QFileDialog::ExistingFile);
@@ -81,11 +81,9 @@ class DesktopPrompts final : public IUserPrompts {
   }
 };
 
-DesktopPrompts g_desktopPrompts;
-IUserPrompts* g_prompts = &g_desktopPrompts;
-
 }  // namespace
 
-IUserPrompts& Prompts() { return *g_prompts; }
-
-void SetPrompts(IUserPrompts* prompts) { g_prompts = prompts ? prompts : &g_desktopPrompts; }
+IUserPrompts& DesktopPrompts() {
+  static QtDesktopPrompts prompts;
+  return prompts;
+}

@@ -30,7 +30,5 @@ class IUserPrompts {
 // form separates with ';' are separated with spaces.
 QStringList ToQtNameFilters(const QString& filter);
 
-// The prompts in force: the real dialogs unless a test installed others.
-IUserPrompts& Prompts();
-// Installs prompts (nullptr restores the real ones); the caller keeps ownership.
-void SetPrompts(IUserPrompts* prompts);
+// The real dialogs and the desktop, which the program hands to its windows.
+IUserPrompts& DesktopPrompts();

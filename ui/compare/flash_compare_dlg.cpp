@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "ui/common/dialog_units.h"
-#include "ui/main_window/patch_finder_dlg.h"
 #include "ui/common/user_prompts.h"
 #include "ui/compare/compare_window_qt.h"
 #include "core/vkp/vkp_text.h"
@@ -44,15 +43,11 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
 
 }  // namespace
 
-CFlashCompareDlg::CFlashCompareDlg(CPatchFinderDlg* owner)
-    : CFlashCompareDlg(owner, owner ? owner->m_strOriginalFlash : std::string(),
-                       owner ? owner->m_strCurrentFlash : std::string()) {}
-
-CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, std::string originalFlash, std::string currentFlash)
+CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, quillet::CompareJob job, IUserPrompts& prompts)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                          Qt::WindowCloseButtonHint),
-      m_strCurrentFlash(std::move(currentFlash)),
-      m_strOriginalFlash(std::move(originalFlash)) {
+      m_job(std::move(job)),
+      m_prompts(prompts) {
   setObjectName(QStringLiteral("IDD_FLASH_COMPARE"));
   setWindowTitle(QString::fromUtf8(text::kCompareTitle));
   setSizeGripEnabled(false);
@@ -97,7 +92,7 @@ CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, std::string originalFlash, st
   if (owner != nullptr) setGeometry(owner->geometry());
 
   // The header shows at once; the worker appends to the same text.
-  m_strHeader = quillet::ComposeComparisonHeader(m_strOriginalFlash, m_strCurrentFlash);
+  m_strHeader = quillet::ComposeComparisonHeader(m_job.originalPath, m_job.currentPath);
   ShowText(m_strHeader);
   m_link = std::make_unique<QtCompareWindow>(QtCompareWindow::Handlers{
       [this](std::uint32_t length) { OnDiffStart(length); },
@@ -121,10 +116,12 @@ void CFlashCompareDlg::showEvent(QShowEvent* event) {
   }
 }
 
+void CFlashCompareDlg::SetWorkerPacing(std::chrono::microseconds pause) { m_link->SetWorkerPacing(pause); }
+
 void CFlashCompareDlg::StartWorker() {
   // Without a thread the window can only be closed: the button still reads
   // "Стоп", and pressing it closes the window.
-  if (!m_link->StartWorker(m_strOriginalFlash, m_strCurrentFlash, m_strHeader)) m_state = RunState::ended;
+  if (!m_link->StartWorker(m_job, m_strHeader)) m_state = RunState::ended;
 }
 
 void CFlashCompareDlg::reject() {
@@ -169,7 +166,7 @@ void CFlashCompareDlg::EndRun(const std::string& result) {
 }
 
 void CFlashCompareDlg::OnWorkerError(const std::string& error) {
-  Prompts().MessageBox(this, QString::fromStdString(error), QString::fromUtf8(text::kErrorCaption),
+  m_prompts.MessageBox(this, QString::fromStdString(error), QString::fromUtf8(text::kErrorCaption),
                        IUserPrompts::Icon::none);
 }
 
@@ -198,7 +195,7 @@ void CFlashCompareDlg::ShowText(const std::string& content) {
     m_fillTimer.start();
   } catch (const std::bad_alloc&) {
     m_pendingText.clear();
-    Prompts().MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
+    m_prompts.MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
                          IUserPrompts::Icon::exclamation);
   }
 }
@@ -265,7 +262,7 @@ void CFlashCompareDlg::OnSize(int cx, int cy) {
 }
 
 void CFlashCompareDlg::OnSave() {
-  const QString path = Prompts().GetSaveFileName(this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"));
+  const QString path = m_prompts.GetSaveFileName(this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"));
   if (path.isEmpty()) return;
   try {
     // Every line as the field shows it, the user's edits included; a block of
@@ -277,10 +274,10 @@ void CFlashCompareDlg::OnSave() {
     }
     quillet::SaveComparisonText(path.toStdString(), lines);
   } catch (const quillet::FileError& error) {
-    Prompts().MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kAppName),
+    m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kAppName),
                          IUserPrompts::Icon::stop);
   } catch (const std::bad_alloc&) {
-    Prompts().MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
+    m_prompts.MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
                          IUserPrompts::Icon::exclamation);
   }
 }

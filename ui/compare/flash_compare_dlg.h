@@ -2,25 +2,26 @@
 #include <QDialog>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-class CPatchFinderDlg;
+#include "core/compare/compare_worker.h"
+
+class IUserPrompts;
 class QtCompareWindow;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
 // The comparison window: shows the header at once, runs the worker, shows its
-// result and saves it as a .vkp file. Takes both paths from its owner and lies
-// over it. The worker starts when the window is first shown.
+// result and saves it as a .vkp file. Lies over its owner, whose chosen
+// images and filter make the job. The worker starts when the window is first shown.
 class CFlashCompareDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit CFlashCompareDlg(CPatchFinderDlg* owner);
-  // For a window without a main window behind it (tests, tools).
-  CFlashCompareDlg(QWidget* owner, std::string originalFlash, std::string currentFlash);
+  CFlashCompareDlg(QWidget* owner, quillet::CompareJob job, IUserPrompts& prompts);
   // Waits for a running worker: it holds a pointer into this window.
   ~CFlashCompareDlg() override;
 
@@ -36,6 +37,9 @@ class CFlashCompareDlg : public QDialog {
   static constexpr qsizetype kFillChunkChars = qsizetype{1} << 20;
   static constexpr qsizetype kFillInsertChars = qsizetype{1} << 14;
   static constexpr int kFillSliceMs = 40;
+
+  // Slows the worker down so that a run can be acted on in the middle.
+  void SetWorkerPacing(std::chrono::microseconds pause);
 
   // True while a long text is still being put into the field.
   [[nodiscard]] bool Filling() const { return m_filling; }
@@ -60,8 +64,8 @@ class CFlashCompareDlg : public QDialog {
   void ShowText(const std::string& text);
   void FillStep();
 
-  std::string m_strCurrentFlash;
-  std::string m_strOriginalFlash;
+  quillet::CompareJob m_job;  // m_strOriginalFlash and m_strCurrentFlash, and the filter
+  IUserPrompts& m_prompts;
   RunState m_state = RunState::reading;
   bool m_started = false;
   std::string m_strHeader;

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "ui/common/dialog_units.h"
-#include "ui/app/patch_finder_app.h"
 #include "ui/common/user_prompts.h"
 #include "core/filter/address_filter.h"
 #include "core/filter/filter_storage.h"
@@ -45,9 +44,13 @@ std::pair<std::string, std::string> SplitRangeText(const std::string& row) {
 
 }  // namespace
 
-CAddrFilterDlg::CAddrFilterDlg(QWidget* parent)
+CAddrFilterDlg::CAddrFilterDlg(std::string settingsPath, const AddressFilter& filter, IUserPrompts& prompts,
+                               QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_settingsPath(std::move(settingsPath)),
+      m_filter(filter),
+      m_prompts(prompts) {
   setObjectName(QStringLiteral("IDD_ADDR_FILTER"));
   setWindowTitle(QString::fromUtf8(text::kFilterTitle));
   setFont(DialogUnits::DialogFont());
@@ -132,7 +135,7 @@ void CAddrFilterDlg::OnInitDialog() {
   m_rangeList->header()->setSectionsClickable(false);
   m_rangeList->header()->setSortIndicatorShown(false);
 
-  for (const AddressRange& range : g_addrFilter) AddRow(range.start, range.end);
+  for (const AddressRange& range : m_filter.Ranges()) AddRow(range.start, range.end);
   m_start->setFocus();
 }
 
@@ -206,9 +209,9 @@ void CAddrFilterDlg::accept() {
   }
   // The caller reloads the filter from the file: closing after a failed write
   // would throw the user's edits away and look like success.
-  if (!quillet::WriteAddressFilter(theApp.m_pszProfileName, rows)) {
-    Prompts().MessageBox(
-        this, QString::fromUtf8(text::kFilterSaveErrorPrefix) + QString::fromStdString(theApp.m_pszProfileName) + '\'',
+  if (!quillet::WriteAddressFilter(m_settingsPath, rows)) {
+    m_prompts.MessageBox(
+        this, QString::fromUtf8(text::kFilterSaveErrorPrefix) + QString::fromStdString(m_settingsPath) + '\'',
         QString::fromUtf8(text::kErrorCaption), IUserPrompts::Icon::none);
     return;
   }

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "core/filter/address_filter.h"
+
+class IUserPrompts;
+
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -13,13 +17,14 @@ class QTreeWidgetItem;
 // change handler does not recompute from a text the user never typed.
 extern int g_suppressEditSync;
 
-// The address filter dialog: edits a working copy of g_addrFilter and, on OK,
-// writes it to the settings file (the caller then reloads the filter).
+// The address filter dialog: edits a working copy of the filter in force and,
+// on OK, writes it to the settings file (the caller then reloads the filter).
 // Input it can't use is ignored without a message.
 class CAddrFilterDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit CAddrFilterDlg(QWidget* parent = nullptr);
+  CAddrFilterDlg(std::string settingsPath, const AddressFilter& filter, IUserPrompts& prompts,
+                 QWidget* parent = nullptr);
   ~CAddrFilterDlg() override;
 
  public slots:
@@ -41,6 +46,10 @@ class CAddrFilterDlg : public QDialog {
   void SyncLength(const QLineEdit* other);
   void AddRow(std::uint32_t start, std::uint32_t end);
   static void WriteSuppressed(QLineEdit* edit, const std::string& text);
+
+  std::string m_settingsPath;
+  const AddressFilter& m_filter;
+  IUserPrompts& m_prompts;
 
   QLineEdit* m_start = nullptr;
   QLineEdit* m_end = nullptr;

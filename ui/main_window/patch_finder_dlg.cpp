@@ -13,8 +13,6 @@
 #include "ui/about/about_dlg.h"
 #include "ui/common/dialog_units.h"
 #include "ui/common/group_frame.h"
-#include "ui/app/patch_finder_app.h"
-#include "ui/main_window/patch_list_item.h"
 #include "ui/common/user_prompts.h"
 #include "ui/compare/flash_compare_dlg.h"
 #include "ui/filter/addr_filter_dlg.h"
@@ -51,7 +49,13 @@ const char* MarkDescription(PatchStatus status) {
 
 }  // namespace
 
-CPatchFinderDlg::CPatchFinderDlg(QWidget* parent) : QDialog(parent), m_hIcon(quillet::res::AppIcon()) {
+CPatchFinderDlg::CPatchFinderDlg(std::string settingsPath, AddressFilter& filter, IUserPrompts& prompts,
+                                 QWidget* parent)
+    : QDialog(parent),
+      m_settingsPath(std::move(settingsPath)),
+      m_addrFilter(filter),
+      m_prompts(prompts),
+      m_hIcon(quillet::res::AppIcon()) {
   m_paintClock.start();
   CreateControls();
   OnInitDialog();
@@ -181,35 +185,36 @@ void CPatchFinderDlg::OnInitDialog() {
 void CPatchFinderDlg::ReloadAddressFilter() {
   // An unreadable settings file keeps the filter as it was; the user must know
   // that the search and the comparison don't use what the file holds.
-  if (!LoadAddressFilter(theApp.m_pszProfileName)) {
-    Prompts().MessageBox(this,
-                         Text(quillet::text::kFilterLoadErrorPrefix) + QString::fromStdString(theApp.m_pszProfileName) +
+  if (!LoadAddressFilter(m_settingsPath, m_addrFilter)) {
+    m_prompts.MessageBox(this,
+                         Text(quillet::text::kFilterLoadErrorPrefix) + QString::fromStdString(m_settingsPath) +
                              QLatin1Char('\''),
                          Text(quillet::text::kErrorCaption), IUserPrompts::Icon::none);
   }
 }
 
 void CPatchFinderDlg::UpdateButtons() {
-  const bool hasRows = m_patchList->topLevelItemCount() > 0;
+  const bool hasRows = !m_patches.empty();
   m_removeFile->setEnabled(hasRows);
   m_search->setEnabled(!m_strCurrentFlash.empty() && hasRows);
   m_differences->setEnabled(!m_strCurrentFlash.empty() && !m_strOriginalFlash.empty());
 }
 
-int CPatchFinderDlg::PatchCount() const { return m_patchList->topLevelItemCount(); }
+int CPatchFinderDlg::PatchCount() const { return static_cast<int>(m_patches.size()); }
 
 std::string CPatchFinderDlg::PatchPath(int row) const {
-  const auto* item = static_cast<const PatchListItem*>(m_patchList->topLevelItem(row));
-  return item ? item->path() : std::string();
+  return row >= 0 && static_cast<std::size_t>(row) < m_patches.size() ? m_patches[static_cast<std::size_t>(row)].path
+                                                                       : std::string();
 }
 
 PatchStatus CPatchFinderDlg::PatchMark(int row) const {
-  const auto* item = static_cast<const PatchListItem*>(m_patchList->topLevelItem(row));
-  return item ? item->mark() : PATCH_NOT_INSTALLED;
+  return row >= 0 && static_cast<std::size_t>(row) < m_patches.size() ? m_patches[static_cast<std::size_t>(row)].status
+                                                                       : PATCH_NOT_INSTALLED;
 }
 
-void CPatchFinderDlg::SetPatchMark(QTreeWidgetItem* item, PatchStatus status) const {
-  static_cast<PatchListItem*>(item)->setMark(status);
+void CPatchFinderDlg::ShowPatchMark(int row) const {
+  QTreeWidgetItem* item = m_patchList->topLevelItem(row);
+  const PatchStatus status = m_patches[static_cast<std::size_t>(row)].status;
   item->setIcon(0, m_rowIcons.at(status));
   item->setData(0, Qt::AccessibleDescriptionRole, Text(MarkDescription(status)));
 }
@@ -236,13 +241,13 @@ void CPatchFinderDlg::ResetProgress() {
 }
 
 void CPatchFinderDlg::OnFilter() {
-  CAddrFilterDlg dlg(this);
+  CAddrFilterDlg dlg(m_settingsPath, m_addrFilter, m_prompts, this);
   if (dlg.exec() == QDialog::Accepted) ReloadAddressFilter();
 }
 
 void CPatchFinderDlg::OnDifferences() {
   if (m_strCurrentFlash.empty() || m_strOriginalFlash.empty()) return;
-  CFlashCompareDlg dlg(this);
+  CFlashCompareDlg dlg(this, {m_strOriginalFlash, m_strCurrentFlash, m_addrFilter}, m_prompts);
   dlg.exec();
 }
 

@@ -6,7 +6,10 @@
 #include <array>
 #include <string>
 
-#include "core/search/patch_check.h"
+#include "core/filter/address_filter.h"
+#include "core/search/patch_list.h"
+
+class IUserPrompts;
 
 class QContextMenuEvent;
 class QLabel;
@@ -18,11 +21,16 @@ class QTreeWidgetItem;
 
 // The main window: the two chosen images, the list of patch files and every
 // command. A fixed-size dialog laid out in dialog units; each control's
-// objectName is its IDC_ name.
+// objectName is its IDC_ name. Its handlers are spread over
+// patch_finder_dlg_*.cpp by subsystem: the images, the list, the search.
+//
+// It is handed what it works with: the settings file's path, the address
+// filter in force (the program's g_addrFilter, reloaded from that file), and
+// the prompts its commands show.
 class CPatchFinderDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit CPatchFinderDlg(QWidget* parent = nullptr);
+  CPatchFinderDlg(std::string settingsPath, AddressFilter& filter, IUserPrompts& prompts, QWidget* parent = nullptr);
   ~CPatchFinderDlg() override;
 
   // Full paths of the chosen images (bytes as the file system has them); empty
@@ -36,10 +44,17 @@ class CPatchFinderDlg : public QDialog {
   // The row whose full path is exactly path, or -1.
   [[nodiscard]] int FindPatchItem(const std::string& path) const;
 
+  // The list the rows show, in display order.
+  [[nodiscard]] const quillet::PatchList& PatchList() const { return m_patches; }
   // Rows in display order: the full path and the mark of row.
   [[nodiscard]] int PatchCount() const;
   [[nodiscard]] std::string PatchPath(int row) const;
   [[nodiscard]] PatchStatus PatchMark(int row) const;
+
+  // What the comparison window and the filter dialog are handed.
+  [[nodiscard]] const std::string& SettingsPath() const { return m_settingsPath; }
+  [[nodiscard]] AddressFilter& Filter() const { return m_addrFilter; }
+  [[nodiscard]] IUserPrompts& Prompts() const { return m_prompts; }
 
   // The window menu (the About entry last, after a separator).
   [[nodiscard]] QMenu* WindowMenu() const { return m_windowMenu; }
@@ -67,11 +82,17 @@ class CPatchFinderDlg : public QDialog {
   void BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date);
   // Adds a row unless the path is listed; keeps the rows sorted.
   void AddPatchItem(const std::string& fullPath);
-  void SetPatchMark(QTreeWidgetItem* item, PatchStatus status) const;
+  // Shows row's mark as the list holds it.
+  void ShowPatchMark(int row) const;
   void ResetProgress();
   // Shows text in the status line at once, without letting input events in.
   void ShowStatus(const QString& text, bool force);
   void ShowWindowMenu(const QPoint& globalPos);
+
+  std::string m_settingsPath;
+  AddressFilter& m_addrFilter;
+  IUserPrompts& m_prompts;
+  quillet::PatchList m_patches;  // the rows; m_patchList shows them in the same order
 
   std::array<QIcon, 4> m_rowIcons;  // by PatchStatus: state picture + small image
   QIcon m_hIcon;

@@ -15,7 +15,7 @@ void CPatchFinderDlg::OnBrowseOriginalFlash() {
 void CPatchFinderDlg::BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date) {
   // A cancelled dialog forgets the earlier choice too: the texts always match the field.
   const QString chosen =
-      Prompts().GetOpenFileName(this, QString::fromUtf8(quillet::text::kBinaryFilter), QStringLiteral("bin"));
+      m_prompts.GetOpenFileName(this, QString::fromUtf8(quillet::text::kBinaryFilter), QStringLiteral("bin"));
   const quillet::FlashChoice choice = quillet::ChooseFlash(chosen.toStdString());
   field = choice.path;
   name->setText(QString::fromStdString(choice.texts.name));

@@ -1,60 +1,33 @@
 // The main window's patch list: adding files and folders, removing rows and
-// opening the files with the desktop.
+// opening the files with the desktop. The rows live in m_patches; the widget
+// shows them at the same indexes.
 #include <QTreeWidget>
-#include <algorithm>
 
-#include "ui/main_window/patch_finder_dlg.h"
-#include "ui/main_window/patch_list_item.h"
-#include "ui/common/user_prompts.h"
-#include "core/search/folder_scan.h"
-#include "core/search/search.h"
-#include "core/platform/file_io.h"
 #include "core/res/strings.h"
-
-namespace {
-
-// First row that sorts after (name, path), found by halving: the rows are always in order.
-int UpperBound(const QTreeWidget& list, const std::string& name, const std::string& path) {
-  int low = 0;
-  int high = list.topLevelItemCount();
-  while (low < high) {
-    const int mid = low + (high - low) / 2;
-    const auto* item = static_cast<const PatchListItem*>(list.topLevelItem(mid));
-    if (quillet::PatchRowLess(name, path, item->name(), item->path())) {
-      high = mid;
-    } else {
-      low = mid + 1;
-    }
-  }
-  return low;
-}
-
-}  // namespace
+#include "core/search/folder_scan.h"
+#include "ui/common/user_prompts.h"
+#include "ui/main_window/patch_finder_dlg.h"
 
 int CPatchFinderDlg::FindPatchItem(const std::string& path) const {
-  // A row's name is always the last part of its path, so the order by name and
-  // path leads straight to the only place where path can be.
-  const int after = UpperBound(*m_patchList, quillet::FileNameOf(path), path);
-  if (after == 0) return -1;
-  const auto* item = static_cast<const PatchListItem*>(m_patchList->topLevelItem(after - 1));
-  return item->path() == path ? after - 1 : -1;
+  const std::optional<std::size_t> row = m_patches.Find(path);
+  return row ? static_cast<int>(*row) : -1;
 }
 
 void CPatchFinderDlg::AddPatchItem(const std::string& fullPath) {
-  if (FindPatchItem(fullPath) >= 0) return;
-  std::string name = quillet::FileNameOf(fullPath);
-  const int row = UpperBound(*m_patchList, name, fullPath);
-  auto* item = new PatchListItem(name, fullPath);
-  item->setText(0, QString::fromStdString(name));
-  item->setText(1, QString::fromStdString(fullPath));
-  SetPatchMark(item, PATCH_NOT_INSTALLED);
-  m_patchList->insertTopLevelItem(row, item);
+  const std::optional<std::size_t> row = m_patches.Add(fullPath);
+  if (!row) return;
+  const quillet::PatchRow& added = m_patches[*row];
+  auto* item = new QTreeWidgetItem;
+  item->setText(0, QString::fromStdString(added.name));
+  item->setText(1, QString::fromStdString(added.path));
+  m_patchList->insertTopLevelItem(static_cast<int>(*row), item);
+  ShowPatchMark(static_cast<int>(*row));
 }
 
 void CPatchFinderDlg::OnAddFile() {
   // However many files were chosen, all of them are added.
   const QStringList chosen =
-      Prompts().GetOpenFileNames(this, QString::fromUtf8(quillet::text::kPatchFilter), QStringLiteral("vkp"));
+      m_prompts.GetOpenFileNames(this, QString::fromUtf8(quillet::text::kPatchFilter), QStringLiteral("vkp"));
   for (const QString& path : chosen) {
     if (!path.isEmpty()) AddPatchItem(path.toStdString());
   }
@@ -62,7 +35,7 @@ void CPatchFinderDlg::OnAddFile() {
 }
 
 void CPatchFinderDlg::OnAddFolder() {
-  const QString folder = Prompts().GetExistingDirectory(this);
+  const QString folder = m_prompts.GetExistingDirectory(this);
   if (!folder.isEmpty()) {
     quillet::FolderScanCallbacks callbacks;
     callbacks.showStatus = [this](const std::string& status) {
@@ -76,14 +49,21 @@ void CPatchFinderDlg::OnAddFolder() {
 }
 
 void CPatchFinderDlg::OnRemoveFile() {
-  qDeleteAll(m_patchList->selectedItems());
+  std::vector<std::size_t> rows;
+  for (int row = m_patchList->topLevelItemCount() - 1; row >= 0; --row) {
+    if (m_patchList->topLevelItem(row)->isSelected()) {
+      rows.push_back(static_cast<std::size_t>(row));
+      delete m_patchList->takeTopLevelItem(row);
+    }
+  }
+  m_patches.Remove(std::move(rows));
   UpdateButtons();
 }
 
 void CPatchFinderDlg::OnDblclkPatchList() {
   // Every selected row is opened, top to bottom, not only the one under the pointer.
   for (int row = 0; row < m_patchList->topLevelItemCount(); ++row) {
-    const auto* item = static_cast<const PatchListItem*>(m_patchList->topLevelItem(row));
-    if (item->isSelected()) Prompts().OpenWithDesktop(QString::fromStdString(item->path()));
+    if (m_patchList->topLevelItem(row)->isSelected())
+      m_prompts.OpenWithDesktop(QString::fromStdString(m_patches[static_cast<std::size_t>(row)].path));
   }
 }

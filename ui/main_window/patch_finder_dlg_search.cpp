@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "ui/main_window/patch_finder_dlg.h"
-#include "ui/main_window/patch_list_item.h"
 #include "ui/common/user_prompts.h"
-#include "core/search/search.h"
+#include "core/search/patch_list.h"
 
 namespace {
 
@@ -26,17 +25,11 @@ IUserPrompts::Icon BoxIcon(quillet::SearchMessage::Icon icon) {
 void CPatchFinderDlg::OnSearch() {
   if (m_strCurrentFlash.empty()) return;
 
-  // No mark of an earlier search may stay visible, whatever happens next.
-  std::vector<std::string> paths;
-  paths.reserve(static_cast<std::size_t>(m_patchList->topLevelItemCount()));
-  for (int row = 0; row < m_patchList->topLevelItemCount(); ++row) {
-    auto* item = static_cast<PatchListItem*>(m_patchList->topLevelItem(row));
-    SetPatchMark(item, PATCH_NOT_INSTALLED);
-    paths.push_back(item->path());
-  }
-
   quillet::SearchObserver observer;
   observer.started = [this](std::size_t rows) {
+    // The list has marked every row not installed: no mark of an earlier
+    // search may stay visible while this one runs.
+    for (int row = 0; row < PatchCount(); ++row) ShowPatchMark(row);
     // A range of 0..0 would show a busy bar; an empty list shows an empty one.
     m_progress->setRange(0, std::max(1, static_cast<int>(rows)));
     m_progress->setValue(0);
@@ -45,15 +38,17 @@ void CPatchFinderDlg::OnSearch() {
   observer.checking = [this](std::size_t, const std::string& path) {
     ShowStatus(QString::fromStdString(path), false);
   };
-  observer.checked = [this](std::size_t row, PatchStatus status) {
-    SetPatchMark(m_patchList->topLevelItem(static_cast<int>(row)), status);
+  observer.checked = [this](std::size_t row, PatchStatus) {
+    ShowPatchMark(static_cast<int>(row));
     m_progress->setValue(static_cast<int>(row));
   };
-  const quillet::SearchResult result = quillet::RunSearch(m_strCurrentFlash, paths, observer);
+  const quillet::SearchResult result = quillet::SearchPatchList(m_strCurrentFlash, m_patches, m_addrFilter, observer);
 
+  // Also when the image could not be read and no row was checked.
+  for (int row = 0; row < PatchCount(); ++row) ShowPatchMark(row);
   ResetProgress();
   if (result.failure != quillet::SearchFailure::none) {
-    Prompts().MessageBox(this, QString::fromStdString(result.message.text),
+    m_prompts.MessageBox(this, QString::fromStdString(result.message.text),
                          QString::fromStdString(result.message.caption), BoxIcon(result.message.icon));
   }
 }

@@ -1,0 +1,57 @@
+#include "core/search/patch_list.h"
+
+#include <algorithm>
+
+#include "core/platform/file_io.h"
+
+namespace quillet {
+
+std::size_t PatchList::UpperBound(std::string_view name, std::string_view path) const {
+  const auto it = std::upper_bound(m_rows.begin(), m_rows.end(), std::pair{name, path},
+                                   [](const std::pair<std::string_view, std::string_view>& key, const PatchRow& row) {
+                                     return PatchRowLess(key.first, key.second, row.name, row.path);
+                                   });
+  return static_cast<std::size_t>(it - m_rows.begin());
+}
+
+std::optional<std::size_t> PatchList::Find(std::string_view path) const {
+  // A row's name is always the last part of its path, so the order by name and
+  // path leads straight to the only place where path can be.
+  const std::size_t after = UpperBound(FileNameOf(std::string(path)), path);
+  if (after == 0 || m_rows[after - 1].path != path) return std::nullopt;
+  return after - 1;
+}
+
+std::optional<std::size_t> PatchList::Add(const std::string& path) {
+  if (Find(path)) return std::nullopt;
+  std::string name = FileNameOf(path);
+  const std::size_t row = UpperBound(name, path);
+  m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(row), PatchRow{std::move(name), path});
+  return row;
+}
+
+void PatchList::Remove(std::vector<std::size_t> rows) {
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  // From the bottom up, so the indexes still to go stay valid.
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it)
+    if (*it < m_rows.size()) m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(*it));
+}
+
+SearchResult SearchPatchList(const std::string& imagePath, PatchList& list, const AddressFilter& filter,
+                             const SearchObserver& observer) {
+  std::vector<std::string> paths;
+  paths.reserve(list.size());
+  for (std::size_t row = 0; row < list.size(); ++row) {
+    list.SetStatus(row, PATCH_NOT_INSTALLED);
+    paths.push_back(list[row].path);
+  }
+  SearchObserver recording = observer;
+  recording.checked = [&list, &observer](std::size_t row, PatchStatus status) {
+    list.SetStatus(row, status);
+    if (observer.checked) observer.checked(row, status);
+  };
+  return RunSearch(imagePath, paths, filter, recording);
+}
+
+}  // namespace quillet

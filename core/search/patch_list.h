@@ -1,0 +1,53 @@
+#pragma once
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/search/patch_check.h"
+#include "core/search/search.h"
+
+namespace quillet {
+
+// One listed patch file: the path is its identity (exact bytes, as the file
+// system gave them), the name is what the list shows first.
+struct PatchRow {
+  std::string name;
+  std::string path;
+  PatchStatus status = PATCH_NOT_INSTALLED;  // of the last search; not installed until then
+};
+
+// The list of patch files the main window shows and quillet-cli checks: each
+// path once, rows always in display order (PatchRowLess).
+class PatchList {
+ public:
+  // Adds path unless it is listed; the new row's index, or nothing when it was
+  // already there.
+  std::optional<std::size_t> Add(const std::string& path);
+  // The row whose path is exactly path.
+  [[nodiscard]] std::optional<std::size_t> Find(std::string_view path) const;
+  // Removes the rows at these indexes (any order, duplicates ignored).
+  void Remove(std::vector<std::size_t> rows);
+  void Clear() { m_rows.clear(); }
+
+  [[nodiscard]] const std::vector<PatchRow>& Rows() const { return m_rows; }
+  [[nodiscard]] std::size_t size() const { return m_rows.size(); }
+  [[nodiscard]] bool empty() const { return m_rows.empty(); }
+  [[nodiscard]] const PatchRow& operator[](std::size_t row) const { return m_rows[row]; }
+  void SetStatus(std::size_t row, PatchStatus status) { m_rows[row].status = status; }
+
+ private:
+  // First row that sorts after (name, path).
+  [[nodiscard]] std::size_t UpperBound(std::string_view name, std::string_view path) const;
+
+  std::vector<PatchRow> m_rows;
+};
+
+// The search over a list: every row is first marked not installed, so no mark
+// of an earlier search stays, then rows get their status top to bottom as in
+// RunSearch. The observer sees each row after the list has it.
+[[nodiscard]] SearchResult SearchPatchList(const std::string& imagePath, PatchList& list,
+                                           const AddressFilter& filter, const SearchObserver& observer);
+
+}  // namespace quillet
