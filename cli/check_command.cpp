@@ -1,13 +1,9 @@
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "cli/commands.h"
-#include "core/search/folder_scan.h"
+#include "cli/patch_list.h"
 #include "core/search/patch_check.h"
 #include "core/search/search.h"
 #include "core/platform/file_io.h"
@@ -16,11 +12,6 @@
 namespace quillet::cli {
 
 namespace {
-
-struct PatchEntry {
-  std::string name;
-  std::string path;
-};
 
 const char* StatusWord(PatchStatus status) {
   switch (status) {
@@ -32,35 +23,6 @@ const char* StatusWord(PatchStatus status) {
       return "broken";
   }
   return "broken";
-}
-
-bool IsFolder(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The list the main window would hold after adding these files and folders:
-// a path is listed once, whatever way it came in, and rows sort by file name
-// (byte order), then by full path.
-std::vector<PatchEntry> CollectPatchFiles(const std::vector<std::string>& operands) {
-  std::vector<PatchEntry> list;
-  std::unordered_set<std::string> listed;
-  auto add = [&](const std::string& name, const std::string& path) {
-    if (listed.insert(path).second) list.push_back({name, path});
-  };
-  FolderScanCallbacks callbacks;
-  callbacks.showStatus = [](const std::string&) {};
-  callbacks.addPatchFile = add;
-  for (const std::string& operand : operands) {
-    if (IsFolder(operand))
-      ScanFolder(operand, callbacks);
-    else
-      add(FileNameOf(operand), operand);
-  }
-  std::sort(list.begin(), list.end(), [](const PatchEntry& a, const PatchEntry& b) {
-    return PatchRowLess(a.name, a.path, b.name, b.path);
-  });
-  return list;
 }
 
 }  // namespace
