@@ -1,11 +1,8 @@
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
-#include "core/search/folder_scan.h"
 #include "core/search/patch_list.h"
 #include "core/platform/file_io.h"
 #include "core/res/strings.h"
@@ -26,27 +23,6 @@ const char* StatusWord(PatchStatus status) {
   return "broken";
 }
 
-bool IsFolder(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The list the main window would hold after adding these files and folders:
-// a path is listed once, whatever way it came in.
-PatchList CollectPatchFiles(const std::vector<std::string>& operands) {
-  PatchList list;
-  FolderScanCallbacks callbacks;
-  callbacks.showStatus = [](const std::string&) {};
-  callbacks.addPatchFile = [&list](const std::string&, const std::string& path) { (void)list.Add(path); };
-  for (const std::string& operand : operands) {
-    if (IsFolder(operand))
-      ScanFolder(operand, callbacks);
-    else
-      (void)list.Add(operand);
-  }
-  return list;
-}
-
 }  // namespace
 
 int RunCheck(const std::vector<std::string>& args) {
@@ -62,7 +38,8 @@ int RunCheck(const std::vector<std::string>& args) {
 
   // The same search the main window runs, over the list it would hold.
   const std::vector<std::string> inputs(parsed->operands.begin() + 1, parsed->operands.end());
-  PatchList list = CollectPatchFiles(inputs);
+  PatchList list;
+  AddPatchInputs(list, inputs);
   SearchObserver observer;
   observer.checked = [&list](std::size_t row, PatchStatus status) {
     std::printf("%s\t%s\n", StatusWord(status), list[row].path.c_str());

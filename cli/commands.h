@@ -15,6 +15,7 @@
 namespace quillet::cli {
 
 inline constexpr int kExitOk = 0;
+inline constexpr int kExitConflicts = 1;  // conflicts: some patch files collide
 inline constexpr int kExitInput = 2;      // an image or the settings file can't be used
 inline constexpr int kExitPatchFile = 3;  // a patch file can't be opened or read
 inline constexpr int kExitUsage = 64;
@@ -52,5 +53,6 @@ struct CommandArgs {
 int RunCheck(const std::vector<std::string>& args);
 int RunFilter(const std::vector<std::string>& args);
 int RunDiff(const std::vector<std::string>& args);
+int RunConflicts(const std::vector<std::string>& args);
 
 }  // namespace quillet::cli

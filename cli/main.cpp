@@ -14,6 +14,7 @@ void PrintUsage(std::FILE* out) {
       "usage: quillet-cli check [--filter-ini FILE | --no-filter] IMAGE PATCH_OR_FOLDER...\n"
       "       quillet-cli filter [--filter-ini FILE | --no-filter]\n"
       "       quillet-cli diff [--filter-ini FILE | --no-filter] ORIGINAL CURRENT [-o OUT]\n"
+      "       quillet-cli conflicts PATCH_OR_FOLDER...\n"
       "       quillet-cli --help | --version\n",
       out);
 }
@@ -33,6 +34,12 @@ void PrintHelp() {
       "        or broken.\n"
       "filter  Prints the address filter's ranges, one \"START END\" line each.\n"
       "diff    Writes the differences of two Full Flash images as a .vkp patch.\n"
+      "conflicts\n"
+      "        Lists the pairs of patch files (folders searched as for check) that\n"
+      "        write different bytes at the same address: a line with the two paths,\n"
+      "        then \"  ADDRESS: FIRST SECOND\" for each such byte. Files with an invalid\n"
+      "        line are named on stderr and left out. Exit status 0 none, 1 some, 3 a\n"
+      "        patch file can't be read.\n"
       "\n"
       "The address filter is read from quillet.INI in the working directory, as the\n"
       "desktop program started there would read it, unless --filter-ini names another\n"
@@ -69,12 +76,14 @@ int main(int argc, char** argv) {
     status = RunFilter(args);
   } else if (command == "diff") {
     status = RunDiff(args);
+  } else if (command == "conflicts") {
+    status = RunConflicts(args);
   } else {
     std::fprintf(stderr, "quillet-cli: unknown command '%s'\n", command.c_str());
     PrintUsage(stderr);
   }
   // A full disk or a closed pipe must not pass for a complete listing.
-  if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && status == kExitOk) {
+  if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && (status == kExitOk || status == kExitConflicts)) {
     std::fprintf(stderr, "quillet-cli: can't write the output: %s\n", std::strerror(errno));
     return kExitOutput;
   }

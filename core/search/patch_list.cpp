@@ -1,8 +1,11 @@
 #include "core/search/patch_list.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "core/platform/file_io.h"
+#include "core/search/folder_scan.h"
 
 namespace quillet {
 
@@ -36,6 +39,22 @@ void PatchList::Remove(std::vector<std::size_t> rows) {
   // From the bottom up, so the indexes still to go stay valid.
   for (auto it = rows.rbegin(); it != rows.rend(); ++it)
     if (*it < m_rows.size()) m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(*it));
+}
+
+void AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
+                    const std::function<void(const std::string&)>& status) {
+  FolderScanCallbacks callbacks;
+  callbacks.showStatus = [&status](const std::string& text) {
+    if (status) status(text);
+  };
+  callbacks.addPatchFile = [&list](const std::string&, const std::string& path) { (void)list.Add(path); };
+  for (const std::string& input : inputs) {
+    struct stat st {};
+    if (::stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      ScanFolder(input, callbacks);
+    else
+      (void)list.Add(input);
+  }
 }
 
 SearchResult SearchPatchList(const std::string& imagePath, PatchList& list, const AddressFilter& filter,

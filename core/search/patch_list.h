@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,12 @@ class PatchList {
 
   std::vector<PatchRow> m_rows;
 };
+
+// Adds files and folders as "+ файл" and "+ каталог" do: a folder adds every
+// *.vkp file below it, anything else is added as named. status is told the
+// folder scan's progress (see ScanFolder).
+void AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
+                    const std::function<void(const std::string&)>& status = {});
 
 // The search over a list: every row is first marked not installed, so no mark
 // of an earlier search stays, then rows get their status top to bottom as in

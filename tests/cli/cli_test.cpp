@@ -153,12 +153,41 @@ TEST_F(CliFixture, HelpGoesToStdout) {
 
 TEST_F(CliFixture, OutputThatCannotBeWrittenIsAnError) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  const std::string command = "cd " + Quote(m_dir) + " && exec " + Quote(QUILLET_CLI_PATH) +
-                              " check img.bin p >/dev/full 2>" + Quote(m_dir + "/.err");
-  const int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 74);
-  EXPECT_NE(Slurp(m_dir + "/.err").find("can't write the output"), std::string::npos);
+  // conflicts finds a collision in p (b.vkp and sub/a.vkp), so its exit 1 must give way too.
+  for (const char* args : {" check img.bin p", " conflicts p"}) {
+    SCOPED_TRACE(args);
+    const std::string command = "cd " + Quote(m_dir) + " && exec " + Quote(QUILLET_CLI_PATH) + args +
+                                " >/dev/full 2>" + Quote(m_dir + "/.err");
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 74);
+    EXPECT_NE(Slurp(m_dir + "/.err").find("can't write the output"), std::string::npos);
+  }
+}
+
+TEST_F(CliFixture, ConflictsNamePairsInListOrderWithEachCollidingByte) {
+  Put(m_dir + "/lib/a.vkp", "10: 00 AA\n+100\n0: 11\n11: 22\n");  // writes 100 and 111 under the offset
+  Put(m_dir + "/lib/sub/b.vkp", "100: 11\n10: 99\n10: BB\n12: CC\n111: 23\n");
+  Put(m_dir + "/lib/c.vkp", "10: AA\n");                          // agrees with a.vkp only
+  Put(m_dir + "/lib/d.vkp", "10: 77\nXYZ\n");                     // broken: left out, 10 never counts
+  const CliRun some = run({"conflicts", "lib", "lib/a.vkp"});
+  EXPECT_EQ(some.exitCode, 1) << some.err;
+  EXPECT_EQ(some.out,
+            "lib/a.vkp\tlib/sub/b.vkp\n  000010: AA BB\n  000111: 22 23\n"
+            "lib/sub/b.vkp\tlib/c.vkp\n  000010: BB AA\n");
+  EXPECT_EQ(some.err, "quillet-cli: lib/d.vkp: invalid line 2, left out\n");
+
+  const CliRun none = run({"conflicts", "lib/c.vkp", "lib/a.vkp", "lib/d.vkp"});
+  EXPECT_EQ(none.exitCode, 0);
+  EXPECT_EQ(none.out, "");
+
+  const CliRun missing = run({"conflicts", "lib", "lib/gone.vkp"});
+  EXPECT_EQ(missing.exitCode, 3);
+  EXPECT_EQ(missing.out, some.out);
+  EXPECT_NE(missing.err.find("quillet-cli: lib/gone.vkp was not found.\n"), std::string::npos) << missing.err;
+
+  EXPECT_EQ(run({"conflicts"}).exitCode, 64);
+  EXPECT_EQ(run({"conflicts", "--no-filter", "lib"}).exitCode, 64);
 }
 
 TEST_F(CliFixture, NoSettingsFileMeansNoFilter) {

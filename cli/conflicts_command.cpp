@@ -1,0 +1,61 @@
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "core/search/patch_list.h"
+#include "core/res/strings.h"
+#include "core/search/patch_conflicts.h"
+#include "core/vkp/hex_string.h"
+
+namespace quillet::cli {
+
+int RunConflicts(const std::vector<std::string>& args) {
+  const auto parsed = ParseCommandArgs(args);
+  if (!parsed) return kExitUsage;
+  if (parsed->filter.source != FilterChoice::Source::settingsFile) {
+    // Two files collide whatever part of an image a user leaves out.
+    std::fprintf(stderr, "quillet-cli: conflicts compares every byte; it takes no filter option\n");
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  if (parsed->operands.empty()) {
+    std::fprintf(stderr, "quillet-cli: conflicts needs at least one patch file or folder\n");
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+
+  std::vector<std::string> paths;
+  PatchList list;
+  AddPatchInputs(list, parsed->operands);
+  for (const PatchRow& row : list.Rows()) paths.push_back(row.path);
+  PatchConflicts found;
+  try {
+    found = FindPatchConflicts(paths);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s\n", text::kOutOfMemory);
+    return kExitInput;
+  }
+
+  bool unreadable = false;
+  for (const ExcludedPatch& file : found.excluded) {
+    if (file.unreadable()) {
+      unreadable = true;
+      std::fprintf(stderr, "quillet-cli: %s\n", file.fileError.c_str());
+    } else {
+      std::fprintf(stderr, "quillet-cli: %s: invalid line %zu, left out\n", paths[file.file].c_str(),
+                   file.read.line);
+    }
+  }
+  for (const PatchConflict& pair : found.conflicts) {
+    std::printf("%s\t%s\n", paths[pair.first].c_str(), paths[pair.second].c_str());
+    for (const ConflictingByte& byte : pair.bytes)
+      std::printf("  %s: %02X %02X\n", FormatAddress(byte.address).c_str(), byte.first, byte.second);
+  }
+  // A file that could not be read may hold the collision that was not found.
+  if (unreadable) return kExitPatchFile;
+  return found.conflicts.empty() ? kExitOk : kExitConflicts;
+}
+
+}  // namespace quillet::cli
