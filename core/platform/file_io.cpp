@@ -104,9 +104,10 @@ ImageBuffer::ImageBuffer(std::size_t size) : m_size(size) {
   const std::size_t head = aligned - raw;
   const std::size_t tail = mapped - head - wanted;
   if (head != 0) ::munmap(p, head);
-  if (tail != 0) ::munmap(reinterpret_cast<void*>(aligned + wanted), tail);
+  // Aligning a mapping is address arithmetic by nature.
+  if (tail != 0) ::munmap(reinterpret_cast<void*>(aligned + wanted), tail);  // NOLINT(performance-no-int-to-ptr)
   m_mapped = wanted;
-  m_data = reinterpret_cast<std::uint8_t*>(aligned);
+  m_data = reinterpret_cast<std::uint8_t*>(aligned);  // NOLINT(performance-no-int-to-ptr)
   // Only advice: without transparent huge pages the buffer still works, slower.
   ::madvise(m_data, m_mapped, MADV_HUGEPAGE);
 }
@@ -217,7 +218,13 @@ std::string FollowLinks(std::string path) {
     const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
     if (length <= 0) return path;
     target.resize(static_cast<std::size_t>(length));
-    path = target.starts_with('/') ? target : FolderOf(path) + "/" + target;
+    if (target.starts_with('/')) {
+      path = target;
+    } else {
+      path = FolderOf(path);
+      path += '/';
+      path += target;
+    }
   }
   return path;
 }

@@ -301,6 +301,13 @@ bool ProfileDeleteKey(const std::string& file, std::string_view section, std::st
   }
 }
 
+std::string DesktopSettingsFolder(const char* xdgConfigHome, const char* home) {
+  // The XDG rule: a relative value is invalid and is ignored.
+  if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') return std::string(xdgConfigHome) + "/quillet";
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.config/quillet";
+  return {};
+}
+
 std::string SettingsPathFor(std::string_view workingDirectory, std::string_view executableName) {
   std::string folder(workingDirectory);
   if (folder.starts_with('"')) folder.erase(0, 1);

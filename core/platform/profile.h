@@ -101,4 +101,10 @@ bool ProfileDeleteKey(const std::string& file, std::string_view section, std::st
 // executable may be given as a path.
 [[nodiscard]] std::string SettingsPathFor(std::string_view workingDirectory, std::string_view executableName);
 
+// The folder that holds the settings of a program started from the desktop's
+// menu, where the working directory is merely the home folder:
+// $XDG_CONFIG_HOME/quillet, or ~/.config/quillet when that is unset or not an
+// absolute path. Empty when neither variable helps.
+[[nodiscard]] std::string DesktopSettingsFolder(const char* xdgConfigHome, const char* home);
+
 }  // namespace quillet

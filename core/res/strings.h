@@ -2,13 +2,15 @@
 // The program's own texts, each defined once (UTF-8). On disk, patch files carry
 // them in Windows-1251.
 
+#include "core/res/version.h"
+
 namespace quillet::text {
 
 // Application and About box
 inline constexpr char kAppName[] = "Quillet";
-inline constexpr char kVersion[] = "0.4.2";
+inline constexpr char kVersion[] = QUILLET_VERSION;
 inline constexpr char kAboutTitle[] = "About Quillet";
-inline constexpr char kAboutVersion[] = "Quillet Version 0.4.2";
+inline constexpr char kAboutVersion[] = "Quillet Version " QUILLET_VERSION;
 inline constexpr char kAboutMenuEntry[] = "&About Quillet...";  // IDS_ABOUTBOX
 inline constexpr char kSettingsExtension[] = ".INI";
 

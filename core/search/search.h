@@ -10,9 +10,10 @@
 
 namespace quillet {
 
-// The order of the main window's patch list: by file name, byte by byte, and
-// by full path where two names are equal, so that equal names still have one
-// fixed order and a full path (the row's identity) has exactly one place.
+// The order of the main window's patch list: by file name as a file manager
+// shows names (Latin and Cyrillic letters without regard to case), then by the
+// name's bytes, then by full path where two names are equal, so that a full
+// path (the row's identity) has exactly one place.
 [[nodiscard]] bool PatchRowLess(std::string_view nameA, std::string_view pathA, std::string_view nameB,
                                 std::string_view pathB);
 

@@ -157,7 +157,9 @@ TEST(PatchRowOrder, ByNameBytesThenByPath) {
   };
   const Row rows[] = {
       {"names decide first", "a.vkp", "/z/a.vkp", "b.vkp", "/a/b.vkp", true},
-      {"upper case sorts before lower case", "Z.vkp", "/Z.vkp", "a.vkp", "/a.vkp", true},
+      {"case is not looked at first", "Z.vkp", "/Z.vkp", "a.vkp", "/a.vkp", false},
+      {"nor for Cyrillic", "Я.vkp", "/Я.vkp", "а.vkp", "/а.vkp", false},
+      {"names equal but for case: by bytes", "Same.vkp", "/z/Same.vkp", "same.vkp", "/a/same.vkp", true},
       {"a prefix sorts first", "ab", "/ab", "abc", "/abc", true},
       {"Cyrillic sorts after Latin by its bytes", "я.vkp", "/я.vkp", "z.vkp", "/z.vkp", false},
       {"equal names: the path decides", "a.vkp", "/x/a.vkp", "a.vkp", "/y/a.vkp", true},

@@ -4,6 +4,9 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -280,7 +283,7 @@ class MainWindowTest : public QObject {
              {Path(QStringLiteral("z/same.vkp")), Path(QStringLiteral("b.txt")), Path(QStringLiteral("a/same.vkp")),
               Path(QStringLiteral("A.vkp"))});
     AddFiles(dlg, prompts, {Path(QStringLiteral("a/same.vkp")), Path(QStringLiteral("a/Same.vkp"))});
-    QCOMPARE(Column(dlg, 0), QStringList({"A.vkp", "Same.vkp", "b.txt", "same.vkp", "same.vkp"}));
+    QCOMPARE(Column(dlg, 0), QStringList({"A.vkp", "b.txt", "Same.vkp", "same.vkp", "same.vkp"}));
     QCOMPARE(Column(dlg, 1).mid(3), QStringList({Path("a/same.vkp"), Path("z/same.vkp")}));
     QCOMPARE(dlg.FindPatchItem(Path(QStringLiteral("z/same.vkp")).toStdString()), 4);
     QCOMPARE(dlg.FindPatchItem(Path(QStringLiteral("A.vkp")).toStdString()), 0);
@@ -627,6 +630,67 @@ class MainWindowTest : public QObject {
     QVERIFY(shown);
     QTEST(QString::fromStdString(theApp.m_pszProfileName), "settings");
     theApp.m_pszProfileName = saved;
+  }
+
+  // The menu entry's start: settings in the configuration folder (made on
+  // first use), the files and folders it was given listed at once.
+  void startedFromTheMenuUsesTheConfigFolderAndListsItsArguments() {
+    const QString config = Path(QStringLiteral("xdg-config"));
+    const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+    QDir().mkpath(Path(QStringLiteral("given/sub")));
+    WriteFile(Path(QStringLiteral("given/sub/one.vkp")), "0: 00");
+    WriteFile(Path(QStringLiteral("single.txt")), "0: 00");
+    const std::string saved = theApp.m_pszProfileName;
+    int rows = -1;
+    QTimer close;
+    connect(&close, &QTimer::timeout, [&] {
+      if (auto* dlg = qobject_cast<CPatchFinderDlg*>(QApplication::activeModalWidget())) {
+        rows = dlg->PatchCount();
+        dlg->reject();
+      }
+    });
+    close.start(10);
+    theApp.InitInstance(ParseStartUp("/usr/bin/quillet", {"--from-desktop", Path("given").toStdString(),
+                                                           "file://" + Path("single.txt").toStdString()}));
+    qputenv("XDG_CONFIG_HOME", savedXdg);
+    QCOMPARE(QString::fromStdString(theApp.m_pszProfileName), config + "/quillet/quillet.INI");
+    QVERIFY(QFileInfo(config + "/quillet").isDir());
+    QCOMPARE(rows, 2);
+    theApp.m_pszProfileName = saved;
+  }
+
+  // Dropped files and folders are added as "+ файл" and "+ каталог" add them; Delete removes.
+  void droppedFilesAndFoldersAreAddedAndDeleteRemoves() {
+    QDir().mkpath(Path(QStringLiteral("dropped/deeper")));
+    WriteFile(Path(QStringLiteral("dropped/deeper/x.vkp")), "0: 00");
+    WriteFile(Path(QStringLiteral("dropped/y.VKP")), "0: 00");
+    WriteFile(Path(QStringLiteral("dropped/readme.txt")), "text");
+    WriteFile(Path(QStringLiteral("loose.bin")), "0: 00");
+    FakePrompts prompts;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    auto* list = Child<QTreeWidget>(dlg, "IDC_PATCH_LIST");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Path("dropped")), QUrl::fromLocalFile(Path("loose.bin"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &drop);
+    QCOMPARE(Column(dlg, 0), QStringList({"loose.bin", "x.vkp", "y.VKP"}));
+    QVERIFY(Child<QPushButton>(dlg, "IDC_REMOVE_FILE")->isEnabled());
+    QCOMPARE(list->topLevelItem(1)->toolTip(1), Path("dropped/deeper/x.vkp"));
+
+    dlg.show();
+    list->setFocus();
+    list->topLevelItem(0)->setSelected(true);
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(Column(dlg, 0), QStringList({"x.vkp", "y.VKP"}));
+  }
+
+  void qtsOwnTextsAreRussian() {
+    QVERIFY(LoadQtRussianTranslation(*QCoreApplication::instance()));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
   }
 
   void theSettingsFileIsLoadedAtStart() {

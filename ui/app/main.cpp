@@ -4,10 +4,15 @@
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
+  // Qt's own dialogs and menus speak the program's language.
+  LoadQtRussianTranslation(application);
   // The settings file is named after the executable file itself, whatever link started it.
   QString executable = QCoreApplication::applicationFilePath();
   if (executable.isEmpty() && argc > 0) executable = QString::fromLocal8Bit(argv[0]);
+  std::vector<std::string> args;
+  // Arguments as the file system spells them: paths are bytes, not text.
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   // The main window runs modally inside InitInstance; when it closes, the program ends.
-  theApp.InitInstance(executable.toStdString());
+  theApp.InitInstance(ParseStartUp(executable.toStdString(), args));
   return 0;
 }

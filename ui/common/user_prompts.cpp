@@ -1,5 +1,8 @@
 #include "ui/common/user_prompts.h"
 
+#include <QFileInfo>
+#include <QSettings>
+
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -32,7 +35,9 @@ namespace {
 class QtDesktopPrompts final : public IUserPrompts {
  public:
   QString GetOpenFileName(QWidget* owner, const QString& filter, const QString& defaultSuffix) override {
-    const QStringList files = Run(owner, filter, defaultSuffix, QFileDialog::AcceptOpen, QFileDialog::ExistingFile);
+    // Any typed name is taken: a file that then can't be opened leaves the
+    // image not chosen, as any unopenable file does.
+    const QStringList files = Run(owner, filter, defaultSuffix, QFileDialog::AcceptOpen, QFileDialog::AnyFile);
     return files.isEmpty() ? QString() : files.front();
   }
 
@@ -41,7 +46,11 @@ class QtDesktopPrompts final : public IUserPrompts {
   }
 
   QString GetExistingDirectory(QWidget* owner) override {
-    return QFileDialog::getExistingDirectory(owner, QString(), QString(), QFileDialog::ShowDirsOnly);
+    const QString key = QStringLiteral("folders/patch-folder");
+    const QString folder =
+        QFileDialog::getExistingDirectory(owner, QString(), LastFolder(key), QFileDialog::ShowDirsOnly);
+    if (!folder.isEmpty()) RememberFolder(key, folder);
+    return folder;
   }
 
   QString GetSaveFileName(QWidget* owner, const QString& filter, const QString& defaultSuffix) override {
@@ -62,13 +71,28 @@ class QtDesktopPrompts final : public IUserPrompts {
  private:
   static QStringList Run(QWidget* owner, const QString& filter, const QString& defaultSuffix,
                          QFileDialog::AcceptMode mode, QFileDialog::FileMode fileMode) {
+    // Each kind of file dialog opens where it was last used, also in the next run.
+    const QString key = QStringLiteral("folders/%1-%2").arg(mode == QFileDialog::AcceptSave ? "save" : "open", defaultSuffix);
     QFileDialog dialog(owner);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(fileMode);
     dialog.setNameFilters(ToQtNameFilters(filter));
     dialog.setDefaultSuffix(defaultSuffix);
+    if (const QString last = LastFolder(key); !last.isEmpty()) dialog.setDirectory(last);
     if (dialog.exec() != QDialog::Accepted) return {};
-    return dialog.selectedFiles();
+    const QStringList files = dialog.selectedFiles();
+    if (!files.isEmpty()) RememberFolder(key, QFileInfo(files.front()).absolutePath());
+    return files;
+  }
+
+  // Kept with the user's other settings (~/.config/quillet/quillet.conf), not
+  // in the filter's settings file, which may belong to a project folder.
+  static QString LastFolder(const QString& key) {
+    const QString folder = QSettings(QStringLiteral("quillet"), QStringLiteral("quillet")).value(key).toString();
+    return QFileInfo(folder).isDir() ? folder : QString();
+  }
+  static void RememberFolder(const QString& key, const QString& folder) {
+    QSettings(QStringLiteral("quillet"), QStringLiteral("quillet")).setValue(key, folder);
   }
 
   static QMessageBox::Icon ToQt(Icon icon) {

@@ -1,6 +1,10 @@
 #include "ui/main_window/patch_finder_dlg.h"
 
 #include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -169,6 +173,9 @@ void CPatchFinderDlg::OnInitDialog() {
   m_patchList->setUniformRowHeights(true);
   m_patchList->setAllColumnsShowFocus(true);
   m_patchList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_patchList->viewport()->setAcceptDrops(true);
+  m_patchList->viewport()->installEventFilter(this);
+  m_patchList->installEventFilter(this);  // Delete is "- файл"
   m_patchList->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_patchList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   // The rows are kept in order on insertion (AddPatchItem); the view never resorts them.
@@ -267,4 +274,38 @@ void CPatchFinderDlg::contextMenuEvent(QContextMenuEvent* event) {
     return;
   }
   event->ignore();
+}
+
+bool CPatchFinderDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_patchList && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
+    if (m_removeFile->isEnabled()) OnRemoveFile();
+    return true;
+  }
+  if (watched != m_patchList->viewport()) return QDialog::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (drag->mimeData()->hasUrls()) {
+        drag->setDropAction(Qt::CopyAction);
+        drag->accept();
+        return true;
+      }
+      return false;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      std::vector<std::string> paths;
+      for (const QUrl& url : drop->mimeData()->urls())
+        if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+      if (paths.empty()) return false;
+      drop->setDropAction(Qt::CopyAction);
+      drop->accept();
+      AddPaths(paths);
+      return true;
+    }
+    default:
+      return false;
+  }
 }

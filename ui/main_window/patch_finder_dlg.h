@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "core/filter/address_filter.h"
 #include "core/search/patch_list.h"
@@ -41,6 +42,10 @@ class CPatchFinderDlg : public QDialog {
   // Enables "- файл", "Поиск" and "Отличия" from the list and the chosen images.
   void UpdateButtons();
 
+  // Adds files and folders as "+ файл" and "+ каталог" do (dropped on the list,
+  // or named on the command line).
+  void AddPaths(const std::vector<std::string>& paths);
+
   // The row whose full path is exactly path, or -1.
   [[nodiscard]] int FindPatchItem(const std::string& path) const;
 
@@ -73,6 +78,8 @@ class CPatchFinderDlg : public QDialog {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // Files and folders dropped on the patch list.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void OnInitDialog();

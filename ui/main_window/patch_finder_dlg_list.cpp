@@ -2,6 +2,7 @@
 // opening the files with the desktop. The rows live in m_patches; the widget
 // shows them at the same indexes.
 #include <QTreeWidget>
+#include <filesystem>
 
 #include "core/res/strings.h"
 #include "core/search/folder_scan.h"
@@ -20,6 +21,9 @@ void CPatchFinderDlg::AddPatchItem(const std::string& fullPath) {
   auto* item = new QTreeWidgetItem;
   item->setText(0, QString::fromStdString(added.name));
   item->setText(1, QString::fromStdString(added.path));
+  // The columns cut long paths off; the whole one is a pointer away.
+  item->setToolTip(0, QString::fromStdString(added.path));
+  item->setToolTip(1, QString::fromStdString(added.path));
   m_patchList->insertTopLevelItem(static_cast<int>(*row), item);
   ShowPatchMark(static_cast<int>(*row));
 }
@@ -30,6 +34,23 @@ void CPatchFinderDlg::OnAddFile() {
       m_prompts.GetOpenFileNames(this, QString::fromUtf8(quillet::text::kPatchFilter), QStringLiteral("vkp"));
   for (const QString& path : chosen) {
     if (!path.isEmpty()) AddPatchItem(path.toStdString());
+  }
+  UpdateButtons();
+}
+
+void CPatchFinderDlg::AddPaths(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    if (std::filesystem::is_directory(path)) {
+      quillet::FolderScanCallbacks callbacks;
+      callbacks.showStatus = [this](const std::string& status) {
+        ShowStatus(QString::fromStdString(status), status.empty());
+      };
+      callbacks.addPatchFile = [this](const std::string&, const std::string& fullPath) { AddPatchItem(fullPath); };
+      quillet::ScanFolder(path, callbacks);
+      ShowStatus(QString(), true);
+    } else if (!path.empty()) {
+      AddPatchItem(path);
+    }
   }
   UpdateButtons();
 }
