@@ -48,7 +48,10 @@ int RunCheck(const std::vector<std::string>& args) {
   if (result.failure == SearchFailure::none) return kExitOk;
   // The rows done so far stay printed, ahead of the message, as they stay marked in the window.
   std::fflush(stdout);
-  std::fprintf(stderr, "%s\n", result.message.text.c_str());
+  if (result.failure == SearchFailure::patchFile)
+    std::fprintf(stderr, "quillet-cli: %s\n", result.message.text.c_str());
+  else  // the image's messages don't name it: the window shows them beside its name
+    std::fprintf(stderr, "quillet-cli: %s: %s\n", parsed->operands.front().c_str(), result.message.text.c_str());
   return result.failure == SearchFailure::patchFile ? kExitPatchFile : kExitInput;
 }
 

@@ -15,7 +15,7 @@
 namespace quillet::cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitConflicts = 1;  // conflicts: some patch files collide
+inline constexpr int kExitConflicts = 1;  // conflicts: some patch files collide; diff --exit-code: the images differ
 inline constexpr int kExitInput = 2;      // an image or the settings file can't be used
 inline constexpr int kExitPatchFile = 3;  // a patch file can't be opened or read
 inline constexpr int kExitUsage = 64;

@@ -1,12 +1,15 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "core/compare/compare_worker.h"
 #include "core/platform/file_error.h"
+#include "core/platform/file_io.h"
 #include "core/vkp/vkp_text.h"
 
 namespace quillet::cli {
@@ -45,7 +48,19 @@ bool WriteToStdout(std::string_view bytes) {
 
 }  // namespace
 
-int RunDiff(const std::vector<std::string>& args) {
+int RunDiff(const std::vector<std::string>& allArgs) {
+  // --exit-code is diff's own flag; the rest goes through the common parser.
+  std::vector<std::string> args;
+  bool exitCode = false;
+  bool optionsEnded = false;
+  for (const std::string& arg : allArgs) {
+    if (!optionsEnded && arg == "--exit-code") {
+      exitCode = true;
+      continue;
+    }
+    optionsEnded = optionsEnded || arg == "--";
+    args.push_back(arg);
+  }
   const auto parsed = ParseCommandArgs(args, {"-o"});
   if (!parsed) return kExitUsage;
   if (parsed->operands.size() != 2) {
@@ -64,6 +79,15 @@ int RunDiff(const std::vector<std::string>& args) {
   const std::string header = EncodeSavedHeader(ComposeComparisonHeader(job.originalPath, job.currentPath));
   std::string saved;
   bool written = true;
+  bool differs = false;
+  auto lines = [&](std::string_view bytes) {
+    differs = true;
+    if (toStdout)
+      written = written && WriteToStdout(bytes);
+    else
+      saved.append(bytes);
+    return true;
+  };
   auto emit = [&](std::string_view bytes) {
     if (toStdout)
       written = written && WriteToStdout(bytes);
@@ -78,28 +102,42 @@ int RunDiff(const std::vector<std::string>& args) {
     (void)emit(header);
   };
   auto progress = [&bar](std::uint32_t position) { bar.Show(position); };
-  const CompareOutcome outcome = CompareFlashFiles(job, {never, started, progress, emit});
+  const CompareOutcome outcome = CompareFlashFiles(job, {never, started, progress, lines});
   bar.Clear();
   if (!outcome.ok()) {
-    std::fprintf(stderr, "%s\n", outcome.error.c_str());
+    std::fprintf(stderr, "quillet-cli: %s\n", outcome.error.c_str());
     return kExitInput;
   }
   (void)emit(kSavedTextEnd);
+  // The tail of the longer image is never looked at: say so rather than let a
+  // truncated dump pass for an identical one.
+  const std::optional<FileInfo> original = ProbeFile(job.originalPath);
+  const std::optional<FileInfo> current = ProbeFile(job.currentPath);
+  if (original && current && original->size != current->size) {
+    const bool originalLonger = original->size > current->size;
+    std::fprintf(stderr, "quillet-cli: %s is longer than %s by %llu bytes; only the first %llu bytes were compared\n",
+                 (originalLonger ? job.originalPath : job.currentPath).c_str(),
+                 (originalLonger ? job.currentPath : job.originalPath).c_str(),
+                 static_cast<unsigned long long>(originalLonger ? original->size - current->size
+                                                                : current->size - original->size),
+                 static_cast<unsigned long long>(std::min(original->size, current->size)));
+  }
+  const int done = exitCode && differs ? kExitConflicts : kExitOk;
 
   if (toStdout) {
     if (!written || std::fflush(stdout) != 0) {
       std::perror("quillet-cli: standard output");
       return kExitOutput;
     }
-    return kExitOk;
+    return done;
   }
   try {
     SaveBytes(output->second, saved);
   } catch (const FileError& error) {
-    std::fprintf(stderr, "%s\n", error.what());
-    return kExitInput;
+    std::fprintf(stderr, "quillet-cli: %s\n", error.what());
+    return kExitOutput;
   }
-  return kExitOk;
+  return done;
 }
 
 }  // namespace quillet::cli

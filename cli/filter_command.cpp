@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -89,9 +91,12 @@ int LoadFilter(const FilterChoice& choice, AddressFilter& filter) {
     if (choice.source == FilterChoice::Source::iniFile) (void)ReadWholeFile(path);
     filter = ReadAddressFilter(path);
   } catch (const FileError& error) {
-    std::fprintf(stderr, "%s\n", error.what());
+    std::fprintf(stderr, "quillet-cli: %s\n", error.what());
     return kExitInput;
   }
+  // A filter nobody named on the command line should not go unnoticed by a person.
+  if (choice.source == FilterChoice::Source::settingsFile && !filter.empty() && ::isatty(STDERR_FILENO) == 1)
+    std::fprintf(stderr, "quillet-cli: using the address filter of %s (%zu ranges)\n", path.c_str(), filter.size());
   return kExitOk;
 }
 

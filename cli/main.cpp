@@ -23,32 +23,75 @@ void PrintUsage(std::FILE* out) {
 
 namespace {
 
-void PrintHelp() {
+struct CommandHelp {
+  const char* name;
+  const char* text;
+};
+
+constexpr CommandHelp kCommandHelp[] = {
+    {"check",
+     "check   Checks which patch files are installed in IMAGE, the current Full Flash.\n"
+     "        Each further argument is a patch file (any extension) or a folder, searched\n"
+     "        with its subfolders for *.vkp files. Prints one line per patch file,\n"
+     "        STATUS<TAB>PATH, in the order the program's list shows them; STATUS is\n"
+     "        installed, not-installed or broken.\n"},
+    {"filter", "filter  Prints the address filter's ranges, one \"START END\" line each.\n"},
+    {"diff",
+     "diff    Writes the differences of two Full Flash images as a .vkp patch, to\n"
+     "        standard output or to OUT (replaced only once complete). Images of\n"
+     "        different sizes are compared over the shorter one's length, and stderr\n"
+     "        says so. --exit-code: exit 1 when the images differ, as git diff does.\n"},
+    {"conflicts",
+     "conflicts\n"
+     "        Lists the pairs of patch files (folders searched as for check) that\n"
+     "        write different bytes at the same address: a line with the two paths,\n"
+     "        then \"  ADDRESS: FIRST SECOND\" for each such byte. Files with an invalid\n"
+     "        line are named on stderr and left out. Exit status 0 none, 1 some, 3 a\n"
+     "        patch file can't be read.\n"},
+};
+
+constexpr char kCommonHelp[] =
+    "\n"
+    "The address filter is read from quillet.INI in the working directory, as the\n"
+    "desktop program started there would read it, unless --filter-ini names another\n"
+    "settings file or --no-filter turns it off.\n"
+    "\n"
+    "Exit status: 0 done (whatever the statuses), 2 the image or settings file can't\n"
+    "be used, 3 a patch file can't be read, 64 usage error, 74 the output can't be\n"
+    "written.\n";
+
+const CommandHelp* FindHelp(const std::string& name) {
+  for (const CommandHelp& help : kCommandHelp)
+    if (name == help.name) return &help;
+  return nullptr;
+}
+
+// The whole help, or one command's.
+void PrintHelp(const CommandHelp* only) {
   quillet::cli::PrintUsage(stdout);
-  std::fputs(
-      "\n"
-      "check   Checks which patch files are installed in IMAGE, the current Full Flash.\n"
-      "        Each further argument is a patch file (any extension) or a folder, searched\n"
-      "        with its subfolders for *.vkp files. Prints one line per patch file,\n"
-      "        STATUS<TAB>PATH, sorted by file name; STATUS is installed, not-installed\n"
-      "        or broken.\n"
-      "filter  Prints the address filter's ranges, one \"START END\" line each.\n"
-      "diff    Writes the differences of two Full Flash images as a .vkp patch.\n"
-      "conflicts\n"
-      "        Lists the pairs of patch files (folders searched as for check) that\n"
-      "        write different bytes at the same address: a line with the two paths,\n"
-      "        then \"  ADDRESS: FIRST SECOND\" for each such byte. Files with an invalid\n"
-      "        line are named on stderr and left out. Exit status 0 none, 1 some, 3 a\n"
-      "        patch file can't be read.\n"
-      "\n"
-      "The address filter is read from quillet.INI in the working directory, as the\n"
-      "desktop program started there would read it, unless --filter-ini names another\n"
-      "settings file or --no-filter turns it off.\n"
-      "\n"
-      "Exit status: 0 done (whatever the statuses), 2 the image or settings file can't\n"
-      "be used, 3 a patch file can't be read, 64 usage error, 74 the output can't be\n"
-      "written.\n",
-      stdout);
+  std::fputs("\n", stdout);
+  for (const CommandHelp& help : kCommandHelp)
+    if (only == nullptr || only == &help) std::fputs(help.text, stdout);
+  std::fputs(kCommonHelp, stdout);
+}
+
+// "--help" or "-h" among a command's options (not after "--").
+bool AsksForHelp(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") return false;
+    if (arg == "--help" || arg == "-h") return true;
+  }
+  return false;
+}
+
+// Help and version text is output too: a full disk must not pass for success.
+int Finished(int status) {
+  if ((std::fflush(stdout) != 0 || std::ferror(stdout)) &&
+      (status == quillet::cli::kExitOk || status == quillet::cli::kExitConflicts)) {
+    std::fprintf(stderr, "quillet-cli: can't write the output: %s\n", std::strerror(errno));
+    return quillet::cli::kExitOutput;
+  }
+  return status;
 }
 
 }  // namespace
@@ -62,12 +105,26 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "--help" || command == "-h") {
-    PrintHelp();
-    return kExitOk;
+    PrintHelp(nullptr);
+    return Finished(kExitOk);
+  }
+  if (command == "help") {
+    const CommandHelp* help = args.empty() ? nullptr : FindHelp(args.front());
+    if (!args.empty() && help == nullptr) {
+      std::fprintf(stderr, "quillet-cli: unknown command '%s'\n", args.front().c_str());
+      PrintUsage(stderr);
+      return kExitUsage;
+    }
+    PrintHelp(help);
+    return Finished(kExitOk);
   }
   if (command == "--version") {
     std::printf("quillet-cli %s\n", quillet::text::kVersion);
-    return kExitOk;
+    return Finished(kExitOk);
+  }
+  if (const CommandHelp* help = FindHelp(command); help != nullptr && AsksForHelp(args)) {
+    PrintHelp(help);
+    return Finished(kExitOk);
   }
   int status = kExitUsage;
   if (command == "check") {
@@ -83,9 +140,5 @@ int main(int argc, char** argv) {
     PrintUsage(stderr);
   }
   // A full disk or a closed pipe must not pass for a complete listing.
-  if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && (status == kExitOk || status == kExitConflicts)) {
-    std::fprintf(stderr, "quillet-cli: can't write the output: %s\n", std::strerror(errno));
-    return kExitOutput;
-  }
-  return status;
+  return Finished(status);
 }

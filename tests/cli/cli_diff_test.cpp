@@ -90,9 +90,14 @@ TEST_F(CliDiff, WritesWhatTheWindowWouldSave) {
     args.push_back(current);
     const CliResult run = RunCli(m_dir, args);
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "");
+    // The longer current image's tail is not compared, and stderr says so.
+    EXPECT_EQ(run.err, "quillet-cli: " + current + " is longer than " + original +
+                           " by 4 bytes; only the first 12288 bytes were compared\n");
     EXPECT_EQ(run.out, SavedBytes(original, current, row.filter));
   }
+  // --exit-code says "they differ" in the status, and "the same" with 0.
+  EXPECT_EQ(RunCli(m_dir, {"--no-filter", "--exit-code", original, current}).exitCode, 1);
+  EXPECT_EQ(RunCli(m_dir, {"--no-filter", "--exit-code", original, original}).exitCode, 0);
   // Spot checks that do not lean on the helpers above.
   const CliResult run = RunCli(m_dir, {"--no-filter", original, current});
   EXPECT_TRUE(run.out.starts_with(";\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9 Full Flash: " + original + "\r\n"));
@@ -123,7 +128,7 @@ TEST_F(CliDiff, FailuresGoToStderrAndWriteNothing) {
       {"original_missing", {"--no-filter", "gone.bin", "orig.bin", "-o", "out.vkp"}, 2, "Ошибка открытия файла 'gone.bin'\n"},
       {"current_missing", {"--no-filter", "orig.bin", "gone.bin", "-o", "out.vkp"}, 2, "Ошибка открытия файла 'gone.bin'\n"},
       {"current_is_folder", {"--no-filter", "orig.bin", ".", "-o", "out.vkp"}, 2, "Ошибка открытия файла '.'\n"},
-      {"output_folder_missing", {"--no-filter", "orig.bin", "orig.bin", "-o", "nowhere/out.vkp"}, 2, "nowhere/out.vkp"},
+      {"output_folder_missing", {"--no-filter", "orig.bin", "orig.bin", "-o", "nowhere/out.vkp"}, 74, "quillet-cli: "},
       {"one_image_only", {"orig.bin", "-o", "out.vkp"}, 64, "usage:"},
       {"both_filter_options", {"--no-filter", "--filter-ini", "none.ini", "orig.bin", "orig.bin", "-o", "out.vkp"}, 64, "usage:"},
       {"filter_file_missing", {"--filter-ini", "gone.ini", "orig.bin", "orig.bin", "-o", "out.vkp"}, 2, "gone.ini"},
