@@ -29,16 +29,6 @@ constexpr std::array<char32_t, 128> kHighHalf = {
     0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
 
-char EncodeCodePoint(char32_t cp) {
-  if (cp < 0x80) return static_cast<char>(cp);
-  // The whole Cyrillic alphabet is one run; everything else is a short search.
-  if (cp >= 0x0410 && cp <= 0x044F) return static_cast<char>(0xC0 + (cp - 0x0410));
-  if (cp != kUnassigned)
-    for (std::size_t i = 0; i < kHighHalf.size(); ++i)
-      if (kHighHalf[i] == cp) return static_cast<char>(0x80 + i);
-  return '?';
-}
-
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -52,9 +42,18 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-// Decodes one well-formed UTF-8 sequence at text[i]; returns its length, or 0
-// when the bytes there are not one (stray continuation, overlong form,
-// surrogate, beyond U+10FFFF, or cut short).
+}  // namespace
+
+std::optional<char> EncodeCp1251(char32_t cp) {
+  if (cp < 0x80) return static_cast<char>(cp);
+  // The whole Cyrillic alphabet is one run; everything else is a short search.
+  if (cp >= 0x0410 && cp <= 0x044F) return static_cast<char>(0xC0 + (cp - 0x0410));
+  if (cp != kUnassigned)
+    for (std::size_t i = 0; i < kHighHalf.size(); ++i)
+      if (kHighHalf[i] == cp) return static_cast<char>(0x80 + i);
+  return std::nullopt;
+}
+
 std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
   const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
   const std::uint8_t lead = byte(i);
@@ -82,8 +81,6 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
   return length;
 }
 
-}  // namespace
-
 std::string Utf8ToCp1251(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
@@ -95,7 +92,7 @@ std::string Utf8ToCp1251(std::string_view utf8) {
       ++i;
       continue;
     }
-    out += EncodeCodePoint(cp);
+    out += EncodeCp1251(cp).value_or('?');
     i += length;
   }
   return out;

@@ -57,6 +57,8 @@ inline constexpr char kCurrentReadError[] = "Ошибка чтения файл�
 inline constexpr char kOpenErrorPrefix[] = "Ошибка открытия файла '";  // + path + "'"
 inline constexpr char kReadErrorPrefix[] = "Ошибка чтения файла '";    // + path + "'"
 inline constexpr char kTooLargePrefix[] = "Файл больше 4 ГиБ, его адреса не умещаются в 32 бита: '";  // + path + "'"
+inline constexpr char kUnencodableFormat[] =
+    "Символ %1 в строке %2 нельзя записать в кодировке Windows-1251. Файл не записан.";  // %1: U+XXXX, %2: line
 inline constexpr char kOutOfMemory[] = "Out of memory.";
 inline constexpr char kFilterLoadErrorPrefix[] = "Не удалось прочитать фильтр адресов из файла настроек '";  // + path + "'"
 

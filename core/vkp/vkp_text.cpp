@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/vkp/hex_string.h"
@@ -20,15 +21,49 @@ namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr char kLineEnd[] = "\r\n";
 
-// A path is shown as chosen, except that a line break or other control
-// character in a file name must not start a new line in the text: such a line
-// would no longer be a comment, and a crafted name could add data lines to the
-// patch.
-std::string PathForHeader(const std::string& path) {
-  std::string shown = path;
-  for (char& c : shown)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+// Whatever some reader of the text may take for a line or paragraph end: the
+// field's block and line separators, NEL and its C1 neighbours, which other
+// editors honour, and the C0 controls with CR and LF among them.
+bool MayBreakALine(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029 || cp == 0xFDD0 ||
+         cp == 0xFDD1;
+}
+
+// A path is shown as chosen, except that nothing in a file name may start a new
+// line in the text: such a line would no longer be a comment, and a crafted
+// name could add data lines to the patch. A byte that is not UTF-8 is replaced
+// too, since a reader that guesses another encoding may see a break in it.
+std::string PathForHeader(std::string_view path) {
+  std::string shown;
+  shown.reserve(path.size());
+  for (std::size_t i = 0; i < path.size();) {
+    char32_t cp = 0;
+    const std::size_t length = DecodeUtf8(path, i, cp);
+    if (length == 0 || MayBreakALine(cp)) {
+      shown += '?';
+      i += length == 0 ? 1 : length;
+      continue;
+    }
+    shown.append(path.substr(i, length));
+    i += length;
+  }
   return shown;
+}
+
+// Where the next line break of the field starts in text, and its length; npos
+// when none. One pass, since a text of many lines may hold no LF at all.
+std::size_t FindBreak(std::string_view text, std::size_t& length) {
+  length = 1;
+  for (std::size_t at = text.find_first_of("\n\xE2\xEF"); at != std::string_view::npos;
+       at = text.find_first_of("\n\xE2\xEF", at + 1)) {
+    if (text[at] == '\n') return at;
+    const std::string_view mark = text.substr(at, 3);
+    if (mark == "\xE2\x80\xA8" || mark == "\xE2\x80\xA9" || mark == "\xEF\xB7\x90" || mark == "\xEF\xB7\x91") {
+      length = 3;
+      return at;
+    }
+  }
+  return std::string_view::npos;
 }
 
 std::string ImageBlock(const char* nameLine, const std::string& path) {
@@ -88,27 +123,49 @@ void AppendDataLine(std::string& text, std::uint32_t address, const std::uint8_t
 std::vector<std::string> SplitEditLines(std::string_view text) {
   std::vector<std::string> lines;
   for (;;) {
-    const std::size_t lf = text.find('\n');
-    if (lf == std::string_view::npos) break;
-    std::string_view line = text.substr(0, lf);
-    if (line.ends_with('\r')) line.remove_suffix(1);
+    std::size_t length = 0;
+    const std::size_t at = FindBreak(text, length);
+    if (at == std::string_view::npos) break;
+    std::string_view line = text.substr(0, at);
+    if (text[at] == '\n' && line.ends_with('\r')) line.remove_suffix(1);
     lines.emplace_back(line);
-    text.remove_prefix(lf + 1);
+    text.remove_prefix(at + length);
   }
   lines.emplace_back(text);
   return lines;
 }
 
-std::string EncodeSavedLines(const std::vector<std::string>& utf8Lines) {
-  std::string bytes;
+SavedLines EncodeSavedLines(const std::vector<std::string>& utf8Lines) {
+  SavedLines saved;
   std::size_t total = 0;
   for (const std::string& line : utf8Lines) total += line.size() + 2;
-  bytes.reserve(total);
-  for (const std::string& line : utf8Lines) {
-    bytes += Utf8ToCp1251(line);
-    bytes += kLineEnd;
+  saved.bytes.reserve(total);
+  for (std::size_t number = 0; number < utf8Lines.size(); ++number) {
+    const std::string& line = utf8Lines[number];
+    for (std::size_t i = 0; i < line.size();) {
+      char32_t cp = 0xFFFD;
+      const std::size_t length = DecodeUtf8(line, i, cp);
+      const std::optional<char> byte = length == 0 ? std::nullopt : EncodeCp1251(cp);
+      if (!byte) {
+        saved.bytes.clear();
+        saved.refused = Unencodable{length == 0 ? char32_t{0xFFFD} : cp, number + 1};
+        return saved;
+      }
+      saved.bytes += *byte;
+      i += length;
+    }
+    saved.bytes += kLineEnd;
   }
-  return bytes;
+  return saved;
+}
+
+std::string UnencodableMessage(const Unencodable& where) {
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(where.character));
+  std::string message = text::kUnencodableFormat;
+  message.replace(message.find("%2"), 2, std::to_string(where.line));
+  message.replace(message.find("%1"), 2, code);
+  return message;
 }
 
 std::string EncodeSavedHeader(const std::string& header) {
@@ -129,7 +186,9 @@ void SaveBytes(const std::string& path, const std::string& bytes) {
 }
 
 void SaveComparisonText(const std::string& path, const std::vector<std::string>& utf8Lines) {
-  SaveBytes(path, EncodeSavedLines(utf8Lines));
+  const SavedLines saved = EncodeSavedLines(utf8Lines);
+  if (saved.refused) throw UnencodableText(*saved.refused);
+  SaveBytes(path, saved.bytes);
 }
 
 }  // namespace quillet

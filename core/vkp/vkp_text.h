@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,12 +19,38 @@ namespace quillet {
 void AppendDataLine(std::string& text, std::uint32_t address, const std::uint8_t* oldBytes,
                     const std::uint8_t* newBytes, std::size_t count);
 
-// The text split into lines the way a multi-line edit counts them: at CR LF or
-// LF, the break removed, with an empty last line after a final break.
+// The text split into lines the way the comparison field shows them: at CR LF,
+// LF, and the field's own breaks U+2028, U+2029, U+FDD0 and U+FDD1, the break
+// removed, with an empty last line after a final break. A lone CR stays.
 [[nodiscard]] std::vector<std::string> SplitEditLines(std::string_view text);
 
-// The bytes "Записать" writes: every line in Windows-1251, each followed by CR LF.
-[[nodiscard]] std::string EncodeSavedLines(const std::vector<std::string>& utf8Lines);
+// The first character of the lines that Windows-1251 lacks (U+FFFD for a byte
+// that is not UTF-8), with its 1-based line number.
+struct Unencodable {
+  char32_t character = 0;
+  std::size_t line = 0;
+};
+
+struct SavedLines {
+  std::string bytes;                     // empty when refused
+  std::optional<Unencodable> refused;
+};
+
+// The bytes "Записать" writes: every line in Windows-1251, each followed by CR
+// LF; or, when a character has no byte there, which one and where.
+[[nodiscard]] SavedLines EncodeSavedLines(const std::vector<std::string>& utf8Lines);
+
+// The user's message for such a character: "Символ U+4E2D в строке 5 ...".
+[[nodiscard]] std::string UnencodableMessage(const Unencodable& where);
+
+class UnencodableText : public std::runtime_error {
+ public:
+  explicit UnencodableText(const Unencodable& where) : std::runtime_error(UnencodableMessage(where)), m_where(where) {}
+  [[nodiscard]] const Unencodable& where() const { return m_where; }
+
+ private:
+  Unencodable m_where;
+};
 
 // The bytes "Записать" writes for an unedited comparison, in three pieces so
 // that they can be written as the walk finds the lines: the header's bytes,
@@ -32,7 +60,7 @@ void AppendDataLine(std::string& text, std::uint32_t address, const std::uint8_t
 inline constexpr char kSavedTextEnd[] = "\r\n";
 
 // Saves the lines so that a failure leaves an existing file as it was.
-// Throws FileError with the path.
+// Throws FileError with the path, or UnencodableText before touching the file.
 void SaveComparisonText(const std::string& path, const std::vector<std::string>& utf8Lines);
 // The same for bytes already in saved form.
 void SaveBytes(const std::string& path, const std::string& bytes);

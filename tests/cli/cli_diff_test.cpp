@@ -55,7 +55,7 @@ std::string SavedBytes(const std::string& original, const std::string& current,
         return false;
       },
       text);
-  return quillet::EncodeSavedLines(quillet::SplitEditLines(text));
+  return quillet::EncodeSavedLines(quillet::SplitEditLines(text)).bytes;
 }
 
 class CliDiff : public ::testing::Test {

@@ -13,6 +13,7 @@
 
 #include "core/compare/compare_images.h"
 #include "core/search/patch_check.h"
+#include "core/vkp/vkp_reader.h"
 #include "core/vkp/vkp_text.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
@@ -114,13 +115,39 @@ TEST(VkpHeader, LargeSizesAreWrittenAsTheirTrueValue) {
   }
 }
 
-TEST(VkpHeader, LineBreakInAFileNameCantStartALine) {
+// Data lines the saved bytes hold, as the .vkp reader finds them.
+std::vector<std::uint32_t> DataAddresses(std::string_view saved) {
+  struct Sink {
+    std::vector<std::uint32_t> addresses;
+    bool accepts(std::uint32_t address) {
+      addresses.push_back(address);
+      return false;
+    }
+    void write(std::uint32_t, std::uint8_t) {}
+  } sink;
+  (void)quillet::ReadVkpText(saved, sink);
+  return sink.addresses;
+}
+
+// Every break the field, another editor or the reader may honour, and bytes
+// that are not UTF-8 (a lone NEL byte, an overlong LF).
+TEST(VkpHeader, NoFileNameCanAddADataLine) {
   TempDir folder;
-  const std::string tricky = Put(folder, "evil\r\n000000: 00 FF\n.bin", "zz");
-  const std::string header = quillet::ComposeComparisonHeader(tricky, tricky);
-  for (const std::string& line : quillet::SplitEditLines(header))
-    EXPECT_TRUE(line.empty() || line.starts_with(";")) << line;
-  EXPECT_NE(header.find("evil??000000: 00 FF?.bin"), std::string::npos);
+  for (const std::string& name :
+       {std::string("evil\r\n000000: 00 FF\n.bin"), std::string("img\u2029000004: 00 EE ;.bin"),
+        std::string("img\u2028000004: 00 EE ;.bin"), std::string("img\uFDD0000004: 00 EE\uFDD1000005: 00 EE"),
+        std::string("img\u0085000004: 00 EE"), std::string("img\x85" "000004: 00 EE\xC0\x8A" "000005: 00 EE")}) {
+    SCOPED_TRACE(name);
+    const std::string path = Put(folder, name, "zz");
+    const std::string header = quillet::ComposeComparisonHeader(path, folder / "missing\u2029000006: 00 EE");
+    const auto lines = quillet::SplitEditLines(header);
+    EXPECT_EQ(lines.size(), 3u + 1u + 2u);  // both name lines, one size and date, the empty line, the last one
+    for (const std::string& line : lines) EXPECT_TRUE(line.empty() || line.starts_with(";")) << line;
+    const quillet::SavedLines saved = quillet::EncodeSavedLines(lines);
+    ASSERT_FALSE(saved.refused);
+    EXPECT_EQ(DataAddresses(saved.bytes), std::vector<std::uint32_t>{});
+    EXPECT_EQ(DataAddresses(quillet::EncodeSavedHeader(header)), std::vector<std::uint32_t>{});
+  }
 }
 
 struct SplitRow {
@@ -143,20 +170,46 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitRow{"bare_lf_ends_a_line", "a\nb", {"a", "b"}},
                       SplitRow{"empty_line_kept", "a\r\n\r\nb", {"a", "", "b"}},
                       SplitRow{"two_final_breaks", "a\r\n\r\n", {"a", "", ""}},
-                      SplitRow{"lone_cr_stays_in_the_line", "a\rb\r\n", {"a\rb", ""}}),
+                      SplitRow{"lone_cr_stays_in_the_line", "a\rb\r\n", {"a\rb", ""}},
+                      SplitRow{"field_breaks", "a\u2028b\u2029c\uFDD0d\uFDD1\r\n", {"a", "b", "c", "d", "", ""}},
+                      SplitRow{"cut_break_is_text", "a\xE2\x80", {"a\xE2\x80"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(VkpEncode, RussianHeaderIsWindows1251AndEveryLineEndsWithCrLf) {
-  const std::string bytes = quillet::EncodeSavedLines({";Оригинальный Full Flash: /a", "000010: 00 FF", ""});
-  EXPECT_EQ(bytes,
+  const quillet::SavedLines saved = quillet::EncodeSavedLines({";Оригинальный Full Flash: /a", "000010: 00 FF", ""});
+  EXPECT_FALSE(saved.refused);
+  EXPECT_EQ(saved.bytes,
             ";\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9 Full Flash: /a\r\n"
             "000010: 00 FF\r\n"
             "\r\n");
 }
 
-TEST(VkpEncode, CharacterOutsideTheCodePageBecomesQuestionMark) {
-  EXPECT_EQ(quillet::EncodeSavedLines({";Текущий Full Flash: /tmp/日本.bin"}),
-            ";\xD2\xE5\xEA\xF3\xF9\xE8\xE9 Full Flash: /tmp/??.bin\r\n");
+// A character the code page lacks is never written as '?': the save is refused
+// before the file is touched, naming the first such character and its line.
+TEST(VkpEncode, CharacterOutsideTheCodePageRefusesTheSave) {
+  struct Row {
+    std::vector<std::string> lines;
+    char32_t character;
+    std::size_t line;
+  };
+  for (const Row& row : {Row{{"ok", "", ";/tmp/中日.bin"}, 0x4E2D, 3}, Row{{"a\u2028b"}, 0x2028, 1},
+                         Row{{"x", "\xFF"}, 0xFFFD, 2}, Row{{"\U0001F600"}, 0x1F600, 1}}) {
+    const quillet::SavedLines saved = quillet::EncodeSavedLines(row.lines);
+    ASSERT_TRUE(saved.refused);
+    EXPECT_EQ(saved.refused->character, row.character);
+    EXPECT_EQ(saved.refused->line, row.line);
+    EXPECT_EQ(saved.bytes, "");
+  }
+  TempDir folder;
+  const std::string target = Put(folder, "out.vkp", "keep");
+  try {
+    quillet::SaveComparisonText(target, {"a", "b", "c", "d", "中"});
+    ADD_FAILURE() << "saved";
+  } catch (const quillet::UnencodableText& error) {
+    EXPECT_STREQ(error.what(),
+                 "Символ U+4E2D в строке 5 нельзя записать в кодировке Windows-1251. Файл не записан.");
+  }
+  EXPECT_EQ(ReadBytes(target), "keep");
 }
 
 TEST(VkpSave, WritesTheEncodedLinesAndReplacesAnExistingFile) {
@@ -225,7 +278,7 @@ TEST(VkpRoundTrip, SavedComparisonIsInstalledInTheCurrentImage) {
         Put(folder, round % 2 ? "Оригинал №1.bin" : "orig; # : 1234.bin",
                      std::string_view(reinterpret_cast<const char*>(original.data()), size));
     const std::string currentPath =
-        Put(folder, round % 3 ? "текущий\nобраз.bin" : "cur 日本.bin",
+        Put(folder, round % 3 ? "текущий\nобраз.bin" : "cur\u2029000004: 00 EE ;.bin",
                      std::string_view(reinterpret_cast<const char*>(current.data()), size));
 
     std::string text = quillet::ComposeComparisonHeader(originalPath, currentPath);

@@ -284,10 +284,11 @@ class FlashCompareDlgTest : public QObject {
     dlg.show();
     QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
 
-    // An edit after the end is saved as typed, Cyrillic in Windows-1251.
+    // An edit after the end is saved as typed, Cyrillic in Windows-1251, and
+    // Shift+Enter's line break inside a block is a line end like any other.
     QTextCursor cursor = c.text->textCursor();
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(QStringLiteral(";Мой патч"));
+    cursor.insertText(QStringLiteral(";Мой") + QChar(QChar::LineSeparator) + QStringLiteral(";патч"));
     c.text->setTextCursor(cursor);
     const QString target = m_dir.filePath("saved.vkp");
     WriteAll(target, "old content that must go");
@@ -299,10 +300,21 @@ class FlashCompareDlgTest : public QObject {
     const QByteArray saved = ReadAll(target);
     // Every line of the field, CR LF after each; the header's first word in Windows-1251.
     QVERIFY(saved.startsWith(";\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9 Full Flash: "));
-    QVERIFY(saved.endsWith("\r\n\r\n000011: 00 7F\r\n;\xCC\xEE\xE9 \xEF\xE0\xF2\xF7\r\n"));
-    QCOMPARE(saved.count("\r\n"), c.text->document()->blockCount());
+    QVERIFY(saved.endsWith("\r\n\r\n000011: 00 7F\r\n;\xCC\xEE\xE9\r\n;\xEF\xE0\xF2\xF7\r\n"));
+    const int lines = c.text->document()->blockCount() + 1;
+    QCOMPARE(saved.count("\r\n"), lines);
     QCOMPARE(saved.count('\n'), saved.count("\r\n"));
     QVERIFY(dlg.isVisible());
+
+    // A character Windows-1251 lacks is named, with its line, and nothing is written.
+    cursor.insertText(QStringLiteral("中"));
+    prompts.saveFileNames.push_back(target);
+    QTest::mouseClick(c.save, Qt::LeftButton);
+    QCOMPARE(prompts.boxes.size(), std::size_t{1});
+    QCOMPARE(prompts.boxes[0].caption, QString("Ошибка"));
+    QCOMPARE(prompts.boxes[0].text, QString("Символ U+4E2D в строке %1 нельзя записать в кодировке Windows-1251. "
+                                            "Файл не записан.").arg(lines));
+    QCOMPARE(ReadAll(target), saved);
   }
 
   void savingAnUnmodifiedComparisonEndsWithAnEmptyLine() {

@@ -265,14 +265,14 @@ void CFlashCompareDlg::OnSave() {
   const QString path = m_prompts.GetSaveFileName(this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"));
   if (path.isEmpty()) return;
   try {
-    // Every line as the field shows it, the user's edits included; a block of
-    // the document is one line of the field.
-    std::vector<std::string> lines;
-    lines.reserve(static_cast<std::size_t>(m_text->document()->blockCount()));
-    for (QTextBlock block = m_text->document()->begin(); block.isValid(); block = block.next()) {
-      lines.push_back(block.text().toStdString());
-    }
-    quillet::SaveComparisonText(path.toStdString(), lines);
+    // Every line as the field shows it, the user's edits included. The raw
+    // text keeps each break as typed (Shift+Enter's U+2028 too) for the core to
+    // split, and keeps no-break spaces, which toPlainText() would turn into spaces.
+    quillet::SaveComparisonText(path.toStdString(),
+                                quillet::SplitEditLines(m_text->document()->toRawText().toStdString()));
+  } catch (const quillet::UnencodableText& error) {
+    m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kErrorCaption),
+                         IUserPrompts::Icon::stop);
   } catch (const quillet::FileError& error) {
     m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kAppName),
                          IUserPrompts::Icon::stop);
