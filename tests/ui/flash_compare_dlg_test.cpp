@@ -348,6 +348,38 @@ class FlashCompareDlgTest : public QObject {
     QVERIFY(!QFile::exists(m_dir.filePath("missing")));
   }
 
+  void enterPressesTheFocusedButtonAndBreaksLinesInTheField() {
+    WriteAll(m_original, QByteArray(16, '\0'));
+    WriteAll(m_current, QByteArray(16, '\1'));
+    FakePrompts prompts;
+    CFlashCompareDlg dlg(nullptr, Job(), prompts);
+    const Controls c = Find(dlg);
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    QTest::qWait(400);  // past the time a button ignores clicks after changing its text
+
+    c.text->setFocus();
+    const int blocks = c.text->document()->blockCount();
+    QTest::keyClick(c.text, Qt::Key_Return);
+    QCOMPARE(c.text->document()->blockCount(), blocks + 1);
+    QVERIFY(dlg.isVisible());
+
+    const QString target = m_dir.filePath("by-enter.vkp");
+    prompts.saveFileNames.push_back(target);
+    c.save->setFocus();
+    QTest::keyClick(c.save, Qt::Key_Return);
+    QVERIFY(prompts.saveFileNames.empty());
+    QCOMPARE(ReadAll(target).count("\r\n"), blocks + 1);
+    QVERIFY(dlg.isVisible());
+
+    c.cancel->setFocus();
+    QTest::keyClick(c.cancel, Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(!dlg.isVisible());
+    QVERIFY(prompts.boxes.empty());
+  }
+
   void resizeKeepsButtonsInTheCorner_data() {
     QTest::addColumn<QSize>("size");
     QTest::newRow("larger") << QSize(900, 640);

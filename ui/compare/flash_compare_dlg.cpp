@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -228,6 +229,21 @@ void CFlashCompareDlg::OnTextSetFocus() {
   QTextCursor cursor = m_text->textCursor();
   cursor.movePosition(QTextCursor::Start);
   m_text->setTextCursor(cursor);
+}
+
+void CFlashCompareDlg::keyPressEvent(QKeyEvent* event) {
+  // The buttons are not auto-default, so that Enter in the field stays a new
+  // line; Enter on a focused button presses that button.
+  const int key = event->key();
+  if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    for (QPushButton* button : {m_save, m_cancel}) {
+      if (button->hasFocus()) {
+        if (button->isEnabled()) button->click();
+        return;
+      }
+    }
+  }
+  QDialog::keyPressEvent(event);
 }
 
 bool CFlashCompareDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -50,6 +50,7 @@ class CFlashCompareDlg : public QDialog {
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void OnSize(int cx, int cy);
