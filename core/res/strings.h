@@ -75,6 +75,9 @@ inline constexpr char kSave[] = "Записать";
 inline constexpr char kStop[] = "Стоп";
 inline constexpr char kAccCompareText[] = "Текст сравнения";
 inline constexpr char kAccCompareProgress[] = "Ход сравнения";
+inline constexpr char kUnsavedQuestion[] = "Текст сравнения изменён. Сохранить изменения?";
+inline constexpr char kSaveChanges[] = "Сохранить";
+inline constexpr char kDontSave[] = "Не сохранять";
 
 // Address filter dialog
 inline constexpr char kFilterTitle[] = "Фильтрация адресов";

@@ -27,6 +27,8 @@ class FakePrompts final : public IUserPrompts {
   std::vector<QString> opened;             // every path handed to the desktop
   std::vector<QString> lastFilters;        // the filter of every file prompt
   std::function<void(const Box&)> onBox;   // runs while a box is "open"
+  std::deque<SaveAnswer> saveAnswers;      // answers of AskToSave
+  std::vector<QString> saveQuestions;      // every AskToSave text
 
   QString GetOpenFileName(QWidget*, const QString& filter, const QString&) override {
     lastFilters.push_back(filter);
@@ -44,6 +46,13 @@ class FakePrompts final : public IUserPrompts {
   void MessageBox(QWidget*, const QString& text, const QString& caption, Icon icon) override {
     boxes.push_back({text, caption, icon});
     if (onBox) onBox(boxes.back());
+  }
+  SaveAnswer AskToSave(QWidget*, const QString& text, const QString&) override {
+    saveQuestions.push_back(text);
+    if (saveAnswers.empty()) return SaveAnswer::cancel;
+    const SaveAnswer answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
   }
   bool OpenWithDesktop(const QString& path) override {
     opened.push_back(path);

@@ -360,6 +360,84 @@ class FlashCompareDlgTest : public QObject {
     QVERIFY(!QFile::exists(m_dir.filePath("missing")));
   }
 
+  void enterPressesTheFocusedButtonAndBreaksLinesInTheField() {
+    WriteAll(m_original, QByteArray(16, '\0'));
+    WriteAll(m_current, QByteArray(16, '\1'));
+    FakePrompts prompts;
+    CFlashCompareDlg dlg(nullptr, Job(), prompts);
+    const Controls c = Find(dlg);
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    QTest::qWait(400);  // past the time a button ignores clicks after changing its text
+
+    c.text->setFocus();
+    const int blocks = c.text->document()->blockCount();
+    QTest::keyClick(c.text, Qt::Key_Return);
+    QCOMPARE(c.text->document()->blockCount(), blocks + 1);
+    QVERIFY(dlg.isVisible());
+
+    const QString target = m_dir.filePath("by-enter.vkp");
+    prompts.saveFileNames.push_back(target);
+    c.save->setFocus();
+    QTest::keyClick(c.save, Qt::Key_Return);
+    QVERIFY(prompts.saveFileNames.empty());
+    QCOMPARE(ReadAll(target).count("\r\n"), blocks + 1);
+    QVERIFY(dlg.isVisible());
+
+    c.cancel->setFocus();
+    QTest::keyClick(c.cancel, Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(!dlg.isVisible());
+    QVERIFY(prompts.boxes.empty());
+  }
+
+  // Edits after the run are asked about before the window drops them; the
+  // window stays unless they were saved or given up.
+  void editedTextIsOfferedForSavingOnClose_data() {
+    QTest::addColumn<IUserPrompts::SaveAnswer>("answer");
+    QTest::addColumn<QString>("file");  // the save dialog's answer; empty = cancelled
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("save") << IUserPrompts::SaveAnswer::save << QString("edited.vkp") << true;
+    QTest::newRow("save, file dialog cancelled") << IUserPrompts::SaveAnswer::save << QString() << false;
+    QTest::newRow("save fails") << IUserPrompts::SaveAnswer::save << QString("missing/x.vkp") << false;
+    QTest::newRow("don't save") << IUserPrompts::SaveAnswer::discard << QString() << true;
+    QTest::newRow("cancel") << IUserPrompts::SaveAnswer::cancel << QString() << false;
+  }
+
+  void editedTextIsOfferedForSavingOnClose() {
+    QFETCH(IUserPrompts::SaveAnswer, answer);
+    QFETCH(QString, file);
+    QFETCH(bool, closes);
+    WriteAll(m_original, QByteArray(16, '\0'));
+    WriteAll(m_current, QByteArray(16, '\1'));
+    FakePrompts prompts;
+    CFlashCompareDlg dlg(nullptr, Job(), prompts);
+    const Controls c = Find(dlg);
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    QTest::qWait(400);  // past the time a button ignores clicks after changing its text
+    c.text->moveCursor(QTextCursor::End);
+    c.text->insertPlainText(QStringLiteral(";edit"));
+    const QString edited = c.text->toPlainText();
+
+    prompts.saveAnswers.push_back(answer);
+    if (!file.isEmpty()) prompts.saveFileNames.push_back(m_dir.filePath(file));
+    QTest::mouseClick(c.cancel, Qt::LeftButton);
+    QCOMPARE(prompts.saveQuestions.size(), std::size_t{1});
+    QCOMPARE(prompts.saveQuestions[0], QString("Текст сравнения изменён. Сохранить изменения?"));
+    QCOMPARE(dlg.isVisible(), !closes);
+    if (answer == IUserPrompts::SaveAnswer::save && closes)
+      QVERIFY(ReadAll(m_dir.filePath(file)).endsWith(";edit\r\n"));
+    if (closes) return;
+    QCOMPARE(c.text->toPlainText(), edited);
+    // Still edited: asked again, and this time given up.
+    prompts.saveAnswers.push_back(IUserPrompts::SaveAnswer::discard);
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QCOMPARE(prompts.saveQuestions.size(), std::size_t{2});
+    QVERIFY(!dlg.isVisible());
+  }
+
   void resizeKeepsButtonsInTheCorner_data() {
     QTest::addColumn<QSize>("size");
     QTest::newRow("larger") << QSize(900, 640);

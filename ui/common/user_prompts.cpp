@@ -6,7 +6,10 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
+
+#include "core/res/strings.h"
 
 QStringList ToQtNameFilters(const QString& filter) {
   // Entries come in pairs: the text shown, then its patterns; "||" ends the list.
@@ -61,6 +64,21 @@ class QtDesktopPrompts final : public IUserPrompts {
   void MessageBox(QWidget* owner, const QString& text, const QString& caption, Icon icon) override {
     QMessageBox box(ToQt(icon), caption, text, QMessageBox::Ok, owner);
     box.exec();
+  }
+
+  SaveAnswer AskToSave(QWidget* owner, const QString& text, const QString& caption) override {
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                    owner);
+    box.button(QMessageBox::Save)->setText(QString::fromUtf8(quillet::text::kSaveChanges));
+    box.button(QMessageBox::Discard)->setText(QString::fromUtf8(quillet::text::kDontSave));
+    box.button(QMessageBox::Cancel)->setText(QString::fromUtf8(quillet::text::kCancel));
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+      case QMessageBox::Save: return SaveAnswer::save;
+      case QMessageBox::Discard: return SaveAnswer::discard;
+      default: return SaveAnswer::cancel;
+    }
   }
 
   bool OpenWithDesktop(const QString& path) override {

@@ -21,6 +21,10 @@ class IUserPrompts {
   virtual QString GetSaveFileName(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
   // A box with one OK button; returns when it is answered.
   virtual void MessageBox(QWidget* owner, const QString& text, const QString& caption, Icon icon) = 0;
+  enum class SaveAnswer { save, discard, cancel };
+  // A question with the buttons "Сохранить", "Не сохранять" and "Отмена";
+  // closing the box is "Отмена".
+  virtual SaveAnswer AskToSave(QWidget* owner, const QString& text, const QString& caption) = 0;
   // Opens the file with the desktop's default application, never through a shell.
   virtual bool OpenWithDesktop(const QString& path) = 0;
 };

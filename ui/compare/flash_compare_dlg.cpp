@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -47,7 +48,8 @@ CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, quillet::CompareJob job, IUse
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                          Qt::WindowCloseButtonHint),
       m_job(std::move(job)),
-      m_prompts(prompts) {
+      m_saveWatch(prompts),
+      m_prompts(m_saveWatch) {
   setObjectName(QStringLiteral("IDD_FLASH_COMPARE"));
   setWindowTitle(QString::fromUtf8(text::kCompareTitle));
   setSizeGripEnabled(false);
@@ -81,7 +83,7 @@ CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, quillet::CompareJob job, IUse
   setTabOrder(m_text, m_save);
   setTabOrder(m_save, m_cancel);
 
-  connect(m_save, &QPushButton::clicked, this, &CFlashCompareDlg::OnSave);
+  connect(m_save, &QPushButton::clicked, this, [this] { (void)Save(); });
   connect(m_cancel, &QPushButton::clicked, this, &CFlashCompareDlg::reject);
   m_progressTimer.setInterval(kProgressIntervalMs);
   connect(&m_progressTimer, &QTimer::timeout, this, &CFlashCompareDlg::OnDiffProgress);
@@ -131,7 +133,28 @@ void CFlashCompareDlg::reject() {
     EndRun(m_link->StopAndTakeText());
     return;
   }
+  // Edits made after the run are the user's work: ask before dropping them.
+  if (m_state == RunState::ended && !m_filling && m_text->document()->isModified()) {
+    switch (m_prompts.AskToSave(this, QString::fromUtf8(text::kUnsavedQuestion),
+                                QString::fromUtf8(text::kCompareTitle))) {
+      case IUserPrompts::SaveAnswer::save:
+        if (!Save()) return;
+        break;
+      case IUserPrompts::SaveAnswer::discard:
+        break;
+      case IUserPrompts::SaveAnswer::cancel:
+        return;
+    }
+  }
   QDialog::reject();
+}
+
+bool CFlashCompareDlg::Save() {
+  m_saveWatch.Begin();
+  OnSave();
+  if (!m_saveWatch.Saved()) return false;
+  m_text->document()->setModified(false);
+  return true;
 }
 
 void CFlashCompareDlg::OnDiffStart(std::uint32_t length) {
@@ -178,6 +201,7 @@ void CFlashCompareDlg::ShowText(const std::string& content) {
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (shown.size() <= kFillChunkChars) {
       m_text->setPlainText(shown);
+      m_text->document()->setModified(false);
       OnTextSetFocus();
       return;
     }
@@ -219,6 +243,7 @@ void CFlashCompareDlg::FillStep() {
   m_pendingText.squeeze();
   m_filling = false;
   m_text->document()->setUndoRedoEnabled(true);
+  m_text->document()->setModified(false);
   m_text->setReadOnly(false);
   m_save->setEnabled(m_state == RunState::ended);
   OnTextSetFocus();
@@ -228,6 +253,21 @@ void CFlashCompareDlg::OnTextSetFocus() {
   QTextCursor cursor = m_text->textCursor();
   cursor.movePosition(QTextCursor::Start);
   m_text->setTextCursor(cursor);
+}
+
+void CFlashCompareDlg::keyPressEvent(QKeyEvent* event) {
+  // The buttons are not auto-default, so that Enter in the field stays a new
+  // line; Enter on a focused button presses that button.
+  const int key = event->key();
+  if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    for (QPushButton* button : {m_save, m_cancel}) {
+      if (button->hasFocus()) {
+        if (button->isEnabled()) button->click();
+        return;
+      }
+    }
+  }
+  QDialog::keyPressEvent(event);
 }
 
 bool CFlashCompareDlg::eventFilter(QObject* watched, QEvent* event) {

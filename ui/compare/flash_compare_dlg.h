@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/compare/compare_worker.h"
+#include "ui/common/user_prompts.h"
 
-class IUserPrompts;
 class QtCompareWindow;
 class QPlainTextEdit;
 class QProgressBar;
@@ -50,10 +50,13 @@ class CFlashCompareDlg : public QDialog {
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void OnSize(int cx, int cy);
   void OnSave();
+  // Saves; true when the file was written (not cancelled, no failure).
+  bool Save();
   void OnTextSetFocus();
   void OnDiffStart(std::uint32_t length);
   void OnDiffProgress();
@@ -64,8 +67,43 @@ class CFlashCompareDlg : public QDialog {
   void ShowText(const std::string& text);
   void FillStep();
 
+  // Passes every prompt on and notes what OnSave met, as it reports nothing:
+  // a save was done when a file was chosen and no box followed.
+  class SaveWatch final : public IUserPrompts {
+   public:
+    explicit SaveWatch(IUserPrompts& prompts) : m_real(prompts) {}
+    void Begin() { m_chosen = m_failed = false; }
+    [[nodiscard]] bool Saved() const { return m_chosen && !m_failed; }
+    QString GetOpenFileName(QWidget* owner, const QString& filter, const QString& suffix) override {
+      return m_real.GetOpenFileName(owner, filter, suffix);
+    }
+    QStringList GetOpenFileNames(QWidget* owner, const QString& filter, const QString& suffix) override {
+      return m_real.GetOpenFileNames(owner, filter, suffix);
+    }
+    QString GetExistingDirectory(QWidget* owner) override { return m_real.GetExistingDirectory(owner); }
+    QString GetSaveFileName(QWidget* owner, const QString& filter, const QString& suffix) override {
+      QString path = m_real.GetSaveFileName(owner, filter, suffix);
+      m_chosen = !path.isEmpty();
+      return path;
+    }
+    void MessageBox(QWidget* owner, const QString& text, const QString& caption, Icon icon) override {
+      m_failed = true;
+      m_real.MessageBox(owner, text, caption, icon);
+    }
+    SaveAnswer AskToSave(QWidget* owner, const QString& text, const QString& caption) override {
+      return m_real.AskToSave(owner, text, caption);
+    }
+    bool OpenWithDesktop(const QString& path) override { return m_real.OpenWithDesktop(path); }
+
+   private:
+    IUserPrompts& m_real;
+    bool m_chosen = false;
+    bool m_failed = false;
+  };
+
   quillet::CompareJob m_job;  // m_strOriginalFlash and m_strCurrentFlash, and the filter
-  IUserPrompts& m_prompts;
+  SaveWatch m_saveWatch;
+  IUserPrompts& m_prompts;  // m_saveWatch
   RunState m_state = RunState::reading;
   bool m_started = false;
   std::string m_strHeader;
