@@ -66,6 +66,8 @@ CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, quillet::CompareJob job, IUse
   m_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   m_text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   m_text->setTabChangesFocus(true);
+  // Fixed pitch, so that the columns of the data lines line up.
+  m_text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   m_text->installEventFilter(this);
 
   m_save = MakeButton(this, "IDC_DIFF_SAVE", text::kSave, units.rect(190, 156, 50, 14));
