@@ -294,13 +294,18 @@ std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder) {
   if (!dir) return std::nullopt;
   std::vector<DirEntry> entries;
   while (const dirent* entry = ::readdir(dir)) {
-    DirEntry item{entry->d_name, false};
+    DirEntry item{entry->d_name, false, false};
     if (entry->d_type == DT_DIR) {
       item.isDirectory = true;
+    } else if (entry->d_type == DT_REG) {
+      item.isRegularFile = true;
     } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
       struct stat st {};
       const std::string full = folder + (folder.ends_with('/') ? "" : "/") + item.name;
-      item.isDirectory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      if (::stat(full.c_str(), &st) == 0) {
+        item.isDirectory = S_ISDIR(st.st_mode);
+        item.isRegularFile = S_ISREG(st.st_mode);
+      }
     }
     entries.push_back(std::move(item));
   }
