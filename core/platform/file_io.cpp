@@ -9,8 +9,12 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
+#include <iterator>
+#include <mutex>
 #include <new>
 #include <string>
 #include <utility>
@@ -209,8 +213,10 @@ std::string FolderOf(const std::string& path) {
 
 // The file a write through this path really changes: renaming over a link
 // would replace the link itself and leave the user's file behind unchanged.
-// Dangling links are followed too, so the target comes into being.
-std::string FollowLinks(std::string path) {
+// Dangling links are followed too, so the target comes into being. A cycle has
+// no file at its end to write: replacing one of its links would break the
+// user's links and report a save that went nowhere.
+std::string FollowLinks(std::string path, const std::string& given) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
@@ -226,16 +232,85 @@ std::string FollowLinks(std::string path) {
       path += target;
     }
   }
-  return path;
+  throw FileError(FileErrorCause::badPath, given, ELOOP);
 }
 
+// The temporary file of the save under way, for the signal handler: an
+// interrupted save must not leave it beside the target. A fixed buffer,
+// because the handler may touch nothing that allocates.
+char g_tempPath[PATH_MAX];
+volatile std::sig_atomic_t g_tempActive = 0;
+
+extern "C" void RemoveTempAndReraise(int signal) {
+  if (g_tempActive) ::unlink(g_tempPath);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// Serialises saves, since one buffer holds one path, and keeps the handler in
+// place for the temporary file's whole life. Only signals that would end the
+// program anyway are taken over: one the program ignores or handles itself is
+// left as it is.
+class TempFileGuard {
+ public:
+  TempFileGuard() : m_lock(Mutex()) {
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+      struct sigaction old {};
+      m_installed[i] = ::sigaction(kSignals[i], nullptr, &old) == 0 && !(old.sa_flags & SA_SIGINFO) &&
+                       old.sa_handler == SIG_DFL;
+      if (!m_installed[i]) continue;
+      struct sigaction action {};
+      action.sa_handler = RemoveTempAndReraise;
+      sigemptyset(&action.sa_mask);
+      m_installed[i] = ::sigaction(kSignals[i], &action, &m_old[i]) == 0;
+    }
+  }
+  TempFileGuard(const TempFileGuard&) = delete;
+  TempFileGuard& operator=(const TempFileGuard&) = delete;
+  ~TempFileGuard() {
+    Forget();
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+      if (m_installed[i]) ::sigaction(kSignals[i], &m_old[i], nullptr);
+  }
+  // Before the file is made, so that no moment passes with the file unknown.
+  // False when the path does not fit the buffer.
+  bool Remember(const std::string& temp) {
+    Forget();
+    if (temp.size() >= sizeof g_tempPath) return false;
+    std::memcpy(g_tempPath, temp.c_str(), temp.size() + 1);
+    g_tempActive = 1;
+    return true;
+  }
+  void Forget() { g_tempActive = 0; }
+
+ private:
+  static constexpr int kSignals[] = {SIGINT, SIGTERM};
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  std::lock_guard<std::mutex> m_lock;
+  bool m_installed[std::size(kSignals)] = {};
+  struct sigaction m_old[std::size(kSignals)] {};
+};
+
 // A new, empty file beside the target, created with the usual 0666 & ~umask.
-int CreateTemporaryBeside(const std::string& folder, std::string& temp) {
+int CreateTemporaryBeside(const std::string& folder, std::string& temp, TempFileGuard& guard) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp = folder + "/.quillet-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".tmp";
+    if (!guard.Remember(temp)) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    if (fd >= 0) return fd;
+    const int error = errno;
+    guard.Forget();
+    if (error != EEXIST) {
+      errno = error;
+      return -1;
+    }
   }
   errno = EEXIST;
   return -1;
@@ -244,7 +319,7 @@ int CreateTemporaryBeside(const std::string& folder, std::string& temp) {
 }  // namespace
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::string target = FollowLinks(path);
+  const std::string target = FollowLinks(path, path);
   struct stat st {};
   const bool exists = ::stat(target.c_str(), &st) == 0;
   if (exists) {
@@ -252,12 +327,17 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     // Renaming over a device or a FIFO would replace it, not write into it.
     if (!S_ISREG(st.st_mode)) throw FileError::FromErrno(EINVAL, path);
     // The folder may allow the rename although the file itself is read-only:
-    // a file the user protected stays protected.
+    // a file the user protected stays protected, for root too, whom access()
+    // lets write anything.
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) throw FileError::FromErrno(EACCES, path);
     if (::access(target.c_str(), W_OK) != 0) throw FileError::FromErrno(errno, path);
+  } else if (errno == ELOOP) {
+    throw FileError(FileErrorCause::badPath, path, ELOOP);
   }
   const std::string folder = FolderOf(target);
+  TempFileGuard guard;
   std::string temp;
-  const int raw = CreateTemporaryBeside(folder, temp);
+  const int raw = CreateTemporaryBeside(folder, temp, guard);
   if (raw < 0) throw FileError::FromErrno(errno, path);
   Fd fd(raw);
   auto fail = [&](int error) {
@@ -276,6 +356,7 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
   }
   if (::fsync(fd.get()) != 0) fail(errno);
   if (::rename(temp.c_str(), target.c_str()) != 0) fail(errno);
+  guard.Forget();
   // Makes the rename itself durable; a failure here leaves a complete file.
   Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.ok()) ::fsync(dir.get());
@@ -301,13 +382,18 @@ std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder) {
   if (!dir) return std::nullopt;
   std::vector<DirEntry> entries;
   while (const dirent* entry = ::readdir(dir)) {
-    DirEntry item{entry->d_name, false};
+    DirEntry item{entry->d_name, false, false};
     if (entry->d_type == DT_DIR) {
       item.isDirectory = true;
+    } else if (entry->d_type == DT_REG) {
+      item.isRegularFile = true;
     } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
       struct stat st {};
       const std::string full = folder + (folder.ends_with('/') ? "" : "/") + item.name;
-      item.isDirectory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      if (::stat(full.c_str(), &st) == 0) {
+        item.isDirectory = S_ISDIR(st.st_mode);
+        item.isRegularFile = S_ISREG(st.st_mode);
+      }
     }
     entries.push_back(std::move(item));
   }

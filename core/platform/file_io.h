@@ -75,7 +75,8 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 struct DirEntry {
   std::string name;
-  bool isDirectory = false;  // links to folders count as folders
+  bool isDirectory = false;    // links to folders count as folders
+  bool isRegularFile = false;  // and links to regular files as those
 };
 
 // The folder's entries in the order the file system returns them, "." and ".."

@@ -75,20 +75,19 @@ bool IsStorableName(std::string_view section, std::string_view key) {
 }  // namespace
 
 ProfileDocument::ProfileDocument(std::string_view text) {
+  // CR alone ends a line too: editors that keep the old Macintosh line ends
+  // write such files, and read as one line a whole filter would vanish.
   while (!text.empty()) {
-    const std::size_t newline = text.find('\n');
+    const std::size_t end = text.find_first_of("\r\n");
     Line line;
-    if (newline == std::string_view::npos) {
+    if (end == std::string_view::npos) {
       line.text = std::string(text);
       text = {};
     } else {
-      line.text = std::string(text.substr(0, newline));
-      line.end = "\n";
-      text.remove_prefix(newline + 1);
-      if (line.text.ends_with('\r')) {
-        line.text.pop_back();
-        line.end = "\r\n";
-      }
+      const std::size_t length = text.substr(end, 2) == "\r\n" ? 2 : 1;
+      line.text = std::string(text.substr(0, end));
+      line.end = std::string(text.substr(end, length));
+      text.remove_prefix(end + length);
     }
     m_lines.push_back(std::move(line));
   }

@@ -48,7 +48,7 @@ class ProfileDocument {
  private:
   struct Line {
     std::string text;  // without its line end
-    std::string end;   // "\r\n", "\n" or "" for a last line without one
+    std::string end;   // "\r\n", "\n", "\r" or "" for a last line without one
     bool removed = false;  // kept in place so that no line's index moves
   };
   struct Found {

@@ -46,7 +46,9 @@ void Scan(std::string folder, const FolderScanCallbacks& callbacks, std::set<Fol
   const auto entries = ListDirectory(folder);
   if (entries) {
     for (const DirEntry& entry : *entries) {
-      if (entry.isDirectory || !IsPatchName(entry.name)) continue;
+      // A dangling link, a FIFO or a device is no patch file, and reading one
+      // would end the whole search.
+      if (!entry.isRegularFile || !IsPatchName(entry.name)) continue;
       const std::string full = folder + entry.name;
       Show(callbacks, full);
       if (callbacks.addPatchFile) callbacks.addPatchFile(entry.name, full);

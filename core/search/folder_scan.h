@@ -11,9 +11,9 @@ struct FolderScanCallbacks {
   std::function<void(const std::string& name, const std::string& fullPath)> addPatchFile;
 };
 
-// Depth-first: first the folder's own *.vkp entries that are not folders (in the
-// file system's order), then every subfolder in turn, each scanned completely.
-// Only the folder attribute counts; hidden entries are scanned like any other.
+// Depth-first: first the folder's own *.vkp regular files and links to them (in
+// the file system's order), then every subfolder in turn, each scanned
+// completely. Hidden entries are scanned like any other.
 // A folder that can't be read adds nothing. A folder reached again through a
 // link is not entered twice, so link cycles end.
 void ScanFolder(const std::string& folder, const FolderScanCallbacks& callbacks);

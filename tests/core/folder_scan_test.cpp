@@ -102,11 +102,14 @@ TEST_F(FolderScanTest, WhichEntriesCount) {
   Folder(".hidden-folder");
   File(".hidden-folder/h.vkp");
   ASSERT_EQ(::symlink("notes.txt", (m_root / "link.vkp").c_str()), 0);
+  ASSERT_EQ(::symlink("missing.vkp", (m_root / "dangling.vkp").c_str()), 0);
+  ASSERT_EQ(::mkfifo((m_root / "pipe.vkp").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("pipe.vkp", (m_root / "to-pipe.vkp").c_str()), 0);
   const std::vector<std::string> expected = {
       ".hidden.vkp R/.hidden.vkp",  // hidden files are patches like any other
       "h.vkp R/.hidden-folder/h.vkp",
       "inner.vkp R/x.vkp/inner.vkp",  // a folder named x.vkp is scanned, not added
-      "link.vkp R/link.vkp",          // a link to a file is a file
+      "link.vkp R/link.vkp",          // a link to a file is a file; to nothing or a FIFO, no patch
       "upper.VKP R/upper.VKP",        // the wildcard ignores case
   };
   EXPECT_EQ(Added(Scan(m_root.path())), expected);
