@@ -78,7 +78,8 @@ int RunDiff(const std::vector<std::string>& args) {
     (void)emit(header);
   };
   auto progress = [&bar](std::uint32_t position) { bar.Show(position); };
-  const CompareOutcome outcome = CompareFlashFiles(job, {never, started, progress, emit});
+  auto reading = [](std::uint64_t, std::uint64_t) {};
+  const CompareOutcome outcome = CompareFlashFiles(job, {never, started, progress, emit, reading});
   bar.Clear();
   if (!outcome.ok()) {
     std::fprintf(stderr, "%s\n", outcome.error.c_str());

@@ -70,6 +70,15 @@ std::string CompareWindowLink::StopAndTakeText() {
   return m_strText;
 }
 
+std::string CompareWindowLink::StopAndMoveText() {
+  m_running = false;
+  std::lock_guard lock(m_mutex);
+  m_bStop.store(true, std::memory_order_release);
+  std::string text = std::move(m_strText);
+  m_strText.clear();
+  return text;
+}
+
 void CompareWindowLink::StopAndWait() {
   m_running = false;
   RequestStop();
@@ -157,6 +166,18 @@ void CompareWindowLink::PostDiffProgress(std::uint32_t position) {
   Enqueue(Call{[this] {
                  m_progressQueued.store(false);
                  if (!StopRequested()) OnDiffProgress(m_progressPosition.load());
+               },
+               nullptr});
+}
+
+void CompareWindowLink::PostReadProgress(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
+  if (m_pacing.count() != 0) std::this_thread::sleep_for(m_pacing * 64);
+  m_readTotal.store(bytesTotal);
+  m_readDone.store(bytesDone);
+  if (m_readQueued.exchange(true)) return;
+  Enqueue(Call{[this] {
+                 m_readQueued.store(false);
+                 if (!StopRequested()) OnReadProgress(m_readDone.load(), m_readTotal.load());
                },
                nullptr});
 }

@@ -50,11 +50,15 @@ class CompareWindowLink : public ICompareWindow {
   // The stop button: requests the stop and ends the run on the window's side.
   // Returns the text; the worker appends nothing after this.
   std::string StopAndTakeText();
+  // The same, moving the text out instead of copying it (Text() is empty
+  // afterwards): copying hundreds of MiB would hold the window up.
+  std::string StopAndMoveText();
   // Requests the stop, runs the worker's calls until it has ended and joins it.
   void StopAndWait();
   // Runs every call the worker has queued for the window's thread.
   void RunPendingCalls();
-  // Makes the worker pause this long every 64 steps of its walk, so that a run
+  // Makes the worker pause this long every 64 steps of its walk, and 64 times
+  // as long after each piece of the images it reads, so that a run
   // lasts long enough to be watched and acted on in the middle (tests, screen
   // shots). Set before the start; none by default.
   void SetWorkerPacing(std::chrono::microseconds pause) { m_pacing = pause; }
@@ -64,6 +68,7 @@ class CompareWindowLink : public ICompareWindow {
   bool AppendText(std::string_view lines) final;
   void SendDiffStart(std::uint32_t length) final;
   void PostDiffProgress(std::uint32_t position) final;
+  void PostReadProgress(std::uint64_t bytesDone, std::uint64_t bytesTotal) final;
   void SendDiffDone() final;
   void ShowErrorBox(const std::string& text) final;
 
@@ -71,6 +76,7 @@ class CompareWindowLink : public ICompareWindow {
   // Window thread.
   virtual void OnDiffStart(std::uint32_t length) = 0;
   virtual void OnDiffProgress(std::uint32_t position) = 0;
+  virtual void OnReadProgress(std::uint64_t /*bytesDone*/, std::uint64_t /*bytesTotal*/) {}
   // The worker's end (normal end or error); Text() holds the whole text.
   virtual void OnDiffDone() = 0;
   virtual void OnErrorBox(const std::string& text) = 0;
@@ -100,6 +106,9 @@ class CompareWindowLink : public ICompareWindow {
 
   std::atomic<std::uint32_t> m_progressPosition{0};
   std::atomic<bool> m_progressQueued{false};
+  std::atomic<std::uint64_t> m_readDone{0};
+  std::atomic<std::uint64_t> m_readTotal{0};
+  std::atomic<bool> m_readQueued{false};
   std::uint32_t m_progressStride = 1;  // worker thread only
   std::uint64_t m_nextProgress = 0;    // worker thread only
   std::chrono::microseconds m_pacing{0};  // written before the worker starts

@@ -81,7 +81,7 @@ class FlashCompareDlgTest : public QObject {
     QCOMPARE(dlg.State(), state);
     QCOMPARE(c.cancel->text(), state == State::ended ? QString("Выход") : QString("Стоп"));
     QCOMPARE(c.save->isEnabled(), state == State::ended);
-    QCOMPARE(c.progress->isVisibleTo(&dlg), state == State::comparing);
+    QCOMPARE(c.progress->isVisibleTo(&dlg), state != State::ended);
   }
 
   // Images whose walk, paced, takes long enough to act in the middle of it:
@@ -210,6 +210,7 @@ class FlashCompareDlgTest : public QObject {
     QVERIFY(dlg.isVisible());
     QCOMPARE(c.text->toPlainText(),
              Shown(quillet::ComposeComparisonHeader(m_original.toStdString(), m_current.toStdString())));
+    QTest::qWait(CFlashCompareDlg::kIgnoreClicksMs + 50);
     cancel();
     QVERIFY(!dlg.isVisible());
     QCOMPARE(dlg.result(), int(QDialog::Rejected));
@@ -424,6 +425,87 @@ class FlashCompareDlgTest : public QObject {
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QCOMPARE(prompts.saveQuestions.size(), std::size_t{2});
     QVERIFY(!dlg.isVisible());
+  }
+
+  // A click meant for "Стоп" that lands just after the run ended must not
+  // close the window and lose the result; a later click does.
+  void aClickJustAfterTheRunEndedIsNotCarriedOver() {
+    WriteAll(m_original, QByteArray(16, '\0'));
+    WriteAll(m_current, QByteArray(16, '\1'));
+    CFlashCompareDlg dlg(nullptr, Job(), m_prompts);
+    const Controls c = Find(dlg);
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    QTest::mouseClick(c.cancel, Qt::LeftButton);
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(dlg.isVisible());
+    QTest::qWait(CFlashCompareDlg::kIgnoreClicksMs + 50);
+    QTest::mouseClick(c.cancel, Qt::LeftButton);
+    QVERIFY(!dlg.isVisible());
+  }
+
+  // "Стоп" ends the worker itself within a fraction of a second, whether it
+  // is reading the images or walking them: the window can then go at once.
+  void stopEndsTheWorkerPromptly_data() {
+    QTest::addColumn<bool>("whileReading");
+    QTest::newRow("reading") << true;
+    QTest::newRow("walking") << false;
+  }
+
+  void stopEndsTheWorkerPromptly() {
+    QFETCH(bool, whileReading);
+    if (whileReading) {
+      constexpr int kSize = 16 << 20;  // read a MiB at a time, each paced
+      WriteAll(m_original, Pattern(kSize));
+      WriteAll(m_current, ChangedEvery(Pattern(kSize), 16));
+    } else {
+      MakeSlowRun();
+    }
+    auto dlg = std::make_unique<CFlashCompareDlg>(nullptr, Job(), m_prompts);
+    dlg->SetWorkerPacing(kSlowPace);
+    const Controls c = Find(*dlg);
+    dlg->show();
+    if (whileReading) {
+      // The bar follows the bytes read.
+      QTRY_VERIFY_WITH_TIMEOUT(c.progress->value() > 0, kRunTimeoutMs);
+      QCOMPARE(dlg->State(), State::reading);
+      QVERIFY(c.progress->value() < c.progress->maximum());
+    } else {
+      QTRY_COMPARE_WITH_TIMEOUT(dlg->State(), State::comparing, kRunTimeoutMs);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(c.cancel, Qt::LeftButton);
+    VerifyState(*dlg, State::ended);
+    dlg.reset();  // waits for the worker
+    const qint64 latency = clock.elapsed();
+    qInfo("stopped and closed in %lld ms", static_cast<long long>(latency));
+    QVERIFY2(latency < 200, "the worker took too long to stop");
+  }
+
+  // Too many lines for the field: it says so, and "Записать" still saves every
+  // line, in the very bytes a field holding them would save.
+  void aResultTooLargeForTheFieldIsSavedWhole() {
+    WriteAll(m_original, Pattern(4096));
+    WriteAll(m_current, ChangedEvery(Pattern(4096), 16));
+    FakePrompts prompts;
+    QByteArray inside;
+    QByteArray outside;
+    for (const bool tooMany : {false, true}) {
+      CFlashCompareDlg dlg(nullptr, Job(), prompts);
+      dlg.SetFieldLimits(tooMany ? 100 : CFlashCompareDlg::kFieldMaxLines, CFlashCompareDlg::kFieldMaxBytes);
+      dlg.show();
+      QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+      QCOMPARE(dlg.ResultOutsideField(), tooMany);
+      QCOMPARE(Find(dlg).text->document()->blockCount() < 100, tooMany);
+      const QString target = m_dir.filePath(tooMany ? "outside.vkp" : "inside.vkp");
+      prompts.saveFileNames.push_back(target);
+      QTest::mouseClick(Find(dlg).save, Qt::LeftButton);
+      (tooMany ? outside : inside) = ReadAll(target);
+    }
+    QVERIFY(prompts.boxes.empty());
+    QCOMPARE(inside.count("\r\n"), 7 + 256 + 1);
+    QCOMPARE(outside, inside);
   }
 
   void resizeKeepsButtonsInTheCorner_data() {
