@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "core/compare/compare_worker.h"
 
@@ -50,9 +51,10 @@ class CompareWindowLink : public ICompareWindow {
   // The stop button: requests the stop and ends the run on the window's side.
   // Returns the text; the worker appends nothing after this.
   std::string StopAndTakeText();
-  // The same, moving the text out instead of copying it (Text() is empty
-  // afterwards): copying hundreds of MiB would hold the window up.
-  std::string StopAndMoveText();
+  // The same, moving the text out in the pieces it is kept in instead of
+  // copying it (Text() is empty afterwards): copying hundreds of MiB would hold
+  // the window up. Every piece ends at the end of a line.
+  std::vector<std::string> StopAndMoveText();
   // Requests the stop, runs the worker's calls until it has ended and joins it.
   void StopAndWait();
   // Runs every call the worker has queued for the window's thread.
@@ -98,7 +100,10 @@ class CompareWindowLink : public ICompareWindow {
 
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;
-  std::string m_strText;          // guarded by m_mutex
+  // m_strText, guarded by m_mutex: the text is these pieces one after the
+  // other. A new piece is made outside the lock, so that the text's growth
+  // never copies it under the lock that the window's thread takes too.
+  std::vector<std::string> m_strText;
   std::deque<Call> m_calls;       // guarded by m_mutex
   bool m_workerFinished = false;  // guarded by m_mutex
   bool m_orphaned = false;        // guarded by m_mutex: no window thread serves calls any more

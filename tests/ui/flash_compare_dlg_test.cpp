@@ -577,6 +577,84 @@ class FlashCompareDlgTest : public QObject {
     QVERIFY(c.text->textCursor().hasSelection());
   }
 
+  // Figures for a run of QUILLET_BIG_RUN_LINES lines (one per 16 bytes): the
+  // longest the event loop waited from the start until the field was done, and
+  // how long "Стоп" in the middle of the walk took until the worker had ended.
+  void bigRunFigures() {
+    const int lines = qEnvironmentVariableIntValue("QUILLET_BIG_RUN_LINES");
+    if (lines <= 0) QSKIP("set QUILLET_BIG_RUN_LINES to measure");
+    {
+      QByteArray original(lines * 16, '\0');
+      for (int i = 0; i < original.size(); ++i) original.data()[i] = static_cast<char>(i * 7);
+      WriteAll(m_original, original);
+      for (int i = 0; i < original.size(); i += 16) original.data()[i] = static_cast<char>(~original.data()[i]);
+      WriteAll(m_current, original);
+    }
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    {
+      CFlashCompareDlg dlg(nullptr, Job(), m_prompts);
+      QElapsedTimer clock;
+      clock.start();
+      sinceTick.start();
+      ticker.start();
+      dlg.show();
+      QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::comparing, 600000);
+      const qint64 read = clock.elapsed();
+      const qint64 gapReading = longestGap;
+      QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, 600000);
+      const qint64 walked = clock.elapsed();
+      const qint64 gapWalking = longestGap;
+      QTRY_VERIFY_WITH_TIMEOUT(!dlg.Filling(), 600000);
+      ticker.stop();
+      qInfo("%d lines: read %lld ms, walked %lld ms, shown %lld ms (%s); longest wait of the event loop: "
+            "%lld ms reading, %lld ms to the end of the walk, %lld ms in all",
+            lines, static_cast<long long>(read), static_cast<long long>(walked - read),
+            static_cast<long long>(clock.elapsed() - walked), dlg.ResultOutsideField() ? "outside the field" : "in the field",
+            static_cast<long long>(gapReading), static_cast<long long>(gapWalking), static_cast<long long>(longestGap));
+      clock.restart();
+      if (dlg.ResultOutsideField()) {
+        const QString target = m_dir.filePath("big.vkp");
+        m_prompts.saveFileNames.push_back(target);
+        QTest::mouseClick(Find(dlg).save, Qt::LeftButton);
+        qInfo("saved %lld bytes in %lld ms", static_cast<long long>(QFileInfo(target).size()),
+              static_cast<long long>(clock.elapsed()));
+        clock.restart();
+      }
+      dlg.close();
+      QTest::qWait(CFlashCompareDlg::kIgnoreClicksMs + 50);
+      dlg.close();
+      QVERIFY(!dlg.isVisible());
+      clock.restart();
+    }
+    {
+      auto dlg = std::make_unique<CFlashCompareDlg>(nullptr, Job(), m_prompts);
+      const Controls c = Find(*dlg);
+      dlg->show();
+      QTRY_VERIFY_WITH_TIMEOUT(dlg->State() == State::comparing && c.progress->value() > c.progress->maximum() / 2,
+                               600000);
+      longestGap = 0;
+      sinceTick.start();
+      ticker.start();
+      QElapsedTimer clock;
+      clock.start();
+      QTest::mouseClick(c.cancel, Qt::LeftButton);
+      const qint64 stopped = clock.elapsed();
+      QTRY_VERIFY_WITH_TIMEOUT(!dlg->Filling(), 600000);
+      const qint64 shown = clock.elapsed();
+      ticker.stop();
+      clock.restart();
+      dlg.reset();
+      qInfo("stop in the middle of the walk: window ended in %lld ms, field done after %lld ms (longest wait %lld ms), "
+            "window and worker gone %lld ms later",
+            static_cast<long long>(stopped), static_cast<long long>(shown), static_cast<long long>(longestGap),
+            static_cast<long long>(clock.elapsed()));
+    }
+  }
+
   // Hundreds of thousands of lines must not freeze the window for long: the
   // longest gap between two turns of the event loop is measured while the
   // field is filled.

@@ -101,7 +101,7 @@ CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, quillet::CompareJob job, IUse
 
   // The header shows at once; the worker appends to the same text.
   m_strHeader = quillet::ComposeComparisonHeader(m_job.originalPath, m_job.currentPath);
-  ShowText(m_strHeader);
+  ShowText({m_strHeader});
   m_link = std::make_unique<QtCompareWindow>(QtCompareWindow::Handlers{
       [this](std::uint32_t length) { OnDiffStart(length); },
       [this](std::uint32_t position) { m_lastPosition = position; }, [this] { OnDiffDone(); },
@@ -202,7 +202,7 @@ void CFlashCompareDlg::OnReadProgress(std::uint64_t done, std::uint64_t total) {
 
 void CFlashCompareDlg::OnDiffDone() { EndRun(m_link->StopAndMoveText()); }
 
-void CFlashCompareDlg::EndRun(std::string result) {
+void CFlashCompareDlg::EndRun(std::vector<std::string> result) {
   if (m_state == RunState::ended) return;
   m_state = RunState::ended;
   m_progressTimer.stop();
@@ -219,20 +219,24 @@ void CFlashCompareDlg::OnWorkerError(const std::string& error) {
                        IUserPrompts::Icon::none);
 }
 
-void CFlashCompareDlg::ShowText(std::string content) {
+void CFlashCompareDlg::ShowText(std::vector<std::string> pieces) {
   m_fillTimer.stop();
   m_filling = false;
   m_tooBig = false;
+  m_pendingPiece = 0;
   m_pendingPos = 0;
   try {
-    m_result = std::move(content);
+    m_result = std::move(pieces);
     std::size_t lines = 0;
-    for (const char* p = m_result.data(); (p = static_cast<const char*>(std::memchr(
-                                               p, '\n', m_result.size() - (p - m_result.data())))) != nullptr;
-         ++p) {
-      ++lines;
+    std::size_t bytes = 0;
+    for (const std::string& piece : m_result) {
+      bytes += piece.size();
+      for (const char* p = piece.data();
+           (p = static_cast<const char*>(std::memchr(p, '\n', piece.size() - (p - piece.data())))) != nullptr; ++p) {
+        ++lines;
+      }
     }
-    if (lines > m_fieldMaxLines || m_result.size() > m_fieldMaxBytes) {
+    if (lines > m_fieldMaxLines || bytes > m_fieldMaxBytes) {
       // Millions of lines would take the field minutes and gigabytes: it
       // says what there is instead, and the lines stay here for saving.
       m_tooBig = true;
@@ -240,13 +244,14 @@ void CFlashCompareDlg::ShowText(std::string content) {
       m_text->setReadOnly(true);
       m_text->setPlainText(QString::fromUtf8(text::kTooManyLines)
                                .arg(lines)
-                               .arg(static_cast<double>(m_result.size()) / (1 << 20), 0, 'f', 1));
+                               .arg(static_cast<double>(bytes) / (1 << 20), 0, 'f', 1));
       m_text->document()->setModified(false);
       m_save->setEnabled(m_state == RunState::ended);
       return;
     }
-    if (m_result.size() <= static_cast<std::size_t>(kFillChunkChars)) {
-      QString shown = QString::fromStdString(m_result);
+    if (bytes <= static_cast<std::size_t>(kFillChunkChars)) {
+      QString shown;
+      for (const std::string& piece : m_result) shown += QString::fromStdString(piece);
       m_result.clear();
       shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
       m_text->setPlainText(shown);
@@ -276,16 +281,21 @@ void CFlashCompareDlg::FillStep() {
   slice.start();
   QTextCursor cursor(m_text->document());
   cursor.movePosition(QTextCursor::End);
-  while (m_pendingPos < m_result.size() && slice.elapsed() < kFillSliceMs) {
+  while (m_pendingPiece < m_result.size() && slice.elapsed() < kFillSliceMs) {
+    const std::string& piece = m_result[m_pendingPiece];
     // Whole lines per insertion, so no character and no CR LF is ever cut in two.
-    std::size_t end = m_result.find('\n', m_pendingPos + static_cast<std::size_t>(kFillInsertChars));
-    end = end == std::string::npos ? m_result.size() : end + 1;
-    QString piece = QString::fromUtf8(m_result.data() + m_pendingPos, static_cast<qsizetype>(end - m_pendingPos));
-    piece.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    cursor.insertText(piece);
+    std::size_t end = piece.find('\n', m_pendingPos + static_cast<std::size_t>(kFillInsertChars));
+    end = end == std::string::npos ? piece.size() : end + 1;
+    QString shown = QString::fromUtf8(piece.data() + m_pendingPos, static_cast<qsizetype>(end - m_pendingPos));
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    cursor.insertText(shown);
     m_pendingPos = end;
+    if (m_pendingPos == piece.size()) {
+      ++m_pendingPiece;
+      m_pendingPos = 0;
+    }
   }
-  if (m_pendingPos < m_result.size()) return;
+  if (m_pendingPiece < m_result.size()) return;
 
   m_fillTimer.stop();
   m_result.clear();
@@ -305,7 +315,12 @@ bool CFlashCompareDlg::SaveWholeResult() {
   if (path.isEmpty()) return false;
   try {
     std::string bytes = quillet::EncodeSavedHeader(m_strHeader);
-    bytes.append(m_result, m_strHeader.size());
+    std::size_t skip = m_strHeader.size();  // the header is the start of the first piece
+    for (const std::string& piece : m_result) {
+      const std::size_t from = std::min(skip, piece.size());
+      bytes.append(piece, from);
+      skip -= from;
+    }
     bytes += quillet::kSavedTextEnd;
     quillet::SaveBytes(path.toStdString(), bytes);
     return true;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/compare/compare_worker.h"
 #include "ui/common/user_prompts.h"
@@ -36,8 +37,8 @@ class CFlashCompareDlg : public QDialog {
   // A longer text is put into the field in slices of about this many
   // characters, each turn of the event loop taking no more than a slice time.
   static constexpr qsizetype kFillChunkChars = qsizetype{1} << 20;
-  static constexpr qsizetype kFillInsertChars = qsizetype{1} << 14;
-  static constexpr int kFillSliceMs = 40;
+  static constexpr qsizetype kFillInsertChars = qsizetype{1} << 12;
+  static constexpr int kFillSliceMs = 30;
   // A click or Escape this soon after "Стоп" became "Выход" was meant for "Стоп".
   static constexpr int kIgnoreClicksMs = 300;
   // A text above either limit is not put into the field: the field says so,
@@ -78,9 +79,9 @@ class CFlashCompareDlg : public QDialog {
   [[nodiscard]] bool JustRelabelled() const;
   void OnDiffDone();
   void OnWorkerError(const std::string& text);
-  void EndRun(std::string result);
+  void EndRun(std::vector<std::string> result);
   void StartWorker();
-  void ShowText(std::string text);
+  void ShowText(std::vector<std::string> text);
   void FillStep();
 
   // Passes every prompt on and notes what OnSave met, as it reports nothing:
@@ -137,9 +138,10 @@ class CFlashCompareDlg : public QDialog {
   std::size_t m_fieldMaxLines = kFieldMaxLines;
   std::size_t m_fieldMaxBytes = kFieldMaxBytes;
   // The run's text (CR LF) while it goes into the field, and for good when it
-  // is too large for it.
-  std::string m_result;
-  std::size_t m_pendingPos = 0;  // in m_result
+  // is too large for it: pieces, one after the other, each ending a line.
+  std::vector<std::string> m_result;
+  std::size_t m_pendingPiece = 0;  // what is still to go into the field
+  std::size_t m_pendingPos = 0;
   QElapsedTimer m_cancelRelabelled;
   // The bar counts in int; a length above INT_MAX is shown shifted right.
   int m_progressShift = 0;
