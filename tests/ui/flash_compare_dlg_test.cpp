@@ -634,8 +634,10 @@ class FlashCompareDlgTest : public QObject {
       auto dlg = std::make_unique<CFlashCompareDlg>(nullptr, Job(), m_prompts);
       const Controls c = Find(*dlg);
       dlg->show();
-      QTRY_VERIFY_WITH_TIMEOUT(dlg->State() == State::comparing && c.progress->value() > c.progress->maximum() / 2,
-                               600000);
+      // As early in the walk as it can be seen: a small run is walked in a few turns of the loop.
+      QTRY_VERIFY_WITH_TIMEOUT(
+          dlg->State() == State::ended || (dlg->State() == State::comparing && c.progress->value() > 0), 600000);
+      if (dlg->State() == State::ended) QSKIP("the walk ended before it could be stopped");
       longestGap = 0;
       sinceTick.start();
       ticker.start();

@@ -227,12 +227,16 @@ void CFlashCompareDlg::ShowText(std::vector<std::string> pieces) {
   m_pendingPos = 0;
   try {
     m_result = std::move(pieces);
-    std::size_t lines = 0;
     std::size_t bytes = 0;
+    for (const std::string& piece : m_result) bytes += piece.size();
+    // Counted only as far as the limit: the count of a few hundred MiB would
+    // hold the window up.
+    std::size_t lines = 0;
     for (const std::string& piece : m_result) {
-      bytes += piece.size();
-      for (const char* p = piece.data();
-           (p = static_cast<const char*>(std::memchr(p, '\n', piece.size() - (p - piece.data())))) != nullptr; ++p) {
+      for (const char* p = piece.data(); lines <= m_fieldMaxLines &&
+                                         (p = static_cast<const char*>(
+                                              std::memchr(p, '\n', piece.size() - (p - piece.data())))) != nullptr;
+           ++p) {
         ++lines;
       }
     }
@@ -243,7 +247,7 @@ void CFlashCompareDlg::ShowText(std::vector<std::string> pieces) {
       m_text->document()->setUndoRedoEnabled(false);
       m_text->setReadOnly(true);
       m_text->setPlainText(QString::fromUtf8(text::kTooManyLines)
-                               .arg(lines)
+                               .arg(m_fieldMaxLines)
                                .arg(static_cast<double>(bytes) / (1 << 20), 0, 'f', 1));
       m_text->document()->setModified(false);
       m_save->setEnabled(m_state == RunState::ended);
