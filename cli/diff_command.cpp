@@ -102,7 +102,8 @@ int RunDiff(const std::vector<std::string>& allArgs) {
     (void)emit(header);
   };
   auto progress = [&bar](std::uint32_t position) { bar.Show(position); };
-  const CompareOutcome outcome = CompareFlashFiles(job, {never, started, progress, lines});
+  auto reading = [](std::uint64_t, std::uint64_t) {};
+  const CompareOutcome outcome = CompareFlashFiles(job, {never, started, progress, lines, reading});
   bar.Clear();
   if (!outcome.ok()) {
     std::fprintf(stderr, "quillet-cli: %s\n", outcome.error.c_str());

@@ -1,5 +1,6 @@
 #include "core/compare/compare_link.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -8,6 +9,17 @@ namespace quillet {
 namespace {
 // A progress bar shows no more than a few hundred distinct positions.
 constexpr std::uint32_t kProgressSteps = 512;
+// The text grows by pieces of at least this size.
+constexpr std::size_t kTextPiece = std::size_t{8} << 20;
+
+std::string Joined(const std::vector<std::string>& pieces) {
+  std::size_t size = 0;
+  for (const std::string& piece : pieces) size += piece.size();
+  std::string text;
+  text.reserve(size);
+  for (const std::string& piece : pieces) text += piece;
+  return text;
+}
 }  // namespace
 
 CompareWindowLink::~CompareWindowLink() {
@@ -31,7 +43,8 @@ bool CompareWindowLink::StartWorker(CompareJob job, std::string header) {
   m_job = std::move(job);
   {
     std::lock_guard lock(m_mutex);
-    m_strText = std::move(header);
+    m_strText.clear();
+    m_strText.push_back(std::move(header));
     m_workerFinished = false;
     m_bStop.store(false, std::memory_order_release);
   }
@@ -53,7 +66,7 @@ bool CompareWindowLink::StartWorker(CompareJob job, std::string header) {
 
 std::string CompareWindowLink::Text() const {
   std::lock_guard lock(m_mutex);
-  return m_strText;
+  return Joined(m_strText);
 }
 
 void CompareWindowLink::RequestStop() {
@@ -67,7 +80,16 @@ std::string CompareWindowLink::StopAndTakeText() {
   m_running = false;
   std::lock_guard lock(m_mutex);
   m_bStop.store(true, std::memory_order_release);
-  return m_strText;
+  return Joined(m_strText);
+}
+
+std::vector<std::string> CompareWindowLink::StopAndMoveText() {
+  m_running = false;
+  std::lock_guard lock(m_mutex);
+  m_bStop.store(true, std::memory_order_release);
+  std::vector<std::string> text = std::move(m_strText);
+  m_strText.clear();
+  return text;
 }
 
 void CompareWindowLink::StopAndWait() {
@@ -113,9 +135,17 @@ void CompareWindowLink::RunOne(Call& call) {
 }
 
 bool CompareWindowLink::AppendText(std::string_view lines) {
-  std::lock_guard lock(m_mutex);
+  std::unique_lock lock(m_mutex);
   if (m_bStop.load(std::memory_order_relaxed)) return false;
-  m_strText.append(lines);
+  if (m_strText.empty() || m_strText.back().capacity() - m_strText.back().size() < lines.size()) {
+    lock.unlock();
+    std::string piece;
+    piece.reserve(std::max(kTextPiece, lines.size()));
+    lock.lock();
+    if (m_bStop.load(std::memory_order_relaxed)) return false;
+    m_strText.push_back(std::move(piece));
+  }
+  m_strText.back().append(lines);
   return true;
 }
 
@@ -157,6 +187,18 @@ void CompareWindowLink::PostDiffProgress(std::uint32_t position) {
   Enqueue(Call{[this] {
                  m_progressQueued.store(false);
                  if (!StopRequested()) OnDiffProgress(m_progressPosition.load());
+               },
+               nullptr});
+}
+
+void CompareWindowLink::PostReadProgress(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
+  if (m_pacing.count() != 0) std::this_thread::sleep_for(m_pacing * 64);
+  m_readTotal.store(bytesTotal);
+  m_readDone.store(bytesDone);
+  if (m_readQueued.exchange(true)) return;
+  Enqueue(Call{[this] {
+                 m_readQueued.store(false);
+                 if (!StopRequested()) OnReadProgress(m_readDone.load(), m_readTotal.load());
                },
                nullptr});
 }

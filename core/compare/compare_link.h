@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "core/compare/compare_worker.h"
 
@@ -50,11 +51,16 @@ class CompareWindowLink : public ICompareWindow {
   // The stop button: requests the stop and ends the run on the window's side.
   // Returns the text; the worker appends nothing after this.
   std::string StopAndTakeText();
+  // The same, moving the text out in the pieces it is kept in instead of
+  // copying it (Text() is empty afterwards): copying hundreds of MiB would hold
+  // the window up. Every piece ends at the end of a line.
+  std::vector<std::string> StopAndMoveText();
   // Requests the stop, runs the worker's calls until it has ended and joins it.
   void StopAndWait();
   // Runs every call the worker has queued for the window's thread.
   void RunPendingCalls();
-  // Makes the worker pause this long every 64 steps of its walk, so that a run
+  // Makes the worker pause this long every 64 steps of its walk, and 64 times
+  // as long after each piece of the images it reads, so that a run
   // lasts long enough to be watched and acted on in the middle (tests, screen
   // shots). Set before the start; none by default.
   void SetWorkerPacing(std::chrono::microseconds pause) { m_pacing = pause; }
@@ -64,6 +70,7 @@ class CompareWindowLink : public ICompareWindow {
   bool AppendText(std::string_view lines) final;
   void SendDiffStart(std::uint32_t length) final;
   void PostDiffProgress(std::uint32_t position) final;
+  void PostReadProgress(std::uint64_t bytesDone, std::uint64_t bytesTotal) final;
   void SendDiffDone() final;
   void ShowErrorBox(const std::string& text) final;
 
@@ -71,6 +78,7 @@ class CompareWindowLink : public ICompareWindow {
   // Window thread.
   virtual void OnDiffStart(std::uint32_t length) = 0;
   virtual void OnDiffProgress(std::uint32_t position) = 0;
+  virtual void OnReadProgress(std::uint64_t /*bytesDone*/, std::uint64_t /*bytesTotal*/) {}
   // The worker's end (normal end or error); Text() holds the whole text.
   virtual void OnDiffDone() = 0;
   virtual void OnErrorBox(const std::string& text) = 0;
@@ -92,7 +100,10 @@ class CompareWindowLink : public ICompareWindow {
 
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;
-  std::string m_strText;          // guarded by m_mutex
+  // m_strText, guarded by m_mutex: the text is these pieces one after the
+  // other. A new piece is made outside the lock, so that the text's growth
+  // never copies it under the lock that the window's thread takes too.
+  std::vector<std::string> m_strText;
   std::deque<Call> m_calls;       // guarded by m_mutex
   bool m_workerFinished = false;  // guarded by m_mutex
   bool m_orphaned = false;        // guarded by m_mutex: no window thread serves calls any more
@@ -100,6 +111,9 @@ class CompareWindowLink : public ICompareWindow {
 
   std::atomic<std::uint32_t> m_progressPosition{0};
   std::atomic<bool> m_progressQueued{false};
+  std::atomic<std::uint64_t> m_readDone{0};
+  std::atomic<std::uint64_t> m_readTotal{0};
+  std::atomic<bool> m_readQueued{false};
   std::uint32_t m_progressStride = 1;  // worker thread only
   std::uint64_t m_nextProgress = 0;    // worker thread only
   std::chrono::microseconds m_pacing{0};  // written before the worker starts

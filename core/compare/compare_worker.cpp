@@ -1,6 +1,8 @@
 #include "core/compare/compare_worker.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <future>
 #include <new>
 #include <optional>
@@ -32,17 +34,34 @@ std::optional<std::string> Classify(const std::string& path, ImageReadStatus sta
   return QuotedPathError(quillet::text::kReadErrorPrefix, path);
 }
 
-std::optional<std::string> ReadImage(const std::string& path, ImageRead& image) {
-  image = quillet::ReadImageFile(path);
-  return Classify(path, image.status);
-}
+// What the two reads share: how far each has got, and whether to give up.
+struct ReadState {
+  std::atomic<std::uint64_t> original{0};
+  std::atomic<std::uint64_t> current{0};
+  std::atomic<bool> giveUp{false};
+};
+
+// Gives the reads up on every way out, before the second read is waited for:
+// an image that is no longer needed is not read to its end.
+struct GiveUpOnExit {
+  std::atomic<bool>& giveUp;
+  ~GiveUpOnExit() { giveUp.store(true); }
+};
+
+// How often the comparing thread reports while it waits for the second read.
+constexpr std::chrono::milliseconds kReadReportInterval{20};
 
 // Reads the current image on a second thread while this one reads the
 // original: the two reads are most of a comparison's time. Nothing when no
 // thread can be had; the caller then reads it itself.
-std::optional<std::future<ImageRead>> StartReadingCurrent(const std::string& path) {
+std::optional<std::future<ImageRead>> StartReadingCurrent(const std::string& path, ReadState& state) {
   try {
-    return std::async(std::launch::async, [&path] { return quillet::ReadImageFile(path); });
+    return std::async(std::launch::async, [&path, &state] {
+      return quillet::ReadImageFile(path, [&state](std::uint64_t done) {
+        state.current.store(done);
+        return !state.giveUp.load();
+      });
+    });
   } catch (const std::system_error&) {
     return std::nullopt;
   }
@@ -57,17 +76,39 @@ std::optional<std::string> ReadAndWalk(const quillet::CompareJob& job, const qui
   if (!probe) return Classify(originalPath, ImageReadStatus::openFailed);
   if (probe->size >= quillet::kMaxImageSize) return Classify(originalPath, ImageReadStatus::tooLarge);
 
+  const std::optional<quillet::FileInfo> currentProbe = quillet::ProbeFile(currentPath);
+  const std::uint64_t total = probe->size + (currentProbe ? currentProbe->size : 0);
+  ReadState state;
+  // Reports on this thread only, and tells whether to go on.
+  auto report = [&] {
+    hooks.reading(state.original.load() + state.current.load(), total);
+    if (hooks.stopRequested()) state.giveUp.store(true);
+    return !state.giveUp.load();
+  };
+
   // The future's destructor waits for the read, on every path out of here.
-  std::optional<std::future<ImageRead>> currentRead = StartReadingCurrent(currentPath);
-  ImageRead original;
+  std::optional<std::future<ImageRead>> currentRead = StartReadingCurrent(currentPath, state);
+  const GiveUpOnExit giveUpOnExit{state.giveUp};
+  const ImageRead original = quillet::ReadImageFile(originalPath, [&](std::uint64_t done) {
+    state.original.store(done);
+    return report();
+  });
+  // A stopped run has no failure to tell.
+  if (hooks.stopRequested()) return std::nullopt;
+  if (auto error = Classify(originalPath, original.status)) return error;
   ImageRead current;
-  if (auto error = ReadImage(originalPath, original)) return error;
   if (currentRead) {
+    while (currentRead->wait_for(kReadReportInterval) != std::future_status::ready)
+      if (!report()) return std::nullopt;
     current = currentRead->get();
-    if (auto currentError = Classify(currentPath, current.status)) return currentError;
-  } else if (auto currentError = ReadImage(currentPath, current)) {
-    return currentError;
+  } else {
+    current = quillet::ReadImageFile(currentPath, [&](std::uint64_t done) {
+      state.current.store(done);
+      return report();
+    });
   }
+  if (hooks.stopRequested()) return std::nullopt;
+  if (auto currentError = Classify(currentPath, current.status)) return currentError;
 
   const auto length =
       static_cast<std::uint32_t>(std::min(original.data.size(), current.data.size()));
@@ -102,7 +143,8 @@ unsigned CompareThreadProc(ICompareWindow* window, const quillet::CompareJob& jo
   auto start = [window](std::uint32_t length) { window->SendDiffStart(length); };
   auto progress = [window](std::uint32_t position) { window->PostDiffProgress(position); };
   auto append = [window](std::string_view lines) { return window->AppendText(lines); };
-  const quillet::CompareOutcome outcome = quillet::CompareFlashFiles(job, {stop, start, progress, append});
+  auto reading = [window](std::uint64_t done, std::uint64_t total) { window->PostReadProgress(done, total); };
+  const quillet::CompareOutcome outcome = quillet::CompareFlashFiles(job, {stop, start, progress, append, reading});
   if (!outcome.ok()) window->ShowErrorBox(outcome.error);
   if (!window->StopRequested()) window->SendDiffDone();
   return 0;

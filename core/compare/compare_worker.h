@@ -17,7 +17,8 @@ struct CompareJob {
 
 // What the comparison of two files asks of its caller, each on the comparing thread.
 struct CompareFilesHooks {
-  // True once the run is to end; asked before the walk and at every step.
+  // True once the run is to end; asked while the images are read and at every
+  // step of the walk.
   FunctionRef<bool()> stopRequested;
   // Both images are read; the walk over length bytes begins.
   FunctionRef<void(std::uint32_t length)> started;
@@ -26,6 +27,9 @@ struct CompareFilesHooks {
   // Data lines as they are found, in the form they are saved in ("%06lX: OLD NEW"
   // and CR LF each). False ends the walk.
   FunctionRef<bool(std::string_view lines)> lines;
+  // While the images are read: the bytes of both read so far, and the sum of
+  // their sizes. Called often; must return at once.
+  FunctionRef<void(std::uint64_t bytesDone, std::uint64_t bytesTotal)> reading;
 };
 
 // How a comparison ended: ok, or the failure's exact message ("Ошибка открытия
@@ -57,6 +61,8 @@ class ICompareWindow {
   // Returns false (and appends nothing) then.
   virtual bool AppendText(std::string_view lines) = 0;
 
+  // While the images are read; like progress, must not wait for the screen.
+  virtual void PostReadProgress(std::uint64_t /*bytesDone*/, std::uint64_t /*bytesTotal*/) {}
   // WM_DIFF_START: returns once the window has handled it.
   virtual void SendDiffStart(std::uint32_t length) = 0;
   // WM_DIFF_PROGRESS: must not wait for the screen; the window coalesces.

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,6 +57,13 @@ struct ImageRead {
 // tooLarge: kMaxImageSize bytes or more; nothing is allocated then.
 // Throws std::bad_alloc when the buffer can't be had.
 [[nodiscard]] ImageRead ReadImageFile(const std::string& path);
+
+// Told the bytes read so far after each piece of a read; false gives the read
+// up, which then ends as readShort.
+using ReadPieceHook = std::function<bool(std::uint64_t bytesRead)>;
+// The same a piece at a time, so that a read of a large image can be shown and
+// given up before its end.
+[[nodiscard]] ImageRead ReadImageFile(const std::string& path, const ReadPieceHook& onPiece);
 
 // Reads a whole (small) file, such as a patch file. Throws FileError when it
 // can't be opened or read.

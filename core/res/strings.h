@@ -75,6 +75,11 @@ inline constexpr char kSave[] = "Записать";
 inline constexpr char kStop[] = "Стоп";
 inline constexpr char kAccCompareText[] = "Текст сравнения";
 inline constexpr char kAccCompareProgress[] = "Ход сравнения";
+inline constexpr char kReadingImages[] = "Чтение файлов";
+// %1: the most lines the field shows, %2: the text's size in MiB
+inline constexpr char kTooManyLines[] =
+    "Сравнение нашло больше %1 строк (%2 МиБ): поле не может показать их все.\n"
+    "«Записать» сохранит все строки.";
 inline constexpr char kUnsavedQuestion[] = "Текст сравнения изменён. Сохранить изменения?";
 inline constexpr char kSaveChanges[] = "Сохранить";
 inline constexpr char kDontSave[] = "Не сохранять";

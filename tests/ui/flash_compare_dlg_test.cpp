@@ -81,7 +81,7 @@ class FlashCompareDlgTest : public QObject {
     QCOMPARE(dlg.State(), state);
     QCOMPARE(c.cancel->text(), state == State::ended ? QString("Выход") : QString("Стоп"));
     QCOMPARE(c.save->isEnabled(), state == State::ended);
-    QCOMPARE(c.progress->isVisibleTo(&dlg), state == State::comparing);
+    QCOMPARE(c.progress->isVisibleTo(&dlg), state != State::ended);
   }
 
   // Images whose walk, paced, takes long enough to act in the middle of it:
@@ -210,6 +210,7 @@ class FlashCompareDlgTest : public QObject {
     QVERIFY(dlg.isVisible());
     QCOMPARE(c.text->toPlainText(),
              Shown(quillet::ComposeComparisonHeader(m_original.toStdString(), m_current.toStdString())));
+    QTest::qWait(CFlashCompareDlg::kIgnoreClicksMs + 50);
     cancel();
     QVERIFY(!dlg.isVisible());
     QCOMPARE(dlg.result(), int(QDialog::Rejected));
@@ -438,6 +439,87 @@ class FlashCompareDlgTest : public QObject {
     QVERIFY(!dlg.isVisible());
   }
 
+  // A click meant for "Стоп" that lands just after the run ended must not
+  // close the window and lose the result; a later click does.
+  void aClickJustAfterTheRunEndedIsNotCarriedOver() {
+    WriteAll(m_original, QByteArray(16, '\0'));
+    WriteAll(m_current, QByteArray(16, '\1'));
+    CFlashCompareDlg dlg(nullptr, Job(), m_prompts);
+    const Controls c = Find(dlg);
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+    QTest::mouseClick(c.cancel, Qt::LeftButton);
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(dlg.isVisible());
+    QTest::qWait(CFlashCompareDlg::kIgnoreClicksMs + 50);
+    QTest::mouseClick(c.cancel, Qt::LeftButton);
+    QVERIFY(!dlg.isVisible());
+  }
+
+  // "Стоп" ends the worker itself within a fraction of a second, whether it
+  // is reading the images or walking them: the window can then go at once.
+  void stopEndsTheWorkerPromptly_data() {
+    QTest::addColumn<bool>("whileReading");
+    QTest::newRow("reading") << true;
+    QTest::newRow("walking") << false;
+  }
+
+  void stopEndsTheWorkerPromptly() {
+    QFETCH(bool, whileReading);
+    if (whileReading) {
+      constexpr int kSize = 16 << 20;  // read a MiB at a time, each paced
+      WriteAll(m_original, Pattern(kSize));
+      WriteAll(m_current, ChangedEvery(Pattern(kSize), 16));
+    } else {
+      MakeSlowRun();
+    }
+    auto dlg = std::make_unique<CFlashCompareDlg>(nullptr, Job(), m_prompts);
+    dlg->SetWorkerPacing(kSlowPace);
+    const Controls c = Find(*dlg);
+    dlg->show();
+    if (whileReading) {
+      // The bar follows the bytes read.
+      QTRY_VERIFY_WITH_TIMEOUT(c.progress->value() > 0, kRunTimeoutMs);
+      QCOMPARE(dlg->State(), State::reading);
+      QVERIFY(c.progress->value() < c.progress->maximum());
+    } else {
+      QTRY_COMPARE_WITH_TIMEOUT(dlg->State(), State::comparing, kRunTimeoutMs);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(c.cancel, Qt::LeftButton);
+    VerifyState(*dlg, State::ended);
+    dlg.reset();  // waits for the worker
+    const qint64 latency = clock.elapsed();
+    qInfo("stopped and closed in %lld ms", static_cast<long long>(latency));
+    QVERIFY2(latency < 200, "the worker took too long to stop");
+  }
+
+  // Too many lines for the field: it says so, and "Записать" still saves every
+  // line, in the very bytes a field holding them would save.
+  void aResultTooLargeForTheFieldIsSavedWhole() {
+    WriteAll(m_original, Pattern(4096));
+    WriteAll(m_current, ChangedEvery(Pattern(4096), 16));
+    FakePrompts prompts;
+    QByteArray inside;
+    QByteArray outside;
+    for (const bool tooMany : {false, true}) {
+      CFlashCompareDlg dlg(nullptr, Job(), prompts);
+      dlg.SetFieldLimits(tooMany ? 100 : CFlashCompareDlg::kFieldMaxLines, CFlashCompareDlg::kFieldMaxBytes);
+      dlg.show();
+      QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
+      QCOMPARE(dlg.ResultOutsideField(), tooMany);
+      QCOMPARE(Find(dlg).text->document()->blockCount() < 100, tooMany);
+      const QString target = m_dir.filePath(tooMany ? "outside.vkp" : "inside.vkp");
+      prompts.saveFileNames.push_back(target);
+      QTest::mouseClick(Find(dlg).save, Qt::LeftButton);
+      (tooMany ? outside : inside) = ReadAll(target);
+    }
+    QVERIFY(prompts.boxes.empty());
+    QCOMPARE(inside.count("\r\n"), 7 + 256 + 1);
+    QCOMPARE(outside, inside);
+  }
+
   void resizeKeepsButtonsInTheCorner_data() {
     QTest::addColumn<QSize>("size");
     QTest::newRow("larger") << QSize(900, 640);
@@ -505,6 +587,86 @@ class FlashCompareDlgTest : public QObject {
     QFocusEvent fromPopup(QEvent::FocusIn, Qt::PopupFocusReason);
     QCoreApplication::sendEvent(c.text, &fromPopup);
     QVERIFY(c.text->textCursor().hasSelection());
+  }
+
+  // Figures for a run of QUILLET_BIG_RUN_LINES lines (one per 16 bytes): the
+  // longest the event loop waited from the start until the field was done, and
+  // how long "Стоп" in the middle of the walk took until the worker had ended.
+  void bigRunFigures() {
+    const int lines = qEnvironmentVariableIntValue("QUILLET_BIG_RUN_LINES");
+    if (lines <= 0) QSKIP("set QUILLET_BIG_RUN_LINES to measure");
+    {
+      QByteArray original(lines * 16, '\0');
+      for (int i = 0; i < original.size(); ++i) original.data()[i] = static_cast<char>(i * 7);
+      WriteAll(m_original, original);
+      for (int i = 0; i < original.size(); i += 16) original.data()[i] = static_cast<char>(~original.data()[i]);
+      WriteAll(m_current, original);
+    }
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    {
+      CFlashCompareDlg dlg(nullptr, Job(), m_prompts);
+      QElapsedTimer clock;
+      clock.start();
+      sinceTick.start();
+      ticker.start();
+      dlg.show();
+      QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::comparing, 600000);
+      const qint64 read = clock.elapsed();
+      const qint64 gapReading = longestGap;
+      QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, 600000);
+      const qint64 walked = clock.elapsed();
+      const qint64 gapWalking = longestGap;
+      QTRY_VERIFY_WITH_TIMEOUT(!dlg.Filling(), 600000);
+      ticker.stop();
+      qInfo("%d lines: read %lld ms, walked %lld ms, shown %lld ms (%s); longest wait of the event loop: "
+            "%lld ms reading, %lld ms to the end of the walk, %lld ms in all",
+            lines, static_cast<long long>(read), static_cast<long long>(walked - read),
+            static_cast<long long>(clock.elapsed() - walked), dlg.ResultOutsideField() ? "outside the field" : "in the field",
+            static_cast<long long>(gapReading), static_cast<long long>(gapWalking), static_cast<long long>(longestGap));
+      clock.restart();
+      if (dlg.ResultOutsideField()) {
+        const QString target = m_dir.filePath("big.vkp");
+        m_prompts.saveFileNames.push_back(target);
+        QTest::mouseClick(Find(dlg).save, Qt::LeftButton);
+        qInfo("saved %lld bytes in %lld ms", static_cast<long long>(QFileInfo(target).size()),
+              static_cast<long long>(clock.elapsed()));
+        clock.restart();
+      }
+      dlg.close();
+      QTest::qWait(CFlashCompareDlg::kIgnoreClicksMs + 50);
+      dlg.close();
+      QVERIFY(!dlg.isVisible());
+      clock.restart();
+    }
+    {
+      auto dlg = std::make_unique<CFlashCompareDlg>(nullptr, Job(), m_prompts);
+      const Controls c = Find(*dlg);
+      dlg->show();
+      // As early in the walk as it can be seen: a small run is walked in a few turns of the loop.
+      QTRY_VERIFY_WITH_TIMEOUT(
+          dlg->State() == State::ended || (dlg->State() == State::comparing && c.progress->value() > 0), 600000);
+      if (dlg->State() == State::ended) QSKIP("the walk ended before it could be stopped");
+      longestGap = 0;
+      sinceTick.start();
+      ticker.start();
+      QElapsedTimer clock;
+      clock.start();
+      QTest::mouseClick(c.cancel, Qt::LeftButton);
+      const qint64 stopped = clock.elapsed();
+      QTRY_VERIFY_WITH_TIMEOUT(!dlg->Filling(), 600000);
+      const qint64 shown = clock.elapsed();
+      ticker.stop();
+      clock.restart();
+      dlg.reset();
+      qInfo("stop in the middle of the walk: window ended in %lld ms, field done after %lld ms (longest wait %lld ms), "
+            "window and worker gone %lld ms later",
+            static_cast<long long>(stopped), static_cast<long long>(shown), static_cast<long long>(longestGap),
+            static_cast<long long>(clock.elapsed()));
+    }
   }
 
   // Hundreds of thousands of lines must not freeze the window for long: the

@@ -42,6 +42,10 @@ void QtCompareWindow::OnDiffProgress(std::uint32_t position) {
   if (!m_closing && m_handlers.onDiffProgress) m_handlers.onDiffProgress(position);
 }
 
+void QtCompareWindow::OnReadProgress(std::uint64_t done, std::uint64_t total) {
+  if (!m_closing && m_handlers.onReadProgress) m_handlers.onReadProgress(done, total);
+}
+
 void QtCompareWindow::OnDiffDone() {
   if (!m_closing && m_handlers.onDiffDone) m_handlers.onDiffDone();
 }

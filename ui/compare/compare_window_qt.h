@@ -22,6 +22,7 @@ class QtCompareWindow final : public QObject, public quillet::CompareWindowLink 
     std::function<void(std::uint32_t position)> onDiffProgress;
     std::function<void()> onDiffDone;
     std::function<void(const std::string& text)> onErrorBox;
+    std::function<void(std::uint64_t done, std::uint64_t total)> onReadProgress;
   };
 
   explicit QtCompareWindow(Handlers handlers);
@@ -39,6 +40,7 @@ class QtCompareWindow final : public QObject, public quillet::CompareWindowLink 
   void OnDiffStart(std::uint32_t length) override;
   void OnDiffProgress(std::uint32_t position) override;
   void OnDiffDone() override;
+  void OnReadProgress(std::uint64_t done, std::uint64_t total) override;
   void OnErrorBox(const std::string& text) override;
   void RingDoorbell() override;
 

@@ -1,6 +1,8 @@
 #include "ui/compare/flash_compare_dlg.h"
 
 #include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QShortcut>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -78,15 +81,25 @@ CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, quillet::CompareJob job, IUse
   m_progress->setObjectName(QStringLiteral("IDC_PROGRESS"));
   m_progress->setAccessibleName(QString::fromUtf8(text::kAccCompareProgress));
   m_progress->setGeometry(units.rect(0, 156, 189, 14));
-  m_progress->setTextVisible(false);
+  // The images are read first, which can take a while: the bar shows it from
+  // the start.
+  m_progress->setAccessibleDescription(QString::fromUtf8(text::kReadingImages));
+  m_progress->setFormat(QString::fromUtf8(text::kReadingImages) + QStringLiteral(" %p%"));
+  m_progress->setTextVisible(true);
   m_progress->setRange(0, 0);
-  m_progress->hide();
 
   setTabOrder(m_text, m_save);
   setTabOrder(m_save, m_cancel);
 
   connect(m_save, &QPushButton::clicked, this, [this] { (void)Save(); });
-  connect(m_cancel, &QPushButton::clicked, this, &CFlashCompareDlg::reject);
+  // Ctrl+S is "Записать", whenever the button could be pressed.
+  auto* saveKey = new QShortcut(QKeySequence::Save, this);
+  connect(saveKey, &QShortcut::activated, this, [this] {
+    if (m_save->isEnabled()) (void)Save();
+  });
+  connect(m_cancel, &QPushButton::clicked, this, [this] {
+    if (!JustRelabelled()) reject();
+  });
   m_progressTimer.setInterval(kProgressIntervalMs);
   connect(&m_progressTimer, &QTimer::timeout, this, &CFlashCompareDlg::OnDiffProgress);
   m_fillTimer.setInterval(0);
@@ -97,11 +110,12 @@ CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, quillet::CompareJob job, IUse
 
   // The header shows at once; the worker appends to the same text.
   m_strHeader = quillet::ComposeComparisonHeader(m_job.originalPath, m_job.currentPath);
-  ShowText(m_strHeader);
+  ShowText({m_strHeader});
   m_link = std::make_unique<QtCompareWindow>(QtCompareWindow::Handlers{
       [this](std::uint32_t length) { OnDiffStart(length); },
       [this](std::uint32_t position) { m_lastPosition = position; }, [this] { OnDiffDone(); },
-      [this](const std::string& error) { OnWorkerError(error); }});
+      [this](const std::string& error) { OnWorkerError(error); },
+      [this](std::uint64_t done, std::uint64_t total) { OnReadProgress(done, total); }});
   m_cancel->setText(QString::fromUtf8(text::kStop));
   m_text->setFocus();
 }
@@ -125,14 +139,21 @@ void CFlashCompareDlg::SetWorkerPacing(std::chrono::microseconds pause) { m_link
 void CFlashCompareDlg::StartWorker() {
   // Without a thread the window can only be closed: the button still reads
   // "Стоп", and pressing it closes the window.
-  if (!m_link->StartWorker(m_job, m_strHeader)) m_state = RunState::ended;
+  if (!m_link->StartWorker(m_job, m_strHeader)) {
+    m_state = RunState::ended;
+    m_progress->hide();
+  }
+}
+
+bool CFlashCompareDlg::JustRelabelled() const {
+  return m_cancelRelabelled.isValid() && m_cancelRelabelled.elapsed() < kIgnoreClicksMs;
 }
 
 void CFlashCompareDlg::reject() {
   if (m_state != RunState::ended && m_started) {
     // The link takes the text and stops the worker under one lock: nothing
     // the worker finds later can change what is shown now.
-    EndRun(m_link->StopAndTakeText());
+    EndRun(m_link->StopAndMoveText());
     return;
   }
   // Edits made after the run are the user's work: ask before dropping them.
@@ -152,6 +173,7 @@ void CFlashCompareDlg::reject() {
 }
 
 bool CFlashCompareDlg::Save() {
+  if (m_tooBig) return SaveWholeResult();
   m_saveWatch.Begin();
   OnSave();
   if (!m_saveWatch.Saved()) return false;
@@ -163,6 +185,8 @@ void CFlashCompareDlg::OnDiffStart(std::uint32_t length) {
   // A start that arrives after a stop request belongs to a run already ended here.
   if (m_state != RunState::reading) return;
   m_state = RunState::comparing;
+  m_progress->setTextVisible(false);
+  m_progress->setAccessibleDescription(QString());
   m_progressShift = 0;
   while ((length >> m_progressShift) > static_cast<std::uint32_t>(INT_MAX)) ++m_progressShift;
   m_progress->setRange(0, static_cast<int>(length >> m_progressShift));
@@ -177,9 +201,17 @@ void CFlashCompareDlg::OnDiffProgress() {
   if (value != m_progress->value()) m_progress->setValue(value);
 }
 
-void CFlashCompareDlg::OnDiffDone() { EndRun(m_link->Text()); }
+void CFlashCompareDlg::OnReadProgress(std::uint64_t done, std::uint64_t total) {
+  if (m_state != RunState::reading || total == 0) return;
+  constexpr int kSteps = 1000;
+  if (m_progress->maximum() != kSteps) m_progress->setRange(0, kSteps);
+  const int value = static_cast<int>(std::min(done, total) * kSteps / total);
+  if (value != m_progress->value()) m_progress->setValue(value);
+}
 
-void CFlashCompareDlg::EndRun(const std::string& result) {
+void CFlashCompareDlg::OnDiffDone() { EndRun(m_link->StopAndMoveText()); }
+
+void CFlashCompareDlg::EndRun(std::vector<std::string> result) {
   if (m_state == RunState::ended) return;
   m_state = RunState::ended;
   m_progressTimer.stop();
@@ -187,7 +219,8 @@ void CFlashCompareDlg::EndRun(const std::string& result) {
   m_progress->setValue(0);
   m_save->setEnabled(true);
   m_cancel->setText(QString::fromUtf8(text::kExit));
-  ShowText(result);
+  m_cancelRelabelled.start();
+  ShowText(std::move(result));
 }
 
 void CFlashCompareDlg::OnWorkerError(const std::string& error) {
@@ -195,13 +228,45 @@ void CFlashCompareDlg::OnWorkerError(const std::string& error) {
                        IUserPrompts::Icon::none);
 }
 
-void CFlashCompareDlg::ShowText(const std::string& content) {
+void CFlashCompareDlg::ShowText(std::vector<std::string> pieces) {
   m_fillTimer.stop();
-  m_pendingText.clear();
+  m_filling = false;
+  m_tooBig = false;
+  m_pendingPiece = 0;
+  m_pendingPos = 0;
   try {
-    QString shown = QString::fromStdString(content);
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (shown.size() <= kFillChunkChars) {
+    m_result = std::move(pieces);
+    std::size_t bytes = 0;
+    for (const std::string& piece : m_result) bytes += piece.size();
+    // Counted only as far as the limit: the count of a few hundred MiB would
+    // hold the window up.
+    std::size_t lines = 0;
+    for (const std::string& piece : m_result) {
+      for (const char* p = piece.data(); lines <= m_fieldMaxLines &&
+                                         (p = static_cast<const char*>(
+                                              std::memchr(p, '\n', piece.size() - (p - piece.data())))) != nullptr;
+           ++p) {
+        ++lines;
+      }
+    }
+    if (lines > m_fieldMaxLines || bytes > m_fieldMaxBytes) {
+      // Millions of lines would take the field minutes and gigabytes: it
+      // says what there is instead, and the lines stay here for saving.
+      m_tooBig = true;
+      m_text->document()->setUndoRedoEnabled(false);
+      m_text->setReadOnly(true);
+      m_text->setPlainText(QString::fromUtf8(text::kTooManyLines)
+                               .arg(m_fieldMaxLines)
+                               .arg(static_cast<double>(bytes) / (1 << 20), 0, 'f', 1));
+      m_text->document()->setModified(false);
+      m_save->setEnabled(m_state == RunState::ended);
+      return;
+    }
+    if (bytes <= static_cast<std::size_t>(kFillChunkChars)) {
+      QString shown;
+      for (const std::string& piece : m_result) shown += QString::fromStdString(piece);
+      m_result.clear();
+      shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
       m_text->setPlainText(shown);
       m_text->document()->setModified(false);
       OnTextSetFocus();
@@ -215,12 +280,10 @@ void CFlashCompareDlg::ShowText(const std::string& content) {
     m_text->setReadOnly(true);
     m_text->document()->setUndoRedoEnabled(false);
     m_save->setEnabled(false);
-    m_pendingText = std::move(shown);
-    m_pendingPos = 0;
     m_filling = true;
     m_fillTimer.start();
   } catch (const std::bad_alloc&) {
-    m_pendingText.clear();
+    m_result.clear();
     m_prompts.MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
                          IUserPrompts::Icon::exclamation);
   }
@@ -231,24 +294,57 @@ void CFlashCompareDlg::FillStep() {
   slice.start();
   QTextCursor cursor(m_text->document());
   cursor.movePosition(QTextCursor::End);
-  while (m_pendingPos < m_pendingText.size() && slice.elapsed() < kFillSliceMs) {
-    // Whole lines per insertion, so no character is ever cut in two.
-    qsizetype end = m_pendingText.indexOf(QLatin1Char('\n'), m_pendingPos + kFillInsertChars);
-    end = end < 0 ? m_pendingText.size() : end + 1;
-    cursor.insertText(m_pendingText.mid(m_pendingPos, end - m_pendingPos));
+  while (m_pendingPiece < m_result.size() && slice.elapsed() < kFillSliceMs) {
+    const std::string& piece = m_result[m_pendingPiece];
+    // Whole lines per insertion, so no character and no CR LF is ever cut in two.
+    std::size_t end = piece.find('\n', m_pendingPos + static_cast<std::size_t>(kFillInsertChars));
+    end = end == std::string::npos ? piece.size() : end + 1;
+    QString shown = QString::fromUtf8(piece.data() + m_pendingPos, static_cast<qsizetype>(end - m_pendingPos));
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    cursor.insertText(shown);
     m_pendingPos = end;
+    if (m_pendingPos == piece.size()) {
+      ++m_pendingPiece;
+      m_pendingPos = 0;
+    }
   }
-  if (m_pendingPos < m_pendingText.size()) return;
+  if (m_pendingPiece < m_result.size()) return;
 
   m_fillTimer.stop();
-  m_pendingText.clear();
-  m_pendingText.squeeze();
+  m_result.clear();
+  m_result.shrink_to_fit();
   m_filling = false;
   m_text->document()->setUndoRedoEnabled(true);
   m_text->document()->setModified(false);
   m_text->setReadOnly(false);
   m_save->setEnabled(m_state == RunState::ended);
   OnTextSetFocus();
+}
+
+bool CFlashCompareDlg::SaveWholeResult() {
+  // The lines as the run found them, in the bytes the field would give them
+  // unedited.
+  const QString path = m_prompts.GetSaveFileName(this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"));
+  if (path.isEmpty()) return false;
+  try {
+    std::string bytes = quillet::EncodeSavedHeader(m_strHeader);
+    std::size_t skip = m_strHeader.size();  // the header is the start of the first piece
+    for (const std::string& piece : m_result) {
+      const std::size_t from = std::min(skip, piece.size());
+      bytes.append(piece, from);
+      skip -= from;
+    }
+    bytes += quillet::kSavedTextEnd;
+    quillet::SaveBytes(path.toStdString(), bytes);
+    return true;
+  } catch (const quillet::FileError& error) {
+    m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kAppName),
+                         IUserPrompts::Icon::stop);
+  } catch (const std::bad_alloc&) {
+    m_prompts.MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
+                         IUserPrompts::Icon::exclamation);
+  }
+  return false;
 }
 
 void CFlashCompareDlg::OnTextSetFocus() {
@@ -261,6 +357,7 @@ void CFlashCompareDlg::keyPressEvent(QKeyEvent* event) {
   // The buttons are not auto-default, so that Enter in the field stays a new
   // line; Enter on a focused button presses that button.
   const int key = event->key();
+  if (key == Qt::Key_Escape && JustRelabelled()) return;
   if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
     for (QPushButton* button : {m_save, m_cancel}) {
       if (button->hasFocus()) {

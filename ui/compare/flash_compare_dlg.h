@@ -1,11 +1,13 @@
 #pragma once
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/compare/compare_worker.h"
 #include "ui/common/user_prompts.h"
@@ -35,8 +37,20 @@ class CFlashCompareDlg : public QDialog {
   // A longer text is put into the field in slices of about this many
   // characters, each turn of the event loop taking no more than a slice time.
   static constexpr qsizetype kFillChunkChars = qsizetype{1} << 20;
-  static constexpr qsizetype kFillInsertChars = qsizetype{1} << 14;
-  static constexpr int kFillSliceMs = 40;
+  static constexpr qsizetype kFillInsertChars = qsizetype{1} << 12;
+  static constexpr int kFillSliceMs = 30;
+  // A click or Escape this soon after "Стоп" became "Выход" was meant for "Стоп".
+  static constexpr int kIgnoreClicksMs = 300;
+  // A text above either limit is not put into the field: the field says so,
+  // and "Записать" saves it as the run found it.
+  static constexpr std::size_t kFieldMaxLines = 2'000'000;
+  static constexpr std::size_t kFieldMaxBytes = std::size_t{256} << 20;
+  void SetFieldLimits(std::size_t lines, std::size_t bytes) {
+    m_fieldMaxLines = lines;
+    m_fieldMaxBytes = bytes;
+  }
+  // True when the result is too large for the field.
+  [[nodiscard]] bool ResultOutsideField() const { return m_tooBig; }
 
   // Slows the worker down so that a run can be acted on in the middle.
   void SetWorkerPacing(std::chrono::microseconds pause);
@@ -60,11 +74,14 @@ class CFlashCompareDlg : public QDialog {
   void OnTextSetFocus();
   void OnDiffStart(std::uint32_t length);
   void OnDiffProgress();
+  void OnReadProgress(std::uint64_t done, std::uint64_t total);
+  bool SaveWholeResult();
+  [[nodiscard]] bool JustRelabelled() const;
   void OnDiffDone();
   void OnWorkerError(const std::string& text);
-  void EndRun(const std::string& result);
+  void EndRun(std::vector<std::string> result);
   void StartWorker();
-  void ShowText(const std::string& text);
+  void ShowText(std::vector<std::string> text);
   void FillStep();
 
   // Passes every prompt on and notes what OnSave met, as it reports nothing:
@@ -117,8 +134,15 @@ class CFlashCompareDlg : public QDialog {
   QTimer m_progressTimer;
   QTimer m_fillTimer;
   bool m_filling = false;
-  QString m_pendingText;  // what is still to go into the field
-  qsizetype m_pendingPos = 0;
+  bool m_tooBig = false;
+  std::size_t m_fieldMaxLines = kFieldMaxLines;
+  std::size_t m_fieldMaxBytes = kFieldMaxBytes;
+  // The run's text (CR LF) while it goes into the field, and for good when it
+  // is too large for it: pieces, one after the other, each ending a line.
+  std::vector<std::string> m_result;
+  std::size_t m_pendingPiece = 0;  // what is still to go into the field
+  std::size_t m_pendingPos = 0;
+  QElapsedTimer m_cancelRelabelled;
   // The bar counts in int; a length above INT_MAX is shown shifted right.
   int m_progressShift = 0;
 };

@@ -1,5 +1,6 @@
 #include "ui/main_window/patch_finder_dlg.h"
 
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -141,7 +142,9 @@ void CPatchFinderDlg::CreateControls() {
   m_progress->hide();
 
   m_status = label("IDC_STATUS_TEXT", "", du.rect(11, 173, 215, 8));
-  m_status->setAccessibleName(Text(quillet::text::kAccStatusLine));
+  // A fixed name would be all a screen reader reads of it: the name is left to
+  // follow the text, and what the line is goes into the description.
+  m_status->setAccessibleDescription(Text(quillet::text::kAccStatusLine));
 
   m_windowMenu = new QMenu(this);
   m_windowMenu->setObjectName(QStringLiteral("windowMenu"));
@@ -227,7 +230,11 @@ void CPatchFinderDlg::ShowPatchMark(int row) const {
 }
 
 void CPatchFinderDlg::ShowStatus(const QString& text, bool force) {
-  m_status->setText(text);
+  if (text != m_status->text()) {
+    m_status->setText(text);
+    QAccessibleEvent changed(m_status, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+  }
   // Long commands run inside their handler; painting the status line and the
   // bar now and then shows progress without letting any input in.
   constexpr qint64 kRepaintMs = 50;
