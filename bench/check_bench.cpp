@@ -153,7 +153,8 @@ void BM_ReadAndParse(benchmark::State& state) {
   for (auto _ : state) {
     for (const std::string& path : g_data->paths) {
       ParseOnlySink sink;
-      const bool ok = quillet::ReadVkpText(quillet::ReadWholeFile(path), sink).ok();
+      quillet::FileReader file(path);
+      const bool ok = quillet::ReadVkp(file, sink, false).ok();
       benchmark::DoNotOptimize(sink.sum);
       ++seen[ok ? PATCH_INSTALLED : PATCH_FILE_ERROR];
     }

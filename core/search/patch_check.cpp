@@ -1,5 +1,6 @@
 #include "core/search/patch_check.h"
 
+#include <cstring>
 #include <vector>
 
 #include "core/platform/file_io.h"
@@ -21,20 +22,77 @@ struct ImageSink {
   void write(std::uint32_t address, std::uint8_t value) const { image[address] = value; }
 };
 
-// Writes into work like the plain apply, and remembers where. Afterwards work
-// holds the last value written at each remembered address, which is all that a
-// whole-image comparison could find different; the other bytes of work are
-// never read, so they need not be a copy of the current image.
-struct TouchSink {
-  std::uint8_t* work;
-  WrittenTest isWritten;
-  std::vector<std::uint32_t>& touched;
-  bool accepts(std::uint32_t address) { return isWritten(address); }
-  void write(std::uint32_t address, std::uint8_t value) const {
-    work[address] = value;
-    touched.push_back(address);
-  }
+struct Touch {
+  std::uint32_t address;
+  std::uint8_t value;
 };
+
+// The writes a check keeps before it falls back to a whole copy of the image:
+// 4 MiB of them, so that a patch of any size checks in bounded memory.
+constexpr std::size_t kTouchedLimit = std::size_t{1} << 19;
+
+// Writes are kept in order, and only put into work once the file has been read,
+// in one tight loop with the addresses ahead fetched early: spread through the
+// parsing, each write into the image waited for its own cache miss. Then work
+// holds the last value written at each touched address, which is all that a
+// whole-image comparison could find different; the other bytes of work are
+// never read, so they need not be a copy of the current image. A patch that
+// writes more than kTouchedLimit bytes turns work into that copy instead and is
+// compared whole.
+class TouchSink {
+ public:
+  TouchSink(const std::uint8_t* current, std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
+            std::vector<Touch>& touched)
+      : m_current(current), m_work(work), m_size(size), m_isWritten{size, quillet::FilterCursor(filter)},
+        m_touched(touched) {
+    m_touched.clear();
+  }
+  bool accepts(std::uint32_t address) { return m_isWritten(address); }
+  void write(std::uint32_t address, std::uint8_t value) {
+    if (m_whole) {
+      m_work[address] = value;
+      return;
+    }
+    m_touched.push_back({address, value});
+    if (m_touched.size() == kTouchedLimit) becomeWhole();
+  }
+  [[nodiscard]] PatchStatus status() {
+    if (m_whole) return std::memcmp(m_work, m_current, m_size) == 0 ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
+    constexpr std::size_t kAhead = 16;
+    const std::size_t count = m_touched.size();
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i + kAhead < count) {
+        __builtin_prefetch(m_work + m_touched[i + kAhead].address, 1);
+        __builtin_prefetch(m_current + m_touched[i + kAhead].address, 0);
+      }
+      m_work[m_touched[i].address] = m_touched[i].value;
+    }
+    for (const Touch& touch : m_touched)
+      if (m_work[touch.address] != m_current[touch.address]) return PATCH_NOT_INSTALLED;
+    return PATCH_INSTALLED;
+  }
+
+ private:
+  void becomeWhole() {
+    std::memcpy(m_work, m_current, m_size);
+    for (const Touch& touch : m_touched) m_work[touch.address] = touch.value;
+    m_touched.clear();
+    m_whole = true;
+  }
+
+  const std::uint8_t* m_current;
+  std::uint8_t* m_work;
+  std::uint32_t m_size;
+  WrittenTest m_isWritten;
+  std::vector<Touch>& m_touched;
+  bool m_whole = false;
+};
+
+// One list for all the checks of a thread: a search checks a thousand files.
+std::vector<Touch>& TouchedList() {
+  thread_local std::vector<Touch> touched;
+  return touched;
+}
 
 }  // namespace
 
@@ -48,21 +106,23 @@ VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::ui
 
 PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
                            std::uint32_t size, const AddressFilter& filter) {
-  std::vector<std::uint32_t> touched;
-  TouchSink sink{work, {size, FilterCursor(filter)}, touched};
+  TouchSink sink(current, work, size, filter, TouchedList());
   if (!ReadVkpText(text, sink).ok()) return PATCH_FILE_ERROR;
-  for (const std::uint32_t address : touched)
-    if (work[address] != current[address]) return PATCH_NOT_INSTALLED;
-  return PATCH_INSTALLED;
+  return sink.status();
 }
 
 }  // namespace quillet
 
 bool ApplyPatchFile(const std::string& path, std::uint8_t* image, std::uint32_t size, const AddressFilter& filter) {
-  return quillet::ApplyPatchText(quillet::ReadWholeFile(path), image, size, filter).ok();
+  quillet::FileReader file(path);
+  ImageSink sink{image, {size, quillet::FilterCursor(filter)}};
+  return quillet::ReadVkp(file, sink, false).ok();
 }
 
 PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std::uint8_t* work,
                        std::uint32_t size, const AddressFilter& filter) {
-  return quillet::CheckPatchText(quillet::ReadWholeFile(path), current, work, size, filter);
+  quillet::FileReader file(path);
+  TouchSink sink(current, work, size, filter, TouchedList());
+  if (!quillet::ReadVkp(file, sink, false).ok()) return PATCH_FILE_ERROR;
+  return sink.status();
 }
