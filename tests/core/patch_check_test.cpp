@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <cstdint>
 #include <cstdio>
@@ -180,6 +184,38 @@ INSTANTIATE_TEST_SUITE_P(Errors, PatchCheckFileErrors,
                          ::testing::Values(FileErrorRow{"missing", false, quillet::FileErrorCause::fileNotFound},
                                            FileErrorRow{"directory", true, quillet::FileErrorCause::badPath}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+long PeakRssKiB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// Files far larger than memory, made sparse (their holes read as NUL bytes):
+// one broken at its first line, which must not be read to its end, and one
+// whose 100 MiB last line is a single field that is all read, twice, since it
+// only turns out to be the new bytes at the end of the file.
+TEST(PatchCheckFile, HugeFilesCostBoundedMemoryAndBrokenOnesStopEarly) {
+  TempDir dir;
+  const auto sparse = [&](const std::string& name, const std::string& head, std::uint64_t size) {
+    const std::string path = dir.write(name, head);
+    EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
+    return path;
+  };
+  const std::string zeros = sparse("zeros.vkp", "", std::uint64_t{3} << 30);
+  const std::string longLine = sparse("long.vkp", "10: 11\r\n+100\r\n0:", 100u << 20);
+  std::vector<std::uint8_t> current = SmallImage(0x20), work(0x20);
+  current[0x10] = 0x11;
+  const long rssBefore = PeakRssKiB();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_STREQ(StatusName(CheckPatch(zeros, current.data(), work.data(), 0x20, {})), StatusName(PATCH_FILE_ERROR));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_STREQ(StatusName(CheckPatch(longLine, current.data(), work.data(), 0x20, {})), StatusName(PATCH_INSTALLED));
+  current[0x10] = 0x12;
+  EXPECT_STREQ(StatusName(CheckPatch(longLine, current.data(), work.data(), 0x20, {})),
+               StatusName(PATCH_NOT_INSTALLED));
+  EXPECT_LT(PeakRssKiB() - rssBefore, 16 << 10);
+}
 
 using Rng = quillet::SplitMix64;
 
