@@ -10,9 +10,14 @@ namespace {
 // Bytes go where the check writes them: inside the image and outside the
 // filter. The filter is not asked about addresses beyond the image.
 struct WrittenTest {
+  WrittenTest(std::uint32_t size, const AddressFilter& filter)
+      : size(size), filtering(!filter.Stretches().empty()), filter(filter) {}
   std::uint32_t size;
+  bool filtering;
   quillet::FilterCursor filter;
-  bool operator()(std::uint32_t address) { return address < size && !filter.IsFiltered(address); }
+  bool operator()(std::uint32_t address) {
+    return address < size && !(filtering && filter.IsFiltered(address));
+  }
 };
 
 struct ImageSink {
@@ -31,9 +36,10 @@ struct Touch {
 // 4 MiB of them, so that a patch of any size checks in bounded memory.
 constexpr std::size_t kTouchedLimit = std::size_t{1} << 19;
 
-// Writes are kept in order, and only put into work once the file has been read,
-// in one tight loop with the addresses ahead fetched early: spread through the
-// parsing, each write into the image waited for its own cache miss. Then work
+// Writes are kept in order and only compared once the file has been read, in
+// tight loops with the addresses ahead fetched early: spread through the
+// parsing, each access to the image waited for its own cache miss. When a
+// differing write may have been overwritten, they are put into work; then work
 // holds the last value written at each touched address, which is all that a
 // whole-image comparison could find different; the other bytes of work are
 // never read, so they need not be a copy of the current image. A patch that
@@ -43,7 +49,7 @@ class TouchSink {
  public:
   TouchSink(const std::uint8_t* current, std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
             std::vector<Touch>& touched)
-      : m_current(current), m_work(work), m_size(size), m_isWritten{size, quillet::FilterCursor(filter)},
+      : m_current(current), m_work(work), m_size(size), m_isWritten(size, filter),
         m_touched(touched) {
     m_touched.clear();
   }
@@ -58,13 +64,23 @@ class TouchSink {
   }
   [[nodiscard]] PatchStatus status() {
     if (m_whole) return std::memcmp(m_work, m_current, m_size) == 0 ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
-    constexpr std::size_t kAhead = 16;
+    // Usually no write differs from the image, or the last one that differs
+    // is the last write at its address: then work need not be touched at all.
+    constexpr std::size_t kAhead = 64;
     const std::size_t count = m_touched.size();
+    std::size_t lastDiffering = count;
     for (std::size_t i = 0; i < count; ++i) {
-      if (i + kAhead < count) {
-        __builtin_prefetch(m_work + m_touched[i + kAhead].address, 1);
-        __builtin_prefetch(m_current + m_touched[i + kAhead].address, 0);
-      }
+      if (i + kAhead < count) __builtin_prefetch(m_current + m_touched[i + kAhead].address);
+      if (m_touched[i].value != m_current[m_touched[i].address]) lastDiffering = i;
+    }
+    if (lastDiffering == count) return PATCH_INSTALLED;
+    const std::uint32_t address = m_touched[lastDiffering].address;
+    bool rewritten = false;
+    for (std::size_t i = lastDiffering + 1; i < count && !rewritten; ++i) rewritten = m_touched[i].address == address;
+    if (!rewritten) return PATCH_NOT_INSTALLED;
+
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i + kAhead < count) __builtin_prefetch(m_work + m_touched[i + kAhead].address, 1);
       m_work[m_touched[i].address] = m_touched[i].value;
     }
     for (const Touch& touch : m_touched)
@@ -100,7 +116,7 @@ namespace quillet {
 
 VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::uint32_t size,
                              const AddressFilter& filter) {
-  ImageSink sink{image, {size, FilterCursor(filter)}};
+  ImageSink sink{image, {size, filter}};
   return ReadVkpText(text, sink);
 }
 
@@ -115,7 +131,7 @@ PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, s
 
 bool ApplyPatchFile(const std::string& path, std::uint8_t* image, std::uint32_t size, const AddressFilter& filter) {
   quillet::FileReader file(path);
-  ImageSink sink{image, {size, quillet::FilterCursor(filter)}};
+  ImageSink sink{image, {size, filter}};
   return quillet::ReadVkp(file, sink, false).ok();
 }
 

@@ -324,6 +324,14 @@ class VkpStreamReader {
           m_field1Start = m_piecePos + i;
           [[fallthrough]];
         case State::field1:
+          if (cls < 16) {
+            // The bulk of a file: runs of digits, taken without the machine.
+            std::size_t end = i + 1;
+            while (end < size && ClassOf(begin[end]) < 16) ++end;
+            m_field1End = m_piecePos + end;
+            i = end;
+            continue;
+          }
           if (cls == kSpace) {
             m_state = State::between;
           } else if (cls != kWeak) {
@@ -345,6 +353,18 @@ class VkpStreamReader {
             for (; m_pendingWeak > 0; --m_pendingWeak)
               if (!pairChar(kWeak)) return false;
             if (!pairChar(cls)) return false;
+            if (!m_haveHalf) {
+              std::size_t at = i + 1;
+              for (; at + 1 < size; at += 2) {
+                const std::uint8_t high = ClassOf(begin[at]);
+                const std::uint8_t low = ClassOf(begin[at + 1]);
+                if ((high | low) >= 16) break;
+                const std::uint32_t position = m_position++;
+                if (m_sink.accepts(position)) m_sink.write(position, static_cast<std::uint8_t>((high << 4) | low));
+              }
+              i = at;
+              continue;
+            }
           }
           break;
         case State::offsetDone:
