@@ -1,7 +1,7 @@
 #include "core/search/patch_check.h"
 
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "core/platform/file_io.h"
 
@@ -33,8 +33,15 @@ struct Touch {
 };
 
 // The writes a check keeps before it falls back to a whole copy of the image:
-// 4 MiB of them, so that a patch of any size checks in bounded memory.
-constexpr std::size_t kTouchedLimit = std::size_t{1} << 19;
+// 2 MiB of them, so that a patch of any size checks in bounded memory.
+constexpr std::size_t kTouchedLimit = std::size_t{1} << 18;
+
+// Room for kTouchedLimit writes, one for all the checks of a thread (a search
+// checks a thousand files); its pages are only touched as far as used.
+Touch* TouchedList() {
+  thread_local const std::unique_ptr<Touch[]> touched = std::make_unique_for_overwrite<Touch[]>(kTouchedLimit);
+  return touched.get();
+}
 
 // Writes are kept in order and only compared once the file has been read, in
 // tight loops with the addresses ahead fetched early: spread through the
@@ -48,26 +55,23 @@ constexpr std::size_t kTouchedLimit = std::size_t{1} << 19;
 class TouchSink {
  public:
   TouchSink(const std::uint8_t* current, std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
-            std::vector<Touch>& touched)
-      : m_current(current), m_work(work), m_size(size), m_isWritten(size, filter),
-        m_touched(touched) {
-    m_touched.clear();
-  }
+            Touch* touched)
+      : m_current(current), m_work(work), m_size(size), m_isWritten(size, filter), m_touched(touched) {}
   bool accepts(std::uint32_t address) { return m_isWritten(address); }
   void write(std::uint32_t address, std::uint8_t value) {
     if (m_whole) {
       m_work[address] = value;
       return;
     }
-    m_touched.push_back({address, value});
-    if (m_touched.size() == kTouchedLimit) becomeWhole();
+    m_touched[m_count++] = {address, value};
+    if (m_count == kTouchedLimit) becomeWhole();
   }
   [[nodiscard]] PatchStatus status() {
     if (m_whole) return std::memcmp(m_work, m_current, m_size) == 0 ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
     // Usually no write differs from the image, or the last one that differs
     // is the last write at its address: then work need not be touched at all.
     constexpr std::size_t kAhead = 64;
-    const std::size_t count = m_touched.size();
+    const std::size_t count = m_count;
     std::size_t lastDiffering = count;
     for (std::size_t i = 0; i < count; ++i) {
       if (i + kAhead < count) __builtin_prefetch(m_current + m_touched[i + kAhead].address);
@@ -83,16 +87,16 @@ class TouchSink {
       if (i + kAhead < count) __builtin_prefetch(m_work + m_touched[i + kAhead].address, 1);
       m_work[m_touched[i].address] = m_touched[i].value;
     }
-    for (const Touch& touch : m_touched)
-      if (m_work[touch.address] != m_current[touch.address]) return PATCH_NOT_INSTALLED;
+    for (std::size_t i = 0; i < count; ++i)
+      if (m_work[m_touched[i].address] != m_current[m_touched[i].address]) return PATCH_NOT_INSTALLED;
     return PATCH_INSTALLED;
   }
 
  private:
   void becomeWhole() {
     std::memcpy(m_work, m_current, m_size);
-    for (const Touch& touch : m_touched) m_work[touch.address] = touch.value;
-    m_touched.clear();
+    for (std::size_t i = 0; i < m_count; ++i) m_work[m_touched[i].address] = m_touched[i].value;
+    m_count = 0;
     m_whole = true;
   }
 
@@ -100,15 +104,10 @@ class TouchSink {
   std::uint8_t* m_work;
   std::uint32_t m_size;
   WrittenTest m_isWritten;
-  std::vector<Touch>& m_touched;
+  Touch* m_touched;
+  std::size_t m_count = 0;
   bool m_whole = false;
 };
-
-// One list for all the checks of a thread: a search checks a thousand files.
-std::vector<Touch>& TouchedList() {
-  thread_local std::vector<Touch> touched;
-  return touched;
-}
 
 }  // namespace
 
