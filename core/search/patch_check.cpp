@@ -1,5 +1,6 @@
 #include "core/search/patch_check.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -109,6 +110,156 @@ class TouchSink {
   bool m_whole = false;
 };
 
+// The check with its evidence: each write also keeps its old byte, and once the
+// file has been read, the last write at each address is found (a walk from the
+// end with a set of the addresses seen) and judged.
+struct OldTouch {
+  std::uint32_t address;
+  std::uint8_t value;
+  std::int16_t old;  // -1: unknown
+};
+
+struct DetailBuffers {
+  std::unique_ptr<OldTouch[]> touched = std::make_unique_for_overwrite<OldTouch[]>(kTouchedLimit);
+  std::unique_ptr<std::uint32_t[]> seen = std::make_unique_for_overwrite<std::uint32_t[]>(2 * kTouchedLimit);
+};
+
+DetailBuffers& ThreadDetailBuffers() {
+  thread_local DetailBuffers buffers;
+  return buffers;
+}
+
+// No accepted address is 0xFFFFFFFF: the image is smaller than 4 GiB.
+constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
+
+class DetailSink {
+ public:
+  DetailSink(const std::uint8_t* current, std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
+             DetailBuffers& buffers)
+      : m_current(current), m_work(work), m_size(size), m_isWritten(size, filter), m_buffers(buffers),
+        m_touched(buffers.touched.get()) {}
+  bool accepts(std::uint32_t address) { return m_isWritten(address); }
+  void write(std::uint32_t address, std::uint8_t value) { writeOld(address, value, -1); }
+  void writeOld(std::uint32_t address, std::uint8_t value, int old) {
+    if (m_whole) {
+      m_work[address] = value;
+      return;
+    }
+    m_touched[m_count++] = {address, value, static_cast<std::int16_t>(old)};
+    if (m_count == kTouchedLimit) becomeWhole();
+  }
+  void beginOldLine() { m_lineFrom = m_count; }
+  void endOldLine(bool usable) {
+    if (usable || m_whole) return;
+    for (std::size_t i = m_lineFrom; i < m_count; ++i) m_touched[i].old = -1;
+  }
+
+  void judge(CheckDetails& details) const {
+    if (m_whole) {
+      judgeWhole(details);
+    } else {
+      judgeKept(details);
+    }
+    details.status = details.differing == 0 ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
+  }
+
+ private:
+  void becomeWhole() {
+    std::memcpy(m_work, m_current, m_size);
+    for (std::size_t i = 0; i < m_count; ++i) m_work[m_touched[i].address] = m_touched[i].value;
+    m_count = 0;
+    m_whole = true;
+  }
+
+  static void noteDiffering(CheckDetails& details, const DifferingByte& byte) {
+    auto& shown = details.firstDiffering;
+    if (shown.size() == CheckDetails::kShownDifferences && shown.back().address < byte.address) return;
+    auto at = shown.begin();
+    while (at != shown.end() && at->address < byte.address) ++at;
+    shown.insert(at, byte);
+    if (shown.size() > CheckDetails::kShownDifferences) shown.pop_back();
+  }
+
+  void judgeWhole(CheckDetails& details) const {
+    details.partial = true;
+    for (std::uint32_t address = 0; address < m_size; ++address) {
+      if (m_work[address] == m_current[address]) continue;
+      if (details.differing++ < CheckDetails::kShownDifferences)
+        details.firstDiffering.push_back({address, m_work[address], m_current[address], -1});
+    }
+    if (details.differing) details.verdict = OldBytesVerdict::oldUnknown;
+  }
+
+  void judgeKept(CheckDetails& details) const {
+    std::size_t capacity = 16;
+    while (capacity < 2 * m_count) capacity *= 2;
+    std::uint32_t* seen = m_buffers.seen.get();
+    std::fill(seen, seen + capacity, kNoAddress);
+    bool foreign = false, unknown = false, partly = false;
+    for (std::size_t i = m_count; i-- > 0;) {
+      const OldTouch& touch = m_touched[i];
+      std::size_t slot = (touch.address * 0x9E3779B1u) & (capacity - 1);
+      while (seen[slot] != kNoAddress && seen[slot] != touch.address) slot = (slot + 1) & (capacity - 1);
+      if (seen[slot] == touch.address) continue;  // written again later: that write counts
+      seen[slot] = touch.address;
+      ++details.checkedBytes;
+      const std::uint8_t found = m_current[touch.address];
+      if (found == touch.value) {
+        ++details.alreadyNew;
+        partly = partly || (touch.old >= 0 && touch.old != touch.value);
+        continue;
+      }
+      ++details.differing;
+      if (touch.old < 0)
+        unknown = true;
+      else if (touch.old != found)
+        foreign = true;
+      noteDiffering(details, {touch.address, touch.value, found, touch.old});
+    }
+    if (details.differing == 0) return;
+    details.verdict = foreign   ? OldBytesVerdict::otherFirmware
+                      : unknown ? OldBytesVerdict::oldUnknown
+                      : partly  ? OldBytesVerdict::partlyInstalled
+                                : OldBytesVerdict::appliesCleanly;
+  }
+
+  const std::uint8_t* m_current;
+  std::uint8_t* m_work;
+  std::uint32_t m_size;
+  WrittenTest m_isWritten;
+  DetailBuffers& m_buffers;
+  OldTouch* m_touched;
+  std::size_t m_count = 0;
+  std::size_t m_lineFrom = 0;
+  bool m_whole = false;
+};
+
+template <class Source>
+PatchStatus Check(Source& source, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
+                  const AddressFilter& filter, CheckDetails* details) {
+  if (!details) {
+    TouchSink sink(current, work, size, filter, TouchedList());
+    if (!quillet::ReadVkp(source, sink, false).ok()) return PATCH_FILE_ERROR;
+    return sink.status();
+  }
+  *details = CheckDetails{};
+  DetailSink sink(current, work, size, filter, ThreadDetailBuffers());
+  const quillet::VkpReadResult read = quillet::ReadVkp(source, sink, true);
+  if (read.ok()) {
+    sink.judge(*details);
+    return details->status;
+  }
+  details->status = PATCH_FILE_ERROR;
+  details->error = read.error;
+  details->line = read.line;
+  std::string_view text = source.readAt(read.lineStart, CheckDetails::kLineTextLimit);
+  text = text.substr(0, text.find_first_of("\n\x1A"));
+  if (text.ends_with('\r')) text.remove_suffix(1);
+  details->lineText = text;
+  details->byteOrderMark = source.readAt(0, 3) == "\xEF\xBB\xBF";
+  return PATCH_FILE_ERROR;
+}
+
 }  // namespace
 
 namespace quillet {
@@ -120,10 +271,71 @@ VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::ui
 }
 
 PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
-                           std::uint32_t size, const AddressFilter& filter) {
-  TouchSink sink(current, work, size, filter, TouchedList());
-  if (!ReadVkpText(text, sink).ok()) return PATCH_FILE_ERROR;
-  return sink.status();
+                           std::uint32_t size, const AddressFilter& filter, CheckDetails* details) {
+  VkpMemorySource source(text);
+  return Check(source, current, work, size, filter, details);
+}
+
+std::vector<std::string> FormatCheckDetails(const CheckDetails& details) {
+  std::vector<std::string> lines;
+  const auto hex2 = [](int value) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
+  };
+  switch (details.status) {
+    case PATCH_INSTALLED:
+      if (details.partial)
+        lines.push_back("every written byte holds its new value (too many to count)");
+      else if (details.checkedBytes == 0)
+        lines.push_back("no byte checked: every written address is filtered or beyond the image's end");
+      else
+        lines.push_back("all " + std::to_string(details.checkedBytes) + " checked bytes hold their new value");
+      break;
+    case PATCH_NOT_INSTALLED: {
+      if (details.partial)
+        lines.push_back(std::to_string(details.differing) + " bytes differ (too many written bytes to count the rest)");
+      else
+        lines.push_back(std::to_string(details.differing) + " of " + std::to_string(details.checkedBytes) +
+                        " checked bytes differ; " + std::to_string(details.alreadyNew) +
+                        " already hold their new value");
+      switch (details.verdict) {
+        case OldBytesVerdict::appliesCleanly:
+          lines.push_back("applies cleanly: every byte not yet new holds its old value");
+          break;
+        case OldBytesVerdict::partlyInstalled:
+          lines.push_back("partly installed: some bytes are new already, the rest hold their old value");
+          break;
+        case OldBytesVerdict::otherFirmware:
+          lines.push_back("made for another firmware: some bytes hold neither their old nor their new value");
+          break;
+        case OldBytesVerdict::oldUnknown:
+        case OldBytesVerdict::none:
+          lines.push_back("old bytes unknown: a differing byte's line has no usable old field");
+          break;
+      }
+      for (const DifferingByte& byte : details.firstDiffering)
+        lines.push_back(FormatAddress(byte.address) + ": expected " + hex2(byte.expected) + ", found " +
+                        hex2(byte.found) + ", old " + (byte.old < 0 ? std::string("unknown") : hex2(byte.old)));
+      if (details.differing > details.firstDiffering.size())
+        lines.push_back("and " + std::to_string(details.differing - details.firstDiffering.size()) + " more");
+      break;
+    }
+    case PATCH_FILE_ERROR: {
+      const char* rule = "invalid line";
+      switch (details.error) {
+        case VkpError::badOffset: rule = "offset not hexadecimal"; break;
+        case VkpError::noColon: rule = "no ':'"; break;
+        case VkpError::badAddress: rule = "address not hexadecimal"; break;
+        case VkpError::badByte: rule = "a written byte pair not hexadecimal"; break;
+        case VkpError::badAddressOrNoColon: rule = "address not hexadecimal, or no ':'"; break;
+        case VkpError::none: break;
+      }
+      lines.push_back("line " + std::to_string(details.line) + ": " + rule + ": " + details.lineText);
+      if (details.byteOrderMark) lines.push_back("the file starts with a UTF-8 byte-order mark");
+      break;
+    }
+  }
+  return lines;
 }
 
 }  // namespace quillet
@@ -135,9 +347,7 @@ bool ApplyPatchFile(const std::string& path, std::uint8_t* image, std::uint32_t 
 }
 
 PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std::uint8_t* work,
-                       std::uint32_t size, const AddressFilter& filter) {
+                       std::uint32_t size, const AddressFilter& filter, CheckDetails* details) {
   quillet::FileReader file(path);
-  TouchSink sink(current, work, size, filter, TouchedList());
-  if (!quillet::ReadVkp(file, sink, false).ok()) return PATCH_FILE_ERROR;
-  return sink.status();
+  return Check(file, current, work, size, filter, details);
 }

@@ -52,6 +52,7 @@ enum class VkpError {
 struct VkpReadResult {
   VkpError error = VkpError::none;
   std::size_t line = 0;  // 1-based number of the invalid line; 0 when none
+  std::uint64_t lineStart = 0;  // where the invalid line starts in the text
   [[nodiscard]] bool ok() const { return error == VkpError::none; }
 };
 
@@ -160,7 +161,7 @@ class VkpStreamReader {
   };
 
   bool fail(VkpError error) {
-    m_result = {error, m_line};
+    m_result = {error, m_line, m_lineStart};
     return false;
   }
 
@@ -181,8 +182,50 @@ class VkpStreamReader {
       value = 0;  // "0X" alone: the prefix of an empty number
     else
       return fail(VkpError::badByte);
-    m_sink.write(at, value);
+    emit(at, value);
     return true;
+  }
+
+  // Whether the sink is told the old byte beside each new one: it then has
+  // void writeOld(address, value, int old) (old -1 where the line has no old
+  // byte there), and beginOldLine()/endOldLine(bool usable) around the writes
+  // of each line with two fields: usable when the old field is all
+  // hexadecimal digits and exactly as long as the new one.
+  static constexpr bool kWantsOld = requires(Sink& sink) {
+    sink.writeOld(std::uint32_t{}, std::uint8_t{}, int{});
+    sink.beginOldLine();
+    sink.endOldLine(bool{});
+  };
+
+  // Character j of field 1, read again when it lies in an earlier piece.
+  std::uint8_t field1Class(std::uint64_t j) {
+    const std::uint64_t at = m_field1Start + j;
+    if (at >= m_piecePos) return vkp_detail::ClassOf(m_piece[static_cast<std::size_t>(at - m_piecePos)]);
+    if (at < m_field1AgainPos || at >= m_field1AgainPos + m_field1Again.size()) {
+      m_field1AgainPos = at;
+      m_field1Again = m_source.readAt(at, static_cast<std::size_t>(m_field1End - at));
+      if (m_field1Again.empty()) return vkp_detail::kOther;
+    }
+    return vkp_detail::ClassOf(m_field1Again[static_cast<std::size_t>(at - m_field1AgainPos)]);
+  }
+
+  void emit(std::uint32_t at, std::uint8_t value) {
+    if constexpr (kWantsOld) {
+      int old = -1;
+      if (m_inField2) {
+        const std::uint64_t j = 2 * std::uint64_t{static_cast<std::uint32_t>(at - m_lineBase)};
+        if (j + 1 < m_field1End - m_field1Start) {
+          const std::uint8_t high = field1Class(j);
+          const std::uint8_t low = field1Class(j + 1);
+          if ((high | low) < 16) old = (high << 4) | low;
+        } else if (j + 1 == m_field1End - m_field1Start && field1Class(j) < 16) {
+          old = field1Class(j);
+        }
+      }
+      m_sink.writeOld(at, value, old);
+    } else {
+      m_sink.write(at, value);
+    }
   }
 
   // An odd last character is a byte of its own.
@@ -192,8 +235,20 @@ class VkpStreamReader {
     const std::uint32_t at = m_position++;
     if (!m_sink.accepts(at)) return true;
     if (m_half >= 16) return fail(VkpError::badByte);
-    m_sink.write(at, m_half);
+    emit(at, m_half);
     return true;
+  }
+
+  bool endField2() {
+    if constexpr (kWantsOld) {
+      const std::uint64_t length = 2 * std::uint64_t{m_position - m_lineBase} + (m_haveHalf ? 1 : 0);
+      if (!endField()) return false;
+      m_sink.endOldLine(m_field1Hex && length == m_field1End - m_field1Start);
+      m_inField2 = false;
+      return true;
+    } else {
+      return endField();
+    }
   }
 
   bool pairChars(std::string_view text) {
@@ -233,7 +288,7 @@ class VkpStreamReader {
       case State::between:
         return writeField1();
       case State::field2:
-        return endField();
+        return endField2();
       case State::start:
       case State::afterColon:
       case State::ignored:
@@ -242,8 +297,9 @@ class VkpStreamReader {
     return true;
   }
 
-  void newLine() {
+  void newLine(std::uint64_t start) {
     ++m_line;
+    m_lineStart = start;
     m_state = State::start;
     m_pendingBlank = false;
     m_pendingWeak = 0;
@@ -264,7 +320,7 @@ class VkpStreamReader {
           m_state = State::ignored;
           continue;
         }
-        newLine();
+        newLine(m_piecePos + i + 1);
         ++i;
         continue;
       }
@@ -292,6 +348,7 @@ class VkpStreamReader {
           if (cls == kColon) {
             if (m_addressBroken || !m_number.valid) return fail(VkpError::badAddress);
             m_position = m_number.value + m_offset;
+            m_lineBase = m_position;
             m_haveHalf = false;
             m_state = State::afterColon;
           } else if (IsBlank(cls)) {
@@ -322,9 +379,13 @@ class VkpStreamReader {
           if (IsBlank(cls)) break;
           m_state = State::field1;
           m_field1Start = m_piecePos + i;
+          m_field1Hex = true;
+          m_field1Weak = false;
+          m_field1Again = {};
           [[fallthrough]];
         case State::field1:
           if (cls < 16) {
+            if (m_field1Weak) m_field1Hex = false;
             // The bulk of a file: runs of digits, taken without the machine.
             std::size_t end = i + 1;
             while (end < size && ClassOf(begin[end]) < 16) ++end;
@@ -334,7 +395,10 @@ class VkpStreamReader {
           }
           if (cls == kSpace) {
             m_state = State::between;
-          } else if (cls != kWeak) {
+          } else if (cls == kWeak) {
+            m_field1Weak = true;
+          } else {
+            m_field1Hex = false;
             m_field1End = m_piecePos + i + 1;
           }
           break;
@@ -342,10 +406,14 @@ class VkpStreamReader {
           if (IsBlank(cls)) break;
           m_state = State::field2;
           m_pendingWeak = 0;
+          if constexpr (kWantsOld) {
+            m_inField2 = true;
+            m_sink.beginOldLine();
+          }
           [[fallthrough]];
         case State::field2:
           if (cls == kSpace) {
-            if (!endField()) return false;
+            if (!endField2()) return false;
             m_state = State::ignored;
           } else if (cls == kWeak) {
             ++m_pendingWeak;  // trimmed if only blanks follow
@@ -360,7 +428,7 @@ class VkpStreamReader {
                 const std::uint8_t low = ClassOf(begin[at + 1]);
                 if ((high | low) >= 16) break;
                 const std::uint32_t position = m_position++;
-                if (m_sink.accepts(position)) m_sink.write(position, static_cast<std::uint8_t>((high << 4) | low));
+                if (m_sink.accepts(position)) emit(position, static_cast<std::uint8_t>((high << 4) | low));
               }
               i = at;
               continue;
@@ -383,6 +451,14 @@ class VkpStreamReader {
   std::string_view m_piece;
   std::uint64_t m_piecePos = 0;
   std::size_t m_line = 1;
+  std::uint64_t m_lineStart = 0;
+  // Old-bytes evidence, for sinks that want it (see kWantsOld).
+  bool m_inField2 = false;
+  bool m_field1Hex = true;
+  bool m_field1Weak = false;
+  std::uint32_t m_lineBase = 0;
+  std::string_view m_field1Again;
+  std::uint64_t m_field1AgainPos = 0;
   State m_state = State::start;
   std::uint32_t m_offset = 0;
   HexNumber m_number;
