@@ -52,7 +52,10 @@ SearchResult RunSearch(const std::string& imagePath, const std::vector<std::stri
     for (; row < patchPaths.size(); ++row) {
       const std::string& path = patchPaths[row];
       if (observer.checking) observer.checking(row, path);
-      const PatchStatus status = CheckPatch(path, image.data.data(), work.data(), size, filter);
+      CheckDetails details;
+      const PatchStatus status = CheckPatch(path, image.data.data(), work.data(), size, filter,
+                                            observer.explained ? &details : nullptr);
+      if (observer.explained) observer.explained(row, details);
       if (observer.checked) observer.checked(row, status);
     }
     return {SearchFailure::none, row, {}};

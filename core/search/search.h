@@ -46,6 +46,8 @@ struct SearchObserver {
   std::function<void(std::size_t row, const std::string& path)> checking;
   // Row's patch file has been checked.
   std::function<void(std::size_t row, PatchStatus status)> checked;
+  // When set, each check also gathers its evidence, handed over just before checked.
+  std::function<void(std::size_t row, const CheckDetails& details)> explained;
 };
 
 // Reads the current image once and checks every patch file against it, in the
