@@ -196,7 +196,9 @@ class DetailSink {
     std::uint32_t* seen = m_buffers.seen.get();
     std::fill(seen, seen + capacity, kNoAddress);
     bool foreign = false, unknown = false, partly = false;
+    constexpr std::size_t kAhead = 64;
     for (std::size_t i = m_count; i-- > 0;) {
+      if (i >= kAhead) __builtin_prefetch(m_current + m_touched[i - kAhead].address);
       const OldTouch& touch = m_touched[i];
       std::size_t slot = (touch.address * 0x9E3779B1u) & (capacity - 1);
       while (seen[slot] != kNoAddress && seen[slot] != touch.address) slot = (slot + 1) & (capacity - 1);
