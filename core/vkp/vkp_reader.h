@@ -121,9 +121,9 @@ struct HexNumber {
 // Source: std::string_view next() hands over the following piece (empty at the
 // end; the last piece stays readable after it); std::string_view readAt(pos,
 // count) hands back up to count bytes from stream position pos again. The
-// reader asks for a piece again only for a data line's single field that began
-// in an earlier piece: until the line ends, that field may turn out to be the
-// old bytes, which are never written.
+// reader asks for bytes again only for a data line's first field that began in
+// an earlier piece: until the line ends, that field may turn out to be the new
+// bytes (a single field) or the old ones (which a sink may want beside the new).
 template <class Source, class Sink>
 class VkpStreamReader {
  public:
