@@ -254,10 +254,17 @@ PatchStatus Check(Source& source, const std::uint8_t* current, std::uint8_t* wor
   details->status = PATCH_FILE_ERROR;
   details->error = read.error;
   details->line = read.line;
-  std::string_view text = source.readAt(read.lineStart, CheckDetails::kLineTextLimit);
-  text = text.substr(0, text.find_first_of("\n\x1A"));
-  if (text.ends_with('\r')) text.remove_suffix(1);
-  details->lineText = text;
+  std::string& text = details->lineText;
+  while (text.size() < CheckDetails::kLineTextLimit) {
+    const std::string_view more =
+        source.readAt(read.lineStart + text.size(), CheckDetails::kLineTextLimit - text.size());
+    if (more.empty()) break;
+    const std::size_t end = more.find_first_of("\n\x1A");
+    text += more.substr(0, end);
+    if (end != std::string_view::npos) break;
+  }
+  // A CR before the LF belongs to the line end.
+  if (text.ends_with('\r') && text.size() < CheckDetails::kLineTextLimit) text.pop_back();
   details->byteOrderMark = source.readAt(0, 3) == "\xEF\xBB\xBF";
   return PATCH_FILE_ERROR;
 }
