@@ -114,31 +114,31 @@ int RunCheck(const std::vector<std::string>& args) {
   AddPatchInputs(list, inputs);
   const bool details = parsed->flags.contains("--details");
   const bool json = parsed->flags.contains("--json");
-  SearchObserver observer;
+  ExplainedCheck print;
   if (json) {
     std::printf("[");
-    observer.explained = [&list, details](std::size_t row, const CheckDetails& found) {
+    print = [&list, details](std::size_t row, const CheckDetails& found) {
       std::printf("%s\n{\"path\":%s,\"status\":\"%s\"%s}", row ? "," : "", JsonString(list[row].path).c_str(),
                   StatusWord(found.status), details ? JsonDetails(found).c_str() : "");
     };
   } else {
-    observer.explained = [&list, details](std::size_t row, const CheckDetails& found) {
+    print = [&list, details](std::size_t row, const CheckDetails& found) {
       std::printf("%s\t%s\n", StatusWord(found.status), list[row].path.c_str());
       if (!details) return;
       for (const std::string& line : FormatCheckDetails(found)) std::printf("  %s\n", Cp1251ToUtf8(line).c_str());
     };
   }
+  SearchObserver observer;
   if (!details) {
     // Without details the plain check is enough: the same status, less work.
-    observer.checked = [&observer](std::size_t row, PatchStatus status) {
+    observer.checked = [&print](std::size_t row, PatchStatus status) {
       CheckDetails plain;
       plain.status = status;
-      observer.explained(row, plain);
+      print(row, plain);
     };
   }
-  SearchObserver search = observer;
-  if (!details) search.explained = nullptr;
-  const SearchResult result = SearchPatchList(parsed->operands.front(), list, filter, search);
+  const SearchResult result =
+      SearchPatchList(parsed->operands.front(), list, filter, observer, details ? print : ExplainedCheck());
   if (json) std::printf("%s]\n", result.rowsChecked ? "\n" : "");
   if (result.failure == SearchFailure::none) return kExitOk;
   // The rows done so far stay printed, ahead of the message, as they stay marked in the window.

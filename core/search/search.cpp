@@ -30,7 +30,8 @@ SearchMessage OutOfMemory() { return {text::kOutOfMemory, text::kAppName, Search
 }  // namespace
 
 SearchResult RunSearch(const std::string& imagePath, const std::vector<std::string>& patchPaths,
-                       const AddressFilter& filter, const SearchObserver& observer) {
+                       const AddressFilter& filter, const SearchObserver& observer,
+                       const ExplainedCheck& explained) {
   std::size_t row = 0;
   try {
     const ImageRead image = ReadImageFile(imagePath);
@@ -54,8 +55,8 @@ SearchResult RunSearch(const std::string& imagePath, const std::vector<std::stri
       if (observer.checking) observer.checking(row, path);
       CheckDetails details;
       const PatchStatus status = CheckPatch(path, image.data.data(), work.data(), size, filter,
-                                            observer.explained ? &details : nullptr);
-      if (observer.explained) observer.explained(row, details);
+                                            explained ? &details : nullptr);
+      if (explained) explained(row, details);
       if (observer.checked) observer.checked(row, status);
     }
     return {SearchFailure::none, row, {}};
