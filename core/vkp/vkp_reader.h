@@ -80,14 +80,17 @@ struct ClassTable {
       of['A' + d] = static_cast<std::uint8_t>(10 + d);
       of['a' + d] = static_cast<std::uint8_t>(10 + d);
     }
-    of[' '] = of['\t'] = kSpace;
-    of['\v'] = of['\f'] = of['\r'] = kWeak;
-    of[':'] = kColon;
-    of['+'] = kPlus;
-    of[';'] = of['#'] = kComment;
-    of['\n'] = kLineEnd;
-    of[0x1A] = kFileEnd;
-    of['X'] = of['x'] = kX;
+    const auto set = [this](std::string_view chars, std::uint8_t cls) {
+      for (const char c : chars) of[static_cast<unsigned char>(c)] = cls;
+    };
+    set(" \t", kSpace);
+    set("\v\f\r", kWeak);
+    set(":", kColon);
+    set("+", kPlus);
+    set(";#", kComment);
+    set("\n", kLineEnd);
+    set("\x1A", kFileEnd);
+    set("Xx", kX);
   }
 };
 inline constexpr ClassTable kClasses;
