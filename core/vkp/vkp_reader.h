@@ -360,8 +360,17 @@ class VkpStreamReader {
             // A blank between two characters of the address stays in it.
             if (m_pendingBlank) m_addressBroken = true;
             m_number.push(cls);
-            if ((m_addressBroken || !m_number.valid) && !m_exactErrors)
-              return fail(VkpError::badAddressOrNoColon);
+            if (m_addressBroken || !m_number.valid) {
+              if (!m_exactErrors) return fail(VkpError::badAddressOrNoColon);
+              // Only a ':' or the line's end can matter now: straight on to them.
+              std::size_t end = i + 1;
+              for (; end < size; ++end) {
+                const std::uint8_t next = ClassOf(begin[end]);
+                if (next == kColon || next == kLineEnd || next == kFileEnd || next == kComment) break;
+              }
+              i = end;
+              continue;
+            }
           }
           break;
         case State::offset:
