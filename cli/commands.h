@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,15 +35,18 @@ struct FilterChoice {
 struct CommandArgs {
   FilterChoice filter;
   std::map<std::string, std::string> values;  // the command's own valued options, by name
+  std::set<std::string> flags;                // the command's own options without a value, given
   std::vector<std::string> operands;          // in their order
 };
 
-// Takes "--filter-ini FILE" (or "--filter-ini=FILE"), "--no-filter" and the
-// command's own valued options (such as "-o") out of args; "--" ends the
+// Takes "--filter-ini FILE" (or "--filter-ini=FILE"), "--no-filter", the
+// command's own valued options (such as "-o") and its flags (such as
+// "--details", which take no value) out of args; "--" ends the
 // options. Anything else that starts with '-' (except "-" alone), a repeated
 // or conflicting option or a missing value prints the usage and gives nothing.
 [[nodiscard]] std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args,
-                                                          std::initializer_list<std::string_view> valuedOptions = {});
+                                                          std::initializer_list<std::string_view> valuedOptions = {},
+                                                          std::initializer_list<std::string_view> flagOptions = {});
 
 // Fills filter as chosen. Without an option: the settings file the
 // desktop program started in this working directory would use (absent: no

@@ -28,7 +28,8 @@ std::optional<CommandArgs> UsageError(const std::string& message) {
 }  // namespace
 
 std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args,
-                                            std::initializer_list<std::string_view> valuedOptions) {
+                                            std::initializer_list<std::string_view> valuedOptions,
+                                            std::initializer_list<std::string_view> flagOptions) {
   CommandArgs parsed;
   bool filterChosen = false;
   auto chooseFilter = [&](FilterChoice choice) {
@@ -60,6 +61,13 @@ std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args
       if (value) return UsageError("--no-filter takes no value");
       if (!chooseFilter({FilterChoice::Source::none, {}}))
         return UsageError("choose one of --filter-ini FILE and --no-filter, once");
+      continue;
+    }
+    bool flag = false;
+    for (const std::string_view own : flagOptions) flag = flag || name == own;
+    if (flag) {
+      if (value) return UsageError("option '" + name + "' takes no value");
+      if (!parsed.flags.insert(name).second) return UsageError("option '" + name + "' given twice");
       continue;
     }
     bool valued = name == kFilterIni;

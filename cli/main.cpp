@@ -11,11 +11,11 @@ namespace quillet::cli {
 
 void PrintUsage(std::FILE* out) {
   std::fputs(
-      "usage: quillet-cli check [--filter-ini FILE | --no-filter] IMAGE PATCH_OR_FOLDER...\n"
+      "usage: quillet-cli check [--filter-ini FILE | --no-filter] [--details] [--json | -z] IMAGE PATCH_OR_FOLDER...\n"
       "       quillet-cli filter [--filter-ini FILE | --no-filter]\n"
-      "       quillet-cli diff [--filter-ini FILE | --no-filter] ORIGINAL CURRENT [-o OUT]\n"
+      "       quillet-cli diff [--filter-ini FILE | --no-filter] [--exit-code] ORIGINAL CURRENT [-o OUT]\n"
       "       quillet-cli conflicts PATCH_OR_FOLDER...\n"
-      "       quillet-cli --help | --version\n",
+      "       quillet-cli help [COMMAND] | COMMAND --help | --help | --version\n",
       out);
 }
 
@@ -34,7 +34,13 @@ constexpr CommandHelp kCommandHelp[] = {
      "        Each further argument is a patch file (any extension) or a folder, searched\n"
      "        with its subfolders for *.vkp files. Prints one line per patch file,\n"
      "        STATUS<TAB>PATH, in the order the program's list shows them; STATUS is\n"
-     "        installed, not-installed or broken.\n"},
+     "        installed, not-installed or broken. A path's control characters are\n"
+     "        escaped (\\n, \\t, \\xHH, \\\\); -z ends each record with NUL and leaves\n"
+     "        the path as it is. --details adds the evidence, indented under each\n"
+     "        line: bytes checked and differing, what the old bytes say, the first\n"
+     "        differing addresses, or the invalid line and the rule it breaks. --json\n"
+     "        prints an array of {\"path\",\"status\"} objects instead, with the\n"
+     "        details as fields.\n"},
     {"filter", "filter  Prints the address filter's ranges, one \"START END\" line each.\n"},
     {"diff",
      "diff    Writes the differences of two Full Flash images as a .vkp patch, to\n"

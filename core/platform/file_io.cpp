@@ -219,6 +219,38 @@ std::string ReadWholeFile(const std::string& path) {
   return text;
 }
 
+FileReader::FileReader(const std::string& path) : m_path(path) {
+  m_fd = OpenForReading(path);
+  if (m_fd < 0) throw FileError::FromErrno(errno, path);
+  struct stat st {};
+  int error = 0;
+  if (!IsReadableRegular(m_fd, st, error)) {
+    ::close(m_fd);
+    throw FileError::FromErrno(error, path);
+  }
+  m_piece = std::make_unique_for_overwrite<char[]>(kPieceSize);
+}
+
+FileReader::~FileReader() { ::close(m_fd); }
+
+std::string_view FileReader::next() {
+  for (;;) {
+    const ssize_t got = ::read(m_fd, m_piece.get(), kPieceSize);
+    if (got >= 0) return {m_piece.get(), static_cast<std::size_t>(got)};
+    if (errno != EINTR) throw FileError::FromErrno(errno, m_path);
+  }
+}
+
+std::string_view FileReader::readAt(std::uint64_t position, std::size_t count) {
+  if (!m_again) m_again = std::make_unique_for_overwrite<char[]>(kPieceSize);
+  count = std::min(count, kPieceSize);
+  for (;;) {
+    const ssize_t got = ::pread(m_fd, m_again.get(), count, static_cast<off_t>(position));
+    if (got >= 0) return {m_again.get(), static_cast<std::size_t>(got)};
+    if (errno != EINTR) throw FileError::FromErrno(errno, m_path);
+  }
+}
+
 namespace {
 
 std::string FolderOf(const std::string& path) {

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,30 @@ using ReadPieceHook = std::function<bool(std::uint64_t bytesRead)>;
 // Reads a whole (small) file, such as a patch file. Throws FileError when it
 // can't be opened or read.
 [[nodiscard]] std::string ReadWholeFile(const std::string& path);
+
+// Reads a file front to back in pieces of a fixed size, so that a file of any
+// size costs the same memory. Opens as ReadWholeFile does and throws the same
+// FileError when the file can't be opened or read.
+class FileReader {
+ public:
+  static constexpr std::size_t kPieceSize = std::size_t{64} << 10;
+  explicit FileReader(const std::string& path);
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+  ~FileReader();
+
+  // The following piece; empty at the end, when the last piece stays readable.
+  [[nodiscard]] std::string_view next();
+  // Up to count bytes from position again (fewer at the end), readable until
+  // the next readAt.
+  [[nodiscard]] std::string_view readAt(std::uint64_t position, std::size_t count);
+
+ private:
+  std::string m_path;
+  int m_fd = -1;
+  std::unique_ptr<char[]> m_piece;
+  std::unique_ptr<char[]> m_again;
+};
 
 // Replaces the file's content so that a failure leaves an existing file as it
 // was: a temporary file in the same folder, flushed, then renamed over it.

@@ -1,6 +1,8 @@
 #include "core/search/patch_check.h"
 
-#include <vector>
+#include <algorithm>
+#include <cstring>
+#include <memory>
 
 #include "core/platform/file_io.h"
 
@@ -9,9 +11,14 @@ namespace {
 // Bytes go where the check writes them: inside the image and outside the
 // filter. The filter is not asked about addresses beyond the image.
 struct WrittenTest {
+  WrittenTest(std::uint32_t size, const AddressFilter& filter)
+      : size(size), filtering(!filter.Stretches().empty()), filter(filter) {}
   std::uint32_t size;
+  bool filtering;
   quillet::FilterCursor filter;
-  bool operator()(std::uint32_t address) { return address < size && !filter.IsFiltered(address); }
+  bool operator()(std::uint32_t address) {
+    return address < size && !(filtering && filter.IsFiltered(address));
+  }
 };
 
 struct ImageSink {
@@ -21,20 +28,246 @@ struct ImageSink {
   void write(std::uint32_t address, std::uint8_t value) const { image[address] = value; }
 };
 
-// Writes into work like the plain apply, and remembers where. Afterwards work
-// holds the last value written at each remembered address, which is all that a
-// whole-image comparison could find different; the other bytes of work are
-// never read, so they need not be a copy of the current image.
-struct TouchSink {
-  std::uint8_t* work;
-  WrittenTest isWritten;
-  std::vector<std::uint32_t>& touched;
-  bool accepts(std::uint32_t address) { return isWritten(address); }
-  void write(std::uint32_t address, std::uint8_t value) const {
-    work[address] = value;
-    touched.push_back(address);
-  }
+struct Touch {
+  std::uint32_t address;
+  std::uint8_t value;
 };
+
+// The writes a check keeps before it falls back to a whole copy of the image:
+// 2 MiB of them, so that a patch of any size checks in bounded memory.
+constexpr std::size_t kTouchedLimit = std::size_t{1} << 18;
+
+// Room for kTouchedLimit writes, one for all the checks of a thread (a search
+// checks a thousand files); its pages are only touched as far as used.
+Touch* TouchedList() {
+  thread_local const std::unique_ptr<Touch[]> touched = std::make_unique_for_overwrite<Touch[]>(kTouchedLimit);
+  return touched.get();
+}
+
+// Writes are kept in order and only compared once the file has been read, in
+// tight loops with the addresses ahead fetched early: spread through the
+// parsing, each access to the image waited for its own cache miss. When a
+// differing write may have been overwritten, they are put into work; then work
+// holds the last value written at each touched address, which is all that a
+// whole-image comparison could find different; the other bytes of work are
+// never read, so they need not be a copy of the current image. A patch that
+// writes more than kTouchedLimit bytes turns work into that copy instead and is
+// compared whole.
+class TouchSink {
+ public:
+  TouchSink(const std::uint8_t* current, std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
+            Touch* touched)
+      : m_current(current), m_work(work), m_size(size), m_isWritten(size, filter), m_touched(touched) {}
+  bool accepts(std::uint32_t address) { return m_isWritten(address); }
+  void write(std::uint32_t address, std::uint8_t value) {
+    if (m_whole) {
+      m_work[address] = value;
+      return;
+    }
+    m_touched[m_count++] = {address, value};
+    if (m_count == kTouchedLimit) becomeWhole();
+  }
+  [[nodiscard]] PatchStatus status() {
+    if (m_whole) return std::memcmp(m_work, m_current, m_size) == 0 ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
+    // Usually no write differs from the image, or the last one that differs
+    // is the last write at its address: then work need not be touched at all.
+    constexpr std::size_t kAhead = 64;
+    const std::size_t count = m_count;
+    std::size_t lastDiffering = count;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i + kAhead < count) __builtin_prefetch(m_current + m_touched[i + kAhead].address);
+      if (m_touched[i].value != m_current[m_touched[i].address]) lastDiffering = i;
+    }
+    if (lastDiffering == count) return PATCH_INSTALLED;
+    const std::uint32_t address = m_touched[lastDiffering].address;
+    bool rewritten = false;
+    for (std::size_t i = lastDiffering + 1; i < count && !rewritten; ++i) rewritten = m_touched[i].address == address;
+    if (!rewritten) return PATCH_NOT_INSTALLED;
+
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i + kAhead < count) __builtin_prefetch(m_work + m_touched[i + kAhead].address, 1);
+      m_work[m_touched[i].address] = m_touched[i].value;
+    }
+    for (std::size_t i = 0; i < count; ++i)
+      if (m_work[m_touched[i].address] != m_current[m_touched[i].address]) return PATCH_NOT_INSTALLED;
+    return PATCH_INSTALLED;
+  }
+
+ private:
+  void becomeWhole() {
+    std::memcpy(m_work, m_current, m_size);
+    for (std::size_t i = 0; i < m_count; ++i) m_work[m_touched[i].address] = m_touched[i].value;
+    m_count = 0;
+    m_whole = true;
+  }
+
+  const std::uint8_t* m_current;
+  std::uint8_t* m_work;
+  std::uint32_t m_size;
+  WrittenTest m_isWritten;
+  Touch* m_touched;
+  std::size_t m_count = 0;
+  bool m_whole = false;
+};
+
+// The check with its evidence: each write also keeps its old byte, and once the
+// file has been read, the last write at each address is found (a walk from the
+// end with a set of the addresses seen) and judged.
+struct OldTouch {
+  std::uint32_t address;
+  std::uint8_t value;
+  std::int16_t old;  // -1: unknown
+};
+
+struct DetailBuffers {
+  std::unique_ptr<OldTouch[]> touched = std::make_unique_for_overwrite<OldTouch[]>(kTouchedLimit);
+  std::unique_ptr<std::uint32_t[]> seen = std::make_unique_for_overwrite<std::uint32_t[]>(2 * kTouchedLimit);
+};
+
+DetailBuffers& ThreadDetailBuffers() {
+  thread_local DetailBuffers buffers;
+  return buffers;
+}
+
+// No accepted address is 0xFFFFFFFF: the image is smaller than 4 GiB.
+constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
+
+class DetailSink {
+ public:
+  DetailSink(const std::uint8_t* current, std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
+             DetailBuffers& buffers)
+      : m_current(current), m_work(work), m_size(size), m_isWritten(size, filter), m_buffers(buffers),
+        m_touched(buffers.touched.get()) {}
+  bool accepts(std::uint32_t address) { return m_isWritten(address); }
+  void write(std::uint32_t address, std::uint8_t value) { writeOld(address, value, -1); }
+  void writeOld(std::uint32_t address, std::uint8_t value, int old) {
+    if (m_whole) {
+      m_work[address] = value;
+      return;
+    }
+    m_touched[m_count++] = {address, value, static_cast<std::int16_t>(old)};
+    if (m_count == kTouchedLimit) becomeWhole();
+  }
+  void beginOldLine() { m_lineFrom = m_count; }
+  void endOldLine(bool usable) {
+    if (usable || m_whole) return;
+    for (std::size_t i = m_lineFrom; i < m_count; ++i) m_touched[i].old = -1;
+  }
+
+  void judge(CheckDetails& details) const {
+    if (m_whole) {
+      judgeWhole(details);
+    } else {
+      judgeKept(details);
+    }
+    details.status = details.differing == 0 ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
+  }
+
+ private:
+  void becomeWhole() {
+    std::memcpy(m_work, m_current, m_size);
+    for (std::size_t i = 0; i < m_count; ++i) m_work[m_touched[i].address] = m_touched[i].value;
+    m_count = 0;
+    m_whole = true;
+  }
+
+  static void noteDiffering(CheckDetails& details, const DifferingByte& byte) {
+    auto& shown = details.firstDiffering;
+    if (shown.size() == CheckDetails::kShownDifferences && shown.back().address < byte.address) return;
+    auto at = shown.begin();
+    while (at != shown.end() && at->address < byte.address) ++at;
+    shown.insert(at, byte);
+    if (shown.size() > CheckDetails::kShownDifferences) shown.pop_back();
+  }
+
+  void judgeWhole(CheckDetails& details) const {
+    details.partial = true;
+    for (std::uint32_t address = 0; address < m_size; ++address) {
+      if (m_work[address] == m_current[address]) continue;
+      if (details.differing++ < CheckDetails::kShownDifferences)
+        details.firstDiffering.push_back({address, m_work[address], m_current[address], -1});
+    }
+    if (details.differing) details.verdict = OldBytesVerdict::oldUnknown;
+  }
+
+  void judgeKept(CheckDetails& details) const {
+    std::size_t capacity = 16;
+    while (capacity < 2 * m_count) capacity *= 2;
+    std::uint32_t* seen = m_buffers.seen.get();
+    std::fill(seen, seen + capacity, kNoAddress);
+    bool foreign = false, unknown = false, partly = false;
+    constexpr std::size_t kAhead = 64;
+    for (std::size_t i = m_count; i-- > 0;) {
+      if (i >= kAhead) __builtin_prefetch(m_current + m_touched[i - kAhead].address);
+      const OldTouch& touch = m_touched[i];
+      std::size_t slot = (touch.address * 0x9E3779B1u) & (capacity - 1);
+      while (seen[slot] != kNoAddress && seen[slot] != touch.address) slot = (slot + 1) & (capacity - 1);
+      if (seen[slot] == touch.address) continue;  // written again later: that write counts
+      seen[slot] = touch.address;
+      ++details.checkedBytes;
+      const std::uint8_t found = m_current[touch.address];
+      if (found == touch.value) {
+        ++details.alreadyNew;
+        partly = partly || (touch.old >= 0 && touch.old != touch.value);
+        continue;
+      }
+      ++details.differing;
+      if (touch.old < 0)
+        unknown = true;
+      else if (touch.old != found)
+        foreign = true;
+      noteDiffering(details, {touch.address, touch.value, found, touch.old});
+    }
+    if (details.differing == 0) return;
+    details.verdict = foreign   ? OldBytesVerdict::otherFirmware
+                      : unknown ? OldBytesVerdict::oldUnknown
+                      : partly  ? OldBytesVerdict::partlyInstalled
+                                : OldBytesVerdict::appliesCleanly;
+  }
+
+  const std::uint8_t* m_current;
+  std::uint8_t* m_work;
+  std::uint32_t m_size;
+  WrittenTest m_isWritten;
+  DetailBuffers& m_buffers;
+  OldTouch* m_touched;
+  std::size_t m_count = 0;
+  std::size_t m_lineFrom = 0;
+  bool m_whole = false;
+};
+
+template <class Source>
+PatchStatus Check(Source& source, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
+                  const AddressFilter& filter, CheckDetails* details) {
+  if (!details) {
+    TouchSink sink(current, work, size, filter, TouchedList());
+    if (!quillet::ReadVkp(source, sink, false).ok()) return PATCH_FILE_ERROR;
+    return sink.status();
+  }
+  *details = CheckDetails{};
+  DetailSink sink(current, work, size, filter, ThreadDetailBuffers());
+  const quillet::VkpReadResult read = quillet::ReadVkp(source, sink, true);
+  if (read.ok()) {
+    sink.judge(*details);
+    return details->status;
+  }
+  details->status = PATCH_FILE_ERROR;
+  details->error = read.error;
+  details->line = read.line;
+  std::string& text = details->lineText;
+  while (text.size() < CheckDetails::kLineTextLimit) {
+    const std::string_view more =
+        source.readAt(read.lineStart + text.size(), CheckDetails::kLineTextLimit - text.size());
+    if (more.empty()) break;
+    const std::size_t end = more.find_first_of("\n\x1A");
+    text += more.substr(0, end);
+    if (end != std::string_view::npos) break;
+  }
+  // A CR before the LF belongs to the line end.
+  if (text.ends_with('\r') && text.size() < CheckDetails::kLineTextLimit) text.pop_back();
+  details->byteOrderMark = source.readAt(0, 3) == "\xEF\xBB\xBF";
+  return PATCH_FILE_ERROR;
+}
 
 }  // namespace
 
@@ -42,27 +275,88 @@ namespace quillet {
 
 VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::uint32_t size,
                              const AddressFilter& filter) {
-  ImageSink sink{image, {size, FilterCursor(filter)}};
+  ImageSink sink{image, {size, filter}};
   return ReadVkpText(text, sink);
 }
 
 PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
-                           std::uint32_t size, const AddressFilter& filter) {
-  std::vector<std::uint32_t> touched;
-  TouchSink sink{work, {size, FilterCursor(filter)}, touched};
-  if (!ReadVkpText(text, sink).ok()) return PATCH_FILE_ERROR;
-  for (const std::uint32_t address : touched)
-    if (work[address] != current[address]) return PATCH_NOT_INSTALLED;
-  return PATCH_INSTALLED;
+                           std::uint32_t size, const AddressFilter& filter, CheckDetails* details) {
+  VkpMemorySource source(text);
+  return Check(source, current, work, size, filter, details);
+}
+
+std::vector<std::string> FormatCheckDetails(const CheckDetails& details) {
+  std::vector<std::string> lines;
+  const auto hex2 = [](int value) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
+  };
+  switch (details.status) {
+    case PATCH_INSTALLED:
+      if (details.partial)
+        lines.push_back("every written byte holds its new value (too many to count)");
+      else if (details.checkedBytes == 0)
+        lines.push_back("no byte checked: every written address is filtered or beyond the image's end");
+      else
+        lines.push_back("all " + std::to_string(details.checkedBytes) + " checked bytes hold their new value");
+      break;
+    case PATCH_NOT_INSTALLED: {
+      if (details.partial)
+        lines.push_back(std::to_string(details.differing) + " bytes differ (too many written bytes to count the rest)");
+      else
+        lines.push_back(std::to_string(details.differing) + " of " + std::to_string(details.checkedBytes) +
+                        " checked bytes differ; " + std::to_string(details.alreadyNew) +
+                        " already hold their new value");
+      switch (details.verdict) {
+        case OldBytesVerdict::appliesCleanly:
+          lines.push_back("applies cleanly: every byte not yet new holds its old value");
+          break;
+        case OldBytesVerdict::partlyInstalled:
+          lines.push_back("partly installed: some bytes are new already, the rest hold their old value");
+          break;
+        case OldBytesVerdict::otherFirmware:
+          lines.push_back("made for another firmware: some bytes hold neither their old nor their new value");
+          break;
+        case OldBytesVerdict::oldUnknown:
+        case OldBytesVerdict::none:
+          lines.push_back("old bytes unknown: a differing byte's line has no usable old field");
+          break;
+      }
+      for (const DifferingByte& byte : details.firstDiffering)
+        lines.push_back(FormatAddress(byte.address) + ": expected " + hex2(byte.expected) + ", found " +
+                        hex2(byte.found) + ", old " + (byte.old < 0 ? std::string("unknown") : hex2(byte.old)));
+      if (details.differing > details.firstDiffering.size())
+        lines.push_back("and " + std::to_string(details.differing - details.firstDiffering.size()) + " more");
+      break;
+    }
+    case PATCH_FILE_ERROR: {
+      const char* rule = "invalid line";
+      switch (details.error) {
+        case VkpError::badOffset: rule = "offset not hexadecimal"; break;
+        case VkpError::noColon: rule = "no ':'"; break;
+        case VkpError::badAddress: rule = "address not hexadecimal"; break;
+        case VkpError::badByte: rule = "a written byte pair not hexadecimal"; break;
+        case VkpError::badAddressOrNoColon: rule = "address not hexadecimal, or no ':'"; break;
+        case VkpError::none: break;
+      }
+      lines.push_back("line " + std::to_string(details.line) + ": " + rule + ": " + details.lineText);
+      if (details.byteOrderMark) lines.push_back("the file starts with a UTF-8 byte-order mark");
+      break;
+    }
+  }
+  return lines;
 }
 
 }  // namespace quillet
 
 bool ApplyPatchFile(const std::string& path, std::uint8_t* image, std::uint32_t size, const AddressFilter& filter) {
-  return quillet::ApplyPatchText(quillet::ReadWholeFile(path), image, size, filter).ok();
+  quillet::FileReader file(path);
+  ImageSink sink{image, {size, filter}};
+  return quillet::ReadVkp(file, sink, false).ok();
 }
 
 PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std::uint8_t* work,
-                       std::uint32_t size, const AddressFilter& filter) {
-  return quillet::CheckPatchText(quillet::ReadWholeFile(path), current, work, size, filter);
+                       std::uint32_t size, const AddressFilter& filter, CheckDetails* details) {
+  quillet::FileReader file(path);
+  return Check(file, current, work, size, filter, details);
 }

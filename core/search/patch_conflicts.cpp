@@ -53,7 +53,8 @@ PatchConflicts FindPatchConflicts(const std::vector<std::string>& paths) {
     const std::size_t before = writes.size();
     try {
       CollectSink sink{writes, static_cast<std::uint32_t>(file)};
-      const VkpReadResult read = ReadVkpText(ReadWholeFile(paths[file]), sink);
+      FileReader reader(paths[file]);
+      const VkpReadResult read = ReadVkp(reader, sink, true);
       if (!read.ok()) {
         // Half a patch is not what anyone would install, so none of it is compared.
         writes.resize(before);

@@ -58,7 +58,7 @@ void AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
 }
 
 SearchResult SearchPatchList(const std::string& imagePath, PatchList& list, const AddressFilter& filter,
-                             const SearchObserver& observer) {
+                             const SearchObserver& observer, const ExplainedCheck& explained) {
   std::vector<std::string> paths;
   paths.reserve(list.size());
   for (std::size_t row = 0; row < list.size(); ++row) {
@@ -70,7 +70,7 @@ SearchResult SearchPatchList(const std::string& imagePath, PatchList& list, cons
     list.SetStatus(row, status);
     if (observer.checked) observer.checked(row, status);
   };
-  return RunSearch(imagePath, paths, filter, recording);
+  return RunSearch(imagePath, paths, filter, recording, explained);
 }
 
 }  // namespace quillet

@@ -55,6 +55,7 @@ void AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
 // of an earlier search stays, then rows get their status top to bottom as in
 // RunSearch. The observer sees each row after the list has it.
 [[nodiscard]] SearchResult SearchPatchList(const std::string& imagePath, PatchList& list,
-                                           const AddressFilter& filter, const SearchObserver& observer);
+                                           const AddressFilter& filter, const SearchObserver& observer,
+                                           const ExplainedCheck& explained = {});
 
 }  // namespace quillet

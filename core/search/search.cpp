@@ -71,7 +71,8 @@ SearchMessage OutOfMemory() { return {text::kOutOfMemory, text::kAppName, Search
 }  // namespace
 
 SearchResult RunSearch(const std::string& imagePath, const std::vector<std::string>& patchPaths,
-                       const AddressFilter& filter, const SearchObserver& observer) {
+                       const AddressFilter& filter, const SearchObserver& observer,
+                       const ExplainedCheck& explained) {
   std::size_t row = 0;
   try {
     const ImageRead image = ReadImageFile(imagePath);
@@ -93,7 +94,10 @@ SearchResult RunSearch(const std::string& imagePath, const std::vector<std::stri
     for (; row < patchPaths.size(); ++row) {
       const std::string& path = patchPaths[row];
       if (observer.checking) observer.checking(row, path);
-      const PatchStatus status = CheckPatch(path, image.data.data(), work.data(), size, filter);
+      CheckDetails details;
+      const PatchStatus status = CheckPatch(path, image.data.data(), work.data(), size, filter,
+                                            explained ? &details : nullptr);
+      if (explained) explained(row, details);
       if (observer.checked) observer.checked(row, status);
     }
     return {SearchFailure::none, row, {}};

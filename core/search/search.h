@@ -53,7 +53,11 @@ struct SearchObserver {
 // order given. Failures come back as values: an image that can't be read
 // checks nothing; a patch file that can't be read ends the search there, the
 // rows before it keeping their status. Never throws.
+// When explained is given, each check also gathers its evidence, handed over
+// just before observer.checked.
+using ExplainedCheck = std::function<void(std::size_t row, const CheckDetails& details)>;
 [[nodiscard]] SearchResult RunSearch(const std::string& imagePath, const std::vector<std::string>& patchPaths,
-                                     const AddressFilter& filter, const SearchObserver& observer);
+                                     const AddressFilter& filter, const SearchObserver& observer,
+                                     const ExplainedCheck& explained = {});
 
 }  // namespace quillet

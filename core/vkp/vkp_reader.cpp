@@ -67,47 +67,4 @@ void NormaliseVkpLine(std::string_view raw, std::string& out) {
   }
 }
 
-VkpLine ParseVkpLine(std::string_view line) {
-  VkpLine result;
-  if (line.empty()) return result;
-
-  if (line.front() == '+') {
-    const std::string_view rest = line.substr(1);
-    const std::string_view value = rest.substr(0, rest.find(' '));
-    if (!IsHexString(value)) {
-      result.kind = VkpLineKind::invalid;
-      result.error = VkpError::badOffset;
-      return result;
-    }
-    result.kind = VkpLineKind::offset;
-    result.value = HexStringToInt(value);
-    return result;
-  }
-
-  const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) {
-    result.kind = VkpLineKind::invalid;
-    result.error = VkpError::noColon;
-    return result;
-  }
-  const std::string_view address = TrimRight(line.substr(0, colon));
-  if (!IsHexString(address)) {
-    result.kind = VkpLineKind::invalid;
-    result.error = VkpError::badAddress;
-    return result;
-  }
-  // With two or more fields the second holds the new bytes; with one, that one.
-  // The old bytes and any further fields are never examined.
-  std::string_view fields = TrimLeft(line.substr(colon + 1));
-  if (const std::size_t space = fields.find(' '); space != std::string_view::npos) {
-    fields = TrimLeft(fields.substr(space + 1));
-    if (const std::size_t next = fields.find(' '); next != std::string_view::npos)
-      fields = TrimRight(fields.substr(0, next));
-  }
-  result.kind = VkpLineKind::data;
-  result.value = HexStringToInt(address);
-  result.newBytes = fields;
-  return result;
-}
-
 }  // namespace quillet

@@ -3,15 +3,21 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <algorithm>
+#include <cstring>
 
 #include "core/vkp/hex_string.h"
 
-// The one reader of .vkp patch text. The installed-patch check, its reference
-// and the fuzzer all go through ReadVkpText, so they cannot disagree on what a
-// file says.
+// The one reader of .vkp patch text. Files and texts in memory, the
+// installed-patch check, its reference and the fuzzer all go through
+// VkpStreamReader, so they cannot disagree on what a file says.
 
 namespace quillet {
 
+// The line rules one step at a time, as a reader of whole lines sees them; the
+// stream reader below applies the same rules in one pass.
+//
 // Splits the raw bytes of a file into lines the way a text-mode read does: a
 // byte 0x1A ends the file, LF ends a line and a CR directly before it goes with
 // it. A line of any length comes out whole; a last line without LF is a line.
@@ -31,39 +37,465 @@ class VkpLineSplitter {
 // whose capacity is reused from line to line.
 void NormaliseVkpLine(std::string_view raw, std::string& out);
 
-enum class VkpLineKind { empty, offset, data, invalid };
-
 enum class VkpError {
   none,
   badOffset,   // the offset value is not hexadecimal
   noColon,     // a data line without ':'
   badAddress,  // the address field is not hexadecimal
   badByte,     // a new-bytes pair that would be written is not hexadecimal
+  // What comes before any ':' can't be an address, and the reading stopped
+  // there rather than read on to learn whether a ':' follows: the line is
+  // invalid either way. Only when exact errors were not asked for.
+  badAddressOrNoColon,
 };
-
-// A normalised line taken apart. newBytes views into the normalised text.
-struct VkpLine {
-  VkpLineKind kind = VkpLineKind::empty;
-  VkpError error = VkpError::none;  // why, when kind is invalid
-  std::uint32_t value = 0;          // the offset, or the address field's value
-  std::string_view newBytes;        // data lines only; possibly empty
-};
-
-// Classifies a line that NormaliseVkpLine produced. Only the old-bytes field
-// and what follows the new bytes are skipped unseen; the new bytes' pairs are
-// left to the caller, because whether a pair is tested depends on the image.
-[[nodiscard]] VkpLine ParseVkpLine(std::string_view normalised);
-
-// Pair k of a new-bytes field: characters 2k and 2k+1, or the last character
-// alone when the field has an odd length.
-[[nodiscard]] inline std::string_view VkpPair(std::string_view newBytes, std::size_t k) {
-  return newBytes.substr(2 * k, 2);
-}
 
 struct VkpReadResult {
   VkpError error = VkpError::none;
   std::size_t line = 0;  // 1-based number of the invalid line; 0 when none
+  std::uint64_t lineStart = 0;  // where the invalid line starts in the text
   [[nodiscard]] bool ok() const { return error == VkpError::none; }
+};
+
+namespace vkp_detail {
+
+// Character classes of the reader: 0-15 are hexadecimal digits (either case).
+enum : std::uint8_t {
+  kSpace = 16,  // ' ' and TAB: separate fields
+  kWeak,        // VT, FF, CR: trimmed at a line's ends, but separate nothing
+  kColon,
+  kPlus,
+  kComment,  // ';' or '#'
+  kLineEnd,
+  kFileEnd,  // 0x1A
+  kX,        // 'X' or 'x', for the "0X" prefix
+  kOther,
+};
+
+struct ClassTable {
+  std::uint8_t of[256];
+  constexpr ClassTable() : of() {
+    for (int c = 0; c < 256; ++c) of[c] = kOther;
+    for (int d = 0; d < 10; ++d) of['0' + d] = static_cast<std::uint8_t>(d);
+    for (int d = 0; d < 6; ++d) {
+      of['A' + d] = static_cast<std::uint8_t>(10 + d);
+      of['a' + d] = static_cast<std::uint8_t>(10 + d);
+    }
+    const auto set = [this](std::string_view chars, std::uint8_t cls) {
+      for (const char c : chars) of[static_cast<unsigned char>(c)] = cls;
+    };
+    set(" \t", kSpace);
+    set("\v\f\r", kWeak);
+    set(":", kColon);
+    set("+", kPlus);
+    set(";#", kComment);
+    set("\n", kLineEnd);
+    set("\x1A", kFileEnd);
+    set("Xx", kX);
+  }
+};
+inline constexpr ClassTable kClasses;
+
+constexpr std::uint8_t ClassOf(char c) { return kClasses.of[static_cast<unsigned char>(c)]; }
+constexpr bool IsBlank(std::uint8_t cls) { return cls == kSpace || cls == kWeak; }
+
+// IsHexString and HexStringToInt over a number that arrives a character at a
+// time, so that a number of any length costs no memory.
+struct HexNumber {
+  std::uint32_t value = 0;
+  std::uint8_t seen = 0;  // characters so far, counted to 2
+  bool zeroFirst = false;
+  bool valid = true;
+  void push(std::uint8_t cls) {
+    if (cls < 16) {
+      value = (value << 4) | cls;
+      if (seen == 0) zeroFirst = cls == 0;
+    } else if (!(cls == kX && seen == 1 && zeroFirst)) {
+      valid = false;
+    }
+    if (seen < 2) ++seen;
+  }
+};
+
+}  // namespace vkp_detail
+
+// Reads a patch text from a source in one pass, normalising and parsing as the
+// characters arrive, so that neither a file nor a line is ever held whole.
+//
+// Source: std::string_view next() hands over the following piece (empty at the
+// end; the last piece stays readable after it); std::string_view readAt(pos,
+// count) hands back up to count bytes from stream position pos again. The
+// reader asks for bytes again only for a data line's first field that began in
+// an earlier piece: until the line ends, that field may turn out to be the new
+// bytes (a single field) or the old ones (which a sink may want beside the new).
+template <class Source, class Sink>
+class VkpStreamReader {
+ public:
+  VkpStreamReader(Source& source, Sink& sink, bool exactErrors)
+      : m_source(source), m_sink(sink), m_exactErrors(exactErrors) {}
+
+  [[nodiscard]] VkpReadResult run() {
+    std::uint64_t at = 0;
+    for (;;) {
+      const std::string_view piece = m_source.next();
+      if (piece.empty()) break;
+      m_piece = piece;
+      m_piecePos = at;
+      if (!consume()) return m_result;
+      at += piece.size();
+    }
+    (void)endLine();
+    return m_result;
+  }
+
+ private:
+  using HexNumber = vkp_detail::HexNumber;
+
+  enum class State : std::uint8_t {
+    start,             // nothing but blanks on this line yet
+    offset,            // after '+'
+    offsetDone,        // after the offset value and a space; the rest is ignored
+    offsetDoneStrict,  // the same, but the value ended in VT/FF/CR, which count unless trimmed
+    address,           // before ':'
+    afterColon,
+    field1,
+    between,  // after field 1 and a space
+    field2,
+    ignored,  // rest of the line: a third field or a comment
+  };
+
+  bool fail(VkpError error) {
+    m_result = {error, m_line, m_lineStart};
+    return false;
+  }
+
+  // One new-bytes character. Pair k is characters 2k and 2k+1 of the field.
+  bool pairChar(std::uint8_t cls) {
+    if (!m_haveHalf) {
+      m_half = cls;
+      m_haveHalf = true;
+      return true;
+    }
+    m_haveHalf = false;
+    const std::uint32_t at = m_position++;
+    if (!m_sink.accepts(at)) return true;
+    std::uint8_t value;
+    if (m_half < 16 && cls < 16)
+      value = static_cast<std::uint8_t>((m_half << 4) | cls);
+    else if (m_half == 0 && cls == vkp_detail::kX)
+      value = 0;  // "0X" alone: the prefix of an empty number
+    else
+      return fail(VkpError::badByte);
+    EmitByte(at, value);
+    return true;
+  }
+
+  // Whether the sink is told the old byte beside each new one: it then has
+  // void writeOld(address, value, int old) (old -1 where the line has no old
+  // byte there), and beginOldLine()/endOldLine(bool usable) around the writes
+  // of each line with two fields: usable when the old field is all
+  // hexadecimal digits and exactly as long as the new one.
+  static constexpr bool kWantsOld = requires(Sink& sink) {
+    sink.writeOld(std::uint32_t{}, std::uint8_t{}, int{});
+    sink.beginOldLine();
+    sink.endOldLine(bool{});
+  };
+
+  // Character j of field 1, read again when it lies in an earlier piece.
+  std::uint8_t field1Class(std::uint64_t j) {
+    const std::uint64_t at = m_field1Start + j;
+    if (at >= m_piecePos) return vkp_detail::ClassOf(m_piece[static_cast<std::size_t>(at - m_piecePos)]);
+    if (at < m_field1AgainPos || at >= m_field1AgainPos + m_field1Again.size()) {
+      m_field1AgainPos = at;
+      m_field1Again = m_source.readAt(at, static_cast<std::size_t>(m_field1End - at));
+      if (m_field1Again.empty()) return vkp_detail::kOther;
+    }
+    return vkp_detail::ClassOf(m_field1Again[static_cast<std::size_t>(at - m_field1AgainPos)]);
+  }
+
+  void EmitByte(std::uint32_t at, std::uint8_t value) {
+    if constexpr (kWantsOld) {
+      int old = -1;
+      if (m_inField2) {
+        const std::uint64_t j = 2 * std::uint64_t{static_cast<std::uint32_t>(at - m_lineBase)};
+        if (j + 1 < m_field1End - m_field1Start) {
+          const std::uint8_t high = field1Class(j);
+          const std::uint8_t low = field1Class(j + 1);
+          if ((high | low) < 16) old = (high << 4) | low;
+        } else if (j + 1 == m_field1End - m_field1Start && field1Class(j) < 16) {
+          old = field1Class(j);
+        }
+      }
+      m_sink.writeOld(at, value, old);
+    } else {
+      m_sink.write(at, value);
+    }
+  }
+
+  // An odd last character is a byte of its own.
+  bool endField() {
+    if (!m_haveHalf) return true;
+    m_haveHalf = false;
+    const std::uint32_t at = m_position++;
+    if (!m_sink.accepts(at)) return true;
+    if (m_half >= 16) return fail(VkpError::badByte);
+    EmitByte(at, m_half);
+    return true;
+  }
+
+  bool endField2() {
+    if constexpr (kWantsOld) {
+      const std::uint64_t length = 2 * std::uint64_t{m_position - m_lineBase} + (m_haveHalf ? 1 : 0);
+      if (!endField()) return false;
+      m_sink.endOldLine(m_field1Hex && length == m_field1End - m_field1Start);
+      m_inField2 = false;
+      return true;
+    } else {
+      return endField();
+    }
+  }
+
+  bool pairChars(std::string_view text) {
+    for (const char c : text)
+      if (!pairChar(vkp_detail::ClassOf(c))) return false;
+    return true;
+  }
+
+  // Field 1 turned out to be the only field: it holds the new bytes.
+  bool writeField1() {
+    if (m_field1Start >= m_piecePos) {
+      const auto from = static_cast<std::size_t>(m_field1Start - m_piecePos);
+      if (!pairChars(m_piece.substr(from, static_cast<std::size_t>(m_field1End - m_field1Start)))) return false;
+    } else {
+      for (std::uint64_t at = m_field1Start; at < m_field1End;) {
+        const std::string_view again = m_source.readAt(at, static_cast<std::size_t>(m_field1End - at));
+        if (again.empty()) break;  // the file shrank meanwhile: what is gone writes nothing
+        if (!pairChars(again)) return false;
+        at += again.size();
+      }
+    }
+    return endField();
+  }
+
+  // The line's content has ended (line end, comment, 0x1A or end of input).
+  bool endLine() {
+    switch (m_state) {
+      case State::offset:
+      case State::offsetDone:
+      case State::offsetDoneStrict:
+        // Replaces, never adds: hand-written files rely on this.
+        m_offset = m_number.value;
+        break;
+      case State::address:
+        return fail(VkpError::noColon);
+      case State::field1:
+      case State::between:
+        return writeField1();
+      case State::field2:
+        return endField2();
+      case State::start:
+      case State::afterColon:
+      case State::ignored:
+        break;
+    }
+    return true;
+  }
+
+  void newLine(std::uint64_t start) {
+    ++m_line;
+    m_lineStart = start;
+    m_state = State::start;
+    m_pendingBlank = false;
+    m_pendingWeak = 0;
+  }
+
+  // Feeds the current piece through the line machine; false once reading ends.
+  bool consume() {
+    using namespace vkp_detail;
+    const char* const begin = m_piece.data();
+    const std::size_t size = m_piece.size();
+    std::size_t i = 0;
+    while (i < size) {
+      const std::uint8_t cls = ClassOf(begin[i]);
+      if (cls == kLineEnd || cls == kFileEnd || (cls == kComment && m_state != State::ignored)) {
+        if (!endLine()) return false;
+        if (cls == kFileEnd) return false;
+        if (cls == kComment) {
+          m_state = State::ignored;
+          continue;
+        }
+        newLine(m_piecePos + i + 1);
+        ++i;
+        continue;
+      }
+      if (m_state == State::ignored) {
+        // Nothing counts until the line end: straight on to it.
+        const auto* lf = static_cast<const char*>(std::memchr(begin + i, '\n', size - i));
+        const std::size_t end = lf ? static_cast<std::size_t>(lf - begin) : size;
+        const auto* eof = static_cast<const char*>(std::memchr(begin + i, 0x1A, end - i));
+        i = eof ? static_cast<std::size_t>(eof - begin) : end;
+        continue;
+      }
+      switch (m_state) {
+        case State::start:
+          if (IsBlank(cls)) break;
+          m_number = HexNumber{};
+          m_pendingBlank = false;
+          m_addressBroken = false;
+          if (cls == kPlus) {
+            m_state = State::offset;
+            break;
+          }
+          m_state = State::address;
+          [[fallthrough]];
+        case State::address:
+          if (cls == kColon) {
+            if (m_addressBroken || !m_number.valid) return fail(VkpError::badAddress);
+            m_position = m_number.value + m_offset;
+            m_lineBase = m_position;
+            m_haveHalf = false;
+            m_state = State::afterColon;
+          } else if (IsBlank(cls)) {
+            m_pendingBlank = true;
+          } else {
+            // A blank between two characters of the address stays in it.
+            if (m_pendingBlank) m_addressBroken = true;
+            m_number.push(cls);
+            if (m_addressBroken || !m_number.valid) {
+              if (!m_exactErrors) return fail(VkpError::badAddressOrNoColon);
+              // Only a ':' or the line's end can matter now: straight on to them.
+              std::size_t end = i + 1;
+              for (; end < size; ++end) {
+                const std::uint8_t next = ClassOf(begin[end]);
+                if (next == kColon || next == kLineEnd || next == kFileEnd || next == kComment) break;
+              }
+              i = end;
+              continue;
+            }
+          }
+          break;
+        case State::offset:
+          if (cls == kSpace) {
+            m_state = m_pendingWeak ? State::offsetDoneStrict : State::offsetDone;
+          } else if (cls == kWeak) {
+            m_pendingWeak = 1;
+          } else {
+            if (m_pendingWeak) return fail(VkpError::badOffset);
+            m_number.push(cls);
+            if (!m_number.valid) return fail(VkpError::badOffset);
+          }
+          break;
+        case State::offsetDoneStrict:
+          if (!IsBlank(cls)) return fail(VkpError::badOffset);
+          break;
+        case State::afterColon:
+          if (IsBlank(cls)) break;
+          m_state = State::field1;
+          m_field1Start = m_piecePos + i;
+          m_field1Hex = true;
+          m_field1Weak = false;
+          m_field1Again = {};
+          [[fallthrough]];
+        case State::field1:
+          if (cls < 16) {
+            if (m_field1Weak) m_field1Hex = false;
+            // The bulk of a file: runs of digits, taken without the machine.
+            std::size_t end = i + 1;
+            while (end < size && ClassOf(begin[end]) < 16) ++end;
+            m_field1End = m_piecePos + end;
+            i = end;
+            continue;
+          }
+          if (cls == kSpace) {
+            m_state = State::between;
+          } else if (cls == kWeak) {
+            m_field1Weak = true;
+          } else {
+            m_field1Hex = false;
+            m_field1End = m_piecePos + i + 1;
+          }
+          break;
+        case State::between:
+          if (IsBlank(cls)) break;
+          m_state = State::field2;
+          m_pendingWeak = 0;
+          if constexpr (kWantsOld) {
+            m_inField2 = true;
+            m_sink.beginOldLine();
+          }
+          [[fallthrough]];
+        case State::field2:
+          if (cls == kSpace) {
+            if (!endField2()) return false;
+            m_state = State::ignored;
+          } else if (cls == kWeak) {
+            ++m_pendingWeak;  // trimmed if only blanks follow
+          } else {
+            for (; m_pendingWeak > 0; --m_pendingWeak)
+              if (!pairChar(kWeak)) return false;
+            if (!pairChar(cls)) return false;
+            if (!m_haveHalf) {
+              std::size_t at = i + 1;
+              for (; at + 1 < size; at += 2) {
+                const std::uint8_t high = ClassOf(begin[at]);
+                const std::uint8_t low = ClassOf(begin[at + 1]);
+                if ((high | low) >= 16) break;
+                const std::uint32_t position = m_position++;
+                if (m_sink.accepts(position)) EmitByte(position, static_cast<std::uint8_t>((high << 4) | low));
+              }
+              i = at;
+              continue;
+            }
+          }
+          break;
+        case State::offsetDone:
+        case State::ignored:
+          break;
+      }
+      ++i;
+    }
+    return true;
+  }
+
+  Source& m_source;
+  Sink& m_sink;
+  const bool m_exactErrors;
+  VkpReadResult m_result;
+  std::string_view m_piece;
+  std::uint64_t m_piecePos = 0;
+  std::size_t m_line = 1;
+  std::uint64_t m_lineStart = 0;
+  // Old-bytes evidence, for sinks that want it (see kWantsOld).
+  bool m_inField2 = false;
+  bool m_field1Hex = true;
+  bool m_field1Weak = false;
+  std::uint32_t m_lineBase = 0;
+  std::string_view m_field1Again;
+  std::uint64_t m_field1AgainPos = 0;
+  State m_state = State::start;
+  std::uint32_t m_offset = 0;
+  HexNumber m_number;
+  bool m_pendingBlank = false;
+  bool m_addressBroken = false;
+  std::uint64_t m_pendingWeak = 0;
+  std::uint64_t m_field1Start = 0;
+  std::uint64_t m_field1End = 0;
+  std::uint32_t m_position = 0;
+  std::uint8_t m_half = 0;
+  bool m_haveHalf = false;
+};
+
+// A text already in memory, as one piece.
+class VkpMemorySource {
+ public:
+  explicit VkpMemorySource(std::string_view text) : m_text(text) {}
+  std::string_view next() { return std::exchange(m_given, true) ? std::string_view() : m_text; }
+  [[nodiscard]] std::string_view readAt(std::uint64_t pos, std::size_t count) const {
+    return pos < m_text.size() ? m_text.substr(static_cast<std::size_t>(pos), count) : std::string_view();
+  }
+
+ private:
+  std::string_view m_text;
+  bool m_given = false;
 };
 
 // Reads a whole patch text. For every byte position of every data line the sink
@@ -72,40 +504,18 @@ struct VkpReadResult {
 // reading: nothing after it is looked at. Addresses and offsets wrap at 2^32.
 //
 // Sink: bool accepts(std::uint32_t); void write(std::uint32_t, std::uint8_t).
+//
+// Without exactErrors, a line is given up as soon as it is known to be invalid
+// (see badAddressOrNoColon), so that a file of zeros is not read to its end.
+template <class Source, class Sink>
+[[nodiscard]] VkpReadResult ReadVkp(Source& source, Sink& sink, bool exactErrors) {
+  return VkpStreamReader<Source, Sink>(source, sink, exactErrors).run();
+}
+
 template <class Sink>
 [[nodiscard]] VkpReadResult ReadVkpText(std::string_view text, Sink& sink) {
-  VkpLineSplitter lines(text);
-  std::string normalised;
-  std::string_view raw;
-  std::uint32_t offset = 0;
-  std::size_t number = 0;
-  while (lines.next(raw)) {
-    ++number;
-    NormaliseVkpLine(raw, normalised);
-    const VkpLine line = ParseVkpLine(normalised);
-    switch (line.kind) {
-      case VkpLineKind::empty:
-        break;
-      case VkpLineKind::invalid:
-        return {line.error, number};
-      case VkpLineKind::offset:
-        // Replaces, never adds: hand-written files rely on this.
-        offset = line.value;
-        break;
-      case VkpLineKind::data: {
-        std::uint32_t position = line.value + offset;
-        const std::size_t pairs = (line.newBytes.size() + 1) / 2;
-        for (std::size_t k = 0; k < pairs; ++k, ++position) {
-          if (!sink.accepts(position)) continue;
-          const std::string_view pair = VkpPair(line.newBytes, k);
-          if (!IsHexString(pair)) return {VkpError::badByte, number};
-          sink.write(position, static_cast<std::uint8_t>(HexStringToInt(pair)));
-        }
-        break;
-      }
-    }
-  }
-  return {};
+  VkpMemorySource source(text);
+  return ReadVkp(source, sink, true);
 }
 
 }  // namespace quillet

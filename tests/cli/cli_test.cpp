@@ -98,7 +98,7 @@ TEST_P(CliTable, OutputAndExitCode) {
     EXPECT_EQ(result.err, row.err);
 }
 
-const std::string kUsage = "*usage: quillet-cli check [--filter-ini FILE | --no-filter] IMAGE PATCH_OR_FOLDER...";
+const std::string kUsage = "*usage: quillet-cli check [--filter-ini FILE | --no-filter] [--details] [--json | -z] IMAGE PATCH_OR_FOLDER...";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliTable,
@@ -145,10 +145,26 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliFixture, HelpGoesToStdout) {
-  const CliRun result = run({"--help"});
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_TRUE(result.out.starts_with("usage: quillet-cli check")) << result.out;
-  EXPECT_EQ(result.err, "");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"help", "diff"}, {"diff", "--help"}}) {
+    const CliRun result = run(args);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.out.starts_with("usage: quillet-cli check")) << result.out;
+    EXPECT_EQ(result.err, "");
+  }
+  EXPECT_EQ(run({"help", "nonsense"}).exitCode, 64);
+}
+
+// A file name holding a line break must not forge a result line: escaped in
+// the listing, kept whole with -z and in JSON.
+TEST_F(CliFixture, OddFileNamesStayOneRecord) {
+  Put(m_dir + "/odd/x\ninstalled\tfake.vkp", "000010: 00 71\n");
+  const CliRun plain = run({"check", "--no-filter", "img.bin", "odd"});
+  EXPECT_EQ(plain.out, "not-installed\todd/x\\ninstalled\\tfake.vkp\n");
+  const CliRun nul = run({"check", "--no-filter", "-z", "img.bin", "odd"});
+  EXPECT_EQ(nul.out, std::string("not-installed\todd/x\ninstalled\tfake.vkp") + '\0');
+  const CliRun json = run({"check", "--no-filter", "--json", "img.bin", "odd"});
+  EXPECT_EQ(json.out, "[\n{\"path\":\"odd/x\\u000ainstalled\\u0009fake.vkp\",\"status\":\"not-installed\"}\n]\n");
+  EXPECT_EQ(run({"check", "--json", "-z", "img.bin", "odd"}).exitCode, 64);
 }
 
 TEST_F(CliFixture, OutputThatCannotBeWrittenIsAnError) {

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <cstdint>
 #include <cstdio>
@@ -181,6 +185,38 @@ INSTANTIATE_TEST_SUITE_P(Errors, PatchCheckFileErrors,
                                            FileErrorRow{"directory", true, quillet::FileErrorCause::badPath}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+long PeakRssKiB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// Files far larger than memory, made sparse (their holes read as NUL bytes):
+// one broken at its first line, which must not be read to its end, and one
+// whose 100 MiB last line is a single field that is all read, twice, since it
+// only turns out to be the new bytes at the end of the file.
+TEST(PatchCheckFile, HugeFilesCostBoundedMemoryAndBrokenOnesStopEarly) {
+  TempDir dir;
+  const auto sparse = [&](const std::string& name, const std::string& head, std::uint64_t size) {
+    const std::string path = dir.write(name, head);
+    EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
+    return path;
+  };
+  const std::string zeros = sparse("zeros.vkp", "", std::uint64_t{3} << 30);
+  const std::string longLine = sparse("long.vkp", "10: 11\r\n+100\r\n0:", 100u << 20);
+  std::vector<std::uint8_t> current = SmallImage(0x20), work(0x20);
+  current[0x10] = 0x11;
+  const long rssBefore = PeakRssKiB();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_STREQ(StatusName(CheckPatch(zeros, current.data(), work.data(), 0x20, {})), StatusName(PATCH_FILE_ERROR));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_STREQ(StatusName(CheckPatch(longLine, current.data(), work.data(), 0x20, {})), StatusName(PATCH_INSTALLED));
+  current[0x10] = 0x12;
+  EXPECT_STREQ(StatusName(CheckPatch(longLine, current.data(), work.data(), 0x20, {})),
+               StatusName(PATCH_NOT_INSTALLED));
+  EXPECT_LT(PeakRssKiB() - rssBefore, 16 << 10);
+}
+
 using Rng = quillet::SplitMix64;
 
 std::string HexByte(std::uint8_t value, bool lower) {
@@ -243,7 +279,21 @@ std::string RandomPatch(Rng& rng, const std::vector<std::uint8_t>& image) {
     text += rng.chance(10) ? "\t" : "";
     text += buffer;
     text += rng.chance(20) ? " : " : ": ";
-    if (rng.chance(80)) text += std::string(count * 2, rng.chance(10) ? 'Z' : '0') + (rng.chance(10) ? "\t " : " ");
+    if (rng.chance(80)) {
+      std::string oldBytes;
+      if (rng.chance(50)) {
+        // The image's bytes, a few of them off, and now and then a digit short.
+        for (std::uint32_t k = 0; k < count; ++k) {
+          const std::uint32_t at = address + k;
+          const std::uint8_t value = at < size ? image[at] : 0;
+          oldBytes += HexByte(rng.chance(5) ? static_cast<std::uint8_t>(value ^ 1) : value, false);
+        }
+        if (rng.chance(10)) oldBytes.pop_back();
+      } else {
+        oldBytes = std::string(count * 2, rng.chance(10) ? 'Z' : '0');
+      }
+      text += oldBytes + (rng.chance(10) ? "\t " : " ");
+    }
     text += newBytes;
     if (rng.chance(5)) text += " trailing field";
   }
@@ -266,7 +316,110 @@ struct Guarded {
   }
 };
 
+// The details as copy-and-compare finds them, from the lines taken apart on
+// their own: the last write at each address brings its new and old byte.
+CheckDetails ReferenceDetails(std::string_view text, const std::uint8_t* current, std::uint32_t size,
+                              const AddressFilter& filter) {
+  std::vector<std::uint8_t> copy(current, current + size);
+  std::vector<int> old(size, -1);
+  std::vector<bool> written(size, false);
+  quillet::VkpLineSplitter lines(text);
+  std::string_view raw;
+  std::string line;
+  std::uint32_t offset = 0;
+  while (lines.next(raw)) {
+    quillet::NormaliseVkpLine(raw, line);
+    if (line.empty()) continue;
+    if (line[0] == '+') {
+      offset = HexStringToInt(std::string_view(line).substr(1, line.find(' ') - 1));
+      continue;
+    }
+    const std::size_t colon = line.find(':');
+    std::vector<std::string> fields;
+    std::string rest = line.substr(colon + 1);
+    for (std::size_t at = 0; at < rest.size();) {
+      const std::size_t end = std::min(rest.find(' ', at), rest.size());
+      if (end > at) fields.push_back(rest.substr(at, end - at));
+      at = end + 1;
+    }
+    if (fields.empty()) continue;
+    const std::string& newBytes = fields.size() > 1 ? fields[1] : fields[0];
+    const bool oldUsable = fields.size() > 1 && fields[0].size() == newBytes.size() &&
+                           fields[0].find_first_not_of("0123456789ABCDEF") == std::string::npos;
+    std::string_view address = std::string_view(line).substr(0, colon);
+    if (address.ends_with(' ')) address.remove_suffix(1);
+    std::uint32_t position = HexStringToInt(address) + offset;
+    for (std::size_t k = 0; 2 * k < newBytes.size(); ++k, ++position) {
+      if (position >= size || filter.Contains(position)) continue;
+      copy[position] = static_cast<std::uint8_t>(HexStringToInt(newBytes.substr(2 * k, 2)));
+      old[position] = oldUsable ? static_cast<int>(HexStringToInt(fields[0].substr(2 * k, 2))) : -1;
+      written[position] = true;
+    }
+  }
+  CheckDetails details;
+  bool foreign = false, unknown = false, partly = false;
+  for (std::uint32_t a = 0; a < size; ++a) {
+    if (!written[a]) continue;
+    ++details.checkedBytes;
+    if (copy[a] == current[a]) {
+      ++details.alreadyNew;
+      partly = partly || (old[a] >= 0 && old[a] != copy[a]);
+      continue;
+    }
+    if (details.differing++ < CheckDetails::kShownDifferences)
+      details.firstDiffering.push_back({a, copy[a], current[a], old[a]});
+    unknown = unknown || old[a] < 0;
+    foreign = foreign || (old[a] >= 0 && old[a] != current[a]);
+  }
+  details.status = details.differing ? PATCH_NOT_INSTALLED : PATCH_INSTALLED;
+  if (details.differing)
+    details.verdict = foreign ? OldBytesVerdict::otherFirmware
+                      : unknown ? OldBytesVerdict::oldUnknown
+                      : partly ? OldBytesVerdict::partlyInstalled : OldBytesVerdict::appliesCleanly;
+  return details;
+}
+
+std::string Describe(const CheckDetails& details) {
+  std::string text = std::string(StatusName(details.status)) + " checked " + std::to_string(details.checkedBytes) +
+                     " new " + std::to_string(details.alreadyNew) + " differing " +
+                     std::to_string(details.differing) + " verdict " +
+                     std::to_string(static_cast<int>(details.verdict)) + ":";
+  for (const DifferingByte& byte : details.firstDiffering)
+    text += " " + std::to_string(byte.address) + "=" + std::to_string(byte.expected) + "/" +
+            std::to_string(byte.found) + "/" + std::to_string(byte.old);
+  return text;
+}
+
+TEST(PatchCheckFile, BrokenDetailsNameTheLineAndTheRule) {
+  const struct {
+    std::string text;
+    quillet::VkpError error;
+    std::size_t line;
+    std::string lineText;
+  } rows[] = {
+      {"100: 11\r\n+12G4 ; x\r\n", quillet::VkpError::badOffset, 2, "+12G4 ; x"},
+      {"\n12X4: 00", quillet::VkpError::badAddress, 2, "12X4: 00"},
+      {"1234 00\n100: 11", quillet::VkpError::noColon, 1, "1234 00"},
+      {"; a\n100: 11ZZ", quillet::VkpError::badByte, 2, "100: 11ZZ"},
+      {"\xEF\xBB\xBF" "100: 11", quillet::VkpError::badAddress, 1, "\xEF\xBB\xBF" "100: 11"},
+  };
+  TempDir dir;
+  const std::vector<std::uint8_t> current = SmallImage(0x200);
+  std::vector<std::uint8_t> work(0x200);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    CheckDetails details;
+    const std::string path = dir.write("p.vkp", row.text);
+    EXPECT_EQ(CheckPatch(path, current.data(), work.data(), 0x200, {}, &details), PATCH_FILE_ERROR);
+    EXPECT_EQ(details.error, row.error);
+    EXPECT_EQ(details.line, row.line);
+    EXPECT_EQ(details.lineText, row.lineText);
+    EXPECT_EQ(details.byteOrderMark, row.text.starts_with("\xEF\xBB\xBF"));
+  }
+}
+
 TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
+  int verdicts[5] = {};
   int seen[4] = {};
   for (std::uint64_t seed = 1; seed <= 4000; ++seed) {
     Rng rng(seed);
@@ -288,9 +441,16 @@ TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
     Guarded fastWork(size, static_cast<std::uint8_t>(rng.next()));
     const PatchStatus expected = ReferenceCheck(text, current.data(), referenceWork.data(), size, filter);
     const PatchStatus fast = quillet::CheckPatchText(text, current.data(), fastWork.data(), size, filter);
+    CheckDetails details;
+    const PatchStatus detailed = quillet::CheckPatchText(text, current.data(), fastWork.data(), size, filter, &details);
 
     SCOPED_TRACE("seed " + std::to_string(seed) + ", size " + std::to_string(size) + ", patch:\n" + text);
     ASSERT_STREQ(StatusName(fast), StatusName(expected));
+    ASSERT_STREQ(StatusName(detailed), StatusName(expected));
+    if (expected != PATCH_FILE_ERROR) {
+      ASSERT_EQ(Describe(details), Describe(ReferenceDetails(text, current.data(), size, filter)));
+      ++verdicts[static_cast<int>(details.verdict)];
+    }
     ASSERT_TRUE(current.canariesIntact() && referenceWork.canariesIntact() && fastWork.canariesIntact());
     ASSERT_TRUE(size == 0 || std::memcmp(current.data(), image.data(), size) == 0);
     ++seen[fast];
@@ -300,6 +460,7 @@ TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
     SCOPED_TRACE(StatusName(status));
     EXPECT_GT(seen[status], 400);
   }
+  for (int verdict = 1; verdict < 5; ++verdict) EXPECT_GT(verdicts[verdict], 40) << verdict;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Any input is a patch text: it must get a status, the fast check must agree
-// with copy-and-compare, and neither may touch memory outside the images.
+// Any input is a patch text: it must get a status, the fast check (with and
+// without its evidence) must agree with copy-and-compare, and none may touch
+// memory outside the images.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -37,6 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const PatchStatus fast = quillet::CheckPatchText(text, current.data(), work.data(), imageSize, filter);
       const PatchStatus plain = CopyAndCompare(text, current, scratch, filter);
       if (fast != plain) __builtin_trap();
+      // Gathering the evidence must not change the status.
+      CheckDetails details;
+      if (quillet::CheckPatchText(text, current.data(), work.data(), imageSize, filter, &details) != plain ||
+          details.status != plain)
+        __builtin_trap();
     }
   }
   return 0;
