@@ -73,27 +73,40 @@ int RunDiff(const std::vector<std::string>& allArgs) {
   const auto output = parsed->values.find("-o");
   const bool toStdout = output == parsed->values.end() || output->second == "-";
 
-  // The bytes "Записать" would save for the unedited comparison. Standard
-  // output gets them as the walk finds them; a file gets them whole, so that a
-  // failed run leaves an existing file as it was.
+  // The bytes "Записать" would save for the unedited comparison, written as
+  // the walk finds them, so that memory holds the two images and little else
+  // however many lines there are. A file is replaced only once it is complete:
+  // a failed run leaves an existing one as it was.
+  std::optional<AtomicFileWriter> file;
+  if (!toStdout) {
+    try {
+      file.emplace(output->second, true);
+    } catch (const FileError& error) {
+      std::fprintf(stderr, "quillet-cli: %s\n", error.what());
+      return kExitOutput;
+    }
+  }
   const std::string header = EncodeSavedHeader(ComposeComparisonHeader(job.originalPath, job.currentPath));
-  std::string saved;
   bool written = true;
+  std::string writeError;
   bool differs = false;
+  auto emit = [&](std::string_view bytes) {
+    if (!written) return false;
+    if (toStdout) {
+      written = WriteToStdout(bytes);
+      return written;
+    }
+    try {
+      file->Write(bytes);
+    } catch (const FileError& error) {
+      written = false;
+      writeError = error.what();
+    }
+    return written;
+  };
   auto lines = [&](std::string_view bytes) {
     differs = true;
-    if (toStdout)
-      written = written && WriteToStdout(bytes);
-    else
-      saved.append(bytes);
-    return true;
-  };
-  auto emit = [&](std::string_view bytes) {
-    if (toStdout)
-      written = written && WriteToStdout(bytes);
-    else
-      saved.append(bytes);
-    return true;
+    return emit(bytes);
   };
   ProgressBar bar(::isatty(STDERR_FILENO) == 1);
   auto never = [] { return false; };
@@ -132,8 +145,12 @@ int RunDiff(const std::vector<std::string>& allArgs) {
     }
     return done;
   }
+  if (!written) {
+    std::fprintf(stderr, "quillet-cli: %s\n", writeError.c_str());
+    return kExitOutput;
+  }
   try {
-    SaveBytes(output->second, saved);
+    file->Commit();
   } catch (const FileError& error) {
     std::fprintf(stderr, "quillet-cli: %s\n", error.what());
     return kExitOutput;

@@ -34,6 +34,14 @@ class Fd {
   explicit Fd(int fd) : m_fd(fd) {}
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      if (m_fd >= 0) ::close(m_fd);
+      m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+  }
+  [[nodiscard]] int release() { return std::exchange(m_fd, -1); }
   ~Fd() {
     if (m_fd >= 0) ::close(m_fd);
   }
@@ -366,48 +374,97 @@ int CreateTemporaryBeside(const std::string& folder, std::string& temp, TempFile
 
 }  // namespace
 
-void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::string target = FollowLinks(path, path);
+struct AtomicFileWriter::State {
+  std::string path;    // as given, for the messages
+  std::string target;  // links followed
+  std::string temp;    // empty when writing straight into a special file
+  TempFileGuard guard;
+  Fd fd{-1};
+  std::string pending;  // small pieces are gathered into large writes
+  bool committed = false;
+
+  void Flush() {
+    std::size_t done = 0;
+    while (done < pending.size()) {
+      const ssize_t put = ::write(fd.get(), pending.data() + done, pending.size() - done);
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        throw FileError::FromErrno(errno, path);
+      }
+      done += static_cast<std::size_t>(put);
+    }
+    pending.clear();
+  }
+};
+
+namespace {
+constexpr std::size_t kWriteChunk = std::size_t{1} << 20;
+}  // namespace
+
+AtomicFileWriter::AtomicFileWriter(const std::string& path, bool intoSpecialFiles) : m_state(new State) {
+  State& state = *m_state;
+  state.path = path;
+  state.target = FollowLinks(path, path);
   struct stat st {};
-  const bool exists = ::stat(target.c_str(), &st) == 0;
+  const bool exists = ::stat(state.target.c_str(), &st) == 0;
   if (exists) {
     if (S_ISDIR(st.st_mode)) throw FileError::FromErrno(EISDIR, path);
-    // Renaming over a device or a FIFO would replace it, not write into it.
-    if (!S_ISREG(st.st_mode)) throw FileError::FromErrno(EINVAL, path);
+    if (!S_ISREG(st.st_mode)) {
+      // Renaming over a device or a FIFO would replace it, not write into it.
+      if (!intoSpecialFiles) throw FileError::FromErrno(EINVAL, path);
+      state.fd = Fd(::open(state.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+      if (!state.fd.ok()) throw FileError::FromErrno(errno, path);
+      return;
+    }
     // The folder may allow the rename although the file itself is read-only:
     // a file the user protected stays protected, for root too, whom access()
     // lets write anything.
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) throw FileError::FromErrno(EACCES, path);
-    if (::access(target.c_str(), W_OK) != 0) throw FileError::FromErrno(errno, path);
+    if (::access(state.target.c_str(), W_OK) != 0) throw FileError::FromErrno(errno, path);
   } else if (errno == ELOOP) {
     throw FileError(FileErrorCause::badPath, path, ELOOP);
   }
-  const std::string folder = FolderOf(target);
-  TempFileGuard guard;
-  std::string temp;
-  const int raw = CreateTemporaryBeside(folder, temp, guard);
-  if (raw < 0) throw FileError::FromErrno(errno, path);
-  Fd fd(raw);
-  auto fail = [&](int error) {
-    ::unlink(temp.c_str());
-    throw FileError::FromErrno(error, path);
-  };
-  if (exists) ::fchmod(fd.get(), st.st_mode & 07777);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      fail(errno);
-    }
-    done += static_cast<std::size_t>(put);
+  const int raw = CreateTemporaryBeside(FolderOf(state.target), state.temp, state.guard);
+  if (raw < 0) {
+    state.temp.clear();
+    throw FileError::FromErrno(errno, path);
   }
-  if (::fsync(fd.get()) != 0) fail(errno);
-  if (::rename(temp.c_str(), target.c_str()) != 0) fail(errno);
-  guard.Forget();
+  state.fd = Fd(raw);
+  if (exists) ::fchmod(state.fd.get(), st.st_mode & 07777);
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (!m_state->committed && !m_state->temp.empty()) ::unlink(m_state->temp.c_str());
+}
+
+void AtomicFileWriter::Write(std::string_view bytes) {
+  State& state = *m_state;
+  state.pending.append(bytes);
+  if (state.pending.size() >= kWriteChunk) state.Flush();
+}
+
+void AtomicFileWriter::Commit() {
+  State& state = *m_state;
+  state.Flush();
+  if (state.temp.empty()) {
+    const int fd = state.fd.release();
+    if (::close(fd) != 0 && errno != EINTR) throw FileError::FromErrno(errno, state.path);
+    state.committed = true;
+    return;
+  }
+  if (::fsync(state.fd.get()) != 0) throw FileError::FromErrno(errno, state.path);
+  if (::rename(state.temp.c_str(), state.target.c_str()) != 0) throw FileError::FromErrno(errno, state.path);
+  state.committed = true;
+  state.guard.Forget();
   // Makes the rename itself durable; a failure here leaves a complete file.
-  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd dir(::open(FolderOf(state.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.ok()) ::fsync(dir.get());
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  AtomicFileWriter writer(path);
+  writer.Write(bytes);
+  writer.Commit();
 }
 
 std::string GetWorkingDirectory() {

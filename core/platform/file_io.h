@@ -99,6 +99,28 @@ class FileReader {
 // Throws FileError with the target's path.
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
+// The same written piece by piece, for output too large to hold whole (a
+// comparison of millions of lines): Write as the bytes come, then Commit. Until
+// Commit the target is untouched; a writer destroyed before it, or a SIGINT or
+// SIGTERM meanwhile, leaves no temporary file behind. With intoSpecialFiles, a
+// device or FIFO target is written into instead (renaming over /dev/null would
+// replace it for everyone); otherwise it is refused as WriteFileAtomically
+// refuses it. Throws FileError with the target's path.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::string& path, bool intoSpecialFiles = false);
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+  ~AtomicFileWriter();
+
+  void Write(std::string_view bytes);
+  void Commit();
+
+ private:
+  struct State;
+  std::unique_ptr<State> m_state;
+};
+
 // The process's working directory ('/'-separated, without a trailing '/' except
 // for the root itself).
 [[nodiscard]] std::string GetWorkingDirectory();
