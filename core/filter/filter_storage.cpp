@@ -11,8 +11,6 @@ namespace quillet {
 
 namespace {
 
-// What a 260-character read buffer holds of a value.
-constexpr std::size_t kValueChars = 259;
 
 constexpr std::string_view kLeadingWhiteSpace = " \t\r\n\v\f";
 
@@ -25,7 +23,7 @@ std::string_view DropLeadingWhiteSpace(std::string_view value) {
 // white space dropped; "" for an absent key.
 std::string ReadEntry(const ProfileDocument& document, std::size_t n) {
   std::string value = document.Get(kFilterSection, std::to_string(n)).value_or("");
-  if (value.size() > kValueChars) value.resize(kValueChars);
+  if (value.size() > kProfileValueChars) value.resize(kProfileValueChars);
   return std::string(DropLeadingWhiteSpace(value));
 }
 

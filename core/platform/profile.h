@@ -79,11 +79,15 @@ class ProfileDocument {
   mutable std::optional<Index> m_index;
 };
 
+// What a 260-character read buffer holds of a value: files written for the
+// program's first versions rely on the cut.
+inline constexpr std::size_t kProfileValueChars = 259;
+
 // The value of the key, or def when the file, section or key is absent. At most
-// maxChars characters of the value are returned (a 260-character buffer holds 259).
+// maxChars characters of the value are returned.
 [[nodiscard]] std::string ProfileGetString(const std::string& file, std::string_view section,
                                            std::string_view key, std::string_view def,
-                                           std::size_t maxChars = 259);
+                                           std::size_t maxChars = kProfileValueChars);
 
 // Sets the key, adding the section and key where they are missing. Returns
 // false when the file can't be read or written, or the name or value can't be

@@ -82,22 +82,6 @@ void AppendHexBytes(std::string& text, const std::uint8_t* bytes, std::size_t co
   }
 }
 
-void WriteToSpecialFile(const std::string& path, std::string_view bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) throw FileError::FromErrno(errno, path);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      throw FileError::FromErrno(error, path);
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  if (::close(fd) != 0 && errno != EINTR) throw FileError::FromErrno(errno, path);
-}
 
 }  // namespace
 
@@ -174,15 +158,11 @@ std::string EncodeSavedHeader(const std::string& header) {
 }
 
 void SaveBytes(const std::string& path, const std::string& bytes) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-    // A device or a pipe (/dev/stdout, a FIFO) is written to, never replaced:
-    // renaming a file over /dev/null would break the system for everyone.
-    WriteToSpecialFile(path, bytes);
-    return;
-  }
-  // Links are followed there: the file pointed to is replaced, the link kept.
-  WriteFileAtomically(path, bytes);
+  // Links are followed: the file pointed to is replaced, the link kept. A
+  // device or a pipe (/dev/stdout, a FIFO) is written into, never replaced.
+  AtomicFileWriter file(path, true);
+  file.Write(bytes);
+  file.Commit();
 }
 
 void SaveComparisonText(const std::string& path, const std::vector<std::string>& utf8Lines) {

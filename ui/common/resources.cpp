@@ -15,7 +15,6 @@ static void InitQuilletResources() {
 namespace quillet::res {
 
 namespace {
-constexpr int kSmallImage = 16;
 }
 
 QIcon AppIcon() {

@@ -28,7 +28,7 @@
 namespace {
 
 constexpr int kColumnWidth = 206;  // pixels, as the list was drawn
-constexpr int kSmallImage = 16;
+using quillet::res::kSmallImage;
 constexpr int kImageGap = 2;
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
