@@ -41,6 +41,45 @@ inline constexpr char kMarkNotInstalled[] = "не установлен";
 inline constexpr char kMarkInstalled[] = "установлен";
 inline constexpr char kMarkFileError[] = "ошибка в файле";
 
+// A row's details: the tooltip, the details window and the status line after a
+// search. %1, %2… are filled in by the core.
+inline constexpr char kDetailsInstalled[] = "Установлен: проверено байт: %1";
+inline constexpr char kDetailsInstalledUncounted[] =
+    "Установлен: все записываемые байты уже новые (их слишком много, чтобы сосчитать)";
+inline constexpr char kDetailsInstalledUnchecked[] =
+    "Установлен, но ни один байт не проверен: все адреса записи отфильтрованы или за концом образа";
+inline constexpr char kDetailsNotInstalled[] = "Не установлен: уже новых байт %1 из %2; %3";  // %3: a verdict
+inline constexpr char kDetailsNotInstalledUncounted[] =
+    "Не установлен: отличается байт: %1 (записываемых байт слишком много, чтобы сосчитать остальные); %2";
+inline constexpr char kVerdictAppliesCleanly[] = "ставится чисто";
+inline constexpr char kVerdictPartlyInstalled[] = "установлен частично";
+inline constexpr char kVerdictOtherFirmware[] = "сделан для другой прошивки";
+inline constexpr char kVerdictOldUnknown[] = "старые байты неизвестны";
+inline constexpr char kDetailsDiffering[] = "Адрес %1: ожидается %2, найдено %3, старый %4";
+inline constexpr char kDetailsOldUnknown[] = "неизвестен";
+inline constexpr char kDetailsMoreDiffering[] = "…и ещё отличающихся адресов: %1";
+inline constexpr char kDetailsShownDiffering[] = "Показано отличающихся адресов: %1 из %2";
+inline constexpr char kDetailsBrokenLine[] = "Ошибка в строке %1: «%2»: %3";  // %3: the rule
+inline constexpr char kRuleBadOffset[] = "смещение не шестнадцатеричное";
+inline constexpr char kRuleBadAddress[] = "адрес не шестнадцатеричный";
+inline constexpr char kRuleNoColon[] = "нет «:»";
+inline constexpr char kRuleBadByte[] = "записываемый байт не шестнадцатеричный";
+inline constexpr char kRuleBadAddressOrNoColon[] = "адрес не шестнадцатеричный или нет «:»";
+inline constexpr char kDetailsByteOrderMark[] = "Файл начинается с метки порядка байтов UTF-8";
+inline constexpr char kDetailsAddedAfterSearch[] = "Добавлен после поиска";
+inline constexpr char kDetailsOtherBasis[] = "Проверен с другим образом или фильтром";
+inline constexpr char kDetailsConflict[] = "Конфликтует с: %1 (%2 %3)";  // %3: адрес, адреса or адресов
+inline constexpr char kAddressesOne[] = "адрес";
+inline constexpr char kAddressesFew[] = "адреса";
+inline constexpr char kAddressesMany[] = "адресов";
+inline constexpr char kSearchTotals[] =
+    "Установлено: %1, не установлено: %2 (чисто: %3, частично: %4, другая прошивка: %5, неизвестно: %6), "
+    "с ошибкой: %7";
+inline constexpr char kDetailsMenuEntry[] = "Подробности…";
+inline constexpr char kDetailsTitle[] = "Подробности: %1";  // %1: the file's name
+inline constexpr char kClose[] = "Закрыть";
+inline constexpr char kAccDetailsText[] = "Подробности проверки";
+
 // Full Flash selection
 inline constexpr char kNotChosen[] = "<Не выбран>";
 inline constexpr char kSizeNone[] = "Размер: 0 байт";

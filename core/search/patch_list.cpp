@@ -9,6 +9,28 @@
 
 namespace quillet {
 
+CheckBasis CheckBasis::Of(const std::string& imagePath, const AddressFilter& filter) {
+  return {imagePath, filter.Stretches()};
+}
+
+bool CheckBasis::Matches(const std::string& image, const AddressFilter& filter) const {
+  return imagePath == image &&
+         std::equal(filterStretches.begin(), filterStretches.end(), filter.Stretches().begin(),
+                    filter.Stretches().end(), [](const AddressRange& a, const AddressRange& b) {
+                      return a.start == b.start && a.end == b.end;
+                    });
+}
+
+void PatchList::StartSearch() {
+  m_searched = true;
+  for (PatchRow& row : m_rows) {
+    row.status = PATCH_NOT_INSTALLED;
+    row.details.reset();
+    row.basis.reset();
+    row.addedAfterSearch = false;
+  }
+}
+
 std::size_t PatchList::UpperBound(std::string_view name, std::string_view path) const {
   const auto it = std::upper_bound(m_rows.begin(), m_rows.end(), std::pair{name, path},
                                    [](const std::pair<std::string_view, std::string_view>& key, const PatchRow& row) {
@@ -29,7 +51,11 @@ std::optional<std::size_t> PatchList::Add(const std::string& path) {
   if (Find(path)) return std::nullopt;
   std::string name = FileNameOf(path);
   const std::size_t row = UpperBound(name, path);
-  m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(row), PatchRow{std::move(name), path});
+  PatchRow added;
+  added.name = std::move(name);
+  added.path = path;
+  added.addedAfterSearch = m_searched;
+  m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(row), std::move(added));
   return row;
 }
 
@@ -58,19 +84,24 @@ void AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
 }
 
 SearchResult SearchPatchList(const std::string& imagePath, PatchList& list, const AddressFilter& filter,
-                             const SearchObserver& observer, const ExplainedCheck& explained) {
+                             const SearchObserver& observer, const ExplainedCheck& explained,
+                             RowDetails rowDetails) {
+  list.StartSearch();
   std::vector<std::string> paths;
   paths.reserve(list.size());
-  for (std::size_t row = 0; row < list.size(); ++row) {
-    list.SetStatus(row, PATCH_NOT_INSTALLED);
-    paths.push_back(list[row].path);
-  }
+  for (const PatchRow& row : list.Rows()) paths.push_back(row.path);
   SearchObserver recording = observer;
   recording.checked = [&list, &observer](std::size_t row, PatchStatus status) {
     list.SetStatus(row, status);
     if (observer.checked) observer.checked(row, status);
   };
-  return RunSearch(imagePath, paths, filter, recording, explained);
+  if (rowDetails == RowDetails::drop) return RunSearch(imagePath, paths, filter, recording, explained);
+  const auto basis = std::make_shared<const CheckBasis>(CheckBasis::Of(imagePath, filter));
+  const ExplainedCheck keeping = [&list, &explained, &basis](std::size_t row, const CheckDetails& details) {
+    list.SetDetails(row, details, basis);
+    if (explained) explained(row, details);
+  };
+  return RunSearch(imagePath, paths, filter, recording, keeping);
 }
 
 }  // namespace quillet

@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -396,7 +397,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(list->topLevelItem(1)->data(0, Qt::AccessibleDescriptionRole).toString(), QStringLiteral("установлен"));
     QCOMPARE(list->topLevelItem(3)->data(0, Qt::AccessibleDescriptionRole).toString(), QStringLiteral("не установлен"));
     QVERIFY(Child<QProgressBar>(dlg, "IDC_PROGRESS")->isHidden());
-    QCOMPARE(LabelText(dlg, "IDC_STATUS_TEXT"), QString());
     QVERIFY(prompts.boxes.empty());
 
     // Searching again gives the same marks; a row added later starts empty.
@@ -405,6 +405,50 @@ class MainWindowTest : public QObject {
     AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
     QCOMPARE(dlg.PatchMark(dlg.FindPatchItem(Path(QStringLiteral("current.bin")).toStdString())),
              PATCH_NOT_INSTALLED);
+  }
+
+  // After a search each row says why it has its mark: the tooltip briefly,
+  // the details window in full, the status line the totals until the next command.
+  void searchExplainsEachRow() {
+    const QString dir = Path(QStringLiteral("details"));
+    WriteFile(dir + "/installed.vkp", "000010: 00 10\r\n");
+    WriteFile(dir + "/other.vkp", "000010: 55 FF\r\n");  // collides with installed.vkp at one address
+    FakePrompts prompts;
+    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
+    AddFolder(dlg, prompts, dir);
+    auto* list = Child<QTreeWidget>(dlg, "IDC_PATCH_LIST");
+    QCOMPARE(list->topLevelItem(0)->toolTip(1), dir + "/installed.vkp");
+
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDC_SEARCH"), Qt::LeftButton);
+    QCOMPARE(list->topLevelItem(0)->toolTip(0), dir + "/installed.vkp\nУстановлен: проверено байт: 1");
+    QVERIFY(list->topLevelItem(1)->toolTip(1).contains(QStringLiteral("Адрес 000010: ожидается FF, найдено 10, старый 55")));
+    const QString totals = QStringLiteral(
+        "Установлено: 1, не установлено: 1 (чисто: 0, частично: 0, другая прошивка: 1, неизвестно: 0), с ошибкой: 0");
+    auto* status = Child<QLabel>(dlg, "IDC_STATUS_TEXT");
+    QCOMPARE(status->text(), totals);
+    QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), totals);
+
+    list->setCurrentItem(list->topLevelItem(1));
+    QAction* entry = dlg.RowMenu()->findChild<QAction*>(QStringLiteral("IDM_PATCH_DETAILS"));
+    QVERIFY(entry);
+    QCOMPARE(entry->text(), QStringLiteral("Подробности…"));
+    entry->trigger();
+    auto* details = dlg.findChild<QDialog*>(QStringLiteral("IDD_PATCH_DETAILS"));
+    QVERIFY(details && details->isVisible());
+    auto* text = Child<QPlainTextEdit>(*details, "IDC_DETAILS_TEXT");
+    QVERIFY(text->isReadOnly());
+    QCOMPARE(text->toPlainText(), dir + "/other.vkp\n"
+                                        "Не установлен: уже новых байт 0 из 1; сделан для другой прошивки\n"
+                                        "Адрес 000010: ожидается FF, найдено 10, старый 55\n"
+                                        "Конфликтует с: installed.vkp (1 адрес)");
+    QTest::mouseClick(Child<QPushButton>(*details, "IDCANCEL"), Qt::LeftButton);
+    QVERIFY(!details->isVisible());
+
+    // Any command ends the totals; another image leaves the evidence in doubt.
+    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("original.bin")));
+    QCOMPARE(status->text(), QString());
+    QVERIFY(list->topLevelItem(0)->toolTip(0).contains(QStringLiteral("\nПроверен с другим образом или фильтром\n")));
   }
 
   void searchWithoutACurrentImageDoesNothing() {

@@ -20,8 +20,11 @@
 #include "ui/common/group_frame.h"
 #include "ui/common/user_prompts.h"
 #include "ui/compare/flash_compare_dlg.h"
+#include "ui/details/patch_details_dlg.h"
 #include "ui/filter/addr_filter_dlg.h"
 #include "core/filter/filter_storage.h"
+#include "core/search/patch_conflicts.h"
+#include "core/search/row_details.h"
 #include "ui/common/resources.h"
 #include "core/res/strings.h"
 
@@ -83,6 +86,9 @@ void CPatchFinderDlg::CreateControls() {
     b->setObjectName(QString::fromLatin1(id));
     b->setGeometry(rect);
     b->setAutoDefault(true);
+    // The last search's totals stay in the status line until the next command; connected first, so a
+    // command's own status comes after.
+    connect(b, &QPushButton::clicked, this, [this] { ShowStatus(QString(), false); });
     connect(b, &QPushButton::clicked, this, handler);
     return b;
   };
@@ -108,6 +114,13 @@ void CPatchFinderDlg::CreateControls() {
   m_patchList->setGeometry(du.rect(11, 60, 288, 93));
   m_patchList->setAccessibleName(Text(quillet::text::kAccPatchList));
   connect(m_patchList, &QTreeWidget::itemDoubleClicked, this, &CPatchFinderDlg::OnDblclkPatchList);
+  m_patchList->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(m_patchList, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    QTreeWidgetItem* item = m_patchList->itemAt(pos);
+    if (item == nullptr) return;
+    m_patchList->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+    m_rowMenu->exec(m_patchList->viewport()->mapToGlobal(pos));
+  });
 
   m_addFile = button("IDC_ADD_FILE", quillet::text::kAddFile, du.rect(11, 153, 47, 14), &CPatchFinderDlg::OnAddFile);
   m_addFile->setDefault(true);
@@ -145,6 +158,11 @@ void CPatchFinderDlg::CreateControls() {
   // A fixed name would be all a screen reader reads of it: the name is left to
   // follow the text, and what the line is goes into the description.
   m_status->setAccessibleDescription(Text(quillet::text::kAccStatusLine));
+
+  m_rowMenu = new QMenu(this);
+  m_rowMenu->setObjectName(QStringLiteral("rowMenu"));
+  QAction* details = m_rowMenu->addAction(Text(quillet::text::kDetailsMenuEntry), this, &CPatchFinderDlg::OnPatchDetails);
+  details->setObjectName(QStringLiteral("IDM_PATCH_DETAILS"));
 
   m_windowMenu = new QMenu(this);
   m_windowMenu->setObjectName(QStringLiteral("windowMenu"));
@@ -229,6 +247,39 @@ void CPatchFinderDlg::ShowPatchMark(int row) const {
   item->setData(0, Qt::AccessibleDescriptionRole, Text(MarkDescription(status)));
 }
 
+void CPatchFinderDlg::ShowRowTooltip(int row) const {
+  const QString tooltip = QString::fromStdString(
+      quillet::RowTooltip(m_patches[static_cast<std::size_t>(row)], m_strCurrentFlash, m_addrFilter));
+  QTreeWidgetItem* item = m_patchList->topLevelItem(row);
+  item->setToolTip(0, tooltip);
+  item->setToolTip(1, tooltip);
+}
+
+void CPatchFinderDlg::ShowRowTooltips() const {
+  for (int row = 0; row < PatchCount(); ++row) ShowRowTooltip(row);
+}
+
+void CPatchFinderDlg::OnPatchDetails() {
+  QTreeWidgetItem* item = m_patchList->currentItem();
+  if (item == nullptr) return;
+  const auto row = static_cast<std::size_t>(m_patchList->indexOfTopLevelItem(item));
+  // Found only now: over a large list it takes a noticeable moment, which a search should not pay.
+  std::vector<std::string> paths;
+  paths.reserve(m_patches.size());
+  for (const quillet::PatchRow& listed : m_patches.Rows()) paths.push_back(listed.path);
+  const quillet::PatchConflicts conflicts = quillet::FindPatchConflicts(paths);
+  const quillet::PatchRow& patch = m_patches[row];
+  QString text = QString::fromStdString(patch.path);
+  for (const std::string& line : quillet::RowDetailsLines(patch, m_strCurrentFlash, m_addrFilter,
+                                                          quillet::DetailsForm::full,
+                                                          quillet::ConflictsOfRow(conflicts, m_patches, row)))
+    text += QLatin1Char('\n') + QString::fromStdString(line);
+  const QString title = Text(quillet::text::kDetailsTitle).arg(QString::fromStdString(patch.name));
+  auto* dlg = new CPatchDetailsDlg(title, text, this);
+  dlg->setAttribute(Qt::WA_DeleteOnClose);
+  dlg->show();
+}
+
 void CPatchFinderDlg::ShowStatus(const QString& text, bool force) {
   if (text != m_status->text()) {
     m_status->setText(text);
@@ -256,7 +307,10 @@ void CPatchFinderDlg::ResetProgress() {
 
 void CPatchFinderDlg::OnFilter() {
   CAddrFilterDlg dlg(m_settingsPath, m_addrFilter, m_prompts, this);
-  if (dlg.exec() == QDialog::Accepted) ReloadAddressFilter();
+  if (dlg.exec() == QDialog::Accepted) {
+    ReloadAddressFilter();
+    ShowRowTooltips();
+  }
 }
 
 void CPatchFinderDlg::OnDifferences() {

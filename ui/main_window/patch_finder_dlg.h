@@ -63,6 +63,8 @@ class CPatchFinderDlg : public QDialog {
 
   // The window menu (the About entry last, after a separator).
   [[nodiscard]] QMenu* WindowMenu() const { return m_windowMenu; }
+  // A row's context menu ("Подробности…").
+  [[nodiscard]] QMenu* RowMenu() const { return m_rowMenu; }
 
  public slots:
   void OnBrowseCurrentFlash();
@@ -75,6 +77,8 @@ class CPatchFinderDlg : public QDialog {
   void OnSearch();
   void OnDifferences();
   void OnAboutBox();
+  // Opens the details window of the current row.
+  void OnPatchDetails();
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -91,6 +95,9 @@ class CPatchFinderDlg : public QDialog {
   void AddPatchItem(const std::string& fullPath);
   // Shows row's mark as the list holds it.
   void ShowPatchMark(int row) const;
+  // The rows' tooltips follow the evidence and what is chosen now.
+  void ShowRowTooltip(int row) const;
+  void ShowRowTooltips() const;
   void ResetProgress();
   // Shows text in the status line at once, without letting input events in.
   void ShowStatus(const QString& text, bool force);
@@ -123,6 +130,7 @@ class CPatchFinderDlg : public QDialog {
   QProgressBar* m_progress = nullptr;
   QLabel* m_status = nullptr;
   QMenu* m_windowMenu = nullptr;
+  QMenu* m_rowMenu = nullptr;
   QElapsedTimer m_paintClock;
   qint64 m_lastStatusPaint = -1;
 };

@@ -6,7 +6,10 @@
 #include "core/search/flash_selection.h"
 #include "core/res/strings.h"
 
-void CPatchFinderDlg::OnBrowseCurrentFlash() { BrowseFlash(m_strCurrentFlash, m_curName, m_curSize, m_curDate); }
+void CPatchFinderDlg::OnBrowseCurrentFlash() {
+  BrowseFlash(m_strCurrentFlash, m_curName, m_curSize, m_curDate);
+  ShowRowTooltips();
+}
 
 void CPatchFinderDlg::OnBrowseOriginalFlash() {
   BrowseFlash(m_strOriginalFlash, m_origName, m_origSize, m_origDate);

@@ -21,11 +21,10 @@ void CPatchFinderDlg::AddPatchItem(const std::string& fullPath) {
   auto* item = new QTreeWidgetItem;
   item->setText(0, QString::fromStdString(added.name));
   item->setText(1, QString::fromStdString(added.path));
-  // The columns cut long paths off; the whole one is a pointer away.
-  item->setToolTip(0, QString::fromStdString(added.path));
-  item->setToolTip(1, QString::fromStdString(added.path));
   m_patchList->insertTopLevelItem(static_cast<int>(*row), item);
   ShowPatchMark(static_cast<int>(*row));
+  // The columns cut long paths off; the whole one is a pointer away.
+  ShowRowTooltip(static_cast<int>(*row));
 }
 
 void CPatchFinderDlg::OnAddFile() {

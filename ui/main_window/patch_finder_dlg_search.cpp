@@ -8,6 +8,7 @@
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/common/user_prompts.h"
 #include "core/search/patch_list.h"
+#include "core/search/row_details.h"
 
 namespace {
 
@@ -42,13 +43,18 @@ void CPatchFinderDlg::OnSearch() {
     ShowPatchMark(static_cast<int>(row));
     m_progress->setValue(static_cast<int>(row));
   };
-  const quillet::SearchResult result = quillet::SearchPatchList(m_strCurrentFlash, m_patches, m_addrFilter, observer);
+  const quillet::SearchResult result = quillet::SearchPatchList(m_strCurrentFlash, m_patches, m_addrFilter, observer,
+                                                                {}, quillet::RowDetails::keep);
 
   // Also when the image could not be read and no row was checked.
   for (int row = 0; row < PatchCount(); ++row) ShowPatchMark(row);
+  ShowRowTooltips();
   ResetProgress();
   if (result.failure != quillet::SearchFailure::none) {
     m_prompts.MessageBox(this, QString::fromStdString(result.message.text),
                          QString::fromStdString(result.message.caption), BoxIcon(result.message.icon));
+    return;
   }
+  // Totals of a search that stopped early would count rows it never reached.
+  ShowStatus(QString::fromStdString(quillet::SearchTotalsText(m_patches)), true);
 }

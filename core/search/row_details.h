@@ -1,0 +1,41 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "core/filter/address_filter.h"
+#include "core/search/patch_conflicts.h"
+#include "core/search/patch_list.h"
+
+// The evidence behind each row's mark, in the program's Russian voice (UTF-8).
+
+namespace quillet {
+
+// The tooltip shows a glance; the details window everything the row holds.
+enum class DetailsForm { brief, full };
+
+// A listed patch file that can't be installed together with a row.
+struct RowConflict {
+  std::string name;
+  std::size_t addresses = 0;
+};
+
+// The lines that explain row's mark, judged against the image and filter now
+// chosen: empty when no search has anything to say about the row (none has
+// run, or the last one stopped before it).
+[[nodiscard]] std::vector<std::string> RowDetailsLines(const PatchRow& row, const std::string& imagePath,
+                                                       const AddressFilter& filter, DetailsForm form,
+                                                       const std::vector<RowConflict>& conflicts = {});
+
+// The row's tooltip: its full path, which the columns cut off, then the brief details.
+[[nodiscard]] std::string RowTooltip(const PatchRow& row, const std::string& imagePath, const AddressFilter& filter);
+
+// The listed files row collides with; found was computed over the list's
+// paths in display order.
+[[nodiscard]] std::vector<RowConflict> ConflictsOfRow(const PatchConflicts& found, const PatchList& list,
+                                                      std::size_t row);
+
+// The status line after a search that reached every row.
+[[nodiscard]] std::string SearchTotalsText(const PatchList& list);
+
+}  // namespace quillet

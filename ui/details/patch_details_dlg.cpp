@@ -1,0 +1,37 @@
+#include "ui/details/patch_details_dlg.h"
+
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "core/res/strings.h"
+#include "ui/common/dialog_units.h"
+
+CPatchDetailsDlg::CPatchDetailsDlg(const QString& title, const QString& text, QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("IDD_PATCH_DETAILS"));
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  setWindowTitle(title);
+  setFont(DialogUnits::DialogFont());
+  const DialogUnits du(font());
+  setFixedSize(du.size(300, 160));
+
+  m_text = new QPlainTextEdit(this);
+  m_text->setObjectName(QStringLiteral("IDC_DETAILS_TEXT"));
+  m_text->setGeometry(du.rect(7, 7, 286, 126));
+  // Addresses and bytes line up in columns only in a fixed-pitch font.
+  m_text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  m_text->setReadOnly(true);
+  m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m_text->setAccessibleName(QString::fromUtf8(quillet::text::kAccDetailsText));
+  m_text->setPlainText(text);
+
+  auto* close = new QPushButton(QString::fromUtf8(quillet::text::kClose), this);
+  close->setObjectName(QStringLiteral("IDCANCEL"));
+  close->setGeometry(du.rect(243, 139, 50, 14));
+  close->setDefault(true);
+  connect(close, &QPushButton::clicked, this, &QDialog::close);
+  close->setFocus();
+}
+
+CPatchDetailsDlg::~CPatchDetailsDlg() = default;
