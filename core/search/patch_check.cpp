@@ -200,7 +200,7 @@ class DetailSink {
     for (std::size_t i = m_count; i-- > 0;) {
       if (i >= kAhead) __builtin_prefetch(m_current + m_touched[i - kAhead].address);
       const OldTouch& touch = m_touched[i];
-      std::size_t slot = (touch.address * 0x9E3779B1u) & (capacity - 1);
+      std::size_t slot = static_cast<std::size_t>(touch.address * 0x9E3779B1u) & (capacity - 1);  // a 32-bit hash on purpose
       while (seen[slot] != kNoAddress && seen[slot] != touch.address) slot = (slot + 1) & (capacity - 1);
       if (seen[slot] == touch.address) continue;  // written again later: that write counts
       seen[slot] = touch.address;
