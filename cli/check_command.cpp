@@ -119,6 +119,8 @@ std::string EscapedPath(const std::string& path) {
   return out;
 }
 
+std::string WithCause(const std::string& cause) { return cause.empty() ? std::string() : " (" + cause + ")"; }
+
 }  // namespace
 
 int RunCheck(const std::vector<std::string>& args) {
@@ -184,7 +186,8 @@ int RunCheck(const std::vector<std::string>& args) {
   if (result.failure == SearchFailure::patchFile)
     std::fprintf(stderr, "quillet-cli: %s\n", result.message.text.c_str());
   else  // the image's messages don't name it: the window shows them beside its name
-    std::fprintf(stderr, "quillet-cli: %s: %s\n", parsed->operands.front().c_str(), result.message.text.c_str());
+    std::fprintf(stderr, "quillet-cli: %s: %s%s\n", parsed->operands.front().c_str(), result.message.text.c_str(),
+                 WithCause(ImageFailureCause(parsed->operands.front())).c_str());
   return result.failure == SearchFailure::patchFile ? kExitPatchFile : kExitInput;
 }
 

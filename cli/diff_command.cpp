@@ -119,7 +119,10 @@ int RunDiff(const std::vector<std::string>& allArgs) {
   const CompareOutcome outcome = CompareFlashFiles(job, {never, started, progress, lines, reading});
   bar.Clear();
   if (!outcome.ok()) {
-    std::fprintf(stderr, "quillet-cli: %s\n", outcome.error.c_str());
+    // The message names the image; the system's words say why.
+    std::string cause = ImageFailureCause(job.originalPath);
+    if (cause.empty()) cause = ImageFailureCause(job.currentPath);
+    std::fprintf(stderr, "quillet-cli: %s%s\n", outcome.error.c_str(), cause.empty() ? "" : (" (" + cause + ")").c_str());
     return kExitInput;
   }
   (void)emit(kSavedTextEnd);

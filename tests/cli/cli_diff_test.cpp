@@ -125,9 +125,9 @@ TEST_F(CliDiff, FailuresGoToStderrAndWriteNothing) {
     std::string err;  // a text expected somewhere in stderr
   };
   const std::vector<Row> rows = {
-      {"original_missing", {"--no-filter", "gone.bin", "orig.bin", "-o", "out.vkp"}, 2, "Ошибка открытия файла 'gone.bin'\n"},
-      {"current_missing", {"--no-filter", "orig.bin", "gone.bin", "-o", "out.vkp"}, 2, "Ошибка открытия файла 'gone.bin'\n"},
-      {"current_is_folder", {"--no-filter", "orig.bin", ".", "-o", "out.vkp"}, 2, "Ошибка открытия файла '.'\n"},
+      {"original_missing", {"--no-filter", "gone.bin", "orig.bin", "-o", "out.vkp"}, 2, "quillet-cli: Ошибка открытия файла 'gone.bin' (No such file or directory)\n"},
+      {"current_missing", {"--no-filter", "orig.bin", "gone.bin", "-o", "out.vkp"}, 2, "quillet-cli: Ошибка открытия файла 'gone.bin' (No such file or directory)\n"},
+      {"current_is_folder", {"--no-filter", "orig.bin", ".", "-o", "out.vkp"}, 2, "quillet-cli: Ошибка открытия файла '.' (Is a directory)\n"},
       {"output_folder_missing", {"--no-filter", "orig.bin", "orig.bin", "-o", "nowhere/out.vkp"}, 74, "quillet-cli: "},
       {"one_image_only", {"orig.bin", "-o", "out.vkp"}, 64, "usage:"},
       {"both_filter_options", {"--no-filter", "--filter-ini", "none.ini", "orig.bin", "orig.bin", "-o", "out.vkp"}, 64, "usage:"},
