@@ -72,9 +72,12 @@ inline constexpr char kDetailsConflict[] = "Конфликтует с: %1 (%2 %3
 inline constexpr char kAddressesOne[] = "адрес";
 inline constexpr char kAddressesFew[] = "адреса";
 inline constexpr char kAddressesMany[] = "адресов";
-inline constexpr char kSearchTotals[] =
-    "Установлено: %1, не установлено: %2 (чисто: %3, частично: %4, другая прошивка: %5, неизвестно: %6), "
-    "с ошибкой: %7";
+// The status line's totals; the verdicts in brackets only where some row has them.
+inline constexpr char kSearchTotals[] = "Установлено: %1, не установлено: %2%3, с ошибкой: %4";
+inline constexpr char kTotalsClean[] = "чисто: ";
+inline constexpr char kTotalsPartly[] = "частично: ";
+inline constexpr char kTotalsOther[] = "другая прошивка: ";
+inline constexpr char kTotalsUnknown[] = "неизвестно: ";
 inline constexpr char kDetailsMenuEntry[] = "Подробности…";
 inline constexpr char kDetailsTitle[] = "Подробности: %1";  // %1: the file's name
 inline constexpr char kClose[] = "Закрыть";

@@ -185,9 +185,17 @@ std::string SearchTotalsText(const PatchList& list) {
         break;
     }
   }
-  return Fill(text::kSearchTotals, {std::to_string(installed), std::to_string(notInstalled), std::to_string(clean),
-                                    std::to_string(partly), std::to_string(other), std::to_string(unknown),
-                                    std::to_string(broken)});
+  // The line must fit the status line: verdicts no row has are left out.
+  std::string verdicts;
+  for (const auto& [label, count] : {std::pair{text::kTotalsClean, clean}, std::pair{text::kTotalsPartly, partly},
+                                     std::pair{text::kTotalsOther, other}, std::pair{text::kTotalsUnknown, unknown}}) {
+    if (count == 0) continue;
+    verdicts += verdicts.empty() ? " (" : ", ";
+    verdicts += label + std::to_string(count);
+  }
+  if (!verdicts.empty()) verdicts += ")";
+  return Fill(text::kSearchTotals,
+              {std::to_string(installed), std::to_string(notInstalled), verdicts, std::to_string(broken)});
 }
 
 }  // namespace quillet

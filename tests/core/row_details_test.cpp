@@ -114,8 +114,7 @@ TEST(RowDetails, EvidenceKnowsWhatItWasCheckedAgainst) {
   ASSERT_EQ(result.failure, quillet::SearchFailure::none);
 
   EXPECT_EQ(quillet::SearchTotalsText(list),
-            "Установлено: 1, не установлено: 2 (чисто: 1, частично: 0, другая прошивка: 1, неизвестно: 0), "
-            "с ошибкой: 1");
+            "Установлено: 1, не установлено: 2 (чисто: 1, другая прошивка: 1), с ошибкой: 1");
   // The same addresses filtered, loaded in another order, are the same filter.
   const AddressFilter sameAddresses = {{0x1E0, 0x1F4}, {0x1F0, 0x1FF}};
   EXPECT_EQ(quillet::RowTooltip(list[2], img, sameAddresses), dir / "c.vkp" + "\nУстановлен: проверено байт: 1");

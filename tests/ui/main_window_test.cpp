@@ -424,7 +424,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(list->topLevelItem(0)->toolTip(0), dir + "/installed.vkp\nУстановлен: проверено байт: 1");
     QVERIFY(list->topLevelItem(1)->toolTip(1).contains(QStringLiteral("Адрес 000010: ожидается FF, найдено 10, старый 55")));
     const QString totals = QStringLiteral(
-        "Установлено: 1, не установлено: 1 (чисто: 0, частично: 0, другая прошивка: 1, неизвестно: 0), с ошибкой: 0");
+        "Установлено: 1, не установлено: 1 (другая прошивка: 1), с ошибкой: 0");
     auto* status = Child<QLabel>(dlg, "IDC_STATUS_TEXT");
     QCOMPARE(status->text(), totals);
     QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), totals);

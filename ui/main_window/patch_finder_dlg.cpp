@@ -283,6 +283,7 @@ void CPatchFinderDlg::OnPatchDetails() {
 void CPatchFinderDlg::ShowStatus(const QString& text, bool force) {
   if (text != m_status->text()) {
     m_status->setText(text);
+    m_status->setToolTip(text);  // a long path or the totals may not fit the line
     QAccessibleEvent changed(m_status, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&changed);
   }
