@@ -22,7 +22,8 @@ CPatchDetailsDlg::CPatchDetailsDlg(const QString& title, const QString& text, QW
   // Addresses and bytes line up in columns only in a fixed-pitch font.
   m_text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   m_text->setReadOnly(true);
-  m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // A broken line is quoted whole: wrapped, it stays readable without scrolling.
+  m_text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   m_text->setAccessibleName(QString::fromUtf8(quillet::text::kAccDetailsText));
   m_text->setPlainText(text);
 
