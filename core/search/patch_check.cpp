@@ -53,6 +53,15 @@ Touch* TouchedList() {
 // never read, so they need not be a copy of the current image. A patch that
 // writes more than kTouchedLimit bytes turns work into that copy instead and is
 // compared whole.
+// The fallback of a check that kept too many writes: work becomes the current
+// image with the kept writes replayed on it, in their order.
+template <class Kept>
+void ReplayOnCopy(std::uint8_t* work, const std::uint8_t* current, std::uint32_t size, const Kept* kept,
+                  std::size_t count) {
+  std::memcpy(work, current, size);
+  for (std::size_t i = 0; i < count; ++i) work[kept[i].address] = kept[i].value;
+}
+
 class TouchSink {
  public:
   TouchSink(const std::uint8_t* current, std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
@@ -95,8 +104,7 @@ class TouchSink {
 
  private:
   void becomeWhole() {
-    std::memcpy(m_work, m_current, m_size);
-    for (std::size_t i = 0; i < m_count; ++i) m_work[m_touched[i].address] = m_touched[i].value;
+    ReplayOnCopy(m_work, m_current, m_size, m_touched, m_count);
     m_count = 0;
     m_whole = true;
   }
@@ -165,8 +173,7 @@ class DetailSink {
 
  private:
   void becomeWhole() {
-    std::memcpy(m_work, m_current, m_size);
-    for (std::size_t i = 0; i < m_count; ++i) m_work[m_touched[i].address] = m_touched[i].value;
+    ReplayOnCopy(m_work, m_current, m_size, m_touched, m_count);
     m_count = 0;
     m_whole = true;
   }

@@ -42,7 +42,7 @@ std::size_t PatchList::UpperBound(std::string_view name, std::string_view path) 
 std::optional<std::size_t> PatchList::Find(std::string_view path) const {
   // A row's name is always the last part of its path, so the order by name and
   // path leads straight to the only place where path can be.
-  const std::size_t after = UpperBound(FileNameOf(std::string(path)), path);
+  const std::size_t after = UpperBound(FileNameOf(path), path);
   if (after == 0 || m_rows[after - 1].path != path) return std::nullopt;
   return after - 1;
 }

@@ -24,6 +24,7 @@
 #include "ui/compare/compare_window_qt.h"
 #include "core/vkp/vkp_text.h"
 #include "core/platform/file_error.h"
+#include "core/platform/file_io.h"
 #include "core/res/strings.h"
 
 namespace {
@@ -323,20 +324,33 @@ void CFlashCompareDlg::FillStep() {
 
 bool CFlashCompareDlg::SaveWholeResult() {
   // The lines as the run found them, in the bytes the field would give them
-  // unedited.
+  // unedited, written piece by piece: the result may be hundreds of MB.
   const QString path = m_prompts.GetSaveFileName(this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"));
   if (path.isEmpty()) return false;
   try {
-    std::string bytes = quillet::EncodeSavedHeader(m_strHeader);
+    quillet::AtomicFileWriter file(path.toStdString(), true);
+    file.Write(quillet::EncodeSavedHeader(m_strHeader));
     std::size_t skip = m_strHeader.size();  // the header is the start of the first piece
     for (const std::string& piece : m_result) {
       const std::size_t from = std::min(skip, piece.size());
-      bytes.append(piece, from);
+      file.Write(std::string_view(piece).substr(from));
       skip -= from;
     }
-    bytes += quillet::kSavedTextEnd;
-    quillet::SaveBytes(path.toStdString(), bytes);
+    file.Write(quillet::kSavedTextEnd);
+    file.Commit();
     return true;
+  } catch (...) {
+    ReportSaveFailure();
+  }
+  return false;
+}
+
+void CFlashCompareDlg::ReportSaveFailure() {
+  try {
+    throw;
+  } catch (const quillet::UnencodableText& error) {
+    m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kErrorCaption),
+                         IUserPrompts::Icon::stop);
   } catch (const quillet::FileError& error) {
     m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kAppName),
                          IUserPrompts::Icon::stop);
@@ -344,7 +358,6 @@ bool CFlashCompareDlg::SaveWholeResult() {
     m_prompts.MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
                          IUserPrompts::Icon::exclamation);
   }
-  return false;
 }
 
 void CFlashCompareDlg::OnTextSetFocus() {
@@ -409,14 +422,7 @@ void CFlashCompareDlg::OnSave() {
     // split, and keeps no-break spaces, which toPlainText() would turn into spaces.
     quillet::SaveComparisonText(path.toStdString(),
                                 quillet::SplitEditLines(m_text->document()->toRawText().toStdString()));
-  } catch (const quillet::UnencodableText& error) {
-    m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kErrorCaption),
-                         IUserPrompts::Icon::stop);
-  } catch (const quillet::FileError& error) {
-    m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kAppName),
-                         IUserPrompts::Icon::stop);
-  } catch (const std::bad_alloc&) {
-    m_prompts.MessageBox(this, QString::fromUtf8(text::kOutOfMemory), QString::fromUtf8(text::kAppName),
-                         IUserPrompts::Icon::exclamation);
+  } catch (...) {
+    ReportSaveFailure();
   }
 }

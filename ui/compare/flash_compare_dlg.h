@@ -76,6 +76,8 @@ class CFlashCompareDlg : public QDialog {
   void OnDiffProgress();
   void OnReadProgress(std::uint64_t done, std::uint64_t total);
   bool SaveWholeResult();
+  // Tells the user why a save failed; called inside a catch block.
+  void ReportSaveFailure();
   [[nodiscard]] bool JustRelabelled() const;
   void OnDiffDone();
   void OnWorkerError(const std::string& text);

@@ -56,16 +56,11 @@ void CPatchFinderDlg::AddPaths(const std::vector<std::string>& paths) {
 
 void CPatchFinderDlg::OnAddFolder() {
   const QString folder = m_prompts.GetExistingDirectory(this);
-  if (!folder.isEmpty()) {
-    quillet::FolderScanCallbacks callbacks;
-    callbacks.showStatus = [this](const std::string& status) {
-      ShowStatus(QString::fromStdString(status), status.empty());
-    };
-    callbacks.addPatchFile = [this](const std::string&, const std::string& fullPath) { AddPatchItem(fullPath); };
-    quillet::ScanFolder(folder.toStdString(), callbacks);
-    ShowStatus(QString(), true);
+  if (folder.isEmpty()) {
+    UpdateButtons();
+    return;
   }
-  UpdateButtons();
+  AddPaths({folder.toStdString()});
 }
 
 void CPatchFinderDlg::OnRemoveFile() {
