@@ -1,9 +1,11 @@
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "core/platform/cp1251.h"
+#include "core/job/job_link.h"
 #include "core/search/patch_list.h"
 #include "core/platform/file_io.h"
 #include "core/res/strings.h"
@@ -147,7 +149,7 @@ int RunCheck(const std::vector<std::string>& args) {
     PrintUsage(stderr);
     return kExitUsage;
   }
-  ExplainedCheck print;
+  std::function<void(std::size_t, const CheckDetails&)> print;
   if (json) {
     std::printf("[");
     print = [&list, details](std::size_t row, const CheckDetails& found) {
@@ -168,27 +170,38 @@ int RunCheck(const std::vector<std::string>& args) {
       for (const std::string& line : FormatCheckDetails(found)) std::printf("  %s\n", Cp1251ToUtf8(line).c_str());
     };
   }
-  SearchObserver observer;
-  if (!details) {
-    // Without details the plain check is enough: the same status, less work.
-    observer.checked = [&print](std::size_t row, PatchStatus status) {
-      CheckDetails plain;
-      plain.status = status;
-      print(row, plain);
-    };
+  // The same job the window runs, on a thread of its own; each row's result
+  // comes back to this thread, which prints it.
+  const SearchJob job = list.StartSearch(parsed->operands.front(), filter, details);
+  SearchOutcome result;
+  JobLink link({});
+  const SearchEvents events{
+      .started = {},
+      .checking = {},
+      .checked = link.Posted<std::size_t, CheckDetails>([&](std::size_t row, const CheckDetails& found) {
+        list.Record(row, found);
+        print(row, found);
+      }),
+  };
+  if (!link.Start<SearchOutcome>([&](StopToken stop) { return RunSearch(job, events, stop); },
+                                 [&result](SearchOutcome& ended) { result = std::move(ended); })) {
+    result = RunSearch(job, {}, {});  // no thread to be had: no rows printed either
+    result.rowsChecked = 0;
   }
-  const SearchResult result =
-      SearchPatchList(parsed->operands.front(), list, filter, observer, details ? print : ExplainedCheck());
+  link.RunUntilDone();
   if (json) std::printf("%s]\n", result.rowsChecked ? "\n" : "");
-  if (result.failure == SearchFailure::none) return kExitOk;
+  if (result.cause == JobCause::none) return kExitOk;
   // The rows done so far stay printed, ahead of the message, as they stay marked in the window.
   std::fflush(stdout);
-  if (result.failure == SearchFailure::patchFile)
-    std::fprintf(stderr, "quillet-cli: %s\n", result.message.text.c_str());
-  else  // the image's messages don't name it: the window shows them beside its name
-    std::fprintf(stderr, "quillet-cli: %s: %s%s\n", parsed->operands.front().c_str(), result.message.text.c_str(),
-                 WithCause(ImageFailureCause(parsed->operands.front())).c_str());
-  return result.failure == SearchFailure::patchFile ? kExitPatchFile : kExitInput;
+  if (result.cause == JobCause::patchFile) {
+    std::fprintf(stderr, "quillet-cli: %s\n", SearchFailureMessage(result).text.c_str());
+    return kExitPatchFile;
+  }
+  const std::string cause = result.systemError != 0 ? WithCause(std::strerror(result.systemError)) : "";
+  // The image's messages don't name it: the window shows them beside its name.
+  std::fprintf(stderr, "quillet-cli: %s: %s%s\n", parsed->operands.front().c_str(),
+               SearchFailureMessage(result).text.c_str(), cause.c_str());
+  return kExitInput;
 }
 
 }  // namespace quillet::cli

@@ -54,11 +54,6 @@ struct CommandArgs {
 // message goes to stderr and the result is kExitInput; otherwise kExitOk.
 [[nodiscard]] int LoadFilter(const FilterChoice& choice, AddressFilter& filter);
 
-// Why an image can't be opened or read, in the system's words ("No such file
-// or directory", "Is a directory"), or empty when it can be read now. The
-// program's own texts name no cause; the command line adds it.
-[[nodiscard]] std::string ImageFailureCause(const std::string& path);
-
 int RunCheck(const std::vector<std::string>& args);
 int RunFilter(const std::vector<std::string>& args);
 int RunDiff(const std::vector<std::string>& args);

@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "core/compare/compare_worker.h"
+#include "core/job/job_link.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
 #include "core/vkp/vkp_text.h"
@@ -109,20 +111,30 @@ int RunDiff(const std::vector<std::string>& allArgs) {
     return emit(bytes);
   };
   ProgressBar bar(::isatty(STDERR_FILENO) == 1);
-  auto never = [] { return false; };
-  auto started = [&](std::uint32_t length) {
-    bar.Start(length);
-    (void)emit(header);
+  // The comparison runs on a thread of its own, as in the window. The output is
+  // written there as the lines are found (this thread only waits); the bar is
+  // drawn here.
+  JobOutcome outcome;
+  JobLink link({});
+  const CompareEvents events{
+      .reading = {},
+      .started = [&](std::uint32_t length) {
+        link.Posted<std::uint32_t>([&bar](std::uint32_t all) { bar.Start(all); })(length);
+        (void)emit(header);
+      },
+      .progress = link.Latest<std::uint32_t>([&bar](std::uint32_t position) { bar.Show(position); }),
+      .lines = lines,
   };
-  auto progress = [&bar](std::uint32_t position) { bar.Show(position); };
-  auto reading = [](std::uint64_t, std::uint64_t) {};
-  const CompareOutcome outcome = CompareFlashFiles(job, {never, started, progress, lines, reading});
+  const bool running = link.Start<JobOutcome>(
+      [&](StopToken stop) { return CompareFlashFiles(job, events, stop); },
+      [&outcome](JobOutcome& ended) { outcome = std::move(ended); });
+  if (!running) outcome = CompareFlashFiles(job, events, {});
+  link.RunUntilDone();
   bar.Clear();
   if (!outcome.ok()) {
     // The message names the image; the system's words say why.
-    std::string cause = ImageFailureCause(job.originalPath);
-    if (cause.empty()) cause = ImageFailureCause(job.currentPath);
-    std::fprintf(stderr, "quillet-cli: %s%s\n", outcome.error.c_str(), cause.empty() ? "" : (" (" + cause + ")").c_str());
+    std::fprintf(stderr, "quillet-cli: %s%s\n", CompareErrorText(outcome).c_str(),
+                 outcome.systemError != 0 ? (" (" + std::string(std::strerror(outcome.systemError)) + ")").c_str() : "");
     return kExitInput;
   }
   (void)emit(kSavedTextEnd);

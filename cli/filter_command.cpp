@@ -93,18 +93,6 @@ std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args
   return parsed;
 }
 
-std::string ImageFailureCause(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::strerror(errno);
-  struct stat st {};
-  const int statError = ::fstat(fd, &st) == 0 ? 0 : errno;
-  ::close(fd);
-  if (statError != 0) return std::strerror(statError);
-  if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
-  return {};
-}
-
 int LoadFilter(const FilterChoice& choice, AddressFilter& filter) {
   filter.clear();
   if (choice.source == FilterChoice::Source::none) return kExitOk;

@@ -1,6 +1,7 @@
 #include "core/compare/compare_worker.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -16,22 +17,23 @@ namespace {
 
 using quillet::ImageRead;
 using quillet::ImageReadStatus;
+using quillet::JobCause;
+using quillet::JobOutcome;
 
-std::string QuotedPathError(const char* prefix, const std::string& path) { return prefix + path + "'"; }
+JobCause CauseOf(ImageReadStatus status) {
+  switch (status) {
+    case ImageReadStatus::ok: return JobCause::none;
+    case ImageReadStatus::openFailed: return JobCause::imageOpen;
+    case ImageReadStatus::readShort: return JobCause::imageRead;
+    case ImageReadStatus::tooLarge: return JobCause::imageTooLarge;
+  }
+  return JobCause::imageRead;
+}
 
 // Why an image can't be compared, if it can't.
-std::optional<std::string> Classify(const std::string& path, ImageReadStatus status) {
-  switch (status) {
-    case ImageReadStatus::ok:
-      return std::nullopt;
-    case ImageReadStatus::openFailed:
-      return QuotedPathError(quillet::text::kOpenErrorPrefix, path);
-    case ImageReadStatus::readShort:
-      return QuotedPathError(quillet::text::kReadErrorPrefix, path);
-    case ImageReadStatus::tooLarge:
-      return QuotedPathError(quillet::text::kTooLargePrefix, path);
-  }
-  return QuotedPathError(quillet::text::kReadErrorPrefix, path);
+std::optional<JobOutcome> Failure(const std::string& path, const ImageRead& read) {
+  if (read.status == ImageReadStatus::ok) return std::nullopt;
+  return JobOutcome{CauseOf(read.status), path, read.osError};
 }
 
 // What the two reads share: how far each has got, and whether to give up.
@@ -67,22 +69,24 @@ std::optional<std::future<ImageRead>> StartReadingCurrent(const std::string& pat
   }
 }
 
-// Reads both images and walks them. The text of a failure, if any; both
-// buffers are gone by the time it returns, whatever the path.
-std::optional<std::string> ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareFilesHooks& hooks) {
+const JobOutcome kStopped{JobCause::stopped, {}, 0};
+
+// Reads both images and walks them; both buffers are gone by the time it
+// returns, whatever the path.
+JobOutcome ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareEvents& events, quillet::StopToken stop) {
   const std::string& originalPath = job.originalPath;
   const std::string& currentPath = job.currentPath;
   const std::optional<quillet::FileInfo> probe = quillet::ProbeFile(originalPath);
-  if (!probe) return Classify(originalPath, ImageReadStatus::openFailed);
-  if (probe->size >= quillet::kMaxImageSize) return Classify(originalPath, ImageReadStatus::tooLarge);
+  if (!probe) return {JobCause::imageOpen, originalPath, errno};
+  if (probe->size >= quillet::kMaxImageSize) return {JobCause::imageTooLarge, originalPath, 0};
 
   const std::optional<quillet::FileInfo> currentProbe = quillet::ProbeFile(currentPath);
   const std::uint64_t total = probe->size + (currentProbe ? currentProbe->size : 0);
   ReadState state;
   // Reports on this thread only, and tells whether to go on.
   auto report = [&] {
-    hooks.reading(state.original.load() + state.current.load(), total);
-    if (hooks.stopRequested()) state.giveUp.store(true);
+    if (events.reading) events.reading(state.original.load() + state.current.load(), total);
+    if (stop.StopRequested()) state.giveUp.store(true);
     return !state.giveUp.load();
   };
 
@@ -94,12 +98,12 @@ std::optional<std::string> ReadAndWalk(const quillet::CompareJob& job, const qui
     return report();
   });
   // A stopped run has no failure to tell.
-  if (hooks.stopRequested()) return std::nullopt;
-  if (auto error = Classify(originalPath, original.status)) return error;
+  if (stop.StopRequested()) return kStopped;
+  if (auto failure = Failure(originalPath, original)) return *failure;
   ImageRead current;
   if (currentRead) {
     while (currentRead->wait_for(kReadReportInterval) != std::future_status::ready)
-      if (!report()) return std::nullopt;
+      if (!report()) return kStopped;
     current = currentRead->get();
   } else {
     current = quillet::ReadImageFile(currentPath, [&](std::uint64_t done) {
@@ -107,45 +111,89 @@ std::optional<std::string> ReadAndWalk(const quillet::CompareJob& job, const qui
       return report();
     });
   }
-  if (hooks.stopRequested()) return std::nullopt;
-  if (auto currentError = Classify(currentPath, current.status)) return currentError;
+  if (stop.StopRequested()) return kStopped;
+  if (auto failure = Failure(currentPath, current)) return *failure;
 
-  const auto length =
-      static_cast<std::uint32_t>(std::min(original.data.size(), current.data.size()));
+  const auto length = static_cast<std::uint32_t>(std::min(original.data.size(), current.data.size()));
   // A caller that has ended the run on a stop takes no more notifications.
-  if (hooks.stopRequested()) return std::nullopt;
-  hooks.started(length);
+  if (stop.StopRequested()) return kStopped;
+  if (events.started) events.started(length);
 
   quillet::FilterCursor filter(job.filter);
+  auto stopRequested = [&stop] { return stop.StopRequested(); };
   auto filtered = [&filter](std::uint32_t address) { return filter.IsFiltered(address); };
-  (void)quillet::CompareImages(original.data.data(), current.data.data(), length,
-                               quillet::CompareHooks{hooks.stopRequested, filtered, hooks.progress, hooks.lines});
-  return std::nullopt;
+  auto progress = [&events](std::uint32_t position) {
+    if (events.progress) events.progress(position);
+  };
+  auto lines = [&events](std::string_view text) { return !events.lines || events.lines(text); };
+  const quillet::WalkEnd end =
+      quillet::CompareImages(original.data.data(), current.data.data(), length,
+                             {.stopRequested = stopRequested, .isFiltered = filtered, .progress = progress,
+                              .appendLines = lines});
+  return end == quillet::WalkEnd::stopped ? kStopped : JobOutcome{};
 }
+
+// The text grows by pieces of at least this size.
+constexpr std::size_t kTextPiece = std::size_t{8} << 20;
 
 }  // namespace
 
 namespace quillet {
 
-CompareOutcome CompareFlashFiles(const CompareJob& job, const CompareFilesHooks& hooks) {
+JobOutcome CompareFlashFiles(const CompareJob& job, const CompareEvents& events, StopToken stop) {
   try {
-    if (std::optional<std::string> error = ReadAndWalk(job, hooks)) return {std::move(*error)};
+    return ReadAndWalk(job, events, stop);
   } catch (const std::bad_alloc&) {
-    return {text::kOutOfMemory};
+    return {JobCause::outOfMemory, {}, ENOMEM};
   }
-  return {};
+}
+
+std::string CompareErrorText(const JobOutcome& outcome) {
+  auto quoted = [&outcome](const char* prefix) { return prefix + outcome.path + "'"; };
+  switch (outcome.cause) {
+    case JobCause::none:
+    case JobCause::stopped: return {};
+    case JobCause::imageOpen: return quoted(text::kOpenErrorPrefix);
+    case JobCause::imageTooLarge: return quoted(text::kTooLargePrefix);
+    case JobCause::outOfMemory: return text::kOutOfMemory;
+    default: return quoted(text::kReadErrorPrefix);
+  }
+}
+
+void CompareText::Reset(std::string header) {
+  std::lock_guard lock(m_mutex);
+  m_pieces.clear();
+  m_pieces.push_back(std::move(header));
+  m_closed = false;
+}
+
+bool CompareText::Append(std::string_view lines) {
+  std::unique_lock lock(m_mutex);
+  if (m_closed) return false;
+  if (m_pieces.empty() || m_pieces.back().capacity() - m_pieces.back().size() < lines.size()) {
+    lock.unlock();
+    std::string piece;
+    piece.reserve(std::max(kTextPiece, lines.size()));
+    lock.lock();
+    if (m_closed) return false;
+    m_pieces.push_back(std::move(piece));
+  }
+  m_pieces.back().append(lines);
+  return true;
+}
+
+std::vector<std::string> CompareText::Close() {
+  std::lock_guard lock(m_mutex);
+  m_closed = true;
+  std::vector<std::string> pieces = std::move(m_pieces);
+  m_pieces.clear();
+  return pieces;
+}
+
+JobOutcome CompareThreadProc(const CompareJob& job, const CompareEvents& events, CompareText& text, StopToken stop) {
+  CompareEvents toText = events;
+  toText.lines = [&text](std::string_view lines) { return text.Append(lines); };
+  return CompareFlashFiles(job, toText, stop);
 }
 
 }  // namespace quillet
-
-unsigned CompareThreadProc(ICompareWindow* window, const quillet::CompareJob& job) {
-  auto stop = [window] { return window->StopRequested(); };
-  auto start = [window](std::uint32_t length) { window->SendDiffStart(length); };
-  auto progress = [window](std::uint32_t position) { window->PostDiffProgress(position); };
-  auto append = [window](std::string_view lines) { return window->AppendText(lines); };
-  auto reading = [window](std::uint64_t done, std::uint64_t total) { window->PostReadProgress(done, total); };
-  const quillet::CompareOutcome outcome = quillet::CompareFlashFiles(job, {stop, start, progress, append, reading});
-  if (!outcome.ok()) window->ShowErrorBox(outcome.error);
-  if (!window->StopRequested()) window->SendDiffDone();
-  return 0;
-}

@@ -1,10 +1,13 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "core/compare/function_ref.h"
 #include "core/filter/address_filter.h"
+#include "core/job/job.h"
 
 namespace quillet {
 
@@ -15,64 +18,57 @@ struct CompareJob {
   AddressFilter filter;
 };
 
-// What the comparison of two files asks of its caller, each on the comparing thread.
-struct CompareFilesHooks {
-  // True once the run is to end; asked while the images are read and at every
-  // step of the walk.
-  FunctionRef<bool()> stopRequested;
-  // Both images are read; the walk over length bytes begins.
-  FunctionRef<void(std::uint32_t length)> started;
-  // The position at the start of every step; must return at once.
-  FunctionRef<void(std::uint32_t position)> progress;
-  // Data lines as they are found, in the form they are saved in ("%06lX: OLD NEW"
-  // and CR LF each). False ends the walk.
-  FunctionRef<bool(std::string_view lines)> lines;
+// The comparison's events, each called on the comparing thread. An empty one
+// is not called.
+struct CompareEvents {
   // While the images are read: the bytes of both read so far, and the sum of
   // their sizes. Called often; must return at once.
-  FunctionRef<void(std::uint64_t bytesDone, std::uint64_t bytesTotal)> reading;
-};
-
-// How a comparison ended: ok, or the failure's exact message ("Ошибка открытия
-// файла '…'", "Out of memory." …). A stopped run is ok.
-struct CompareOutcome {
-  std::string error;  // empty when ok
-  [[nodiscard]] bool ok() const { return error.empty(); }
+  std::function<void(std::uint64_t bytesDone, std::uint64_t bytesTotal)> reading;
+  // Both images are read; the walk over length bytes begins (WM_DIFF_START).
+  std::function<void(std::uint32_t length)> started;
+  // The position at the start of every step (WM_DIFF_PROGRESS); must return at once.
+  std::function<void(std::uint32_t position)> progress;
+  // Data lines as they are found, in the form they are saved in ("%06lX: OLD
+  // NEW" and CR LF each). False ends the walk: nobody takes lines any more.
+  std::function<bool(std::string_view lines)> lines;
 };
 
 // Reads both images whole and walks their common length. Failures keep the
-// order of reading the original first; the current image is not touched when
-// the original can't be opened or is too large. started is not called when the
-// images can't be read or a stop came first. Never throws.
-[[nodiscard]] CompareOutcome CompareFlashFiles(const CompareJob& job, const CompareFilesHooks& hooks);
+// order of reading the original first: imageOpen, imageRead or imageTooLarge
+// with the image's path, or outOfMemory. Both sizes are looked at before
+// either image is read. started is not called when the images can't be read
+// or a stop came first; a stop gives JobCause::stopped. Never throws.
+[[nodiscard]] JobOutcome CompareFlashFiles(const CompareJob& job, const CompareEvents& events, StopToken stop);
 
-}  // namespace quillet
+// The comparison window's text of a failed comparison, as its error box shows
+// it ("Ошибка открытия файла '…'", "Out of memory."); empty when ok.
+[[nodiscard]] std::string CompareErrorText(const JobOutcome& outcome);
 
-// What the comparison worker tells its window. The Qt window implements it;
-// tests implement it with fakes. Every call comes from the worker's thread.
-class ICompareWindow {
+// m_strText: the comparison window's text, shared with its worker. The worker
+// appends; the window closes it when the run ends early, and from then on
+// nothing is appended, so what the window shows is what it keeps.
+class CompareText {
  public:
-  virtual ~ICompareWindow() = default;
+  // The header, which the window shows at once.
+  void Reset(std::string header);
+  // False, appending nothing, once closed.
+  bool Append(std::string_view lines);
+  // Closes the text and moves it out in the pieces it is kept in, each ending
+  // at the end of a line: copying hundreds of MiB would hold the window up.
+  [[nodiscard]] std::vector<std::string> Close();
 
-  // m_bStop: polled by the worker once per step of the walk.
-  [[nodiscard]] virtual bool StopRequested() const = 0;
-
-  // Appends to m_strText, unless a stop has been requested: once the window
-  // has taken the text on a stop request, nothing more may be appended.
-  // Returns false (and appends nothing) then.
-  virtual bool AppendText(std::string_view lines) = 0;
-
-  // While the images are read; like progress, must not wait for the screen.
-  virtual void PostReadProgress(std::uint64_t /*bytesDone*/, std::uint64_t /*bytesTotal*/) {}
-  // WM_DIFF_START: returns once the window has handled it.
-  virtual void SendDiffStart(std::uint32_t length) = 0;
-  // WM_DIFF_PROGRESS: must not wait for the screen; the window coalesces.
-  virtual void PostDiffProgress(std::uint32_t position) = 0;
-  // WM_DIFF_DONE: returns once the window has handled it.
-  virtual void SendDiffDone() = 0;
-  // The error box, caption "Ошибка", owned by the window: returns once answered.
-  virtual void ShowErrorBox(const std::string& text) = 0;
+ private:
+  mutable std::mutex m_mutex;
+  // Guarded by m_mutex: the text is these pieces one after the other. A new
+  // piece is made outside the lock, so that the text's growth never copies it
+  // under the lock that the window's thread takes too.
+  std::vector<std::string> m_pieces;
+  bool m_closed = false;
 };
 
-// The worker's entry: compares the job's images and reports to the window.
-// Always returns 0. The window and the job must outlive the call.
-unsigned CompareThreadProc(ICompareWindow* window, const quillet::CompareJob& job);
+// The comparison window's worker: the comparison, its lines appended to the
+// window's text as they are found (whatever events.lines says).
+[[nodiscard]] JobOutcome CompareThreadProc(const CompareJob& job, const CompareEvents& events, CompareText& text,
+                                           StopToken stop);
+
+}  // namespace quillet

@@ -21,14 +21,28 @@ bool CheckBasis::Matches(const std::string& image, const AddressFilter& filter) 
                     });
 }
 
-void PatchList::StartSearch() {
+SearchJob PatchList::StartSearch(const std::string& imagePath, const AddressFilter& filter, bool details) {
   m_searched = true;
+  m_keepDetails = details;
+  m_basis = details ? std::make_shared<const CheckBasis>(CheckBasis::Of(imagePath, filter)) : nullptr;
+  SearchJob job{imagePath, {}, filter, details};
+  job.patchPaths.reserve(m_rows.size());
   for (PatchRow& row : m_rows) {
     row.status = PATCH_NOT_INSTALLED;
     row.details.reset();
     row.basis.reset();
     row.addedAfterSearch = false;
+    job.patchPaths.push_back(row.path);
   }
+  return job;
+}
+
+void PatchList::Record(std::size_t row, const CheckDetails& details) {
+  if (row >= m_rows.size()) return;
+  m_rows[row].status = details.status;
+  if (!m_keepDetails) return;
+  m_rows[row].details = details;
+  m_rows[row].basis = m_basis;
 }
 
 std::size_t PatchList::UpperBound(std::string_view name, std::string_view path) const {
@@ -81,27 +95,6 @@ void AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
     else
       (void)list.Add(input);
   }
-}
-
-SearchResult SearchPatchList(const std::string& imagePath, PatchList& list, const AddressFilter& filter,
-                             const SearchObserver& observer, const ExplainedCheck& explained,
-                             RowDetails rowDetails) {
-  list.StartSearch();
-  std::vector<std::string> paths;
-  paths.reserve(list.size());
-  for (const PatchRow& row : list.Rows()) paths.push_back(row.path);
-  SearchObserver recording = observer;
-  recording.checked = [&list, &observer](std::size_t row, PatchStatus status) {
-    list.SetStatus(row, status);
-    if (observer.checked) observer.checked(row, status);
-  };
-  if (rowDetails == RowDetails::drop) return RunSearch(imagePath, paths, filter, recording, explained);
-  const auto basis = std::make_shared<const CheckBasis>(CheckBasis::Of(imagePath, filter));
-  const ExplainedCheck keeping = [&list, &explained, &basis](std::size_t row, const CheckDetails& details) {
-    list.SetDetails(row, details, basis);
-    if (explained) explained(row, details);
-  };
-  return RunSearch(imagePath, paths, filter, recording, keeping);
 }
 
 }  // namespace quillet

@@ -58,22 +58,22 @@ class PatchList {
   [[nodiscard]] std::size_t size() const { return m_rows.size(); }
   [[nodiscard]] bool empty() const { return m_rows.empty(); }
   [[nodiscard]] const PatchRow& operator[](std::size_t row) const { return m_rows[row]; }
-  void SetStatus(std::size_t row, PatchStatus status) { m_rows[row].status = status; }
-  void SetDetails(std::size_t row, const CheckDetails& details, std::shared_ptr<const CheckBasis> basis) {
-    m_rows[row].details = details;
-    m_rows[row].basis = std::move(basis);
-  }
-  // A search is starting: every row forgets the previous one's evidence.
-  void StartSearch();
-  // Whether a search has run over the list since it was made or cleared.
-  [[nodiscard]] bool Searched() const { return m_searched; }
+  // A search over the list is starting: every row is marked not installed, so
+  // no mark of an earlier search stays, and forgets that search's evidence.
+  // The job that checks the rows, top to bottom.
+  [[nodiscard]] SearchJob StartSearch(const std::string& imagePath, const AddressFilter& filter, bool details);
+  // The search's result for row: its status, and its evidence (with what it was
+  // found against) when the search gathered it.
+  void Record(std::size_t row, const CheckDetails& details);
 
  private:
   // First row that sorts after (name, path).
   [[nodiscard]] std::size_t UpperBound(std::string_view name, std::string_view path) const;
 
   std::vector<PatchRow> m_rows;
-  bool m_searched = false;
+  bool m_searched = false;  // a search has run over the list since it was made or cleared
+  bool m_keepDetails = false;
+  std::shared_ptr<const CheckBasis> m_basis;  // of the latest search
 };
 
 // Adds files and folders as "+ файл" and "+ каталог" do: a folder adds every
@@ -81,18 +81,5 @@ class PatchList {
 // folder scan's progress (see ScanFolder).
 void AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
                     const std::function<void(const std::string&)>& status = {});
-
-// Whether a search over the list leaves each row's evidence in the row.
-enum class RowDetails { drop, keep };
-
-// The search over a list: every row is first marked not installed, so no mark
-// of an earlier search stays, then rows get their status top to bottom as in
-// RunSearch. The observer sees each row after the list has it. With
-// RowDetails::keep, the evidence is gathered even without explained, and each
-// row has it (and the image and filter) before the observer sees the row.
-[[nodiscard]] SearchResult SearchPatchList(const std::string& imagePath, PatchList& list,
-                                           const AddressFilter& filter, const SearchObserver& observer,
-                                           const ExplainedCheck& explained = {},
-                                           RowDetails rowDetails = RowDetails::drop);
 
 }  // namespace quillet

@@ -1,5 +1,6 @@
 #include "core/search/search.h"
 
+#include <cerrno>
 #include <new>
 
 #include "core/platform/file_error.h"
@@ -54,57 +55,58 @@ bool PatchRowLess(std::string_view nameA, std::string_view pathA, std::string_vi
   return pathA < pathB;
 }
 
-namespace {
-
-SearchResult Failed(SearchFailure failure, SearchMessage message, std::size_t rowsChecked = 0) {
-  SearchResult result{failure, rowsChecked, {}};
-  result.message = std::move(message);
-  return result;
-}
-
-SearchMessage ImageError(std::string text) {
-  return {std::move(text), text::kErrorCaption, SearchMessage::Icon::none};
-}
-
-SearchMessage OutOfMemory() { return {text::kOutOfMemory, text::kAppName, SearchMessage::Icon::exclamation}; }
-
-}  // namespace
-
-SearchResult RunSearch(const std::string& imagePath, const std::vector<std::string>& patchPaths,
-                       const AddressFilter& filter, const SearchObserver& observer,
-                       const ExplainedCheck& explained) {
+SearchOutcome RunSearch(const SearchJob& job, const SearchEvents& events, StopToken stop) {
   std::size_t row = 0;
+  auto ended = [&row](JobCause cause, std::string path = {}, int error = 0) {
+    SearchOutcome outcome;
+    outcome.cause = cause;
+    outcome.path = std::move(path);
+    outcome.systemError = error;
+    outcome.rowsChecked = row;
+    return outcome;
+  };
   try {
-    const ImageRead image = ReadImageFile(imagePath);
+    const ImageRead image = ReadImageFile(job.imagePath);
     switch (image.status) {
       case ImageReadStatus::ok: break;
-      case ImageReadStatus::openFailed:
-        return Failed(SearchFailure::imageOpen, ImageError(text::kCurrentOpenError));
-      case ImageReadStatus::readShort:
-        return Failed(SearchFailure::imageRead, ImageError(text::kCurrentReadError));
-      case ImageReadStatus::tooLarge:
-        return Failed(SearchFailure::imageTooLarge,
-                      ImageError(std::string(text::kTooLargePrefix) + imagePath + "'"));
+      case ImageReadStatus::openFailed: return ended(JobCause::imageOpen, job.imagePath, image.osError);
+      case ImageReadStatus::readShort: return ended(JobCause::imageRead, job.imagePath, image.osError);
+      case ImageReadStatus::tooLarge: return ended(JobCause::imageTooLarge, job.imagePath);
     }
     // ReadImageFile refuses anything of 4 GiB or more, so the size fits.
     const auto size = static_cast<std::uint32_t>(image.data.size());
     ImageBuffer work(image.data.size());
 
-    if (observer.started) observer.started(patchPaths.size());
-    for (; row < patchPaths.size(); ++row) {
-      const std::string& path = patchPaths[row];
-      if (observer.checking) observer.checking(row, path);
+    if (events.started) events.started(job.patchPaths.size());
+    for (; row < job.patchPaths.size(); ++row) {
+      if (stop.StopRequested()) return ended(JobCause::stopped);
+      const std::string& path = job.patchPaths[row];
+      if (events.checking) events.checking(row, path);
       CheckDetails details;
-      const PatchStatus status = CheckPatch(path, image.data.data(), work.data(), size, filter,
-                                            explained ? &details : nullptr);
-      if (explained) explained(row, details);
-      if (observer.checked) observer.checked(row, status);
+      details.status =
+          CheckPatch(path, image.data.data(), work.data(), size, job.filter, job.details ? &details : nullptr);
+      if (events.checked) events.checked(row, details);
     }
-    return {SearchFailure::none, row, {}};
+    return ended(JobCause::none);
   } catch (const FileError& error) {
-    return Failed(SearchFailure::patchFile, {error.what(), text::kAppName, SearchMessage::Icon::stop}, row);
+    return ended(JobCause::patchFile, error.path(), error.osError());
   } catch (const std::bad_alloc&) {
-    return Failed(SearchFailure::outOfMemory, OutOfMemory(), row);
+    return ended(JobCause::outOfMemory, {}, ENOMEM);
+  }
+}
+
+SearchMessage SearchFailureMessage(const SearchOutcome& outcome) {
+  switch (outcome.cause) {
+    case JobCause::none:
+    case JobCause::stopped: return {};
+    case JobCause::imageOpen: return {text::kCurrentOpenError, text::kErrorCaption, SearchMessage::Icon::none};
+    case JobCause::imageTooLarge:
+      return {std::string(text::kTooLargePrefix) + outcome.path + "'", text::kErrorCaption, SearchMessage::Icon::none};
+    case JobCause::patchFile:
+      return {FileError::FromErrno(outcome.systemError, outcome.path).what(), text::kAppName,
+              SearchMessage::Icon::stop};
+    case JobCause::outOfMemory: return {text::kOutOfMemory, text::kAppName, SearchMessage::Icon::exclamation};
+    default: return {text::kCurrentReadError, text::kErrorCaption, SearchMessage::Icon::none};
   }
 }
 

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/filter/address_filter.h"
+#include "core/job/job.h"
 #include "core/search/patch_check.h"
 
 namespace quillet {
@@ -17,16 +19,37 @@ namespace quillet {
 [[nodiscard]] bool PatchRowLess(std::string_view nameA, std::string_view pathA, std::string_view nameB,
                                 std::string_view pathB);
 
-enum class SearchFailure {
-  none,
-  imageOpen,      // the current image can't be opened
-  imageRead,      // it read short
-  imageTooLarge,  // 4 GiB or more: its addresses don't fit in 32 bits
-  outOfMemory,    // the two image buffers could not be had
-  patchFile,      // a patch file could not be opened or read; ends the search
+// What one search checks: fixed before it starts.
+struct SearchJob {
+  std::string imagePath;                // the current image
+  std::vector<std::string> patchPaths;  // in the list's order
+  AddressFilter filter;
+  bool details = false;  // each check also gathers its evidence
 };
 
-// How the user is told about a failure: one box with an OK button.
+// The search's events, each on the searching thread; an empty one is not called.
+struct SearchEvents {
+  // The image has been read and the rows are about to be checked.
+  std::function<void(std::size_t rowCount)> started;
+  // Before row's patch file is checked.
+  std::function<void(std::size_t row, const std::string& path)> checking;
+  // Row's patch file has been checked: details.status, and the evidence when
+  // the job asked for it.
+  std::function<void(std::size_t row, const CheckDetails& details)> checked;
+};
+
+struct SearchOutcome : JobOutcome {
+  std::size_t rowsChecked = 0;  // rows that got their status, from the first
+};
+
+// Reads the current image once and checks every patch file against it, in the
+// order given. An image that can't be read checks nothing (imageOpen,
+// imageRead, imageTooLarge); a patch file that can't be read ends the search
+// there (patchFile, with its path and errno), the rows before it keeping their
+// status; a stop ends it between two rows (stopped). Never throws.
+[[nodiscard]] SearchOutcome RunSearch(const SearchJob& job, const SearchEvents& events, StopToken stop);
+
+// How the window tells the user about a failed search: one box with an OK button.
 struct SearchMessage {
   enum class Icon { none, exclamation, stop };
   std::string text;
@@ -34,30 +57,8 @@ struct SearchMessage {
   Icon icon = Icon::none;
 };
 
-struct SearchResult {
-  SearchFailure failure = SearchFailure::none;
-  std::size_t rowsChecked = 0;  // rows that got their status, from the first
-  SearchMessage message;        // empty text when failure is none
-};
-
-struct SearchObserver {
-  // The image has been read and the rows are about to be checked.
-  std::function<void(std::size_t rowCount)> started;
-  // Before row's patch file is checked.
-  std::function<void(std::size_t row, const std::string& path)> checking;
-  // Row's patch file has been checked.
-  std::function<void(std::size_t row, PatchStatus status)> checked;
-};
-
-// Reads the current image once and checks every patch file against it, in the
-// order given. Failures come back as values: an image that can't be read
-// checks nothing; a patch file that can't be read ends the search there, the
-// rows before it keeping their status. Never throws.
-// When explained is given, each check also gathers its evidence, handed over
-// just before observer.checked.
-using ExplainedCheck = std::function<void(std::size_t row, const CheckDetails& details)>;
-[[nodiscard]] SearchResult RunSearch(const std::string& imagePath, const std::vector<std::string>& patchPaths,
-                                     const AddressFilter& filter, const SearchObserver& observer,
-                                     const ExplainedCheck& explained = {});
+// The window's box for a failure, exactly as the window shows it; empty text
+// when the search did not fail.
+[[nodiscard]] SearchMessage SearchFailureMessage(const SearchOutcome& outcome);
 
 }  // namespace quillet

@@ -17,11 +17,11 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "ui/common/dialog_units.h"
 #include "ui/common/user_prompts.h"
-#include "ui/compare/compare_window_qt.h"
 #include "core/vkp/vkp_text.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
@@ -112,11 +112,6 @@ CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, quillet::CompareJob job, IUse
   // The header shows at once; the worker appends to the same text.
   m_strHeader = quillet::ComposeComparisonHeader(m_job.originalPath, m_job.currentPath);
   ShowText({m_strHeader});
-  m_link = std::make_unique<QtCompareWindow>(QtCompareWindow::Handlers{
-      [this](std::uint32_t length) { OnDiffStart(length); },
-      [this](std::uint32_t position) { m_lastPosition = position; }, [this] { OnDiffDone(); },
-      [this](const std::string& error) { OnWorkerError(error); },
-      [this](std::uint64_t done, std::uint64_t total) { OnReadProgress(done, total); }});
   m_cancel->setText(QString::fromUtf8(text::kStop));
   m_text->setFocus();
 }
@@ -135,12 +130,39 @@ void CFlashCompareDlg::showEvent(QShowEvent* event) {
   }
 }
 
-void CFlashCompareDlg::SetWorkerPacing(std::chrono::microseconds pause) { m_link->SetWorkerPacing(pause); }
+void CFlashCompareDlg::SetWorkerPacing(std::chrono::microseconds pause) { m_pacing = pause; }
 
 void CFlashCompareDlg::StartWorker() {
+  m_strText.Reset(m_strHeader);
+  quillet::JobLink& link = *m_link;
+  quillet::CompareEvents events{
+      .reading = link.Latest<std::uint64_t, std::uint64_t>(
+          [this](std::uint64_t done, std::uint64_t total) { OnReadProgress(done, total); }),
+      // WM_DIFF_START is sent: the walk begins once the window has set its bar up.
+      .started = link.Sent<std::uint32_t>([this](std::uint32_t length) { OnDiffStart(length); }),
+      // The bar's timer shows the newest position; the worker never waits for it.
+      .progress = link.Latest<std::uint32_t>([this](std::uint32_t position) { m_lastPosition = position; }),
+      .lines = {},
+  };
+  if (m_pacing.count() != 0) {
+    // Slowed down on purpose, so that a run can be watched and acted on in the middle.
+    events.progress = [pause = m_pacing, show = events.progress, steps = 0u](std::uint32_t position) mutable {
+      if (++steps % 64 == 0) std::this_thread::sleep_for(pause);
+      show(position);
+    };
+    events.reading = [pause = m_pacing * 64, show = events.reading](std::uint64_t done, std::uint64_t total) {
+      std::this_thread::sleep_for(pause);
+      show(done, total);
+    };
+  }
+  const bool started = link.Start<quillet::JobOutcome>(
+      [this, events = std::move(events)](quillet::StopToken stop) {
+        return quillet::CompareThreadProc(m_job, events, m_strText, stop);
+      },
+      [this](quillet::JobOutcome& outcome) { OnDiffDone(outcome); });
   // Without a thread the window can only be closed: the button still reads
   // "Стоп", and pressing it closes the window.
-  if (!m_link->StartWorker(m_job, m_strHeader)) {
+  if (!started) {
     m_state = RunState::ended;
     m_progress->hide();
   }
@@ -154,7 +176,8 @@ void CFlashCompareDlg::reject() {
   if (m_state != RunState::ended && m_started) {
     // The link takes the text and stops the worker under one lock: nothing
     // the worker finds later can change what is shown now.
-    EndRun(m_link->StopAndMoveText());
+    m_link->RequestStop();
+    EndRun(m_strText.Close());
     return;
   }
   // Edits made after the run are the user's work: ask before dropping them.
@@ -210,7 +233,14 @@ void CFlashCompareDlg::OnReadProgress(std::uint64_t done, std::uint64_t total) {
   if (value != m_progress->value()) m_progress->setValue(value);
 }
 
-void CFlashCompareDlg::OnDiffDone() { EndRun(m_link->StopAndMoveText()); }
+void CFlashCompareDlg::OnDiffDone(const quillet::JobOutcome& outcome) {
+  // A run the user stopped has ended here already: its late news are not shown.
+  if (m_state == RunState::ended) return;
+  if (const std::string error = quillet::CompareErrorText(outcome); !error.empty())
+    m_prompts.MessageBox(this, QString::fromStdString(error), QString::fromUtf8(text::kErrorCaption),
+                         IUserPrompts::Icon::none);
+  EndRun(m_strText.Close());
+}
 
 void CFlashCompareDlg::EndRun(std::vector<std::string> result) {
   if (m_state == RunState::ended) return;
@@ -222,11 +252,6 @@ void CFlashCompareDlg::EndRun(std::vector<std::string> result) {
   m_cancel->setText(QString::fromUtf8(text::kExit));
   m_cancelRelabelled.start();
   ShowText(std::move(result));
-}
-
-void CFlashCompareDlg::OnWorkerError(const std::string& error) {
-  m_prompts.MessageBox(this, QString::fromStdString(error), QString::fromUtf8(text::kErrorCaption),
-                       IUserPrompts::Icon::none);
 }
 
 void CFlashCompareDlg::ShowText(std::vector<std::string> pieces) {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "core/compare/compare_worker.h"
+#include "ui/common/job_link_qt.h"
 #include "ui/common/user_prompts.h"
 
-class QtCompareWindow;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -73,14 +73,15 @@ class CFlashCompareDlg : public QDialog {
   bool Save();
   void OnTextSetFocus();
   void OnDiffStart(std::uint32_t length);
+  // The bar catches up with the newest position, at most every kProgressIntervalMs.
   void OnDiffProgress();
   void OnReadProgress(std::uint64_t done, std::uint64_t total);
   bool SaveWholeResult();
   // Tells the user why a save failed; called inside a catch block.
   void ReportSaveFailure();
   [[nodiscard]] bool JustRelabelled() const;
-  void OnDiffDone();
-  void OnWorkerError(const std::string& text);
+  // The worker's end: a failure's box first, then the whole text.
+  void OnDiffDone(const quillet::JobOutcome& outcome);
   void EndRun(std::vector<std::string> result);
   void StartWorker();
   void ShowText(std::vector<std::string> text);
@@ -120,13 +121,16 @@ class CFlashCompareDlg : public QDialog {
     bool m_failed = false;
   };
 
+  QtJobLink m_link;  // first made, last gone: the worker holds pointers into this window
   quillet::CompareJob m_job;  // m_strOriginalFlash and m_strCurrentFlash, and the filter
   SaveWatch m_saveWatch;
   IUserPrompts& m_prompts;  // m_saveWatch
   RunState m_state = RunState::reading;
   bool m_started = false;
   std::string m_strHeader;
-  std::unique_ptr<QtCompareWindow> m_link;
+  quillet::CompareText m_strText;  // appended by the worker
+  std::chrono::microseconds m_pacing{0};
+  // Written by the worker through the link, read by the bar's timer.
   std::uint32_t m_lastPosition = 0;
 
   QPlainTextEdit* m_text = nullptr;
