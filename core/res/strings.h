@@ -78,6 +78,7 @@ inline constexpr char kTotalsClean[] = "чисто: ";
 inline constexpr char kTotalsPartly[] = "частично: ";
 inline constexpr char kTotalsOther[] = "другая прошивка: ";
 inline constexpr char kTotalsUnknown[] = "неизвестно: ";
+inline constexpr char kSearchStopped[] = "Поиск остановлен: проверено %1 из %2";
 inline constexpr char kDetailsMenuEntry[] = "Подробности…";
 inline constexpr char kDetailsTitle[] = "Подробности: %1";  // %1: the file's name
 inline constexpr char kClose[] = "Закрыть";

@@ -19,6 +19,7 @@ class QtJobLink final : public QObject {
   QtJobLink& operator=(const QtJobLink&) = delete;
 
   quillet::JobLink* operator->() { return &m_link; }
+  const quillet::JobLink* operator->() const { return &m_link; }
   quillet::JobLink& operator*() { return m_link; }
 
  protected:

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 #include <utility>
@@ -15,8 +16,6 @@
 #include "core/filter/filter_storage.h"
 #include "core/vkp/hex_string.h"
 #include "core/res/strings.h"
-
-int g_suppressEditSync = 0;
 
 namespace {
 
@@ -35,12 +34,11 @@ bool IsValidField(const std::string& value) { return !value.empty() && IsHexStri
 
 std::uint32_t AbsoluteDifference(std::uint32_t a, std::uint32_t b) { return a <= b ? b - a : a - b; }
 
-// The row's first column, cut at its first " - ".
-std::pair<std::string, std::string> SplitRangeText(const std::string& row) {
-  const auto separator = row.find(kRangeSeparator);
-  if (separator == std::string::npos) return {row, std::string()};
-  return {row.substr(0, separator), row.substr(separator + sizeof(kRangeSeparator) - 1)};
-}
+// A row keeps its range as values, beside the texts it shows.
+constexpr int kStartRole = Qt::UserRole;
+constexpr int kEndRole = Qt::UserRole + 1;
+
+std::uint32_t RangeValue(const QTreeWidgetItem* item, int role) { return item->data(0, role).value<std::uint32_t>(); }
 
 }  // namespace
 
@@ -140,13 +138,12 @@ void CAddrFilterDlg::OnInitDialog() {
 }
 
 void CAddrFilterDlg::WriteSuppressed(QLineEdit* edit, const std::string& value) {
-  g_suppressEditSync = 1;
+  // A field written by the dialog itself is no edit that the others follow.
+  const QSignalBlocker blocker(edit);
   edit->setText(QString::fromStdString(value));
-  g_suppressEditSync = 0;
 }
 
 void CAddrFilterDlg::SyncLength(const QLineEdit* other) {
-  if (g_suppressEditSync) return;
   const std::string otherText = TextOf(other);
   if (!IsValidField(otherText)) return;
   const std::uint32_t start = HexStringToInt(TextOf(m_start));
@@ -159,7 +156,6 @@ void CAddrFilterDlg::OnChangeRangeStart() { SyncLength(m_end); }
 void CAddrFilterDlg::OnChangeRangeEnd() { SyncLength(m_start); }
 
 void CAddrFilterDlg::OnChangeRangeLength() {
-  if (g_suppressEditSync) return;
   const std::string start = TextOf(m_start);
   if (!IsValidField(start)) return;
   // Unsigned arithmetic: the end wraps at 32 bits, as the addresses do.
@@ -171,6 +167,8 @@ void CAddrFilterDlg::AddRow(std::uint32_t start, std::uint32_t end) {
   auto* item = new QTreeWidgetItem;
   item->setText(0, QString::fromStdString(quillet::FormatAddress(start) + kRangeSeparator + quillet::FormatAddress(end)));
   item->setText(1, QString::fromStdString(quillet::FormatAddress(end - start)));
+  item->setData(0, kStartRole, QVariant::fromValue(start));
+  item->setData(0, kEndRole, QVariant::fromValue(end));
   m_rangeList->addTopLevelItem(item);
 }
 
@@ -191,10 +189,11 @@ void CAddrFilterDlg::OnRangeDelete() {
 
 void CAddrFilterDlg::OnDblclkRangeList(QTreeWidgetItem* item) {
   if (item == nullptr) return;
-  const auto [start, end] = SplitRangeText(item->text(0).toStdString());
+  const std::uint32_t start = RangeValue(item, kStartRole);
+  const std::uint32_t end = RangeValue(item, kEndRole);
   delete item;
-  WriteSuppressed(m_start, start);
-  WriteSuppressed(m_end, end);
+  WriteSuppressed(m_start, quillet::FormatAddress(start));
+  WriteSuppressed(m_end, quillet::FormatAddress(end));
   // The length follows the end, as if the end had been typed. Called directly:
   // an edit that already held this text reports no change.
   OnChangeRangeEnd();
@@ -204,8 +203,8 @@ void CAddrFilterDlg::accept() {
   std::vector<quillet::FilterRowText> rows;
   rows.reserve(static_cast<std::size_t>(m_rangeList->topLevelItemCount()));
   for (int i = 0; i < m_rangeList->topLevelItemCount(); ++i) {
-    auto [start, end] = SplitRangeText(m_rangeList->topLevelItem(i)->text(0).toStdString());
-    rows.push_back({std::move(start), std::move(end)});
+    const QTreeWidgetItem* item = m_rangeList->topLevelItem(i);
+    rows.push_back({quillet::FormatAddress(RangeValue(item, kStartRole)), quillet::FormatAddress(RangeValue(item, kEndRole))});
   }
   // The caller reloads the filter from the file: closing after a failed write
   // would throw the user's edits away and look like success.

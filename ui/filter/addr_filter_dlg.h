@@ -15,7 +15,6 @@ class QTreeWidgetItem;
 
 // Nonzero while the filter dialog writes an edit itself, so that the edit's
 // change handler does not recompute from a text the user never typed.
-extern int g_suppressEditSync;
 
 // The address filter dialog: edits a working copy of the filter in force and,
 // on OK, writes it to the settings file (the caller then reloads the filter).

@@ -12,16 +12,21 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QShortcut>
-#include <QTreeWidget>
+#include <QTreeView>
+
+#include <algorithm>
 
 #include "ui/about/about_dlg.h"
 #include "ui/common/dialog_units.h"
+#include "ui/common/elided_label.h"
 #include "ui/common/group_frame.h"
 #include "ui/common/user_prompts.h"
 #include "ui/compare/flash_compare_dlg.h"
 #include "ui/details/patch_details_dlg.h"
 #include "ui/filter/addr_filter_dlg.h"
+#include "ui/main_window/patch_list_model.h"
 #include "core/filter/filter_storage.h"
 #include "core/search/patch_conflicts.h"
 #include "core/search/row_details.h"
@@ -46,15 +51,6 @@ QIcon RowIcon(PatchStatus status, const QPixmap& smallImage) {
   return QIcon(pixmap);
 }
 
-const char* MarkDescription(PatchStatus status) {
-  switch (status) {
-    case PATCH_INSTALLED: return quillet::text::kMarkInstalled;
-    case PATCH_FILE_ERROR: return quillet::text::kMarkFileError;
-    case PATCH_NOT_INSTALLED: break;
-  }
-  return quillet::text::kMarkNotInstalled;
-}
-
 }  // namespace
 
 CPatchFinderDlg::CPatchFinderDlg(std::string settingsPath, AddressFilter& filter, IUserPrompts& prompts,
@@ -69,16 +65,24 @@ CPatchFinderDlg::CPatchFinderDlg(std::string settingsPath, AddressFilter& filter
   OnInitDialog();
 }
 
-CPatchFinderDlg::~CPatchFinderDlg() = default;
+CPatchFinderDlg::~CPatchFinderDlg() {
+  m_link->Close();
+  // The view and its model read m_patches, which goes before the child widgets would.
+  delete m_patchList;
+  delete m_model;
+}
 
 void CPatchFinderDlg::CreateControls() {
   setObjectName(QStringLiteral("IDD_PATCHFINDER_DIALOG"));
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                 Qt::WindowCloseButtonHint);
   setWindowTitle(Text(quillet::text::kMainTitle));
   setFont(DialogUnits::DialogFont());
   const DialogUnits du(font());
-  setFixedSize(du.size(311, 199));
+  // Opens as the template has it, and never gets smaller than that.
+  m_templateSize = du.size(311, 199);
+  resize(m_templateSize);
+  setMinimumSize(m_templateSize);
 
   // Created in the template's order, which is also the tab order.
   auto button = [&](const char* id, const char* label, QRect rect, void (CPatchFinderDlg::*handler)()) {
@@ -103,22 +107,23 @@ void CPatchFinderDlg::CreateControls() {
     auto* g = new GroupFrame(Text(title), this);
     g->setGeometry(rect);
     g->lower();
+    return g;
   };
 
   m_curBrowse = button("IDC_CUR_FLASH_BROWSE", quillet::text::kBrowse, du.rect(286, 13, 15, 13),
                        &CPatchFinderDlg::OnBrowseCurrentFlash);
   m_curBrowse->setAccessibleName(Text(quillet::text::kAccCurrentBrowse));
 
-  m_patchList = new QTreeWidget(this);
+  m_patchList = new QTreeView(this);
   m_patchList->setObjectName(QStringLiteral("IDC_PATCH_LIST"));
   m_patchList->setGeometry(du.rect(11, 60, 288, 93));
   m_patchList->setAccessibleName(Text(quillet::text::kAccPatchList));
-  connect(m_patchList, &QTreeWidget::itemDoubleClicked, this, &CPatchFinderDlg::OnDblclkPatchList);
+  connect(m_patchList, &QTreeView::doubleClicked, this, &CPatchFinderDlg::OnDblclkPatchList);
   m_patchList->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(m_patchList, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-    QTreeWidgetItem* item = m_patchList->itemAt(pos);
-    if (item == nullptr) return;
-    m_patchList->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+  connect(m_patchList, &QTreeView::customContextMenuRequested, this, [this](const QPoint& pos) {
+    const QModelIndex index = m_patchList->indexAt(pos);
+    if (!index.isValid()) return;
+    m_patchList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     m_rowMenu->exec(m_patchList->viewport()->mapToGlobal(pos));
   });
 
@@ -145,7 +150,7 @@ void CPatchFinderDlg::CreateControls() {
   m_origName = label("IDC_ORIG_FLASH_NAME", quillet::text::kNotChosen, du.rect(11, 16, 120, 8));
   m_origSize = label("IDC_ORIG_FLASH_SIZE", quillet::text::kSizeNone, du.rect(11, 25, 120, 8));
   m_origDate = label("IDC_ORIG_FLASH_DATE", quillet::text::kDateNone, du.rect(11, 34, 136, 8));
-  group(quillet::text::kPatchesGroup, du.rect(7, 49, 296, 122));
+  m_patchesGroup = group(quillet::text::kPatchesGroup, du.rect(7, 49, 296, 122));
 
   m_progress = new QProgressBar(this);
   m_progress->setObjectName(QStringLiteral("IDC_PROGRESS"));
@@ -154,7 +159,9 @@ void CPatchFinderDlg::CreateControls() {
   m_progress->setAccessibleName(Text(quillet::text::kAccProgress));
   m_progress->hide();
 
-  m_status = label("IDC_STATUS_TEXT", "", du.rect(11, 173, 215, 8));
+  m_status = new ElidedLabel(this);
+  m_status->setObjectName(QStringLiteral("IDC_STATUS_TEXT"));
+  m_status->setGeometry(du.rect(11, 173, 215, 8));
   // A fixed name would be all a screen reader reads of it: the name is left to
   // follow the text, and what the line is goes into the description.
   m_status->setAccessibleDescription(Text(quillet::text::kAccStatusLine));
@@ -184,10 +191,17 @@ void CPatchFinderDlg::OnInitDialog() {
     m_rowIcons.at(status) = RowIcon(status, smallImage);
   }
 
-  m_patchList->setColumnCount(2);
-  m_patchList->setHeaderLabels({Text(quillet::text::kColumnFileName), Text(quillet::text::kColumnFilePath)});
+  m_model = new PatchListModel(
+      m_patches, m_rowIcons,
+      [this](std::size_t row) {
+        return QString::fromStdString(quillet::RowTooltip(m_patches[row], m_strCurrentFlash, m_addrFilter));
+      },
+      this);
+  m_patchList->setModel(m_model);
   m_patchList->setColumnWidth(0, kColumnWidth);
   m_patchList->setColumnWidth(1, kColumnWidth);
+  // The rows differ at the end of their paths: a long one is shortened in the middle.
+  m_patchList->setTextElideMode(Qt::ElideMiddle);
   m_patchList->setIconSize(QSize(2 * kSmallImage + kImageGap, kSmallImage));
   m_patchList->setRootIsDecorated(false);
   m_patchList->setItemsExpandable(false);
@@ -199,11 +213,12 @@ void CPatchFinderDlg::OnInitDialog() {
   m_patchList->installEventFilter(this);  // Delete is "- файл"
   m_patchList->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_patchList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  // The rows are kept in order on insertion (AddPatchItem); the view never resorts them.
+  // The rows are kept in order by the list itself; the view never resorts them.
   m_patchList->setSortingEnabled(false);
   m_patchList->header()->setSectionsClickable(false);
   m_patchList->header()->setSectionsMovable(false);
-  m_patchList->header()->setStretchLastSection(false);
+  // The path column takes the room a larger window gives.
+  m_patchList->header()->setStretchLastSection(true);
 
   UpdateButtons();
   ReloadAddressFilter();
@@ -223,46 +238,16 @@ void CPatchFinderDlg::ReloadAddressFilter() {
 
 void CPatchFinderDlg::UpdateButtons() {
   const bool hasRows = !m_patches.empty();
-  m_removeFile->setEnabled(hasRows);
-  m_search->setEnabled(!m_strCurrentFlash.empty() && hasRows);
+  const bool searching = Searching();
+  m_removeFile->setEnabled(hasRows && !searching);
+  m_search->setEnabled(searching || (!m_strCurrentFlash.empty() && hasRows));
   m_differences->setEnabled(!m_strCurrentFlash.empty() && !m_strOriginalFlash.empty());
 }
 
-int CPatchFinderDlg::PatchCount() const { return static_cast<int>(m_patches.size()); }
-
-std::string CPatchFinderDlg::PatchPath(int row) const {
-  return row >= 0 && static_cast<std::size_t>(row) < m_patches.size() ? m_patches[static_cast<std::size_t>(row)].path
-                                                                       : std::string();
-}
-
-PatchStatus CPatchFinderDlg::PatchMark(int row) const {
-  return row >= 0 && static_cast<std::size_t>(row) < m_patches.size() ? m_patches[static_cast<std::size_t>(row)].status
-                                                                       : PATCH_NOT_INSTALLED;
-}
-
-void CPatchFinderDlg::ShowPatchMark(int row) const {
-  QTreeWidgetItem* item = m_patchList->topLevelItem(row);
-  const PatchStatus status = m_patches[static_cast<std::size_t>(row)].status;
-  item->setIcon(0, m_rowIcons.at(status));
-  item->setData(0, Qt::AccessibleDescriptionRole, Text(MarkDescription(status)));
-}
-
-void CPatchFinderDlg::ShowRowTooltip(int row) const {
-  const QString tooltip = QString::fromStdString(
-      quillet::RowTooltip(m_patches[static_cast<std::size_t>(row)], m_strCurrentFlash, m_addrFilter));
-  QTreeWidgetItem* item = m_patchList->topLevelItem(row);
-  item->setToolTip(0, tooltip);
-  item->setToolTip(1, tooltip);
-}
-
-void CPatchFinderDlg::ShowRowTooltips() const {
-  for (int row = 0; row < PatchCount(); ++row) ShowRowTooltip(row);
-}
-
 void CPatchFinderDlg::OnPatchDetails() {
-  QTreeWidgetItem* item = m_patchList->currentItem();
-  if (item == nullptr) return;
-  const auto row = static_cast<std::size_t>(m_patchList->indexOfTopLevelItem(item));
+  const QModelIndex current = m_patchList->currentIndex();
+  if (!current.isValid()) return;
+  const auto row = static_cast<std::size_t>(current.row());
   // Found only now: over a large list it takes a noticeable moment, which a search should not pay.
   std::vector<std::string> paths;
   paths.reserve(m_patches.size());
@@ -282,12 +267,11 @@ void CPatchFinderDlg::OnPatchDetails() {
 
 void CPatchFinderDlg::ShowStatus(const QString& text, bool force) {
   if (text != m_status->text()) {
-    m_status->setText(text);
-    m_status->setToolTip(text);  // a long path or the totals may not fit the line
+    m_status->SetFullText(text);  // a long path or the totals may not fit the line
     QAccessibleEvent changed(m_status, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&changed);
   }
-  // Long commands run inside their handler; painting the status line and the
+  // A folder scan runs inside its handler; painting the status line and the
   // bar now and then shows progress without letting any input in.
   constexpr qint64 kRepaintMs = 50;
   const qint64 now = m_paintClock.elapsed();
@@ -310,7 +294,7 @@ void CPatchFinderDlg::OnFilter() {
   CAddrFilterDlg dlg(m_settingsPath, m_addrFilter, m_prompts, this);
   if (dlg.exec() == QDialog::Accepted) {
     ReloadAddressFilter();
-    ShowRowTooltips();
+    m_model->AllRowsChanged();
   }
 }
 
@@ -323,6 +307,45 @@ void CPatchFinderDlg::OnDifferences() {
 void CPatchFinderDlg::OnAboutBox() {
   CAboutDlg dlg(this);
   dlg.exec();
+}
+
+void CPatchFinderDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && Searching()) {
+    m_link->RequestStop();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CPatchFinderDlg::reject() {
+  // The search's rows and images belong to this window: it stops it first.
+  if (Searching()) m_link->Close();
+  QDialog::reject();
+}
+
+void CPatchFinderDlg::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  OnSize(event->size().width(), event->size().height());
+}
+
+void CPatchFinderDlg::OnSize(int cx, int cy) {
+  if (m_patchList == nullptr || m_templateSize.isEmpty()) return;
+  const DialogUnits du(font());
+  const int grownX = std::max(0, cx - m_templateSize.width());
+  const int grownY = std::max(0, cy - m_templateSize.height());
+  // The list and its frame take the growth; what lies below the list moves down
+  // with it, and "Выход" stays in the bottom right corner.
+  const QRect list = du.rect(11, 60, 288, 93);
+  m_patchList->setGeometry(list.x(), list.y(), list.width() + grownX, list.height() + grownY);
+  m_patchesGroup->setGeometry(du.rect(7, 49, 296, 122).adjusted(0, 0, grownX, grownY));
+  for (QPushButton* below : {m_addFile, m_addFolder, m_removeFile, m_filter, m_search, m_differences})
+    below->move(below->x(), du.rect(0, 153, 1, 1).y() + grownY);
+  const QRect exit = du.rect(227, 175, 72, 14);
+  m_exit->move(exit.x() + grownX, exit.y() + grownY);
+  const QRect status = du.rect(11, 173, 215, 8);
+  m_status->setGeometry(status.x(), status.y() + grownY, status.width() + grownX, status.height());
+  const QRect progress = du.rect(11, 181, 215, 8);
+  m_progress->setGeometry(progress.x(), progress.y() + grownY, progress.width() + grownX, progress.height());
 }
 
 void CPatchFinderDlg::ShowWindowMenu(const QPoint& globalPos) { m_windowMenu->exec(globalPos); }
@@ -344,7 +367,7 @@ bool CPatchFinderDlg::eventFilter(QObject* watched, QEvent* event) {
     if (m_removeFile->isEnabled()) OnRemoveFile();
     return true;
   }
-  if (watched != m_patchList->viewport()) return QDialog::eventFilter(watched, event);
+  if (watched != m_patchList->viewport() || Searching()) return QDialog::eventFilter(watched, event);
   switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {

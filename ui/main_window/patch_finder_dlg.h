@@ -4,26 +4,31 @@
 #include <QIcon>
 #include <QPixmap>
 #include <array>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "core/filter/address_filter.h"
 #include "core/search/patch_list.h"
+#include "core/search/search.h"
+#include "ui/common/job_link_qt.h"
 
 class IUserPrompts;
 
+class ElidedLabel;
+class PatchListModel;
 class QContextMenuEvent;
 class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 
 // The main window: the two chosen images, the list of patch files and every
-// command. A fixed-size dialog laid out in dialog units; each control's
-// objectName is its IDC_ name. Its handlers are spread over
-// patch_finder_dlg_*.cpp by subsystem: the images, the list, the search.
+// command. Laid out in dialog units as the template has it, and it may be made
+// larger (never smaller): the list takes the room. Each control's objectName is
+// its IDC_ name. Its handlers are spread over patch_finder_dlg_*.cpp by
+// subsystem: the images, the list, the search.
 //
 // It is handed what it works with: the settings file's path, the address
 // filter in force (the program's g_addrFilter, reloaded from that file), and
@@ -46,15 +51,13 @@ class CPatchFinderDlg : public QDialog {
   // or named on the command line).
   void AddPaths(const std::vector<std::string>& paths);
 
-  // The row whose full path is exactly path, or -1.
-  [[nodiscard]] int FindPatchItem(const std::string& path) const;
-
   // The list the rows show, in display order.
   [[nodiscard]] const quillet::PatchList& PatchList() const { return m_patches; }
-  // Rows in display order: the full path and the mark of row.
-  [[nodiscard]] int PatchCount() const;
-  [[nodiscard]] std::string PatchPath(int row) const;
-  [[nodiscard]] PatchStatus PatchMark(int row) const;
+  // True while a search runs.
+  [[nodiscard]] bool Searching() const { return m_link->Busy(); }
+  // Makes the search pause this long before each row, so that a run lasts long
+  // enough to be acted on in the middle (tests). None by default.
+  void SetWorkerPacing(std::chrono::microseconds pause) { m_pacing = pause; }
 
   // What the comparison window and the filter dialog are handed.
   [[nodiscard]] const std::string& SettingsPath() const { return m_settingsPath; }
@@ -67,6 +70,8 @@ class CPatchFinderDlg : public QDialog {
   [[nodiscard]] QMenu* RowMenu() const { return m_rowMenu; }
 
  public slots:
+  // "Выход", Escape and the close box: a running search is stopped first.
+  void reject() override;
   void OnBrowseCurrentFlash();
   void OnBrowseOriginalFlash();
   void OnAddFile();
@@ -74,6 +79,7 @@ class CPatchFinderDlg : public QDialog {
   void OnRemoveFile();
   void OnDblclkPatchList();
   void OnFilter();
+  // "Поиск" starts the search as a job; while it runs the button reads "Стоп" and ends it.
   void OnSearch();
   void OnDifferences();
   void OnAboutBox();
@@ -82,6 +88,9 @@ class CPatchFinderDlg : public QDialog {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // Escape stops a running search instead of closing the window.
+  void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   // Files and folders dropped on the patch list.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -91,13 +100,16 @@ class CPatchFinderDlg : public QDialog {
   void ReloadAddressFilter();
   void CreateControls();
   void BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date);
-  // Adds a row unless the path is listed; keeps the rows sorted.
-  void AddPatchItem(const std::string& fullPath);
-  // Shows row's mark as the list holds it.
-  void ShowPatchMark(int row) const;
-  // The rows' tooltips follow the evidence and what is chosen now.
-  void ShowRowTooltip(int row) const;
-  void ShowRowTooltips() const;
+  // Keeps the controls where the template puts them, the list taking what the
+  // window has grown by.
+  void OnSize(int cx, int cy);
+  // The search's events, on the window's thread.
+  void OnSearchStarted(std::size_t rows);
+  void OnSearchChecked(std::size_t row, const CheckDetails& details);
+  void OnSearchDone(const quillet::SearchOutcome& outcome);
+  // While a search runs, "Поиск" reads "Стоп" and the commands that would
+  // change the list, the images or the filter can't be used.
+  void ShowSearching(bool searching);
   void ResetProgress();
   // Shows text in the status line at once, without letting input events in.
   void ShowStatus(const QString& text, bool force);
@@ -106,13 +118,14 @@ class CPatchFinderDlg : public QDialog {
   std::string m_settingsPath;
   AddressFilter& m_addrFilter;
   IUserPrompts& m_prompts;
-  quillet::PatchList m_patches;  // the rows; m_patchList shows them in the same order
+  quillet::PatchList m_patches;  // the rows; m_patchList shows them through m_model
 
   std::array<QIcon, 4> m_rowIcons;  // by PatchStatus: state picture + small image
   QIcon m_hIcon;
 
   QPushButton* m_curBrowse = nullptr;
-  QTreeWidget* m_patchList = nullptr;
+  QTreeView* m_patchList = nullptr;
+  PatchListModel* m_model = nullptr;
   QPushButton* m_addFile = nullptr;
   QPushButton* m_addFolder = nullptr;
   QPushButton* m_removeFile = nullptr;
@@ -128,9 +141,15 @@ class CPatchFinderDlg : public QDialog {
   QLabel* m_origSize = nullptr;
   QLabel* m_origDate = nullptr;
   QProgressBar* m_progress = nullptr;
-  QLabel* m_status = nullptr;
+  ElidedLabel* m_status = nullptr;
+  QWidget* m_patchesGroup = nullptr;
   QMenu* m_windowMenu = nullptr;
   QMenu* m_rowMenu = nullptr;
+  QSize m_templateSize;  // the size the window opens with, and its least
   QElapsedTimer m_paintClock;
   qint64 m_lastStatusPaint = -1;
+  std::chrono::microseconds m_pacing{0};
+  std::size_t m_searchRows = 0;     // of the running search
+  std::size_t m_searchChecked = 0;  // rows it has reported
+  QtJobLink m_link;  // last member: gone first, after the search has stopped
 };

@@ -2,13 +2,14 @@
 #include <QLabel>
 
 #include "ui/main_window/patch_finder_dlg.h"
+#include "ui/main_window/patch_list_model.h"
 #include "ui/common/user_prompts.h"
 #include "core/search/flash_selection.h"
 #include "core/res/strings.h"
 
 void CPatchFinderDlg::OnBrowseCurrentFlash() {
   BrowseFlash(m_strCurrentFlash, m_curName, m_curSize, m_curDate);
-  ShowRowTooltips();
+  m_model->AllRowsChanged();  // the tooltips say whether the evidence was found against this image
 }
 
 void CPatchFinderDlg::OnBrowseOriginalFlash() {

@@ -1,14 +1,19 @@
-// The main window's search for installed patches.
+// The main window's search for installed patches, run as a job: the window
+// keeps answering, and "Стоп" (or Escape) ends it between two rows.
 #include <QLabel>
 #include <QProgressBar>
-#include <QTreeWidget>
+#include <QPushButton>
+#include <QTreeView>
 #include <algorithm>
+#include <thread>
 #include <vector>
 
-#include "ui/main_window/patch_finder_dlg.h"
-#include "ui/common/user_prompts.h"
+#include "core/res/strings.h"
 #include "core/search/patch_list.h"
 #include "core/search/row_details.h"
+#include "ui/common/user_prompts.h"
+#include "ui/main_window/patch_finder_dlg.h"
+#include "ui/main_window/patch_list_model.h"
 
 namespace {
 
@@ -24,37 +29,87 @@ IUserPrompts::Icon BoxIcon(quillet::SearchMessage::Icon icon) {
 }  // namespace
 
 void CPatchFinderDlg::OnSearch() {
+  if (Searching()) {
+    m_link->RequestStop();
+    return;
+  }
   if (m_strCurrentFlash.empty()) return;
 
-  quillet::SearchObserver observer;
-  observer.started = [this](std::size_t rows) {
-    // The list has marked every row not installed: no mark of an earlier
-    // search may stay visible while this one runs.
-    for (int row = 0; row < PatchCount(); ++row) ShowPatchMark(row);
-    // A range of 0..0 would show a busy bar; an empty list shows an empty one.
-    m_progress->setRange(0, std::max(1, static_cast<int>(rows)));
-    m_progress->setValue(0);
-    m_progress->show();
+  // Every row is marked not installed first: no mark of an earlier search may
+  // stay visible while this one runs.
+  quillet::SearchJob job = m_patches.StartSearch(m_strCurrentFlash, m_addrFilter, true);
+  m_model->AllRowsChanged();
+  m_searchRows = job.patchPaths.size();
+  m_searchChecked = 0;
+  quillet::JobLink& link = *m_link;
+  quillet::SearchEvents events{
+      .started = link.Posted<std::size_t>([this](std::size_t rows) { OnSearchStarted(rows); }),
+      // The status line shows the newest path; the search never waits for it.
+      .checking = link.Latest<std::size_t, std::string>(
+          [this](std::size_t, const std::string& path) { ShowStatus(QString::fromStdString(path), false); }),
+      .checked = link.Posted<std::size_t, CheckDetails>(
+          [this](std::size_t row, const CheckDetails& details) { OnSearchChecked(row, details); }),
   };
-  observer.checking = [this](std::size_t, const std::string& path) {
-    ShowStatus(QString::fromStdString(path), false);
-  };
-  observer.checked = [this](std::size_t row, PatchStatus) {
-    ShowPatchMark(static_cast<int>(row));
-    m_progress->setValue(static_cast<int>(row));
-  };
-  const quillet::SearchResult result = quillet::SearchPatchList(m_strCurrentFlash, m_patches, m_addrFilter, observer,
-                                                                {}, quillet::RowDetails::keep);
+  if (m_pacing.count() != 0) {
+    events.checking = [pause = m_pacing, show = events.checking](std::size_t row, const std::string& path) {
+      std::this_thread::sleep_for(pause);
+      show(row, path);
+    };
+  }
+  const bool started = link.Start<quillet::SearchOutcome>(
+      [job = std::move(job), events = std::move(events)](quillet::StopToken stop) {
+        return quillet::RunSearch(job, events, stop);
+      },
+      [this](quillet::SearchOutcome& outcome) { OnSearchDone(outcome); });
+  if (!started) {
+    quillet::SearchOutcome failed;
+    failed.cause = quillet::JobCause::outOfMemory;
+    OnSearchDone(failed);
+    return;
+  }
+  ShowSearching(true);
+}
 
-  // Also when the image could not be read and no row was checked.
-  for (int row = 0; row < PatchCount(); ++row) ShowPatchMark(row);
-  ShowRowTooltips();
+void CPatchFinderDlg::OnSearchStarted(std::size_t rows) {
+  // A range of 0..0 would show a busy bar; an empty list shows an empty one.
+  m_progress->setRange(0, std::max(1, static_cast<int>(rows)));
+  m_progress->setValue(0);
+  m_progress->show();
+}
+
+void CPatchFinderDlg::OnSearchChecked(std::size_t row, const CheckDetails& details) {
+  m_patches.Record(row, details);
+  m_model->RowsChanged(row, row);
+  m_searchChecked = row + 1;
+  m_progress->setValue(static_cast<int>(row));
+}
+
+void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {
+  ShowSearching(false);
+  m_model->AllRowsChanged();  // the tooltips now tell what this search found
   ResetProgress();
-  if (result.failure != quillet::SearchFailure::none) {
-    m_prompts.MessageBox(this, QString::fromStdString(result.message.text),
-                         QString::fromStdString(result.message.caption), BoxIcon(result.message.icon));
+  if (outcome.cause == quillet::JobCause::stopped) {
+    ShowStatus(QString::fromUtf8(quillet::text::kSearchStopped)
+                   .arg(m_searchChecked)
+                   .arg(m_searchRows),
+               true);
+    return;
+  }
+  if (!outcome.ok()) {
+    const quillet::SearchMessage message = quillet::SearchFailureMessage(outcome);
+    m_prompts.MessageBox(this, QString::fromStdString(message.text), QString::fromStdString(message.caption),
+                         BoxIcon(message.icon));
     return;
   }
   // Totals of a search that stopped early would count rows it never reached.
   ShowStatus(QString::fromStdString(quillet::SearchTotalsText(m_patches)), true);
+}
+
+void CPatchFinderDlg::ShowSearching(bool searching) {
+  m_search->setText(QString::fromUtf8(searching ? quillet::text::kStop : quillet::text::kSearch));
+  for (QPushButton* command : {m_curBrowse, m_origBrowse, m_addFile, m_addFolder, m_filter})
+    command->setEnabled(!searching);
+  // Drops and Delete change the list too.
+  m_patchList->viewport()->setAcceptDrops(!searching);
+  UpdateButtons();
 }
