@@ -2,7 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -13,7 +16,7 @@
 #include <vector>
 
 #include "core/compare/compare_images.h"
-#include "core/compare/compare_link.h"
+#include "core/job/job_link.h"
 #include "core/compare/compare_worker.h"
 #include "core/res/strings.h"
 #include "tests/support/temp_dir.h"
@@ -49,6 +52,12 @@ Bytes Pattern(std::size_t size, std::uint32_t seed) {
   return bytes;
 }
 
+std::string Joined(const std::vector<std::string>& pieces) {
+  std::string all;
+  for (const std::string& piece : pieces) all += piece;
+  return all;
+}
+
 std::string ExpectedLines(const Bytes& original, const Bytes& current) {
   std::string lines;
   const auto length = static_cast<std::uint32_t>(std::min(original.size(), current.size()));
@@ -56,70 +65,57 @@ std::string ExpectedLines(const Bytes& original, const Bytes& current) {
   return lines;
 }
 
-// Handles every call at once on the worker's own thread and logs it.
-class RecordingWindow final : public ICompareWindow {
- public:
-  RecordingWindow(std::string original, std::string current) : job{std::move(original), std::move(current), {}} {}
-
-  bool StopRequested() const override { return m_stop; }
-  bool AppendText(std::string_view lines) override {
-    if (throwOnAppend) throw std::bad_alloc();
-    if (m_stop) return false;
-    text.append(lines);
-    return true;
-  }
-  void SendDiffStart(std::uint32_t length) override { events.push_back("start " + std::to_string(length)); }
-  void PostDiffProgress(std::uint32_t position) override {
-    progress.push_back(position);
-    if (stopAtProgress >= 0 && static_cast<int>(progress.size()) > stopAtProgress) m_stop = true;
-  }
-  void SendDiffDone() override { events.push_back("done"); }
-  void ShowErrorBox(const std::string& message) override {
-    events.push_back("error " + message);
-    if (stopOnError) m_stop = true;
-  }
-
-  quillet::CompareJob job;
-  std::string text = "HEADER\r\n";
+// Runs a comparison on the calling thread, logging its events, as quillet-cli
+// and the window's worker see them.
+struct Recorded {
+  quillet::JobOutcome outcome;
   std::vector<std::string> events;
   std::vector<std::uint32_t> progress;
-  int stopAtProgress = -1;
-  bool stopOnError = false;
-  bool throwOnAppend = false;
-
- private:
-  bool m_stop = false;
+  std::string text = "HEADER\r\n";
 };
 
-TEST(CompareWorkerTest, ComparesTheCommonLengthAndEndsWithDone) {
+Recorded Compare(const std::string& original, const std::string& current, int stopAtProgress = -1,
+                 bool throwOnLines = false) {
+  Recorded seen;
+  std::atomic<bool> stop{false};
+  const quillet::CompareEvents events{
+      .reading = {},
+      .started = [&](std::uint32_t length) { seen.events.push_back("start " + std::to_string(length)); },
+      .progress =
+          [&](std::uint32_t position) {
+            seen.progress.push_back(position);
+            if (stopAtProgress >= 0 && static_cast<int>(seen.progress.size()) > stopAtProgress) stop = true;
+          },
+      .lines =
+          [&](std::string_view lines) {
+            if (throwOnLines) throw std::bad_alloc();
+            seen.text.append(lines);
+            return true;
+          },
+  };
+  seen.outcome = quillet::CompareFlashFiles({original, current, {}}, events, quillet::StopToken(stop));
+  return seen;
+}
+
+TEST(CompareWorkerTest, ComparesTheCommonLength) {
   TempDir folder;
   Bytes original = Pattern(3000, 1), current = original;
   current[5] ^= 0xFF;
   current[2999] ^= 0x01;
   current.resize(5000, 0xAB);  // the longer tail gives no line
-  RecordingWindow window(Put(folder, "a.bin", original), Put(folder, "b.bin", current));
-  EXPECT_EQ(CompareThreadProc(&window, window.job), 0u);
-  EXPECT_EQ(window.events, (std::vector<std::string>{"start 3000", "done"}));
-  EXPECT_EQ(window.text, "HEADER\r\n" + ExpectedLines(original, current));
-  EXPECT_EQ(window.progress.front(), 0u);
-}
+  const Recorded seen = Compare(Put(folder, "a.bin", original), Put(folder, "b.bin", current));
+  EXPECT_EQ(seen.outcome.cause, quillet::JobCause::none);
+  EXPECT_EQ(seen.events, (std::vector<std::string>{"start 3000"}));
+  EXPECT_EQ(seen.text, "HEADER\r\n" + ExpectedLines(original, current));
+  EXPECT_EQ(seen.progress.front(), 0u);
 
-TEST(CompareWorkerTest, IdenticalImagesReportProgressPerBlockAndNoLine) {
-  TempDir folder;
   const Bytes image = Pattern(4000, 2);
-  RecordingWindow window(Put(folder, "a.bin", image), Put(folder, "b.bin", image));
-  CompareThreadProc(&window, window.job);
-  EXPECT_EQ(window.progress, (std::vector<std::uint32_t>{0, 1024, 2048, 3072}));
-  EXPECT_EQ(window.text, "HEADER\r\n");
-  EXPECT_EQ(window.events, (std::vector<std::string>{"start 4000", "done"}));
-}
-
-TEST(CompareWorkerTest, EmptyImageStartsWithZeroAndSendsNoProgress) {
-  TempDir folder;
-  RecordingWindow window(Put(folder, "a.bin", {}), Put(folder, "b.bin", Pattern(100, 3)));
-  CompareThreadProc(&window, window.job);
-  EXPECT_TRUE(window.progress.empty());
-  EXPECT_EQ(window.events, (std::vector<std::string>{"start 0", "done"}));
+  const Recorded same = Compare(Put(folder, "c.bin", image), Put(folder, "d.bin", image));
+  EXPECT_EQ(same.progress, (std::vector<std::uint32_t>{0, 1024, 2048, 3072}));
+  EXPECT_EQ(same.text, "HEADER\r\n");
+  const Recorded empty = Compare(Put(folder, "e.bin", {}), Put(folder, "f.bin", Pattern(100, 3)));
+  EXPECT_TRUE(empty.progress.empty());
+  EXPECT_EQ(empty.events, (std::vector<std::string>{"start 0"}));
 }
 
 struct FailureRow {
@@ -128,13 +124,14 @@ struct FailureRow {
   bool originalShort;
   bool currentMissing;
   bool currentShort;
-  bool expectOriginalNamed;  // the box names the original's path, else the current's
-  const char* prefix;
+  bool expectOriginalNamed;  // the outcome names the original's path, else the current's
+  quillet::JobCause cause;
+  const char* prefix;  // of the window's text
 };
 
 class CompareWorkerFailures : public ::testing::TestWithParam<FailureRow> {};
 
-TEST_P(CompareWorkerFailures, ShowTheBoxThenDoneWithTheHeaderAlone) {
+TEST_P(CompareWorkerFailures, NameTheImageAndStartNothing) {
   const FailureRow& row = GetParam();
   const std::string shortFile = ShortReadingFile();
   if ((row.originalShort || row.currentShort) && shortFile.empty()) GTEST_SKIP() << "no short-reading file here";
@@ -143,22 +140,31 @@ TEST_P(CompareWorkerFailures, ShowTheBoxThenDoneWithTheHeaderAlone) {
   std::string original = row.originalMissing ? (folder / "missing-original.bin") : row.originalShort ? shortFile : good;
   std::string current = row.currentMissing ? (folder / "missing-current.bin") : row.currentShort ? shortFile : good;
   if (row.originalShort && row.currentShort) current = (folder / "missing-current.bin");
-  RecordingWindow window(original, current);
-  CompareThreadProc(&window, window.job);
+  const Recorded seen = Compare(original, current);
   const std::string named = row.expectOriginalNamed ? original : current;
-  EXPECT_EQ(window.events, (std::vector<std::string>{"error " + std::string(row.prefix) + named + "'", "done"}));
-  EXPECT_EQ(window.text, "HEADER\r\n");
-  EXPECT_TRUE(window.progress.empty());
+  EXPECT_EQ(seen.outcome.cause, row.cause);
+  EXPECT_EQ(seen.outcome.path, named);
+  EXPECT_EQ(quillet::CompareErrorText(seen.outcome), std::string(row.prefix) + named + "'");
+  if (row.cause == quillet::JobCause::imageOpen) {
+    EXPECT_EQ(seen.outcome.systemError, ENOENT);
+  }
+  EXPECT_TRUE(seen.events.empty());
+  EXPECT_EQ(seen.text, "HEADER\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CompareWorkerFailures,
     ::testing::Values(
-        FailureRow{"original_missing", true, false, false, false, true, text::kOpenErrorPrefix},
-        FailureRow{"original_missing_current_missing_too", true, false, true, false, true, text::kOpenErrorPrefix},
-        FailureRow{"original_short_is_named_first", false, true, false, true, true, text::kReadErrorPrefix},
-        FailureRow{"current_missing", false, false, true, false, false, text::kOpenErrorPrefix},
-        FailureRow{"current_short", false, false, false, true, false, text::kReadErrorPrefix}),
+        FailureRow{"original_missing", true, false, false, false, true, quillet::JobCause::imageOpen,
+                   text::kOpenErrorPrefix},
+        FailureRow{"original_missing_current_missing_too", true, false, true, false, true,
+                   quillet::JobCause::imageOpen, text::kOpenErrorPrefix},
+        FailureRow{"original_short_is_named_first", false, true, false, true, true, quillet::JobCause::imageRead,
+                   text::kReadErrorPrefix},
+        FailureRow{"current_missing", false, false, true, false, false, quillet::JobCause::imageOpen,
+                   text::kOpenErrorPrefix},
+        FailureRow{"current_short", false, false, false, true, false, quillet::JobCause::imageRead,
+                   text::kReadErrorPrefix}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CompareWorkerTest, ImageOfFourGibibytesIsRefusedByName) {
@@ -170,36 +176,26 @@ TEST(CompareWorkerTest, ImageOfFourGibibytesIsRefusedByName) {
   if (::truncate(huge.c_str(), static_cast<off_t>(std::uint64_t{1} << 32)) != 0) GTEST_SKIP() << "no sparse files";
   const std::string small = Put(folder, "a.bin", Pattern(10, 6));
   for (const auto& [original, current] : {std::pair{small, huge}, std::pair{huge, small}}) {
-    RecordingWindow window(original, current);
-    CompareThreadProc(&window, window.job);
-    EXPECT_EQ(window.events, (std::vector<std::string>{"error " + std::string(text::kTooLargePrefix) + huge + "'", "done"}));
+    const Recorded seen = Compare(original, current);
+    EXPECT_EQ(seen.outcome.cause, quillet::JobCause::imageTooLarge);
+    EXPECT_EQ(quillet::CompareErrorText(seen.outcome), std::string(text::kTooLargePrefix) + huge + "'");
   }
 }
 
-TEST(CompareWorkerTest, StopDuringTheWalkKeepsEarlierLinesAndSendsNoDone) {
+TEST(CompareWorkerTest, StopDuringTheWalkKeepsEarlierLines) {
   TempDir folder;
-  Bytes original(1024, 0), current(1024, 1);
-  RecordingWindow window(Put(folder, "a.bin", original), Put(folder, "b.bin", current));
-  window.stopAtProgress = 4;  // four groups walked, the stop seen at the fifth step
-  CompareThreadProc(&window, window.job);
-  EXPECT_EQ(window.events, (std::vector<std::string>{"start 1024"}));
-  EXPECT_EQ(window.text, "HEADER\r\n" + ExpectedLines(Bytes(64, 0), Bytes(64, 1)));
-}
-
-TEST(CompareWorkerTest, StopBeforeAnErrorIsAnsweredSendsNoDone) {
-  TempDir folder;
-  RecordingWindow window((folder / "missing.bin"), (folder / "missing-too.bin"));
-  window.stopOnError = true;
-  CompareThreadProc(&window, window.job);
-  EXPECT_EQ(window.events.size(), 1u);
+  const Recorded seen = Compare(Put(folder, "a.bin", Bytes(1024, 0)), Put(folder, "b.bin", Bytes(1024, 1)), 4);
+  EXPECT_EQ(seen.outcome.cause, quillet::JobCause::stopped);
+  EXPECT_TRUE(seen.outcome.ok());
+  // The step that saw the fifth position still hands its lines over.
+  EXPECT_EQ(seen.text, "HEADER\r\n" + ExpectedLines(Bytes(80, 0), Bytes(80, 1)));
 }
 
 TEST(CompareWorkerTest, FailedAllocationIsReportedAsOutOfMemory) {
   TempDir folder;
-  RecordingWindow window(Put(folder, "a.bin", Bytes(64, 0)), Put(folder, "b.bin", Bytes(64, 1)));
-  window.throwOnAppend = true;
-  CompareThreadProc(&window, window.job);
-  EXPECT_EQ(window.events, (std::vector<std::string>{"start 64", "error Out of memory.", "done"}));
+  const Recorded seen = Compare(Put(folder, "a.bin", Bytes(64, 0)), Put(folder, "b.bin", Bytes(64, 1)), -1, true);
+  EXPECT_EQ(seen.outcome.cause, quillet::JobCause::outOfMemory);
+  EXPECT_EQ(quillet::CompareErrorText(seen.outcome), "Out of memory.");
 }
 
 // Mapped memory of the process, in KiB.
@@ -226,121 +222,127 @@ TEST(CompareWorkerTest, ImageBuffersAreGoneOnEveryPath) {
   if (!shortFile.empty()) paths.push_back({"current_short", a, shortFile, -1});
   for (const Path& path : paths) {
     SCOPED_TRACE(path.name);
-    RecordingWindow warmUp(path.original, path.current);
-    warmUp.stopAtProgress = path.stopAtProgress;
-    CompareThreadProc(&warmUp, warmUp.job);
+    (void)Compare(path.original, path.current, path.stopAtProgress);
     const long before = MappedKib();
-    RecordingWindow window(path.original, path.current);
-    window.stopAtProgress = path.stopAtProgress;
-    CompareThreadProc(&window, window.job);
+    (void)Compare(path.original, path.current, path.stopAtProgress);
     if (before < 0) GTEST_SKIP() << "no /proc/self/status";
     EXPECT_LT(MappedKib() - before, 8 * 1024);
   }
 }
 
-// A window on its own thread, as the desktop one: the worker's calls reach the
-// test's thread through the link.
-class ThreadedWindow final : public quillet::CompareWindowLink {
+// A window on the test's thread, as the desktop one: the worker's calls reach
+// it through the link, which the doorbell wakes.
+class Doorbell {
  public:
-  ~ThreadedWindow() override { StopAndWait(); }
-
-  // Runs the worker's calls as they come until done() or the time is up.
-  template <typename Done>
-  void Serve(Done done, std::chrono::microseconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < until) {
-      {
-        std::unique_lock lock(m_bellMutex);
-        m_bell.wait_until(lock, until, [this] { return m_rung; });
-        m_rung = false;
-      }
-      RunPendingCalls();
-    }
-  }
-
-  std::vector<std::string> events;  // window thread only
-  std::string shownText;            // what OnDiffDone showed
-  bool answerErrors = true;
-
- protected:
-  void OnDiffStart(std::uint32_t length) override { events.push_back("start " + std::to_string(length)); }
-  void OnDiffProgress(std::uint32_t position) override {
-    EXPECT_GE(position, m_lastPosition);
-    m_lastPosition = position;
-    if (events.empty() || events.back() != "progress") events.push_back("progress");
-  }
-  void OnDiffDone() override {
-    events.push_back("done");
-    shownText = Text();
-  }
-  void OnErrorBox(const std::string& message) override { events.push_back("error " + message); }
-  void RingDoorbell() override {
+  void Ring() {
     {
-      std::lock_guard lock(m_bellMutex);
+      std::lock_guard lock(m_mutex);
       m_rung = true;
     }
     m_bell.notify_one();
   }
+  // Runs the link's calls as they come until the time is up.
+  void Serve(quillet::JobLink& link, std::chrono::microseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+      {
+        std::unique_lock lock(m_mutex);
+        m_bell.wait_until(lock, until, [this] { return m_rung; });
+        m_rung = false;
+      }
+      link.RunPendingCalls();
+    }
+  }
 
  private:
-  std::mutex m_bellMutex;
+  std::mutex m_mutex;
   std::condition_variable m_bell;
   bool m_rung = false;
-  std::uint32_t m_lastPosition = 0;
 };
 
-TEST(CompareLinkTest, StopAtRandomMomentsFreezesTheText) {
+// The comparison window's protocol under random stops, as the thread sanitizer
+// runs it: once the window has closed the text, nothing more is appended, and
+// what it took is whole lines of the full text; the events arrive in order.
+TEST(JobLinkTest, StopAtRandomMomentsFreezesTheText) {
   TempDir folder;
   const Bytes original = Pattern(1 << 16, 9);
   Bytes current = original;
   std::mt19937 random(77);
   for (std::size_t i = 0; i < current.size(); i += 1 + random() % 200) current[i] ^= 0x5A;
-  const std::string a = Put(folder, "a.bin", original);
-  const std::string b = Put(folder, "b.bin", current);
+  const quillet::CompareJob job{Put(folder, "a.bin", original), Put(folder, "b.bin", current), {}};
   const std::string full = "HEADER\r\n" + ExpectedLines(original, current);
 
   for (int trial = 0; trial < 150; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
-    ThreadedWindow window;
-    ASSERT_TRUE(window.StartWorker({a, b, {}}, "HEADER\r\n"));
-    window.Serve([] { return false; }, std::chrono::microseconds(random() % 3000));
-    if (!window.Running()) {
-      EXPECT_EQ(window.shownText, full);
+    Doorbell bell;
+    quillet::JobLink link([&bell] { bell.Ring(); });
+    quillet::CompareText text;
+    text.Reset("HEADER\r\n");
+    std::vector<std::string> events;
+    std::uint32_t lastPosition = 0;
+    std::vector<std::string> shown;
+    const quillet::CompareEvents sink{
+        .reading = {},
+        .started = link.Sent<std::uint32_t>([&](std::uint32_t length) { events.push_back("start " + std::to_string(length)); }),
+        .progress = link.Latest<std::uint32_t>([&](std::uint32_t position) {
+          EXPECT_GE(position, lastPosition);
+          lastPosition = position;
+        }),
+        .lines = {},
+    };
+    ASSERT_TRUE(link.Start<quillet::JobOutcome>(
+        [&](quillet::StopToken stop) { return quillet::CompareThreadProc(job, sink, text, stop); },
+        [&](quillet::JobOutcome& outcome) {
+          EXPECT_TRUE(outcome.ok());
+          events.push_back("done");
+          if (shown.empty()) shown = text.Close();
+        }));
+    bell.Serve(link, std::chrono::microseconds(random() % 3000));
+    if (!link.Busy()) {
+      EXPECT_EQ(Joined(shown), full);
+      EXPECT_EQ(events.back(), "done");
       continue;
     }
-    const std::string taken = window.StopAndTakeText();
-    EXPECT_FALSE(window.Running());
-    // What was taken is a whole number of lines of the full text.
+    link.RequestStop();
+    shown = text.Close();
+    const std::string taken = Joined(shown);
     EXPECT_EQ(full.compare(0, taken.size(), taken), 0);
     EXPECT_TRUE(taken.ends_with("\r\n"));
-    if (trial % 3 == 0) window.Serve([] { return false; }, std::chrono::microseconds(random() % 2000));
-    window.StopAndWait();
-    EXPECT_EQ(window.Text(), taken);
-    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), "done"), 0);
+    if (trial % 3 == 0) bell.Serve(link, std::chrono::microseconds(random() % 2000));
+    if (trial % 2 == 0) link.RunUntilDone(); else link.Close();
+    EXPECT_EQ(Joined(text.Close()), "");  // nothing was appended after the stop
+    EXPECT_EQ(Joined(shown), taken);
+    // At most a start, then at most the done call, which comes last.
+    EXPECT_LE(events.size(), 2u);
+    if (events.size() == 2) {
+      EXPECT_EQ(events.front().rfind("start ", 0), 0u);
+      EXPECT_EQ(events.back(), "done");
+    }
   }
 }
 
-TEST(CompareLinkTest, WaitingForAWorkerThatWaitsOnTheWindowDoesNotDeadlock) {
-  TempDir folder;
-  const std::string a = Put(folder, "a.bin", Pattern(4096, 10));
-  struct Case {
-    const char* name;
-    std::string current;
-    const char* firstCall;  // the call the worker waits in while the window waits for it
-  };
-  const std::vector<Case> cases = {{"error_box", (folder / "missing.bin"), "error "},
-                                   {"start", Put(folder, "b.bin", Pattern(4096, 11)), "start"}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    for (int trial = 0; trial < 20; ++trial) {
-      ThreadedWindow window;
-      ASSERT_TRUE(window.StartWorker({a, c.current, {}}, "HEADER\r\n"));
-      std::this_thread::sleep_for(std::chrono::milliseconds(trial % 3));
-      window.StopAndWait();  // serves the worker's pending call, then joins
-      EXPECT_FALSE(window.Running());
-      // After the stop only an error box still reaches the window.
-      for (const std::string& event : window.events) EXPECT_EQ(event.rfind("error ", 0), 0u) << event;
-    }
+// Closing while the job waits in a call, or has calls queued, neither
+// deadlocks nor runs any of them.
+TEST(JobLinkTest, ClosingWhileTheJobWaitsOnTheWindowRunsNothing) {
+  for (int trial = 0; trial < 40; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    quillet::JobLink link([] {});
+    int ran = 0;
+    const auto sent = link.Sent<int>([&ran](int) { ++ran; });
+    const auto posted = link.Posted<int>([&ran](int) { ++ran; });
+    ASSERT_TRUE(link.Start<int>(
+        [&](quillet::StopToken stop) {
+          for (int i = 0; !stop.StopRequested(); ++i) {
+            posted(i);
+            sent(i);
+          }
+          return 0;
+        },
+        [&ran](int&) { ++ran; }));
+    std::this_thread::sleep_for(std::chrono::microseconds(trial * 50));
+    link.Close();
+    EXPECT_EQ(ran, 0);
+    EXPECT_FALSE(link.Busy());
   }
 }
 

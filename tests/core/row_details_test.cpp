@@ -109,9 +109,11 @@ TEST(RowDetails, EvidenceKnowsWhatItWasCheckedAgainst) {
   for (const char* name : {"a.vkp", "b.vkp", "c.vkp", "d.vkp"}) (void)list.Add(dir / name);
   const AddressFilter filter = {{0x1F0, 0x1FF}, {0x1E0, 0x1F4}};
   const std::string img = dir / "img.bin";
-  const quillet::SearchResult result =
-      quillet::SearchPatchList(img, list, filter, {}, {}, quillet::RowDetails::keep);
-  ASSERT_EQ(result.failure, quillet::SearchFailure::none);
+  const quillet::SearchJob job = list.StartSearch(img, filter, true);
+  const quillet::SearchOutcome result = quillet::RunSearch(
+      job, {.started = {}, .checking = {}, .checked = [&list](std::size_t row, const CheckDetails& found) { list.Record(row, found); }},
+      {});
+  ASSERT_EQ(result.cause, quillet::JobCause::none);
 
   EXPECT_EQ(quillet::SearchTotalsText(list),
             "Установлено: 1, не установлено: 2 (чисто: 1, другая прошивка: 1), с ошибкой: 1");

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -16,7 +17,7 @@
 
 namespace {
 
-using quillet::SearchFailure;
+using quillet::JobCause;
 using quillet::SearchMessage;
 using quillet::testing::TempDir;
 using quillet::testing::WriteBytes;
@@ -27,12 +28,16 @@ struct Recorder {
   std::vector<std::pair<std::size_t, std::string>> checking;
   std::vector<std::pair<std::size_t, PatchStatus>> checked;
 
-  quillet::SearchObserver observer() {
-    return {[this](std::size_t rows) { started.push_back(rows); },
-            [this](std::size_t row, const std::string& path) { checking.emplace_back(row, path); },
-            [this](std::size_t row, PatchStatus status) { checked.emplace_back(row, status); }};
+  quillet::SearchEvents events() {
+    return {.started = [this](std::size_t rows) { started.push_back(rows); },
+            .checking = [this](std::size_t row, const std::string& path) { checking.emplace_back(row, path); },
+            .checked = [this](std::size_t row, const CheckDetails& found) { checked.emplace_back(row, found.status); }};
   }
 };
+
+quillet::SearchOutcome Search(const std::string& image, const std::vector<std::string>& patches, Recorder& seen) {
+  return quillet::RunSearch({image, patches, {}, false}, seen.events(), {});
+}
 
 // An image of 256 bytes holding 0x00..0xFF, so byte a is a.
 std::string CountingImage() {
@@ -64,11 +69,11 @@ TEST_F(SearchTest, EachRowGetsTheStatusOfItsPatchInListOrder) {
       Patch("empty.vkp", ""),
   };
   Recorder seen;
-  const quillet::SearchResult result = quillet::RunSearch(image, patches, {}, seen.observer());
+  const quillet::SearchOutcome result = Search(image, patches, seen);
 
-  EXPECT_EQ(result.failure, SearchFailure::none);
+  EXPECT_EQ(result.cause, JobCause::none);
   EXPECT_EQ(result.rowsChecked, patches.size());
-  EXPECT_TRUE(result.message.text.empty());
+  EXPECT_TRUE(quillet::SearchFailureMessage(result).text.empty());
   EXPECT_EQ(seen.started, std::vector<std::size_t>{patches.size()});
   const std::vector<std::pair<std::size_t, PatchStatus>> expected = {
       {0, PATCH_INSTALLED}, {1, PATCH_NOT_INSTALLED}, {2, PATCH_FILE_ERROR}, {3, PATCH_INSTALLED}, {4, PATCH_INSTALLED}};
@@ -83,8 +88,8 @@ TEST_F(SearchTest, AnEmptyListReadsTheImageAndChecksNothing) {
   const std::string image = m_dir / "current.bin";
   WriteBytes(image, CountingImage());
   Recorder seen;
-  const quillet::SearchResult result = quillet::RunSearch(image, {}, {}, seen.observer());
-  EXPECT_EQ(result.failure, SearchFailure::none);
+  const quillet::SearchOutcome result = Search(image, {}, seen);
+  EXPECT_EQ(result.cause, JobCause::none);
   EXPECT_EQ(seen.started, std::vector<std::size_t>{0});
   EXPECT_TRUE(seen.checked.empty());
 }
@@ -105,24 +110,26 @@ TEST_F(SearchTest, AnImageThatCantBeReadChecksNothingAndSaysWhy) {
   struct Row {
     const char* name;
     std::string image;
-    SearchFailure failure;
+    JobCause failure;
     std::string text;
   };
   const std::vector<Row> rows = {
-      {"missing file", m_dir / "nothing.bin", SearchFailure::imageOpen, "Ошибка открытия файла текущего Full Flash"},
-      {"a folder", folder, SearchFailure::imageOpen, "Ошибка открытия файла текущего Full Flash"},
-      {"4 GiB", huge, SearchFailure::imageTooLarge,
+      {"missing file", m_dir / "nothing.bin", JobCause::imageOpen, "Ошибка открытия файла текущего Full Flash"},
+      {"a folder", folder, JobCause::imageOpen, "Ошибка открытия файла текущего Full Flash"},
+      {"4 GiB", huge, JobCause::imageTooLarge,
        "Файл больше 4 ГиБ, его адреса не умещаются в 32 бита: '" + huge + "'"},
   };
   const std::vector<std::string> patches = {Patch("a.vkp", "000000: 00 00\n")};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     Recorder seen;
-    const quillet::SearchResult result = quillet::RunSearch(row.image, patches, {}, seen.observer());
-    EXPECT_EQ(result.failure, row.failure);
-    EXPECT_EQ(result.message.text, row.text);
-    EXPECT_EQ(result.message.caption, "Ошибка");
-    EXPECT_EQ(result.message.icon, SearchMessage::Icon::none);
+    const quillet::SearchOutcome result = Search(row.image, patches, seen);
+    const SearchMessage message = quillet::SearchFailureMessage(result);
+    EXPECT_EQ(result.cause, row.failure);
+    EXPECT_EQ(result.path, row.image);
+    EXPECT_EQ(message.text, row.text);
+    EXPECT_EQ(message.caption, "Ошибка");
+    EXPECT_EQ(message.icon, SearchMessage::Icon::none);
     EXPECT_EQ(result.rowsChecked, 0u);
     EXPECT_TRUE(seen.started.empty());
     EXPECT_TRUE(seen.checked.empty());
@@ -135,12 +142,15 @@ TEST_F(SearchTest, APatchFileThatVanishedEndsTheSearchAtItsRow) {
   const std::string gone = m_dir / "gone.vkp";
   const std::vector<std::string> patches = {Patch("a.vkp", "000001: 00 01\n"), gone, Patch("c.vkp", "000001: 00 01\n")};
   Recorder seen;
-  const quillet::SearchResult result = quillet::RunSearch(image, patches, {}, seen.observer());
-  EXPECT_EQ(result.failure, SearchFailure::patchFile);
+  const quillet::SearchOutcome result = Search(image, patches, seen);
+  const SearchMessage message = quillet::SearchFailureMessage(result);
+  EXPECT_EQ(result.cause, JobCause::patchFile);
+  EXPECT_EQ(result.path, gone);
+  EXPECT_EQ(result.systemError, ENOENT);
   EXPECT_EQ(result.rowsChecked, 1u);
-  EXPECT_EQ(result.message.text, gone + " was not found.");
-  EXPECT_EQ(result.message.caption, "Quillet");
-  EXPECT_EQ(result.message.icon, SearchMessage::Icon::stop);
+  EXPECT_EQ(message.text, gone + " was not found.");
+  EXPECT_EQ(message.caption, "Quillet");
+  EXPECT_EQ(message.icon, SearchMessage::Icon::stop);
   const std::vector<std::pair<std::size_t, PatchStatus>> expected = {{0, PATCH_INSTALLED}};
   EXPECT_EQ(seen.checked, expected);
   EXPECT_EQ(seen.checking.size(), 2u) << "the failing row was shown before it was checked";

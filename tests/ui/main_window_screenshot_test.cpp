@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QtTest>
 
 #include "ui/app/patch_finder_app.h"
@@ -60,19 +60,31 @@ class MainWindowScreenshotTest : public QObject {
     dlg.OnBrowseCurrentFlash();
     dlg.OnBrowseOriginalFlash();
     dlg.OnAddFolder();
-    QVERIFY(dlg.PatchCount() > 0);
+    QVERIFY(!dlg.PatchList().empty());
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("IDC_SEARCH")), Qt::LeftButton);
+    QTRY_VERIFY(!dlg.Searching());
     QVERIFY2(prompts.boxes.empty(), prompts.boxes.empty() ? "" : qPrintable(prompts.boxes[0].text));
-    auto* list = dlg.findChild<QTreeWidget*>(QStringLiteral("IDC_PATCH_LIST"));
-    list->topLevelItem(0)->setSelected(true);
-    list->setFocus();
-
+    auto* list = dlg.findChild<QTreeView*>(QStringLiteral("IDC_PATCH_LIST"));
+    // What the picture must show: each row's mark as the search left it, drawn
+    // by the mark's own picture, so rows of different marks look different.
     const QImage shot = dlg.grab().toImage();
-    QCOMPARE(shot.size(), dlg.size() * dlg.devicePixelRatio());
+    const auto markOf = [&](int row) {
+      const QRect cell = list->visualRect(list->model()->index(row, 0));
+      const QPoint topLeft = list->viewport()->mapTo(&dlg, cell.topLeft());
+      return shot.copy(QRect(topLeft, QSize(quillet::res::kSmallImage + 4, cell.height())) );
+    };
+    const quillet::PatchList& rows = dlg.PatchList();
+    for (std::size_t a = 0; a < rows.size(); ++a)
+      for (std::size_t b = a + 1; b < rows.size(); ++b)
+        QCOMPARE(markOf(static_cast<int>(a)) == markOf(static_cast<int>(b)), rows[a].status == rows[b].status);
+
+    list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    list->setFocus();
+    const QImage picture = dlg.grab().toImage();
     const QString out = qEnvironmentVariable("QUILLET_SCREENSHOT");
-    if (!out.isEmpty()) QVERIFY2(shot.save(out, "PNG"), qPrintable(out));
+    if (!out.isEmpty()) QVERIFY2(picture.save(out, "PNG"), qPrintable(out));
   }
 };
 
