@@ -32,7 +32,7 @@ std::string Slurp(const std::string& path) {
 
 struct StartRow {
   const char* name;
-  std::string environment;  // assignments given to env(1) after the display variables are removed
+  std::vector<std::string> environment;  // given to env(1) after the display variables are removed
   std::vector<std::string> args;
   int exitCode;
   std::string out;          // exactly, or the first line when it ends in "\n..."
@@ -43,14 +43,14 @@ TEST(DesktopStart, AnswersWithoutAWindow) {
   const std::string version = std::string("quillet ") + QUILLET_VERSION + "\n";
   const std::string usage = "usage: quillet [--from-desktop] [--] [PATCH_OR_FOLDER...]\n...";
   const StartRow rows[] = {
-      {"help", "", {"--help"}, 0, usage, false},
-      {"short help among patch files", "", {"a.vkp", "-h", "b.vkp"}, 0, usage, false},
-      {"version, even with a display", "DISPLAY=:97", {"--version"}, 0, version, false},
-      {"no display at all", "", {}, 1, "", true},
-      {"an option after -- is a patch file", "", {"--", "--help"}, 1, "", true},
-      {"a platform that needs a display", "QT_QPA_PLATFORM=xcb", {"x.vkp"}, 1, "", true},
-      {"a list of such platforms", "QT_QPA_PLATFORM=wayland-egl;xcb:foo", {}, 1, "", true},
-      {"an empty display is none", "DISPLAY= WAYLAND_DISPLAY=", {}, 1, "", true},
+      {"help", {}, {"--help"}, 0, usage, false},
+      {"short help among patch files", {}, {"a.vkp", "-h", "b.vkp"}, 0, usage, false},
+      {"version, even with a display", {"DISPLAY=:97"}, {"--version"}, 0, version, false},
+      {"no display at all", {}, {}, 1, "", true},
+      {"an option after -- is a patch file", {}, {"--", "--help"}, 1, "", true},
+      {"a platform that needs a display", {"QT_QPA_PLATFORM=xcb"}, {"x.vkp"}, 1, "", true},
+      {"a list of such platforms", {"QT_QPA_PLATFORM=wayland-egl;xcb:foo"}, {}, 1, "", true},
+      {"an empty display is none", {"DISPLAY=", "WAYLAND_DISPLAY="}, {}, 1, "", true},
   };
   std::string pattern = (std::filesystem::temp_directory_path() / "quillet-start-XXXXXX").string();
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -58,7 +58,9 @@ TEST(DesktopStart, AnswersWithoutAWindow) {
   for (const StartRow& row : rows) {
     SCOPED_TRACE(row.name);
     std::string command = "cd " + Quote(dir.string()) + " && timeout 20 env -u DISPLAY -u WAYLAND_DISPLAY " +
-                          "-u QT_QPA_PLATFORM " + row.environment + " " + Quote(QUILLET_PATH);
+                          "-u QT_QPA_PLATFORM";
+    for (const std::string& assignment : row.environment) command += " " + Quote(assignment);
+    command += " " + Quote(QUILLET_PATH);
     for (const std::string& arg : row.args) command += " " + Quote(arg);
     command += " >out 2>err";
     const int status = std::system(command.c_str());
