@@ -136,10 +136,11 @@ std::vector<DemoFile> MakePatches(Rng& rng, const std::vector<std::uint8_t>& ori
       std::vector<std::uint8_t> other(current.begin() + pair.address, current.begin() + pair.address + pair.length);
       for (auto& byte : other) byte = static_cast<std::uint8_t>(byte ^ 0x5A);
       const std::string old = Bytes(original, pair.address, pair.length);
-      files.push_back({"fonts/digits_large.vkp", PatchText("крупные цифры", {{pair.address, old, Bytes(current, pair.address, pair.length)}},
-                                                         "\r\n")});
-      files.push_back({"fonts/digits_bold.vkp", PatchText("жирные цифры", {{pair.address, old, Bytes(other, 0, pair.length)}},
-                                                        "\r\n")});
+      files.push_back(
+          {"fonts/digits_large.vkp",
+           PatchText("крупные цифры", {{pair.address, old, Bytes(current, pair.address, pair.length)}}, "\r\n")});
+      files.push_back({"fonts/digits_bold.vkp",
+                       PatchText("жирные цифры", {{pair.address, old, Bytes(other, 0, pair.length)}}, "\r\n")});
       break;
     }
   }

@@ -35,8 +35,8 @@ struct StartRow {
   std::vector<std::string> environment;  // given to env(1) after the display variables are removed
   std::vector<std::string> args;
   int exitCode;
-  std::string out;          // exactly, or the first line when it ends in "\n..."
-  bool errNamesCli;         // stderr is one line pointing to quillet-cli
+  std::string out;   // exactly, or the first line when it ends in "\n..."
+  bool errNamesCli;  // stderr is one line pointing to quillet-cli
 };
 
 TEST(DesktopStart, AnswersWithoutAWindow) {
@@ -57,8 +57,8 @@ TEST(DesktopStart, AnswersWithoutAWindow) {
   const std::filesystem::path dir = pattern;
   for (const StartRow& row : rows) {
     SCOPED_TRACE(row.name);
-    std::string command = "cd " + Quote(dir.string()) + " && timeout 20 env -u DISPLAY -u WAYLAND_DISPLAY " +
-                          "-u QT_QPA_PLATFORM";
+    std::string command =
+        "cd " + Quote(dir.string()) + " && timeout 20 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM";
     for (const std::string& assignment : row.environment) command += " " + Quote(assignment);
     command += " " + Quote(QUILLET_PATH);
     for (const std::string& arg : row.args) command += " " + Quote(arg);

@@ -133,9 +133,10 @@ std::optional<int> AnswerWithoutWindow(const std::vector<std::string>& args, con
     if ((arg == "-display" || arg == "--display") && hasValue) displayGiven = true;
   }
   if (!displayGiven && NeedsDisplay(platform)) {
-    std::fputs("quillet: no display to open the window on ($DISPLAY and $WAYLAND_DISPLAY are unset); "
-               "quillet-cli does the same jobs on the command line (quillet-cli --help)\n",
-               err);
+    std::fputs(
+        "quillet: no display to open the window on ($DISPLAY and $WAYLAND_DISPLAY are unset); "
+        "quillet-cli does the same jobs on the command line (quillet-cli --help)\n",
+        err);
     return 1;
   }
   return std::nullopt;
