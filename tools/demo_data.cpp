@@ -117,8 +117,9 @@ std::vector<DemoFile> MakePatches(Rng& rng, const std::vector<std::uint8_t>& ori
                      PatchText("установлен " + std::to_string(n), lines, n % 2 ? "\n" : "\r\n")});
   }
   // A colliding pair for `quillet-cli conflicts`: two patches for the same 4 bytes, one of them
-  // installed. The bytes are one of the image's own changes that no other patch writes, below
-  // every address the other files reach, so this pair is the demo's only collision.
+  // installed, the other made over it (so it applies cleanly, replacing the first). The bytes are
+  // one of the image's own changes that no other patch writes, below every address the other
+  // files reach, so this pair is the demo's only collision.
   {
     auto usedByInstalled = [&runs](const Run& candidate) {
       for (int n = 0; n < 10; ++n)
@@ -135,12 +136,12 @@ std::vector<DemoFile> MakePatches(Rng& rng, const std::vector<std::uint8_t>& ori
       const Run pair{run.address, 4};
       std::vector<std::uint8_t> other(current.begin() + pair.address, current.begin() + pair.address + pair.length);
       for (auto& byte : other) byte = static_cast<std::uint8_t>(byte ^ 0x5A);
-      const std::string old = Bytes(original, pair.address, pair.length);
-      files.push_back(
-          {"fonts/digits_large.vkp",
-           PatchText("крупные цифры", {{pair.address, old, Bytes(current, pair.address, pair.length)}}, "\r\n")});
+      const std::string installed = Bytes(current, pair.address, pair.length);
+      files.push_back({"fonts/digits_large.vkp",
+                       PatchText("крупные цифры",
+                                 {{pair.address, Bytes(original, pair.address, pair.length), installed}}, "\r\n")});
       files.push_back({"fonts/digits_bold.vkp",
-                       PatchText("жирные цифры", {{pair.address, old, Bytes(other, 0, pair.length)}}, "\r\n")});
+                       PatchText("жирные цифры", {{pair.address, installed, Bytes(other, 0, pair.length)}}, "\r\n")});
       break;
     }
   }
