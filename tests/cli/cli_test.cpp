@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -245,12 +246,19 @@ TEST_F(CliFixture, DemoDataHoldsEveryStatusAndIsRepeatable) {
   std::map<std::string, int> counts;
   std::istringstream lines(check.out);
   for (std::string line; std::getline(lines, line);) ++counts[line.substr(0, line.find('\t'))];
-  EXPECT_EQ(counts["installed"], 13);
-  EXPECT_EQ(counts["not-installed"], 10);
+  EXPECT_EQ(counts["installed"], 14);
+  EXPECT_EQ(counts["not-installed"], 11);
   EXPECT_EQ(counts["broken"], 5);
   EXPECT_NE(check.out.find("installed\tpatches/filtered_only.vkp\n"), std::string::npos);
   EXPECT_EQ(runIn(demo, QUILLET_CLI_PATH, {"check", "--no-filter", "current.bin", "patches/filtered_only.vkp"}).out,
             "not-installed\tpatches/filtered_only.vkp\n");
+
+  // The README's walk shows exactly one colliding pair, four bytes long.
+  const CliRun conflicts = runIn(demo, QUILLET_CLI_PATH, {"conflicts", "patches"});
+  EXPECT_EQ(conflicts.exitCode, 1) << conflicts.err;
+  EXPECT_EQ(conflicts.out.substr(0, conflicts.out.find('\n') + 1),
+            "patches/fonts/digits_bold.vkp\tpatches/fonts/digits_large.vkp\n");
+  EXPECT_EQ(std::count(conflicts.out.begin(), conflicts.out.end(), '\n'), 5) << conflicts.out;
 }
 
 #endif
