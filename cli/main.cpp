@@ -1,10 +1,14 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/escaping.h"
+#include "core/platform/file_io.h"
 #include "core/res/strings.h"
 
 namespace quillet::cli {
@@ -90,6 +94,42 @@ bool AsksForHelp(const std::vector<std::string>& args) {
   return false;
 }
 
+// Edits between two words, a swap of neighbours counting as one, so that
+// "chekc" is as close to "check" as "chek" is.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// An unknown command, with the command it is closest to when it is near one:
+// at most two edits, and fewer than half the command's letters.
+void ReportUnknownCommand(const std::string& word) {
+  std::string message = "unknown command '" + word + "'";
+  if (word.size() <= 64) {  // a longer word is no typing slip, and the table grows with it
+    const char* nearest = nullptr;
+    std::size_t best = 3;
+    for (const char* command : {"check", "filter", "diff", "conflicts", "help"}) {
+      const std::size_t distance = EditDistance(word, command);
+      if (distance < best && distance * 2 < std::strlen(command)) {
+        best = distance;
+        nearest = command;
+      }
+    }
+    if (nearest != nullptr) message += std::string("; did you mean '") + nearest + "'?";
+  }
+  quillet::cli::PrintError(message);
+  quillet::cli::PrintUsage(stderr);
+}
+
 // Help and version text is output too: a full disk must not pass for success.
 int Finished(int status) {
   if ((std::fflush(stdout) != 0 || std::ferror(stdout)) &&
@@ -104,6 +144,9 @@ int Finished(int status) {
 
 int main(int argc, char** argv) {
   using namespace quillet::cli;
+  // Before anything is opened: a file opened on a closed descriptor 2 would
+  // receive the warnings meant for stderr.
+  if (!quillet::EnsureStandardDescriptors()) return kExitInternal;
   if (argc < 2) {
     PrintUsage(stderr);
     return kExitUsage;
@@ -117,8 +160,7 @@ int main(int argc, char** argv) {
   if (command == "help") {
     const CommandHelp* help = args.empty() ? nullptr : FindHelp(args.front());
     if (!args.empty() && help == nullptr) {
-      std::fprintf(stderr, "quillet-cli: unknown command '%s'\n", args.front().c_str());
-      PrintUsage(stderr);
+      ReportUnknownCommand(args.front());
       return kExitUsage;
     }
     PrintHelp(help);
@@ -141,9 +183,15 @@ int main(int argc, char** argv) {
     status = RunDiff(args);
   } else if (command == "conflicts") {
     status = RunConflicts(args);
-  } else {
-    std::fprintf(stderr, "quillet-cli: unknown command '%s'\n", command.c_str());
+  } else if (command.starts_with('-') && command != "-") {
+    const std::string name = command.substr(0, command.find('='));
+    bool known = false;
+    for (const char* option : {"--filter-ini", "--no-filter", "--details", "--json", "-z", "--exit-code", "-o"})
+      known = known || name == option;
+    PrintError(known ? "option '" + name + "' goes after the command" : "unknown option '" + command + "'");
     PrintUsage(stderr);
+  } else {
+    ReportUnknownCommand(command);
   }
   // A full disk or a closed pipe must not pass for a complete listing.
   return Finished(status);
