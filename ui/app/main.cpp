@@ -1,8 +1,11 @@
 #include <QApplication>
 
 #include "ui/app/patch_finder_app.h"
+#include "core/platform/file_io.h"
 
 int main(int argc, char* argv[]) {
+  // Before anything is opened, so that no file becomes stdin, stdout or stderr.
+  (void)quillet::EnsureStandardDescriptors();
   QApplication application(argc, argv);
   // Qt's own dialogs and menus speak the program's language.
   LoadQtRussianTranslation(application);
