@@ -38,19 +38,22 @@ constexpr CommandHelp kCommandHelp[] = {
      "        Each further argument is a patch file (any extension) or a folder, searched\n"
      "        with its subfolders for *.vkp files. Prints one line per patch file,\n"
      "        STATUS<TAB>PATH, in the order the program's list shows them; STATUS is\n"
-     "        installed, not-installed or broken. A path's control characters are\n"
-     "        escaped (\\n, \\t, \\xHH, \\\\); -z ends each record with NUL and leaves\n"
-     "        the path as it is. --details adds the evidence, indented under each\n"
-     "        line: bytes checked and differing, what the old bytes say, the first\n"
-     "        differing addresses, or the invalid line and the rule it breaks. --json\n"
-     "        prints an array of {\"path\",\"status\"} objects instead, with the\n"
-     "        details as fields.\n"},
+     "        installed, not-installed or broken. Control characters, line and\n"
+     "        paragraph separators and bytes that are not UTF-8 are escaped (\\n, \\t,\n"
+     "        \\xHH a byte, \\\\) in every line written; -z ends each line with NUL\n"
+     "        instead and leaves the path as it is. --details adds the evidence,\n"
+     "        indented under each line: bytes checked and differing, what the old\n"
+     "        bytes say, the first differing addresses, or the invalid line and the\n"
+     "        rule it breaks. --json prints an array of {\"path\",\"status\"} objects\n"
+     "        instead, with the details as fields; a path that is not UTF-8 also has\n"
+     "        \"pathBytes\", its bytes in hexadecimal.\n"},
     {"filter", "filter  Prints the address filter's ranges, one \"START END\" line each.\n"},
     {"diff",
      "diff    Writes the differences of two Full Flash images as a .vkp patch, to\n"
      "        standard output or to OUT (replaced only once complete). Images of\n"
      "        different sizes are compared over the shorter one's length, and stderr\n"
-     "        says so. --exit-code: exit 1 when the images differ, as git diff does.\n"},
+     "        says so. --exit-code: exit 1 when the images differ (in size too), as\n"
+     "        git diff does. An output that is one of the images is refused (64).\n"},
     {"conflicts",
      "conflicts\n"
      "        Lists the pairs of patch files (folders searched as for check) that\n"
