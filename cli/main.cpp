@@ -120,13 +120,15 @@ void ReportUnknownCommand(const std::string& word) {
   if (word.size() <= 64) {  // a longer word is no typing slip, and the table grows with it
     const char* nearest = nullptr;
     std::size_t best = 3;
-    for (const char* command : {"check", "filter", "diff", "conflicts", "help"}) {
+    const auto consider = [&](const char* command) {
       const std::size_t distance = EditDistance(word, command);
       if (distance < best && distance * 2 < std::strlen(command)) {
         best = distance;
         nearest = command;
       }
-    }
+    };
+    for (const CommandHelp& help : kCommandHelp) consider(help.name);
+    consider("help");
     if (nearest != nullptr) message += std::string("; did you mean '") + nearest + "'?";
   }
   quillet::cli::PrintError(message);
