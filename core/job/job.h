@@ -33,6 +33,10 @@ enum class JobCause {
   patchFile,      // a patch file can't be opened or read
   outputWrite,    // the output can't be written
   refused,        // the work was refused as a whole and nothing was written
+  noTarget,       // nowhere to write was named
+  outputIsInput,  // the output (path) is one of the inputs, which it would destroy
+  verifyFailed,   // what was written does not read back as planned; it was not put in place
+  undoWrite,      // the undo patch (path) can't be written; nothing was put in place
 };
 
 struct JobOutcome {

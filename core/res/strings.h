@@ -130,6 +130,39 @@ inline constexpr char kDontSave[] = "Не сохранять";
 inline constexpr char kSaveOverImage[] =
     "Файл '%1' — один из сравниваемых Full Flash: патч заменил бы образ. Выберите для патча другой файл.";
 
+// The workbench: installing patches into the image and reverting them
+inline constexpr char kInstallMenuEntry[] = "Установить в образ…";
+inline constexpr char kRevertMenuEntry[] = "Откатить…";
+inline constexpr char kInstallTitle[] = "Установка патчей";
+inline constexpr char kRevertTitle[] = "Откат патчей";
+inline constexpr char kInstallApplied[] = "будет установлен: записать байт %1";
+inline constexpr char kInstallReverted[] = "будет откачен: вернуть байт %1";
+inline constexpr char kInstallAlreadyInstalled[] = "уже установлен: ничего не записывается";
+inline constexpr char kInstallAlreadyReverted[] = "уже откачен: ничего не записывается";
+inline constexpr char kInstallRefused[] = "отказ: %1";
+// %1: address, %2: the other patch's name, %3 and %4: the values the two write there
+inline constexpr char kInstallCollision[] = "по адресу %1 патч «%2» пишет другое значение (%3 и %4)";
+inline constexpr char kInstallTooLarge[] = "записывает слишком много байт для одного раза";
+inline constexpr char kInstallNothingWritten[] = "Ничего не будет записано: патчей с отказом: %1";
+inline constexpr char kInstallNothingToChange[] = "Образ уже такой, как нужно: изменять нечего";
+inline constexpr char kInstallBytesChanged[] = "Будет изменено байт: %1";
+inline constexpr char kInstallChecking[] = "Проверка патчей…";
+inline constexpr char kInstallWriting[] = "Запись…";
+inline constexpr char kInstallToNewFile[] = "Записать новый образ…";
+inline constexpr char kInstallInPlace[] = "Изменить текущий образ";
+inline constexpr char kInstallSaveUndo[] = "Сохранить патч отмены";
+inline constexpr char kInstallWrite[] = "Записать";
+inline constexpr char kInstallInPlaceQuestion[] =
+    "Текущий образ «%1» будет изменён на месте. Прежнее содержимое останется только в патче отмены, если он "
+    "сохраняется. Изменить образ?";
+inline constexpr char kInstallStopped[] = "Остановлено: ничего не записано";
+inline constexpr char kInstallOutputIsInput[] = "Файл '%1' — это сам образ или один из патчей: выберите другой файл";
+inline constexpr char kInstallVerifyFailed[] =
+    "Записанный файл '%1' при проверке не совпал с ожидаемым; он не сохранён";
+inline constexpr char kUndoSuffix[] = ".undo.vkp";  // beside the result: <result>.undo.vkp
+inline constexpr char kAccInstallList[] = "Что будет с патчами";
+inline constexpr char kAccInstallProgress[] = "Ход установки";
+
 // Address filter dialog
 inline constexpr char kFilterTitle[] = "Фильтрация адресов";
 inline constexpr char kRangeStartLabel[] = "Начальный адрес";

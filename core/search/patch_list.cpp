@@ -21,18 +21,25 @@ bool CheckBasis::Matches(const std::string& image, const AddressFilter& filter) 
                     });
 }
 
-SearchJob PatchList::StartSearch(const std::string& imagePath, const AddressFilter& filter, bool details) {
+SearchJob PatchList::StartSearch(const std::string& imagePath, const AddressFilter& filter, bool details,
+                                 const std::vector<std::size_t>* rows) {
   m_searched = true;
   m_keepDetails = details;
   m_basis = details ? std::make_shared<const CheckBasis>(CheckBasis::Of(imagePath, filter)) : nullptr;
   SearchJob job{imagePath, {}, filter, details};
-  job.patchPaths.reserve(m_rows.size());
-  for (PatchRow& row : m_rows) {
+  auto start = [&job](PatchRow& row) {
     row.status = PATCH_NOT_INSTALLED;
     row.details.reset();
     row.basis.reset();
     row.addedAfterSearch = false;
     job.patchPaths.push_back(row.path);
+  };
+  if (rows == nullptr) {
+    job.patchPaths.reserve(m_rows.size());
+    for (PatchRow& row : m_rows) start(row);
+  } else {
+    for (const std::size_t row : *rows)
+      if (row < m_rows.size()) start(m_rows[row]);
   }
   return job;
 }

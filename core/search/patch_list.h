@@ -61,7 +61,10 @@ class PatchList {
   // A search over the list is starting: every row is marked not installed, so
   // no mark of an earlier search stays, and forgets that search's evidence.
   // The job that checks the rows, top to bottom.
-  [[nodiscard]] SearchJob StartSearch(const std::string& imagePath, const AddressFilter& filter, bool details);
+  // With rows, only those rows (in the order given) are searched and reset;
+  // the job's row i is then rows[i].
+  [[nodiscard]] SearchJob StartSearch(const std::string& imagePath, const AddressFilter& filter, bool details,
+                                      const std::vector<std::size_t>* rows = nullptr);
   // The search's result for row: its status, and its evidence (with what it was
   // found against) when the search gathered it.
   void Record(std::size_t row, const CheckDetails& details);

@@ -29,6 +29,8 @@ class FakePrompts final : public IUserPrompts {
   std::function<void(const Box&)> onBox;   // runs while a box is "open"
   std::deque<SaveAnswer> saveAnswers;      // answers of AskToSave
   std::vector<QString> saveQuestions;      // every AskToSave text
+  std::deque<bool> confirmations;          // answers of Confirm
+  std::vector<QString> questions;          // every Confirm text
 
   QString GetOpenFileName(QWidget*, const QString& filter, const QString&) override {
     lastFilters.push_back(filter);
@@ -53,6 +55,10 @@ class FakePrompts final : public IUserPrompts {
     const SaveAnswer answer = saveAnswers.front();
     saveAnswers.pop_front();
     return answer;
+  }
+  bool Confirm(QWidget*, const QString& text, const QString&) override {
+    questions.push_back(text);
+    return Take(confirmations);
   }
   bool OpenWithDesktop(const QString& path) override {
     opened.push_back(path);

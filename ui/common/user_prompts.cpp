@@ -81,6 +81,13 @@ class QtDesktopPrompts final : public IUserPrompts {
     }
   }
 
+  bool Confirm(QWidget* owner, const QString& text, const QString& caption) override {
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+  }
+
   bool OpenWithDesktop(const QString& path) override {
     // Handed over as a file URL: the path is never parsed by a shell.
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));

@@ -25,6 +25,9 @@ class IUserPrompts {
   // A question with the buttons "Сохранить", "Не сохранять" and "Отмена";
   // closing the box is "Отмена".
   virtual SaveAnswer AskToSave(QWidget* owner, const QString& text, const QString& caption) = 0;
+  // A yes-or-no question for a step that can't be taken back; "No" is the
+  // default, and closing the box is "No".
+  virtual bool Confirm(QWidget* owner, const QString& text, const QString& caption) = 0;
   // Opens the file with the desktop's default application, never through a shell.
   virtual bool OpenWithDesktop(const QString& path) = 0;
 };

@@ -115,6 +115,9 @@ class CFlashCompareDlg : public QDialog {
     SaveAnswer AskToSave(QWidget* owner, const QString& text, const QString& caption) override {
       return m_real.AskToSave(owner, text, caption);
     }
+    bool Confirm(QWidget* owner, const QString& text, const QString& caption) override {
+      return m_real.Confirm(owner, text, caption);
+    }
     bool OpenWithDesktop(const QString& path) override { return m_real.OpenWithDesktop(path); }
 
    private:

@@ -26,6 +26,7 @@
 #include "ui/compare/flash_compare_dlg.h"
 #include "ui/details/patch_details_dlg.h"
 #include "ui/filter/addr_filter_dlg.h"
+#include "ui/install/install_dlg.h"
 #include "ui/main_window/patch_list_model.h"
 #include "core/filter/filter_storage.h"
 #include "core/search/patch_conflicts.h"
@@ -170,6 +171,17 @@ void CPatchFinderDlg::CreateControls() {
   m_rowMenu->setObjectName(QStringLiteral("rowMenu"));
   QAction* details = m_rowMenu->addAction(Text(quillet::text::kDetailsMenuEntry), this, &CPatchFinderDlg::OnPatchDetails);
   details->setObjectName(QStringLiteral("IDM_PATCH_DETAILS"));
+  m_rowMenu->addSeparator();
+  QAction* install = m_rowMenu->addAction(Text(quillet::text::kInstallMenuEntry), this, &CPatchFinderDlg::OnInstallPatches);
+  install->setObjectName(QStringLiteral("IDM_INSTALL"));
+  QAction* revert = m_rowMenu->addAction(Text(quillet::text::kRevertMenuEntry), this, &CPatchFinderDlg::OnRevertPatches);
+  revert->setObjectName(QStringLiteral("IDM_REVERT"));
+  // Writing needs an image, and no search going on over the rows it would change.
+  connect(m_rowMenu, &QMenu::aboutToShow, this, [this, install, revert] {
+    const bool can = !m_strCurrentFlash.empty() && !Searching() && m_patchList->selectionModel()->hasSelection();
+    install->setEnabled(can);
+    revert->setEnabled(can);
+  });
 
   m_windowMenu = new QMenu(this);
   m_windowMenu->setObjectName(QStringLiteral("windowMenu"));
@@ -296,6 +308,25 @@ void CPatchFinderDlg::OnFilter() {
     ReloadAddressFilter();
     m_model->AllRowsChanged();
   }
+}
+
+void CPatchFinderDlg::InstallSelected(bool revert) {
+  if (m_strCurrentFlash.empty() || Searching()) return;
+  std::vector<std::size_t> rows;
+  for (const QModelIndex& index : m_patchList->selectionModel()->selectedRows())
+    rows.push_back(static_cast<std::size_t>(index.row()));
+  if (rows.empty()) return;
+  std::sort(rows.begin(), rows.end());  // the list's order, whatever the order of selecting
+  quillet::InstallJob job;
+  job.imagePath = m_strCurrentFlash;
+  for (const std::size_t row : rows) job.patchPaths.push_back(m_patches[row].path);
+  job.filter = m_addrFilter;
+  job.mode = revert ? quillet::InstallMode::revert : quillet::InstallMode::install;
+  CInstallDlg dlg(this, std::move(job), m_prompts);
+  if (dlg.exec() != QDialog::Accepted || dlg.WrittenPath().empty()) return;
+  // The written file is the image now, and the chosen rows' marks show what it holds.
+  ChooseCurrentFlash(dlg.WrittenPath());
+  SearchRows(std::move(rows));
 }
 
 void CPatchFinderDlg::OnDifferences() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/filter/address_filter.h"
+#include "core/search/flash_selection.h"
 #include "core/search/patch_list.h"
 #include "core/search/search.h"
 #include "ui/common/job_link_qt.h"
@@ -85,6 +86,9 @@ class CPatchFinderDlg : public QDialog {
   void OnAboutBox();
   // Opens the details window of the current row.
   void OnPatchDetails();
+  // Installs the selected rows' patches into the current image, or reverts them.
+  void OnInstallPatches() { InstallSelected(false); }
+  void OnRevertPatches() { InstallSelected(true); }
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -100,9 +104,16 @@ class CPatchFinderDlg : public QDialog {
   void ReloadAddressFilter();
   void CreateControls();
   void BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date);
+  void ShowFlash(const quillet::FlashChoice& choice, std::string& field, QLabel* name, QLabel* size, QLabel* date);
+  // Makes path the current image, as if it had been chosen with its "?".
+  void ChooseCurrentFlash(const std::string& path);
   // Keeps the controls where the template puts them, the list taking what the
   // window has grown by.
   void OnSize(int cx, int cy);
+  // Searches the rows given (all when none are), top to bottom.
+  void SearchRows(std::vector<std::size_t> rows);
+  // The selected rows' "Установить в образ…" and "Откатить…".
+  void InstallSelected(bool revert);
   // The search's events, on the window's thread.
   void OnSearchStarted(std::size_t rows);
   void OnSearchChecked(std::size_t row, const CheckDetails& details);
@@ -149,6 +160,7 @@ class CPatchFinderDlg : public QDialog {
   QElapsedTimer m_paintClock;
   qint64 m_lastStatusPaint = -1;
   std::chrono::microseconds m_pacing{0};
+  std::vector<std::size_t> m_searchRowOf;  // the running search's rows, when not all
   std::size_t m_searchRows = 0;     // of the running search
   std::size_t m_searchChecked = 0;  // rows it has reported
   QtJobLink m_link;  // last member: gone first, after the search has stopped

@@ -16,11 +16,20 @@ void CPatchFinderDlg::OnBrowseOriginalFlash() {
   BrowseFlash(m_strOriginalFlash, m_origName, m_origSize, m_origDate);
 }
 
+void CPatchFinderDlg::ChooseCurrentFlash(const std::string& path) {
+  ShowFlash(quillet::ChooseFlash(path), m_strCurrentFlash, m_curName, m_curSize, m_curDate);
+  m_model->AllRowsChanged();
+}
+
 void CPatchFinderDlg::BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date) {
   // A cancelled dialog forgets the earlier choice too: the texts always match the field.
   const QString chosen =
       m_prompts.GetOpenFileName(this, QString::fromUtf8(quillet::text::kBinaryFilter), QStringLiteral("bin"));
-  const quillet::FlashChoice choice = quillet::ChooseFlash(chosen.toStdString());
+  ShowFlash(quillet::ChooseFlash(chosen.toStdString()), field, name, size, date);
+}
+
+void CPatchFinderDlg::ShowFlash(const quillet::FlashChoice& choice, std::string& field, QLabel* name, QLabel* size,
+                                QLabel* date) {
   field = choice.path;
   name->setText(QString::fromStdString(choice.texts.name));
   size->setText(QString::fromStdString(choice.texts.size));

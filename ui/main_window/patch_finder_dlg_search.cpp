@@ -34,10 +34,15 @@ void CPatchFinderDlg::OnSearch() {
     return;
   }
   if (m_strCurrentFlash.empty()) return;
+  SearchRows({});
+}
 
-  // Every row is marked not installed first: no mark of an earlier search may
-  // stay visible while this one runs.
-  quillet::SearchJob job = m_patches.StartSearch(m_strCurrentFlash, m_addrFilter, true);
+void CPatchFinderDlg::SearchRows(std::vector<std::size_t> rows) {
+  // Every row searched is marked not installed first: no mark of an earlier
+  // search may stay visible while this one runs.
+  m_searchRowOf = std::move(rows);
+  quillet::SearchJob job =
+      m_patches.StartSearch(m_strCurrentFlash, m_addrFilter, true, m_searchRowOf.empty() ? nullptr : &m_searchRowOf);
   m_model->AllRowsChanged();
   m_searchRows = job.patchPaths.size();
   m_searchChecked = 0;
@@ -77,11 +82,12 @@ void CPatchFinderDlg::OnSearchStarted(std::size_t rows) {
   m_progress->show();
 }
 
-void CPatchFinderDlg::OnSearchChecked(std::size_t row, const CheckDetails& details) {
+void CPatchFinderDlg::OnSearchChecked(std::size_t checked, const CheckDetails& details) {
+  const std::size_t row = m_searchRowOf.empty() ? checked : m_searchRowOf.at(checked);
   m_patches.Record(row, details);
   m_model->RowsChanged(row, row);
-  m_searchChecked = row + 1;
-  m_progress->setValue(static_cast<int>(row));
+  m_searchChecked = checked + 1;
+  m_progress->setValue(static_cast<int>(checked));
 }
 
 void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {

@@ -1,0 +1,104 @@
+#include "core/install/install_text.h"
+
+#include <cstdio>
+
+#include "core/platform/file_error.h"
+#include "core/res/strings.h"
+#include "core/vkp/hex_string.h"
+
+namespace quillet {
+
+namespace {
+
+// Replaces "%1", "%2"… in order.
+std::string Fill(std::string text, const std::vector<std::string>& values) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const std::string mark = "%" + std::to_string(i + 1);
+    for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + values[i].size()))
+      text.replace(at, mark.size(), values[i]);
+  }
+  return text;
+}
+
+std::string Hex2(int value) {
+  char text[3];
+  std::snprintf(text, sizeof text, "%02X", value & 0xFF);
+  return text;
+}
+
+std::string ByteText(const DifferingByte& byte) {
+  return Fill(text::kDetailsDiffering, {FormatAddress(byte.address), Hex2(byte.expected), Hex2(byte.found),
+                                        byte.old < 0 ? std::string(text::kDetailsOldUnknown) : Hex2(byte.old)});
+}
+
+}  // namespace
+
+std::string InstallDecisionText(const PatchDecision& decision, const std::vector<std::string>& names) {
+  const std::string bytes = std::to_string(decision.bytesToWrite);
+  switch (decision.status) {
+    case InstallStatus::applied: return Fill(text::kInstallApplied, {bytes});
+    case InstallStatus::reverted: return Fill(text::kInstallReverted, {bytes});
+    case InstallStatus::alreadyInstalled: return text::kInstallAlreadyInstalled;
+    case InstallStatus::alreadyReverted: return text::kInstallAlreadyReverted;
+    case InstallStatus::refused: break;
+  }
+  std::string why;
+  switch (decision.cause) {
+    case RefusalCause::otherFirmware:
+    case RefusalCause::oldUnknown:
+      why = std::string(decision.cause == RefusalCause::otherFirmware ? text::kVerdictOtherFirmware
+                                                                      : text::kVerdictOldUnknown);
+      if (decision.offending) why += "; " + ByteText(*decision.offending);
+      break;
+    case RefusalCause::collision:
+      why = Fill(text::kInstallCollision,
+                 {FormatAddress(decision.collisionAddress),
+                  decision.otherPatch < names.size() ? names[decision.otherPatch] : std::string(), Hex2(decision.ownValue),
+                  Hex2(decision.otherValue)});
+      break;
+    case RefusalCause::broken: {
+      const char* rule = text::kRuleBadAddressOrNoColon;
+      switch (decision.rule) {
+        case VkpError::badOffset: rule = text::kRuleBadOffset; break;
+        case VkpError::noColon: rule = text::kRuleNoColon; break;
+        case VkpError::badAddress: rule = text::kRuleBadAddress; break;
+        case VkpError::badByte: rule = text::kRuleBadByte; break;
+        default: break;
+      }
+      why = Fill(text::kDetailsBrokenLine, {std::to_string(decision.line), decision.lineText, rule});
+      break;
+    }
+    case RefusalCause::tooLarge: why = text::kInstallTooLarge; break;
+    case RefusalCause::none: break;
+  }
+  return Fill(text::kInstallRefused, {why});
+}
+
+std::string InstallSummaryText(const std::vector<PatchDecision>& decisions, std::uint64_t bytesChanged) {
+  std::size_t refused = 0;
+  for (const PatchDecision& decision : decisions) refused += decision.status == InstallStatus::refused ? 1 : 0;
+  if (refused != 0) return Fill(text::kInstallNothingWritten, {std::to_string(refused)});
+  if (bytesChanged == 0) return text::kInstallNothingToChange;
+  return Fill(text::kInstallBytesChanged, {std::to_string(bytesChanged)});
+}
+
+std::string InstallFailureText(const InstallOutcome& outcome) {
+  switch (outcome.cause) {
+    case JobCause::none:
+    case JobCause::stopped:
+    case JobCause::refused:
+    case JobCause::noTarget: return {};
+    case JobCause::imageOpen: return text::kCurrentOpenError;
+    case JobCause::imageRead: return text::kCurrentReadError;
+    case JobCause::imageTooLarge: return std::string(text::kTooLargePrefix) + outcome.path + "'";
+    case JobCause::outOfMemory: return text::kOutOfMemory;
+    case JobCause::outputIsInput: return Fill(text::kInstallOutputIsInput, {outcome.path});
+    case JobCause::verifyFailed: return Fill(text::kInstallVerifyFailed, {outcome.path});
+    case JobCause::patchFile:
+    case JobCause::outputWrite:
+    case JobCause::undoWrite: break;
+  }
+  return FileError::FromErrno(outcome.systemError, outcome.path).what();
+}
+
+}  // namespace quillet

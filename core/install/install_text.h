@@ -1,0 +1,24 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "core/install/install_job.h"
+
+// The workbench's texts as the window shows them, in the program's voice.
+
+namespace quillet {
+
+// One chosen patch's line in the confirmation window: what will happen to it
+// (and how many bytes it writes), or why it is refused. names: the chosen
+// patches' file names, for a collision's other patch.
+[[nodiscard]] std::string InstallDecisionText(const PatchDecision& decision, const std::vector<std::string>& names);
+
+// The line under the list: how many bytes will change, or that nothing will
+// be written and why.
+[[nodiscard]] std::string InstallSummaryText(const std::vector<PatchDecision>& decisions, std::uint64_t bytesChanged);
+
+// The error box's text for a job that failed; empty when it did not (or was
+// stopped, which the window tells by itself).
+[[nodiscard]] std::string InstallFailureText(const InstallOutcome& outcome);
+
+}  // namespace quillet

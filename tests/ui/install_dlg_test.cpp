@@ -1,0 +1,136 @@
+// The workbench's confirmation window, driven offscreen; the rules themselves
+// are tested in tests/core and through quillet-cli apply.
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "core/install/install_job.h"
+#include "tests/support/fake_prompts.h"
+#include "ui/install/install_dlg.h"
+
+namespace {
+
+QByteArray CountingImage() {
+  QByteArray image(256, '\0');
+  for (int i = 0; i < 256; ++i) image[i] = static_cast<char>(i);
+  return image;
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+  file.write(bytes);
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+template <typename T>
+T* Child(const QWidget& dlg, const char* name) {
+  T* child = dlg.findChild<T*>(QString::fromLatin1(name));
+  if (!child) qFatal("no control %s", name);
+  return child;
+}
+
+QStringList WhatHappens(const QWidget& dlg) {
+  const auto* list = Child<QTreeWidget>(dlg, "IDC_INSTALL_LIST");
+  QStringList rows;
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    rows << list->topLevelItem(i)->text(0) + ": " + list->topLevelItem(i)->text(1);
+  return rows;
+}
+
+}  // namespace
+
+class InstallDlgTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir m_dir;
+  QString Path(const QString& name) const { return m_dir.filePath(name); }
+
+  quillet::InstallJob Job(const QStringList& patches) const {
+    quillet::InstallJob job;
+    job.imagePath = Path(QStringLiteral("image.bin")).toStdString();
+    for (const QString& patch : patches) job.patchPaths.push_back(Path(patch).toStdString());
+    return job;
+  }
+
+ private slots:
+  void init() {
+    WriteFile(Path(QStringLiteral("image.bin")), CountingImage());
+    WriteFile(Path(QStringLiteral("clean.vkp")), "000010: 10 AA\r\n000011: 11 BB\r\n");
+    WriteFile(Path(QStringLiteral("done.vkp")), "000020: 00 20\r\n");
+    WriteFile(Path(QStringLiteral("other.vkp")), "000030: 55 CC\r\n");
+  }
+
+  // The window says what will happen to each patch before anything is written;
+  // a new image goes where the user says, with its undo patch beside it, and
+  // changing the image itself takes a second yes.
+  void confirmsEachPatchAndWritesWhereAsked() {
+    FakePrompts prompts;
+    CInstallDlg dlg(nullptr, Job({"clean.vkp", "done.vkp"}), prompts);
+    dlg.show();
+    QTRY_VERIFY(!dlg.Busy() && !WhatHappens(dlg).at(0).endsWith(QStringLiteral(": ")));
+    QCOMPARE(WhatHappens(dlg), QStringList({QStringLiteral("clean.vkp: будет установлен: записать байт 2"),
+                                            QStringLiteral("done.vkp: уже установлен: ничего не записывается")}));
+    QCOMPARE(Child<QLabel>(dlg, "IDC_INSTALL_SUMMARY")->text(), QStringLiteral("Будет изменено байт: 2"));
+    QVERIFY(Child<QPushButton>(dlg, "IDOK")->isEnabled());
+    QCOMPARE(ReadFile(Path(QStringLiteral("image.bin"))), CountingImage());  // the listing wrote nothing
+
+    // In place, answered "no": nothing happens.
+    Child<QRadioButton>(dlg, "IDC_INSTALL_IN_PLACE")->setChecked(true);
+    prompts.confirmations = {false};
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDOK"), Qt::LeftButton);
+    QCOMPARE(prompts.questions.size(), std::size_t{1});
+    QVERIFY(prompts.questions[0].contains(QStringLiteral("«image.bin»")));
+    QVERIFY(!dlg.Busy());
+    QCOMPARE(ReadFile(Path(QStringLiteral("image.bin"))), CountingImage());
+
+    // A new file.
+    Child<QRadioButton>(dlg, "IDC_INSTALL_NEW")->setChecked(true);
+    const QString out = Path(QStringLiteral("patched.bin"));
+    prompts.saveFileNames = {out};
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDOK"), Qt::LeftButton);
+    QTRY_COMPARE(dlg.result(), int(QDialog::Accepted));
+    QVERIFY(prompts.boxes.empty());
+    QCOMPARE(QString::fromStdString(dlg.WrittenPath()), out);
+    QByteArray expected = CountingImage();
+    expected[0x10] = '\xAA';
+    expected[0x11] = '\xBB';
+    QCOMPARE(ReadFile(out), expected);
+    QCOMPARE(ReadFile(Path(QStringLiteral("image.bin"))), CountingImage());
+    const QByteArray undo = ReadFile(out + QStringLiteral(".undo.vkp"));
+    QVERIFY(undo.startsWith(';'));
+    QVERIFY(undo.contains("000010: 1011 AABB\r\n"));
+  }
+
+  // One refused patch refuses the run: the window says which and why, and
+  // nothing can be written.
+  void aRefusedPatchLeavesNothingToWrite() {
+    FakePrompts prompts;
+    CInstallDlg dlg(nullptr, Job({"clean.vkp", "other.vkp"}), prompts);
+    dlg.show();
+    QTRY_VERIFY(!dlg.Busy() && !WhatHappens(dlg).at(1).endsWith(QStringLiteral(": ")));
+    QCOMPARE(WhatHappens(dlg).at(1), QStringLiteral("other.vkp: отказ: сделан для другой прошивки; "
+                                                    "Адрес 000030: ожидается CC, найдено 30, старый 55"));
+    QCOMPARE(WhatHappens(dlg).at(0), QStringLiteral("clean.vkp: будет установлен: записать байт 2"));
+    QCOMPARE(Child<QLabel>(dlg, "IDC_INSTALL_SUMMARY")->text(),
+             QStringLiteral("Ничего не будет записано: патчей с отказом: 1"));
+    QVERIFY(!Child<QPushButton>(dlg, "IDOK")->isEnabled());
+    QVERIFY(prompts.boxes.empty());
+    QCOMPARE(ReadFile(Path(QStringLiteral("image.bin"))), CountingImage());
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDCANCEL"), Qt::LeftButton);
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral("*.undo.vkp")}).isEmpty());
+  }
+};
+
+QTEST_MAIN(InstallDlgTest)
+#include "install_dlg_test.moc"
