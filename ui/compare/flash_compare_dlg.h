@@ -57,6 +57,10 @@ class CFlashCompareDlg : public QDialog {
 
   // True while a long text is still being put into the field.
   [[nodiscard]] bool Filling() const { return m_filling; }
+  // True until the worker has ended, also after a stop has ended the run here.
+  [[nodiscard]] bool WorkerRunning() const { return m_link->Busy(); }
+  // True for a moment after "Стоп" became "Выход": a click then was meant for "Стоп".
+  [[nodiscard]] bool IgnoringClicks() const { return JustRelabelled(); }
 
  protected:
   // OnCancel: "Стоп", Escape and the close box stop a run; after it they close.
