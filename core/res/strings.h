@@ -98,7 +98,7 @@ inline constexpr char kCurrentOpenError[] = "Ошибка открытия фа�
 inline constexpr char kCurrentReadError[] = "Ошибка чтения файла текущего Full Flash";
 inline constexpr char kOpenErrorPrefix[] = "Ошибка открытия файла '";  // + path + "'"
 inline constexpr char kReadErrorPrefix[] = "Ошибка чтения файла '";    // + path + "'"
-inline constexpr char kTooLargePrefix[] = "Файл больше 4 ГиБ, его адреса не умещаются в 32 бита: '";  // + path + "'"
+inline constexpr char kTooLargePrefix[] = "Файл размером 4 ГиБ или больше, его адреса не умещаются в 32 бита: '";  // + path + "'"
 inline constexpr char kUnencodableFormat[] =
     "Символ %1 в строке %2 нельзя записать в кодировке Windows-1251. Файл не записан.";  // %1: U+XXXX, %2: line
 inline constexpr char kOutOfMemory[] = "Out of memory.";

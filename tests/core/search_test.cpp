@@ -112,7 +112,7 @@ TEST_F(SearchTest, AnImageThatCantBeReadChecksNothingAndSaysWhy) {
       {"missing file", m_dir / "nothing.bin", SearchFailure::imageOpen, "Ошибка открытия файла текущего Full Flash"},
       {"a folder", folder, SearchFailure::imageOpen, "Ошибка открытия файла текущего Full Flash"},
       {"4 GiB", huge, SearchFailure::imageTooLarge,
-       "Файл больше 4 ГиБ, его адреса не умещаются в 32 бита: '" + huge + "'"},
+       "Файл размером 4 ГиБ или больше, его адреса не умещаются в 32 бита: '" + huge + "'"},
   };
   const std::vector<std::string> patches = {Patch("a.vkp", "000000: 00 00\n")};
   for (const Row& row : rows) {
