@@ -83,7 +83,9 @@ std::string JsonDetails(const CheckDetails& details) {
   out += ",\"checkedBytes\":" + std::to_string(details.checkedBytes);
   out += ",\"alreadyNew\":" + std::to_string(details.alreadyNew);
   out += ",\"differing\":" + std::to_string(details.differing);
-  out += std::string(",\"partial\":") + (details.partial ? "true" : "false");
+  // Every byte is counted now, however many a patch writes; the key stays for
+  // readers written against it.
+  out += ",\"partial\":false";
   if (details.status != PATCH_NOT_INSTALLED) return out;
   out += std::string(",\"verdict\":\"") + VerdictWord(details.verdict) + "\",\"firstDiffering\":[";
   for (std::size_t i = 0; i < details.firstDiffering.size(); ++i) {

@@ -44,13 +44,9 @@ inline constexpr char kMarkFileError[] = "ошибка в файле";
 // A row's details: the tooltip, the details window and the status line after a
 // search. %1, %2… are filled in by the core.
 inline constexpr char kDetailsInstalled[] = "Установлен: проверено байт: %1";
-inline constexpr char kDetailsInstalledUncounted[] =
-    "Установлен: все записываемые байты уже новые (их слишком много, чтобы сосчитать)";
 inline constexpr char kDetailsInstalledUnchecked[] =
     "Установлен, но ни один байт не проверен: все адреса записи отфильтрованы или за концом образа";
 inline constexpr char kDetailsNotInstalled[] = "Не установлен: уже новых байт %1 из %2; %3";  // %3: a verdict
-inline constexpr char kDetailsNotInstalledUncounted[] =
-    "Не установлен: отличается байт: %1 (записываемых байт слишком много, чтобы сосчитать остальные); %2";
 inline constexpr char kVerdictAppliesCleanly[] = "ставится чисто";
 inline constexpr char kVerdictPartlyInstalled[] = "установлен частично";
 inline constexpr char kVerdictOtherFirmware[] = "сделан для другой прошивки";
