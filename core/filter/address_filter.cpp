@@ -41,7 +41,7 @@ bool AddressFilter::Contains(std::uint32_t address) const {
 
 namespace quillet {
 
-bool FilterCursor::IsFiltered(std::uint32_t address) {
+bool FilterCursor::Look(std::uint32_t address) {
   const std::vector<AddressRange>& stretches = *m_stretches;
   if (m_at > 0 && address <= stretches[m_at - 1].end) {
     m_at = FirstEndingFrom(stretches, address);  // a step back
@@ -54,7 +54,17 @@ bool FilterCursor::IsFiltered(std::uint32_t address) {
       m_at = static_cast<std::size_t>(rest - stretches.begin());
     }
   }
-  return m_at < stretches.size() && stretches[m_at].start <= address;
+  m_knownFiltered = m_at < stretches.size() && stretches[m_at].start <= address;
+  if (m_knownFiltered) {
+    m_knownFrom = stretches[m_at].start;
+    m_knownSpan = stretches[m_at].end - stretches[m_at].start;
+  } else {
+    // The gap before stretch m_at: stretches are disjoint and never touch.
+    m_knownFrom = m_at > 0 ? stretches[m_at - 1].end + 1 : 0;
+    const std::uint32_t last = m_at < stretches.size() ? stretches[m_at].start - 1 : UINT32_MAX;
+    m_knownSpan = last - m_knownFrom;
+  }
+  return m_knownFiltered;
 }
 
 }  // namespace quillet
