@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -139,7 +140,7 @@ int RunCheck(const std::vector<std::string>& args) {
   // The same search the main window runs, over the list it would hold.
   const std::vector<std::string> inputs(parsed->operands.begin() + 1, parsed->operands.end());
   PatchList list;
-  AddPatchInputs(list, inputs);
+  const std::vector<UnreadableFolder> unreadableFolders = AddPatchInputs(list, inputs);
   const bool details = parsed->flags.contains("--details");
   const bool json = parsed->flags.contains("--json");
   // Records end with NUL and keep the path as it is, so any file name is safe.
@@ -182,7 +183,11 @@ int RunCheck(const std::vector<std::string>& args) {
   const SearchResult result =
       SearchPatchList(parsed->operands.front(), list, filter, observer, details ? print : ExplainedCheck());
   if (json) std::printf("%s]\n", result.rowsChecked ? "\n" : "");
-  if (result.failure == SearchFailure::none) return kExitOk;
+  // A folder that could not be read may hold patch files the listing lacks.
+  std::fflush(stdout);
+  for (const UnreadableFolder& folder : unreadableFolders)
+    std::fprintf(stderr, "quillet-cli: %s: %s\n", folder.path.c_str(), std::strerror(folder.osError));
+  if (result.failure == SearchFailure::none) return unreadableFolders.empty() ? kExitOk : kExitPatchFile;
   // The rows done so far stay printed, ahead of the message, as they stay marked in the window.
   std::fflush(stdout);
   if (result.failure == SearchFailure::patchFile)

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -28,7 +29,7 @@ int RunConflicts(const std::vector<std::string>& args) {
 
   std::vector<std::string> paths;
   PatchList list;
-  AddPatchInputs(list, parsed->operands);
+  const std::vector<UnreadableFolder> unreadableFolders = AddPatchInputs(list, parsed->operands);
   for (const PatchRow& row : list.Rows()) paths.push_back(row.path);
   PatchConflicts found;
   try {
@@ -53,8 +54,11 @@ int RunConflicts(const std::vector<std::string>& args) {
     for (const ConflictingByte& byte : pair.bytes)
       std::printf("  %s: %02X %02X\n", FormatAddress(byte.address).c_str(), byte.first, byte.second);
   }
-  // A file that could not be read may hold the collision that was not found.
-  if (unreadable) return kExitPatchFile;
+  std::fflush(stdout);
+  for (const UnreadableFolder& folder : unreadableFolders)
+    std::fprintf(stderr, "quillet-cli: %s: %s\n", folder.path.c_str(), std::strerror(folder.osError));
+  // A file or folder that could not be read may hold the collision that was not found.
+  if (unreadable || !unreadableFolders.empty()) return kExitPatchFile;
   return found.conflicts.empty() ? kExitOk : kExitConflicts;
 }
 

@@ -522,9 +522,12 @@ std::string FileNameOf(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder) {
+std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder, int* osError) {
   DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return std::nullopt;
+  if (!dir) {
+    if (osError) *osError = errno;
+    return std::nullopt;
+  }
   std::vector<DirEntry> entries;
   while (const dirent* entry = ::readdir(dir)) {
     DirEntry item{entry->d_name, false, false};

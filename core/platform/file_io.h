@@ -136,8 +136,9 @@ struct DirEntry {
 };
 
 // The folder's entries in the order the file system returns them, "." and ".."
-// included as the file system gives them. Nothing when it can't be read.
-[[nodiscard]] std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder);
+// included as the file system gives them. Nothing when it can't be read; then
+// osError, when given, holds the cause.
+[[nodiscard]] std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder, int* osError = nullptr);
 
 // The modification time as "%d.%m.%Y %H:%M:%S" in local time.
 [[nodiscard]] std::string FormatLocalTime(std::int64_t mtime);
