@@ -72,6 +72,7 @@ struct Recorded {
   std::vector<std::string> events;
   std::vector<std::uint32_t> progress;
   std::string text = "HEADER\r\n";
+  std::uint64_t bytesRead = 0;  // the last read progress told
 };
 
 Recorded Compare(const std::string& original, const std::string& current, int stopAtProgress = -1,
@@ -79,7 +80,7 @@ Recorded Compare(const std::string& original, const std::string& current, int st
   Recorded seen;
   std::atomic<bool> stop{false};
   const quillet::CompareEvents events{
-      .reading = {},
+      .reading = [&](std::uint64_t done, std::uint64_t) { seen.bytesRead = done; },
       .started = [&](std::uint32_t length) { seen.events.push_back("start " + std::to_string(length)); },
       .progress =
           [&](std::uint32_t position) {
@@ -179,6 +180,7 @@ TEST(CompareWorkerTest, ImageOfFourGibibytesIsRefusedByName) {
     const Recorded seen = Compare(original, current);
     EXPECT_EQ(seen.outcome.cause, quillet::JobCause::imageTooLarge);
     EXPECT_EQ(quillet::CompareErrorText(seen.outcome), std::string(text::kTooLargePrefix) + huge + "'");
+    EXPECT_EQ(seen.bytesRead, 0u) << "an image was read before the refusal";
   }
 }
 
