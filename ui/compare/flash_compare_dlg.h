@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,7 +58,7 @@ class CFlashCompareDlg : public QDialog {
   [[nodiscard]] bool Filling() const { return m_filling; }
 
  protected:
-  // OnCancel: "Стоп", Escape and the close box stop a run; after it they close.
+  // "Стоп", Escape and the close box stop a run; after it they close.
   void reject() override;
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
