@@ -8,8 +8,6 @@
 #include "core/platform/cp1251.h"
 #include "core/job/job_link.h"
 #include "core/search/patch_list.h"
-#include "core/platform/file_io.h"
-#include "core/res/strings.h"
 
 namespace quillet::cli {
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/compare/compare_images.h"
+#include "tests/support/compare_lines.h"
 #include "core/job/job_link.h"
 #include "core/compare/compare_worker.h"
 #include "core/res/strings.h"
@@ -59,10 +59,8 @@ std::string Joined(const std::vector<std::string>& pieces) {
 }
 
 std::string ExpectedLines(const Bytes& original, const Bytes& current) {
-  std::string lines;
   const auto length = static_cast<std::uint32_t>(std::min(original.size(), current.size()));
-  quillet::CompareImagesInto(original.data(), current.data(), length, [](std::uint32_t) { return false; }, lines);
-  return lines;
+  return quillet::testing::CompareLines(original.data(), current.data(), length);
 }
 
 // Runs a comparison on the calling thread, logging its events, as quillet-cli

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,7 +62,7 @@ class CFlashCompareDlg : public QDialog {
   [[nodiscard]] bool IgnoringClicks() const { return JustRelabelled(); }
 
  protected:
-  // OnCancel: "Стоп", Escape and the close box stop a run; after it they close.
+  // "Стоп", Escape and the close box stop a run; after it they close.
   void reject() override;
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
