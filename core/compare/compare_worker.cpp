@@ -86,7 +86,7 @@ JobOutcome ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareEve
   // original is still told first.
   const std::optional<quillet::FileInfo> currentProbe = quillet::ProbeFile(currentPath);
   if (currentProbe && currentProbe->size >= quillet::kMaxImageSize)
-    return Classify(currentPath, ImageReadStatus::tooLarge);
+    return {JobCause::imageTooLarge, currentPath, 0};
   const std::uint64_t total = probe->size + (currentProbe ? currentProbe->size : 0);
   ReadState state;
   // Reports on this thread only, and tells whether to go on.
