@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "core/vkp/vkp_text.h"
 
@@ -60,17 +61,6 @@ WalkEnd CompareImages(const std::uint8_t* original, const std::uint8_t* current,
     pos += g;
   }
   return WalkEnd::finished;
-}
-
-void CompareImagesInto(const std::uint8_t* original, const std::uint8_t* current, std::uint32_t length,
-                       FunctionRef<bool(std::uint32_t)> isFiltered, std::string& text) {
-  auto never = [] { return false; };
-  auto ignore = [](std::uint32_t) {};
-  auto append = [&text](std::string_view lines) {
-    text.append(lines);
-    return true;
-  };
-  (void)CompareImages(original, current, length, CompareHooks{never, isFiltered, ignore, append});
 }
 
 }  // namespace quillet

@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 #include "core/compare/function_ref.h"
@@ -30,9 +29,5 @@ enum class WalkEnd { finished, stopped };
 // passed over 1,024 bytes per step. Uses nothing of the platform.
 WalkEnd CompareImages(const std::uint8_t* original, const std::uint8_t* current, std::uint32_t length,
                       const CompareHooks& hooks);
-
-// The same walk appending straight to text, never stopped, no progress.
-void CompareImagesInto(const std::uint8_t* original, const std::uint8_t* current, std::uint32_t length,
-                       FunctionRef<bool(std::uint32_t)> isFiltered, std::string& text);
 
 }  // namespace quillet

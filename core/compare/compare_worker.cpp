@@ -80,7 +80,13 @@ JobOutcome ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareEve
   if (!probe) return {JobCause::imageOpen, originalPath, errno};
   if (probe->size >= quillet::kMaxImageSize) return {JobCause::imageTooLarge, originalPath, 0};
 
+  // Both sizes are known before either read: a current image that can't be
+  // one must not cost a whole read of the original first. A current image
+  // that can't be opened is left to its read, so that a failed read of the
+  // original is still told first.
   const std::optional<quillet::FileInfo> currentProbe = quillet::ProbeFile(currentPath);
+  if (currentProbe && currentProbe->size >= quillet::kMaxImageSize)
+    return {JobCause::imageTooLarge, currentPath, 0};
   const std::uint64_t total = probe->size + (currentProbe ? currentProbe->size : 0);
   ReadState state;
   // Reports on this thread only, and tells whether to go on.

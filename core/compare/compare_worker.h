@@ -24,9 +24,9 @@ struct CompareEvents {
   // While the images are read: the bytes of both read so far, and the sum of
   // their sizes. Called often; must return at once.
   std::function<void(std::uint64_t bytesDone, std::uint64_t bytesTotal)> reading;
-  // Both images are read; the walk over length bytes begins (WM_DIFF_START).
+  // Both images are read; the walk over length bytes begins.
   std::function<void(std::uint32_t length)> started;
-  // The position at the start of every step (WM_DIFF_PROGRESS); must return at once.
+  // The position at the start of every step; must return at once.
   std::function<void(std::uint32_t position)> progress;
   // Data lines as they are found, in the form they are saved in ("%06lX: OLD
   // NEW" and CR LF each). False ends the walk: nobody takes lines any more.

@@ -1,7 +1,9 @@
 #include "core/search/flash_selection.h"
 
+#include <optional>
 #include <string_view>
 
+#include "core/platform/file_io.h"
 #include "core/res/strings.h"
 
 namespace quillet {

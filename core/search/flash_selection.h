@@ -1,9 +1,7 @@
 #pragma once
 #include <cstdint>
-#include <optional>
 #include <string>
 
-#include "core/platform/file_io.h"
 
 namespace quillet {
 

@@ -4,13 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
-#include "core/vkp/hex_string.h"
 #include "core/platform/cp1251.h"
-#include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
 #include "core/res/strings.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/compare/compare_images.h"
+#include "tests/support/compare_lines.h"
 #include "core/vkp/vkp_text.h"
 #include "tests/support/temp_dir.h"
 
@@ -49,14 +49,13 @@ std::string SavedBytes(const std::string& original, const std::string& current,
   std::string text = quillet::ComposeComparisonHeader(original, current);
   const std::string a = ReadBytes(original), b = ReadBytes(current);
   const auto length = static_cast<std::uint32_t>(std::min(a.size(), b.size()));
-  quillet::CompareImagesInto(
+  text += quillet::testing::CompareLines(
       reinterpret_cast<const std::uint8_t*>(a.data()), reinterpret_cast<const std::uint8_t*>(b.data()), length,
       [&](std::uint32_t address) {
         for (const auto& [start, end] : filter)
           if (address >= start && address <= end) return true;
         return false;
-      },
-      text);
+      });
   return quillet::EncodeSavedLines(quillet::SplitEditLines(text)).bytes;
 }
 

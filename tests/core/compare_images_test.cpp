@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/compare/compare_images.h"
+#include "tests/support/compare_lines.h"
 #include "core/vkp/hex_string.h"
 
 namespace {
@@ -13,7 +14,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using quillet::CompareHooks;
 using quillet::CompareImages;
-using quillet::CompareImagesInto;
 using quillet::WalkEnd;
 
 struct Range {
@@ -28,11 +28,9 @@ bool InRanges(const std::vector<Range>& ranges, std::uint32_t a) {
 }
 
 std::string Walk(const Bytes& original, const Bytes& current, const std::vector<Range>& filter = {}) {
-  std::string text;
   const auto length = static_cast<std::uint32_t>(std::min(original.size(), current.size()));
-  CompareImagesInto(original.data(), current.data(), length,
-                    [&](std::uint32_t a) { return InRanges(filter, a); }, text);
-  return text;
+  return quillet::testing::CompareLines(original.data(), current.data(), length,
+                                        [&](std::uint32_t a) { return InRanges(filter, a); });
 }
 
 // The rule said plainly, one byte at a time: a line per maximal stretch of
@@ -171,7 +169,7 @@ WalkEnd WalkWithHooks(const Bytes& original, const Bytes& current, HookLog& log)
     return true;
   };
   return CompareImages(original.data(), current.data(), static_cast<std::uint32_t>(original.size()),
-                       CompareHooks{stop, filtered, progress, append});
+                       CompareHooks{.stopRequested = stop, .isFiltered = filtered, .progress = progress, .appendLines = append});
 }
 
 TEST(CompareImagesTest, FilterIsAskedOnlyInsideGroupsHoldingADifference) {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/compare/compare_images.h"
+#include "tests/support/compare_lines.h"
 #include "core/job/job_link.h"
 #include "core/compare/compare_worker.h"
 #include "core/res/strings.h"
@@ -59,10 +59,8 @@ std::string Joined(const std::vector<std::string>& pieces) {
 }
 
 std::string ExpectedLines(const Bytes& original, const Bytes& current) {
-  std::string lines;
   const auto length = static_cast<std::uint32_t>(std::min(original.size(), current.size()));
-  quillet::CompareImagesInto(original.data(), current.data(), length, [](std::uint32_t) { return false; }, lines);
-  return lines;
+  return quillet::testing::CompareLines(original.data(), current.data(), length);
 }
 
 // Runs a comparison on the calling thread, logging its events, as quillet-cli
@@ -72,6 +70,7 @@ struct Recorded {
   std::vector<std::string> events;
   std::vector<std::uint32_t> progress;
   std::string text = "HEADER\r\n";
+  std::uint64_t bytesRead = 0;  // the last read progress told
 };
 
 Recorded Compare(const std::string& original, const std::string& current, int stopAtProgress = -1,
@@ -79,7 +78,7 @@ Recorded Compare(const std::string& original, const std::string& current, int st
   Recorded seen;
   std::atomic<bool> stop{false};
   const quillet::CompareEvents events{
-      .reading = {},
+      .reading = [&](std::uint64_t done, std::uint64_t) { seen.bytesRead = done; },
       .started = [&](std::uint32_t length) { seen.events.push_back("start " + std::to_string(length)); },
       .progress =
           [&](std::uint32_t position) {
@@ -179,6 +178,7 @@ TEST(CompareWorkerTest, ImageOfFourGibibytesIsRefusedByName) {
     const Recorded seen = Compare(original, current);
     EXPECT_EQ(seen.outcome.cause, quillet::JobCause::imageTooLarge);
     EXPECT_EQ(quillet::CompareErrorText(seen.outcome), std::string(text::kTooLargePrefix) + huge + "'");
+    EXPECT_EQ(seen.bytesRead, 0u) << "an image was read before the refusal";
   }
 }
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/compare/compare_images.h"
+#include "tests/support/compare_lines.h"
 #include "core/search/patch_check.h"
 #include "core/vkp/vkp_reader.h"
 #include "core/vkp/vkp_text.h"
@@ -282,7 +282,7 @@ TEST(VkpRoundTrip, SavedComparisonIsInstalledInTheCurrentImage) {
                      std::string_view(reinterpret_cast<const char*>(current.data()), size));
 
     std::string text = quillet::ComposeComparisonHeader(originalPath, currentPath);
-    quillet::CompareImagesInto(original.data(), current.data(), size, [](std::uint32_t) { return false; }, text);
+    text += quillet::testing::CompareLines(original.data(), current.data(), size);
     const std::string patch = (folder / "diff.vkp");
     quillet::SaveComparisonText(patch, quillet::SplitEditLines(text));
 

@@ -83,12 +83,12 @@ class AddrFilterDlgTest : public QObject {
     g_addrFilter.clear();
     m_ini = m_dir.filePath("quillet.INI");
     QFile::remove(m_ini);
-    theApp.m_pszProfileName = m_ini.toStdString();
+    theApp.m_settingsPath = m_ini.toStdString();
   }
 
   void rowsStartAsTheFilterSortedByText() {
     g_addrFilter = {{0x1A0000, 0x1AFFFF}, {0x100, 0x200}, {0x1000000, 0x1000010}, {5, 5}, {0x100, 0x200}};
-    CAddrFilterDlg dlg(theApp.m_pszProfileName, g_addrFilter, m_prompts);
+    CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, m_prompts);
     const Controls c = Find(dlg);
     // Text order, as the list sorts: "1000000" comes before "1A0000".
     QCOMPARE(Rows(c.list), QStringList({"000005 - 000005 | 000000", "000100 - 000200 | 000100",
@@ -126,7 +126,7 @@ class AddrFilterDlgTest : public QObject {
     QFETCH(QString, end);
     QFETCH(QString, row);
     FakePrompts prompts;
-    CAddrFilterDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     const Controls c = Find(dlg);
     c.start->setText(start);
     c.end->setText(end);
@@ -173,7 +173,7 @@ class AddrFilterDlgTest : public QObject {
     QFETCH(QString, start);
     QFETCH(QString, end);
     QFETCH(QString, length);
-    CAddrFilterDlg dlg(theApp.m_pszProfileName, g_addrFilter, m_prompts);
+    CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, m_prompts);
     const Controls c = Find(dlg);
     for (const QString& step : steps) {
       QLineEdit* edit = step.startsWith("s=") ? c.start : step.startsWith("e=") ? c.end : c.length;
@@ -197,7 +197,7 @@ class AddrFilterDlgTest : public QObject {
     QFETCH(QList<int>, selected);
     QFETCH(QStringList, left);
     g_addrFilter = {{0x400, 0x500}, {0x100, 0x200}, {0x300, 0x400}, {0x200, 0x300}};
-    CAddrFilterDlg dlg(theApp.m_pszProfileName, g_addrFilter, m_prompts);
+    CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, m_prompts);
     const Controls c = Find(dlg);
     c.list->clearSelection();
     for (int row : selected) c.list->topLevelItem(row)->setSelected(true);
@@ -221,7 +221,7 @@ class AddrFilterDlgTest : public QObject {
     QFETCH(QString, endBefore);
     QFETCH(QString, lengthBefore);
     g_addrFilter = {{0x100, 0x200}, {0x1A0000, 0x1AFFFF}};
-    CAddrFilterDlg dlg(theApp.m_pszProfileName, g_addrFilter, m_prompts);
+    CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, m_prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     const Controls c = Find(dlg);
@@ -247,7 +247,7 @@ class AddrFilterDlgTest : public QObject {
   }
 
   void enterAddsAndNeverCloses() {
-    CAddrFilterDlg dlg(theApp.m_pszProfileName, g_addrFilter, m_prompts);
+    CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, m_prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     const Controls c = Find(dlg);
@@ -283,9 +283,9 @@ class AddrFilterDlgTest : public QObject {
     QFETCH(int, rowsToDelete);
     QFETCH(QStringList, keys);
     WriteAll(m_ini, before.toStdString());
-    QVERIFY(LoadAddressFilter(theApp.m_pszProfileName, g_addrFilter));
+    QVERIFY(LoadAddressFilter(theApp.m_settingsPath, g_addrFilter));
     FakePrompts prompts;
-    CAddrFilterDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     const Controls c = Find(dlg);
     for (int i = 1; i <= rowsToDelete; ++i) c.list->topLevelItem(c.list->topLevelItemCount() - i)->setSelected(true);
     QTest::mouseClick(c.remove, Qt::LeftButton);
@@ -294,16 +294,16 @@ class AddrFilterDlgTest : public QObject {
     QVERIFY(prompts.boxes.empty());
     for (int key = 0; key < keys.size(); ++key) {
       const std::string value =
-          quillet::ProfileGetString(theApp.m_pszProfileName, quillet::kFilterSection, std::to_string(key), "-");
+          quillet::ProfileGetString(theApp.m_settingsPath, quillet::kFilterSection, std::to_string(key), "-");
       QCOMPARE(QString::fromStdString(value), keys[key]);
     }
   }
 
   void okWithNoRowsEmptiesTheReloadedFilter() {
     WriteAll(m_ini, "[Other]\r\nkeep=1\r\n[Address Filter]\r\n0=1 2\r\n1=3 4\r\n");
-    QVERIFY(LoadAddressFilter(theApp.m_pszProfileName, g_addrFilter));
+    QVERIFY(LoadAddressFilter(theApp.m_settingsPath, g_addrFilter));
     QCOMPARE(g_addrFilter.size(), std::size_t{2});
-    CAddrFilterDlg dlg(theApp.m_pszProfileName, g_addrFilter, m_prompts);
+    CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, m_prompts);
     const Controls c = Find(dlg);
     c.list->selectAll();
     QTest::mouseClick(c.remove, Qt::LeftButton);
@@ -311,9 +311,9 @@ class AddrFilterDlgTest : public QObject {
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     // The dialog never touches the live filter; the main window reloads it.
     QCOMPARE(g_addrFilter.size(), std::size_t{2});
-    QVERIFY(LoadAddressFilter(theApp.m_pszProfileName, g_addrFilter));
+    QVERIFY(LoadAddressFilter(theApp.m_settingsPath, g_addrFilter));
     QVERIFY(g_addrFilter.empty());
-    QCOMPARE(QString::fromStdString(quillet::ProfileGetString(theApp.m_pszProfileName, "Other", "keep", "")), QString("1"));
+    QCOMPARE(QString::fromStdString(quillet::ProfileGetString(theApp.m_settingsPath, "Other", "keep", "")), QString("1"));
   }
 
   void cancelEscapeAndCloseWriteNothing_data() {
@@ -327,8 +327,8 @@ class AddrFilterDlgTest : public QObject {
     QFETCH(int, how);
     const std::string before = "[Address Filter]\r\n0=1000 2000\r\n";
     WriteAll(m_ini, before);
-    QVERIFY(LoadAddressFilter(theApp.m_pszProfileName, g_addrFilter));
-    CAddrFilterDlg dlg(theApp.m_pszProfileName, g_addrFilter, m_prompts);
+    QVERIFY(LoadAddressFilter(theApp.m_settingsPath, g_addrFilter));
+    CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, m_prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     const Controls c = Find(dlg);
@@ -346,9 +346,9 @@ class AddrFilterDlgTest : public QObject {
   }
 
   void okThatCannotWriteSaysSoAndStaysOpen() {
-    theApp.m_pszProfileName = m_dir.filePath("missing-folder/quillet.INI").toStdString();
+    theApp.m_settingsPath = m_dir.filePath("missing-folder/quillet.INI").toStdString();
     FakePrompts prompts;
-    CAddrFilterDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     const Controls c = Find(dlg);

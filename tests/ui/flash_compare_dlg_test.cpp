@@ -210,7 +210,7 @@ class FlashCompareDlgTest : public QObject {
     QVERIFY(dlg.isVisible());
     QCOMPARE(c.text->toPlainText(),
              Shown(quillet::ComposeComparisonHeader(m_original.toStdString(), m_current.toStdString())));
-    QTest::qWait(CFlashCompareDlg::kIgnoreClicksMs + 50);
+    QTRY_VERIFY(!dlg.IgnoringClicks());
     cancel();
     QVERIFY(!dlg.isVisible());
     QCOMPARE(dlg.result(), int(QDialog::Rejected));
@@ -247,7 +247,7 @@ class FlashCompareDlgTest : public QObject {
       QVERIFY2(lines[i].startsWith(QString("%1: ").arg(i * 16, 6, 16, QChar('0')).toUpper()), qPrintable(lines[i]));
 
     // Nothing the worker finds afterwards reaches the window.
-    QTest::qWait(300);
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.WorkerRunning(), kRunTimeoutMs);
     QCOMPARE(c.text->toPlainText(), atStop);
     VerifyState(dlg, State::ended);
   }
@@ -376,7 +376,7 @@ class FlashCompareDlgTest : public QObject {
     dlg.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
-    QTest::qWait(400);  // past the time a button ignores clicks after changing its text
+    QTRY_VERIFY(!dlg.IgnoringClicks());
 
     c.text->setFocus();
     const int blocks = c.text->document()->blockCount();
@@ -422,7 +422,7 @@ class FlashCompareDlgTest : public QObject {
     const Controls c = Find(dlg);
     dlg.show();
     QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
-    QTest::qWait(400);  // past the time a button ignores clicks after changing its text
+    QTRY_VERIFY(!dlg.IgnoringClicks());
     c.text->moveCursor(QTextCursor::End);
     c.text->insertPlainText(QStringLiteral(";edit"));
     const QString edited = c.text->toPlainText();
@@ -456,7 +456,7 @@ class FlashCompareDlgTest : public QObject {
     QTest::mouseClick(c.cancel, Qt::LeftButton);
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QVERIFY(dlg.isVisible());
-    QTest::qWait(CFlashCompareDlg::kIgnoreClicksMs + 50);
+    QTRY_VERIFY(!dlg.IgnoringClicks());
     QTest::mouseClick(c.cancel, Qt::LeftButton);
     QVERIFY(!dlg.isVisible());
   }
@@ -642,7 +642,7 @@ class FlashCompareDlgTest : public QObject {
         clock.restart();
       }
       dlg.close();
-      QTest::qWait(CFlashCompareDlg::kIgnoreClicksMs + 50);
+      QTRY_VERIFY(!dlg.IgnoringClicks());
       dlg.close();
       QVERIFY(!dlg.isVisible());
       clock.restart();

@@ -51,10 +51,10 @@ class MainWindowScreenshotTest : public QObject {
       write(demo + "/patches/not_installed.vkp", "000100: 00 2222\r\n");
       write(demo + "/patches/sub/broken.vkp", "000100: 00 1111\r\nbroken line\r\n");
     }
-    theApp.m_pszProfileName = (demo + "/quillet.INI").toStdString();
+    theApp.m_settingsPath = (demo + "/quillet.INI").toStdString();
 
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     prompts.openFileNames = {demo + "/current.bin", demo + "/original.bin"};
     prompts.directories = {demo + "/patches"};
     dlg.OnBrowseCurrentFlash();

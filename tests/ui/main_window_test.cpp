@@ -124,7 +124,7 @@ class MainWindowTest : public QObject {
     QVERIFY(m_dir.isValid());
     ::setenv("TZ", "UTC", 1);
     ::tzset();
-    theApp.m_pszProfileName = Path(QStringLiteral("quillet.INI")).toStdString();
+    theApp.m_settingsPath = Path(QStringLiteral("quillet.INI")).toStdString();
     WriteFile(Path(QStringLiteral("current.bin")), CountingImage());
     WriteFile(Path(QStringLiteral("original.bin")), CountingImage());
   }
@@ -136,7 +136,7 @@ class MainWindowTest : public QObject {
   // "Выход" in the bottom right corner; long texts are shortened, not cut.
   void opensAsTheTemplateAndGrows() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     const DialogUnits du(dlg.font());
@@ -178,7 +178,7 @@ class MainWindowTest : public QObject {
 
   void tabOrderFollowsTheTemplate() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QCOMPARE(dlg.focusWidget()->objectName(), QStringLiteral("IDC_CUR_FLASH_BROWSE"));
@@ -224,7 +224,7 @@ class MainWindowTest : public QObject {
     QFETCH(bool, withCurrent);
     QFETCH(bool, withOriginal);
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     if (withRow) AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
     if (withCurrent) Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     if (withOriginal) Choose(dlg, prompts, "IDC_ORIG_FLASH_BROWSE", Path(QStringLiteral("original.bin")));
@@ -247,7 +247,7 @@ class MainWindowTest : public QObject {
   void cancellingOrAnUnopenableFileForgetsTheImage() {
     QFETCH(QString, second);
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     Choose(dlg, prompts, "IDC_ORIG_FLASH_BROWSE", Path(QStringLiteral("original.bin")));
@@ -273,7 +273,7 @@ class MainWindowTest : public QObject {
     struct timespec times[2] = {{1078477622, 0}, {1078477622, 0}};
     QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(image).constData(), times, 0), 0);
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     Choose(dlg, prompts, "IDC_ORIG_FLASH_BROWSE", image);
     QCOMPARE(dlg.m_strOriginalFlash, image.toStdString());
     QCOMPARE(LabelText(dlg, "IDC_ORIG_FLASH_NAME"), QStringLiteral("dated image.bin"));
@@ -285,7 +285,7 @@ class MainWindowTest : public QObject {
 
   void addedFilesAreSortedAndListedOnce() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     // Far more than fits into 260 characters at once, in no order, with duplicates.
     QStringList chosen;
     for (int i = 0; i < 300; ++i) {
@@ -306,7 +306,7 @@ class MainWindowTest : public QObject {
 
   void sameNameInTwoFoldersAndAnyExtension() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     AddFiles(dlg, prompts,
              {Path(QStringLiteral("z/same.vkp")), Path(QStringLiteral("b.txt")), Path(QStringLiteral("a/same.vkp")),
               Path(QStringLiteral("A.vkp"))});
@@ -322,7 +322,7 @@ class MainWindowTest : public QObject {
 
   void cancelledPromptsChangeNothing() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     AddFiles(dlg, prompts, {Path(QStringLiteral("one.vkp"))});
     AddFiles(dlg, prompts, {});
     AddFolder(dlg, prompts, QString());
@@ -337,7 +337,7 @@ class MainWindowTest : public QObject {
     WriteFile(root + "/sub/b.vkp", "");
     WriteFile(root + "/x.vkp/c.vkp", "");  // a folder named like a patch file
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     AddFiles(dlg, prompts, {root + "/a.vkp"});
     AddFolder(dlg, prompts, root);
     QCOMPARE(Column(dlg, 1), QStringList({root + "/a.vkp", root + "/sub/b.vkp", root + "/x.vkp/c.vkp"}));
@@ -351,7 +351,7 @@ class MainWindowTest : public QObject {
 
   void removingTakesEverySelectedRow() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     AddFiles(dlg, prompts, {Path("e.vkp"), Path("c.vkp"), Path("a.vkp"), Path("d.vkp"), Path("b.vkp")});
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     QTreeView* list = List(dlg);
@@ -376,7 +376,7 @@ class MainWindowTest : public QObject {
 
   void doubleClickOpensTheSelectedFiles() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     AddFiles(dlg, prompts, {Path("c.vkp"), Path("a.vkp"), Path("b.vkp")});
@@ -403,7 +403,7 @@ class MainWindowTest : public QObject {
     WriteFile(dir + "/broken.vkp", "000010: 00 10\r\nnonsense\r\n");
     WriteFile(dir + "/filtered.vkp", "000020: 00 FF\r\n");
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     AddFolder(dlg, prompts, dir);
     QCOMPARE(Column(dlg, 0), QStringList({"broken.vkp", "filtered.vkp", "installed.vkp", "not installed.vkp"}));
@@ -433,7 +433,7 @@ class MainWindowTest : public QObject {
     WriteFile(dir + "/installed.vkp", "000010: 00 10\r\n");
     WriteFile(dir + "/other.vkp", "000010: 55 FF\r\n");  // collides with installed.vkp at one address
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     AddFolder(dlg, prompts, dir);
     QTreeView* list = List(dlg);
@@ -472,7 +472,7 @@ class MainWindowTest : public QObject {
 
   void searchWithoutACurrentImageDoesNothing() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     AddFiles(dlg, prompts, {Path("x.vkp")});
     dlg.OnSearch();
     QVERIFY(prompts.boxes.empty());
@@ -505,7 +505,7 @@ class MainWindowTest : public QObject {
     WriteFile(dir + "/b gone.vkp", "000001: 00 01\n");
     WriteFile(dir + "/c.vkp", "000001: 00 01\n");
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", image);
     AddFolder(dlg, prompts, dir);
     Search(dlg);
@@ -540,7 +540,7 @@ class MainWindowTest : public QObject {
   void escapeAndExitCloseTheWindow() {
     QFETCH(bool, escape);
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     if (escape) {
@@ -554,7 +554,7 @@ class MainWindowTest : public QObject {
 
   void enterStartsAddFile() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     List(dlg)->setFocus();
@@ -565,7 +565,7 @@ class MainWindowTest : public QObject {
 
   void windowMenuEndsWithTheAboutBox() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     const QList<QAction*> actions = dlg.WindowMenu()->actions();
     QVERIFY(actions.size() >= 2);
     QVERIFY(actions.at(actions.size() - 2)->isSeparator());
@@ -601,7 +601,7 @@ class MainWindowTest : public QObject {
   void windowMenuOpensWhereExpected() {
     QFETCH(QString, how);
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     bool opened = false;
@@ -627,7 +627,7 @@ class MainWindowTest : public QObject {
 
   void differencesNeedBothImages() {
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     // A timer owned here, so that it can't fire into a later test.
     bool opened = false;
@@ -645,21 +645,21 @@ class MainWindowTest : public QObject {
   }
 
   void anUnreadableSettingsFileIsReported() {
-    const std::string saved = theApp.m_pszProfileName;
+    const std::string saved = theApp.m_settingsPath;
     const QString folder = Path(QStringLiteral("settings-is-a-folder.INI"));
     QDir().mkpath(folder);
-    theApp.m_pszProfileName = folder.toStdString();
+    theApp.m_settingsPath = folder.toStdString();
     g_addrFilter = {{1, 2}};
     {
       FakePrompts prompts;
-      CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+      CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
       QCOMPARE(prompts.boxes.size(), std::size_t{1});
       QCOMPARE(prompts.boxes[0].text,
                QStringLiteral("Не удалось прочитать фильтр адресов из файла настроек '") + folder + "'");
       QCOMPARE(prompts.boxes[0].caption, QStringLiteral("Ошибка"));
     }
     QCOMPARE(g_addrFilter.size(), std::size_t{1});
-    theApp.m_pszProfileName = saved;
+    theApp.m_settingsPath = saved;
   }
 
   // Start-up fixes the settings file in the working directory, named after the
@@ -677,7 +677,7 @@ class MainWindowTest : public QObject {
     QFETCH(QString, workingDirectory);
     QFETCH(QString, executable);
     QDir().mkpath(workingDirectory);
-    const std::string saved = theApp.m_pszProfileName;
+    const std::string saved = theApp.m_settingsPath;
     const QString before = QDir::currentPath();
     QVERIFY(QDir::setCurrent(workingDirectory));
     FakePrompts prompts;
@@ -692,12 +692,12 @@ class MainWindowTest : public QObject {
       }
     });
     close.start(10);
-    const bool result = theApp.InitInstance(executable.toStdString());
+    const bool result = theApp.InitInstance(ParseStartUp(executable.toStdString(), {}));
     QDir::setCurrent(before);
     QVERIFY(!result);
     QVERIFY(shown);
-    QTEST(QString::fromStdString(theApp.m_pszProfileName), "settings");
-    theApp.m_pszProfileName = saved;
+    QTEST(QString::fromStdString(theApp.m_settingsPath), "settings");
+    theApp.m_settingsPath = saved;
   }
 
   // The menu entry's start: settings in the configuration folder (made on
@@ -709,7 +709,7 @@ class MainWindowTest : public QObject {
     QDir().mkpath(Path(QStringLiteral("given/sub")));
     WriteFile(Path(QStringLiteral("given/sub/one.vkp")), "0: 00");
     WriteFile(Path(QStringLiteral("single.txt")), "0: 00");
-    const std::string saved = theApp.m_pszProfileName;
+    const std::string saved = theApp.m_settingsPath;
     int rows = -1;
     QTimer close;
     connect(&close, &QTimer::timeout, [&] {
@@ -722,10 +722,10 @@ class MainWindowTest : public QObject {
     theApp.InitInstance(ParseStartUp("/usr/bin/quillet", {"--from-desktop", Path("given").toStdString(),
                                                            "file://" + Path("single.txt").toStdString()}));
     qputenv("XDG_CONFIG_HOME", savedXdg);
-    QCOMPARE(QString::fromStdString(theApp.m_pszProfileName), config + "/quillet/quillet.INI");
+    QCOMPARE(QString::fromStdString(theApp.m_settingsPath), config + "/quillet/quillet.INI");
     QVERIFY(QFileInfo(config + "/quillet").isDir());
     QCOMPARE(rows, 2);
-    theApp.m_pszProfileName = saved;
+    theApp.m_settingsPath = saved;
   }
 
   // Dropped files and folders are added as "+ файл" and "+ каталог" add them; Delete removes.
@@ -736,7 +736,7 @@ class MainWindowTest : public QObject {
     WriteFile(Path(QStringLiteral("dropped/readme.txt")), "text");
     WriteFile(Path(QStringLiteral("loose.bin")), "0: 00");
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     QTreeView* list = List(dlg);
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(Path("dropped")), QUrl::fromLocalFile(Path("loose.bin"))});
@@ -769,7 +769,7 @@ class MainWindowTest : public QObject {
     const QString dir = Path(QStringLiteral("many"));
     for (int i = 0; i < 200; ++i) WriteFile(dir + QStringLiteral("/p%1.vkp").arg(i, 3, 10, QLatin1Char('0')), "000010: 00 10\r\n");
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
@@ -813,13 +813,13 @@ class MainWindowTest : public QObject {
   }
 
   void theSettingsFileIsLoadedAtStart() {
-    WriteFile(QString::fromStdString(theApp.m_pszProfileName), "[Address Filter]\r\n0=100 1FF\r\n");
+    WriteFile(QString::fromStdString(theApp.m_settingsPath), "[Address Filter]\r\n0=100 1FF\r\n");
     FakePrompts prompts;
-    CPatchFinderDlg dlg(theApp.m_pszProfileName, g_addrFilter, prompts);
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     QCOMPARE(g_addrFilter.size(), std::size_t{1});
     QCOMPARE(g_addrFilter[0].start, 0x100u);
     QCOMPARE(g_addrFilter[0].end, 0x1FFu);
-    QFile::remove(QString::fromStdString(theApp.m_pszProfileName));
+    QFile::remove(QString::fromStdString(theApp.m_settingsPath));
   }
 };
 

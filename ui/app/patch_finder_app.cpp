@@ -21,8 +21,6 @@
 CPatchFinderApp theApp;
 AddressFilter g_addrFilter;
 
-bool CPatchFinderApp::InitInstance(const std::string& executablePath) { return InitInstance(StartUp{executablePath, false, {}}); }
-
 bool CPatchFinderApp::InitInstance(const StartUp& startUp) {
   // Fixed once: the file dialogs may change the working directory later on,
   // and the settings must stay where the program was started. From the menu
@@ -35,9 +33,9 @@ bool CPatchFinderApp::InitInstance(const StartUp& startUp) {
     if (!config.empty() && (std::filesystem::create_directories(config, ignored) || std::filesystem::is_directory(config)))
       folder = config;
   }
-  m_pszProfileName = quillet::SettingsPathFor(folder, quillet::FileNameOf(startUp.executablePath));
+  m_settingsPath = quillet::SettingsPathFor(folder, quillet::FileNameOf(startUp.executablePath));
 
-  CPatchFinderDlg dlg(m_pszProfileName, g_addrFilter, DesktopPrompts());
+  CPatchFinderDlg dlg(m_settingsPath, g_addrFilter, DesktopPrompts());
   dlg.AddPaths(startUp.inputs);
   dlg.exec();
   return false;

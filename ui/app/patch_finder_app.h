@@ -26,12 +26,11 @@ class CPatchFinderApp {
   // Fixes the settings path from the working directory (or, from the desktop,
   // the configuration folder) and the executable's name, runs the main window;
   // always false (no message loop of our own).
-  bool InitInstance(const std::string& executablePath);
   bool InitInstance(const StartUp& startUp);
 
-  // The settings file's path, formed once by InitInstance and handed to the
-  // windows that read or write the settings.
-  std::string m_pszProfileName;
+  // The settings file's path (the framework's profile name), formed once by
+  // InitInstance and handed to the windows that read or write the settings.
+  std::string m_settingsPath;
 };
 
 extern CPatchFinderApp theApp;

@@ -50,7 +50,7 @@ class QtDesktopPrompts final : public IUserPrompts {
 
   QString GetExistingDirectory(QWidget* owner) override {
     const QString key = QStringLiteral("folders/patch-folder");
-    const QString folder =
+    QString folder =
         QFileDialog::getExistingDirectory(owner, QString(), LastFolder(key), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty()) RememberFolder(key, folder);
     return folder;
@@ -105,7 +105,7 @@ class QtDesktopPrompts final : public IUserPrompts {
     dialog.setDefaultSuffix(defaultSuffix);
     if (const QString last = LastFolder(key); !last.isEmpty()) dialog.setDirectory(last);
     if (dialog.exec() != QDialog::Accepted) return {};
-    const QStringList files = dialog.selectedFiles();
+    QStringList files = dialog.selectedFiles();
     if (!files.isEmpty()) RememberFolder(key, QFileInfo(files.front()).absolutePath());
     return files;
   }

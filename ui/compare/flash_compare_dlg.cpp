@@ -9,13 +9,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <new>
 #include <thread>
 #include <vector>
@@ -138,7 +136,7 @@ void CFlashCompareDlg::StartWorker() {
   quillet::CompareEvents events{
       .reading = link.Latest<std::uint64_t, std::uint64_t>(
           [this](std::uint64_t done, std::uint64_t total) { OnReadProgress(done, total); }),
-      // WM_DIFF_START is sent: the walk begins once the window has set its bar up.
+      // Sent, not posted: the walk begins once the window has set its bar up.
       .started = link.Sent<std::uint32_t>([this](std::uint32_t length) { OnDiffStart(length); }),
       // The bar's timer shows the newest position; the worker never waits for it.
       .progress = link.Latest<std::uint32_t>([this](std::uint32_t position) { m_lastPosition = position; }),
@@ -268,12 +266,9 @@ void CFlashCompareDlg::ShowText(std::vector<std::string> pieces) {
     // hold the window up.
     std::size_t lines = 0;
     for (const std::string& piece : m_result) {
-      for (const char* p = piece.data(); lines <= m_fieldMaxLines &&
-                                         (p = static_cast<const char*>(
-                                              std::memchr(p, '\n', piece.size() - (p - piece.data())))) != nullptr;
-           ++p) {
+      for (std::size_t at = piece.find('\n'); at != std::string::npos && lines <= m_fieldMaxLines;
+           at = piece.find('\n', at + 1))
         ++lines;
-      }
     }
     if (lines > m_fieldMaxLines || bytes > m_fieldMaxBytes) {
       // Millions of lines would take the field minutes and gigabytes: it

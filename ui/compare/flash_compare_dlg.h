@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,9 +56,13 @@ class CFlashCompareDlg : public QDialog {
 
   // True while a long text is still being put into the field.
   [[nodiscard]] bool Filling() const { return m_filling; }
+  // True until the worker has ended, also after a stop has ended the run here.
+  [[nodiscard]] bool WorkerRunning() const { return m_link->Busy(); }
+  // True for a moment after "Стоп" became "Выход": a click then was meant for "Стоп".
+  [[nodiscard]] bool IgnoringClicks() const { return JustRelabelled(); }
 
  protected:
-  // OnCancel: "Стоп", Escape and the close box stop a run; after it they close.
+  // "Стоп", Escape and the close box stop a run; after it they close.
   void reject() override;
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;

@@ -27,7 +27,7 @@ class CAddrFilterDlg : public QDialog {
   ~CAddrFilterDlg() override;
 
  public slots:
-  // OnOK: writes the rows to the settings file and closes; on a write failure
+  // "OK": writes the rows to the settings file and closes; on a write failure
   // says so and stays open, so that no edit is lost.
   void accept() override;
 

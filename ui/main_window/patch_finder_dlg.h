@@ -2,7 +2,6 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QIcon>
-#include <QPixmap>
 #include <array>
 #include <chrono>
 #include <string>

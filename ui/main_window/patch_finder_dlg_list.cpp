@@ -27,7 +27,8 @@ void CPatchFinderDlg::AddPaths(const std::vector<std::string>& paths) {
     m_model->BeginRowsChange();
     // The same expansion as quillet-cli's: a folder adds the *.vkp files below
     // it, anything else is added as named.
-    quillet::AddPatchInputs(m_patches, given, [this](const std::string& status) {
+    // A folder that can't be read is passed over silently here, as it always was.
+    (void)quillet::AddPatchInputs(m_patches, given, [this](const std::string& status) {
       ShowStatus(QString::fromStdString(status), status.empty());
     });
     m_model->EndRowsChange();

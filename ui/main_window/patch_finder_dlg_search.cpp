@@ -1,12 +1,10 @@
 // The main window's search for installed patches, run as a job: the window
 // keeps answering, and "Стоп" (or Escape) ends it between two rows.
-#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <algorithm>
 #include <thread>
-#include <vector>
 
 #include "core/res/strings.h"
 #include "core/search/patch_list.h"
