@@ -443,6 +443,33 @@ void AtomicFileWriter::Write(std::string_view bytes) {
   if (state.pending.size() >= kWriteChunk) state.Flush();
 }
 
+void AtomicFileWriter::ReadBack(const std::function<bool(std::uint64_t, std::string_view)>& piece) {
+  State& state = *m_state;
+  state.Flush();
+  if (state.temp.empty()) throw FileError::FromErrno(EINVAL, state.path);
+  // A descriptor of its own: the writing one is write-only, and its offset
+  // must stay at the end for what is written after.
+  Fd fd(::open(state.temp.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) throw FileError::FromErrno(errno, state.path);
+  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kWriteChunk);
+  for (std::uint64_t position = 0;;) {
+    int error = 0;
+    const std::size_t got = ReadFully(fd.get(), buffer.get(), kWriteChunk, error);
+    if (error != 0) throw FileError::FromErrno(error, state.path);
+    if (got == 0) return;
+    if (!piece(position, {reinterpret_cast<const char*>(buffer.get()), got})) return;
+    position += got;
+  }
+}
+
+FileInfo AtomicFileWriter::WrittenInfo() {
+  State& state = *m_state;
+  state.Flush();
+  struct stat st {};
+  if (::fstat(state.fd.get(), &st) != 0) throw FileError::FromErrno(errno, state.path);
+  return FileInfo{static_cast<std::uint64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtime)};
+}
+
 void AtomicFileWriter::Commit() {
   State& state = *m_state;
   state.Flush();

@@ -1,0 +1,242 @@
+#include "core/install/install_job.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <optional>
+#include <system_error>
+
+#include "core/platform/file_error.h"
+#include "core/platform/file_io.h"
+#include "core/vkp/vkp_text.h"
+
+namespace quillet {
+
+namespace {
+
+// Pieces of the result written and read back at a time: the writer's own
+// chunk, so that nothing of the image's size is copied.
+constexpr std::size_t kPiece = std::size_t{1} << 20;
+// Changes turned into undo lines at a time.
+constexpr std::size_t kUndoChanges = std::size_t{1} << 16;
+
+// Which file a path names: the file itself where it exists (links followed,
+// so a link or a second hard link to the image is the image), otherwise where
+// it would be made.
+struct FileIdentity {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string place;
+
+  explicit FileIdentity(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+      exists = true;
+      device = st.st_dev;
+      inode = st.st_ino;
+      return;
+    }
+    std::error_code ignored;
+    place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ignored), ignored).string();
+  }
+  [[nodiscard]] bool sameAs(const FileIdentity& other) const {
+    if (exists != other.exists) return false;
+    if (exists) return device == other.device && inode == other.inode;
+    return !place.empty() && place == other.place;
+  }
+};
+
+class Job {
+ public:
+  Job(const InstallJob& job, const InstallEvents& events, std::stop_token stop)
+      : m_job(job), m_events(events), m_stop(std::move(stop)) {}
+
+  InstallOutcome run() {
+    try {
+      if (!checkTargets()) return std::move(m_outcome);
+      const std::optional<FileInfo> before = ProbeFile(m_job.imagePath);
+      ImageRead image = ReadImageFile(m_job.imagePath);
+      switch (image.status) {
+        case ImageReadStatus::ok: break;
+        case ImageReadStatus::openFailed: return fail(InstallFailure::imageOpen, m_job.imagePath, image.osError);
+        case ImageReadStatus::readShort: return fail(InstallFailure::imageRead, m_job.imagePath, image.osError);
+        case ImageReadStatus::tooLarge: return fail(InstallFailure::imageTooLarge, m_job.imagePath, 0);
+      }
+      const auto size = static_cast<std::uint32_t>(image.data.size());
+      m_total = m_job.patchPaths.size() + 2 * ((std::uint64_t{size} + kPiece - 1) / kPiece);
+
+      std::vector<PatchWrites> patches;
+      patches.reserve(m_job.patchPaths.size());
+      std::size_t room = kMaxInstallWrites;
+      for (const std::string& path : m_job.patchPaths) {
+        if (m_stop.stop_requested()) return fail(InstallFailure::stopped, {}, 0);
+        try {
+          patches.push_back(ReadPatchWritesFile(path, size, m_job.filter, room));
+        } catch (const FileError& error) {
+          return fail(InstallFailure::patchFile, path, error.osError());
+        }
+        room -= patches.back().writes.size();
+        step();
+      }
+
+      const InstallPlan plan = PlanInstall(image.data.data(), size, m_job.mode, m_job.force, patches);
+      m_outcome.patches = plan.patches;
+      if (m_events.patchDecided)
+        for (std::size_t i = 0; i < plan.patches.size(); ++i) m_events.patchDecided(i, plan.patches[i]);
+      if (plan.refused()) return fail(InstallFailure::refused, {}, 0);
+      m_outcome.bytesChanged = plan.changes.size();
+      if (m_job.dryRun) return std::move(m_outcome);
+      if (m_stop.stop_requested()) return fail(InstallFailure::stopped, {}, 0);
+
+      ApplyChanges(image.data.data(), plan.changes);
+      // The rules' own promise, before a byte reaches the disk.
+      if (!HoldsPlan(image.data.data(), size, m_job.mode, patches, plan))
+        return fail(InstallFailure::verifyFailed, target(), 0);
+      patches = {};
+      return write(image.data, before, plan.changes);
+    } catch (const std::bad_alloc&) {
+      return fail(InstallFailure::outOfMemory, {}, 0);
+    }
+  }
+
+ private:
+  [[nodiscard]] const std::string& target() const { return m_job.inPlace ? m_job.imagePath : m_job.outputPath; }
+
+  InstallOutcome fail(InstallFailure cause, const std::string& path, int error) {
+    m_outcome.cause = cause;
+    m_outcome.path = path;
+    m_outcome.systemError = error;
+    return std::move(m_outcome);
+  }
+
+  void step() {
+    ++m_done;
+    if (m_events.progress) m_events.progress(m_done, m_total);
+  }
+
+  // Nothing is written over an input: the output is not the image (unless in
+  // place) nor a patch, the undo patch none of those nor the output.
+  bool checkTargets() {
+    if (!m_job.inPlace && m_job.outputPath.empty() && !m_job.dryRun) {
+      (void)fail(InstallFailure::noTarget, {}, 0);
+      return false;
+    }
+    const FileIdentity image(m_job.imagePath);
+    std::vector<FileIdentity> patches;
+    patches.reserve(m_job.patchPaths.size());
+    for (const std::string& path : m_job.patchPaths) patches.emplace_back(path);
+    const auto namesAnInput = [&](const FileIdentity& output) {
+      return output.sameAs(image) || std::any_of(patches.begin(), patches.end(), [&](const FileIdentity& patch) {
+               return output.sameAs(patch);
+             });
+    };
+    if (!m_job.inPlace && !m_job.outputPath.empty() && namesAnInput(FileIdentity(m_job.outputPath))) {
+      (void)fail(InstallFailure::outputIsInput, m_job.outputPath, 0);
+      return false;
+    }
+    if (!m_job.undoPath.empty()) {
+      const FileIdentity undo(m_job.undoPath);
+      if (namesAnInput(undo) || (!m_job.inPlace && !m_job.outputPath.empty() &&
+                                 undo.sameAs(FileIdentity(m_job.outputPath)))) {
+        (void)fail(InstallFailure::outputIsInput, m_job.undoPath, 0);
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // The result, then the undo patch, then the result put in place: once the
+  // image has changed its undo is already on disk. Should the last rename
+  // fail, the undo patch describes a change that did not happen, and reverted
+  // into the image it finds every byte reverted already.
+  InstallOutcome write(const ImageBuffer& image, const std::optional<FileInfo>& before,
+                       const std::vector<ByteChange>& changes) {
+    // In place and nothing to change: the image is not rewritten at all.
+    const bool writeResult = !(m_job.inPlace && changes.empty());
+    std::optional<AtomicFileWriter> result;
+    std::optional<FileInfo> after = before;
+    if (writeResult) {
+      try {
+        result.emplace(target());
+        for (std::size_t at = 0; at < image.size(); at += kPiece) {
+          if (m_stop.stop_requested()) return fail(InstallFailure::stopped, {}, 0);
+          const std::size_t count = std::min(kPiece, image.size() - at);
+          result->Write({reinterpret_cast<const char*>(image.data()) + at, count});
+          step();
+        }
+        // Read back from the file itself, as the disk will hold it, before it replaces anything.
+        std::uint64_t seen = 0;
+        bool same = true;
+        result->ReadBack([&](std::uint64_t position, std::string_view bytes) {
+          same = position == seen && position + bytes.size() <= image.size() &&
+                 std::memcmp(image.data() + position, bytes.data(), bytes.size()) == 0;
+          seen += bytes.size();
+          step();
+          return same && !m_stop.stop_requested();
+        });
+        if (m_stop.stop_requested()) return fail(InstallFailure::stopped, {}, 0);
+        if (!same || seen != image.size()) return fail(InstallFailure::verifyFailed, target(), 0);
+        after = result->WrittenInfo();
+      } catch (const FileError& error) {
+        return fail(InstallFailure::outputWrite, target(), error.osError());
+      }
+    }
+    if (!m_job.undoPath.empty()) {
+      if (m_stop.stop_requested()) return fail(InstallFailure::stopped, {}, 0);
+      try {
+        writeUndo(before, after, changes);
+      } catch (const FileError& error) {
+        return fail(InstallFailure::undoWrite, m_job.undoPath, error.osError());
+      }
+    }
+    if (writeResult) {
+      try {
+        result->Commit();
+      } catch (const FileError& error) {
+        return fail(InstallFailure::outputWrite, target(), error.osError());
+      }
+      m_outcome.written = true;
+    }
+    return std::move(m_outcome);
+  }
+
+  // The comparison of the image before and after under its usual header, as
+  // `diff` of the two files would save it; the result's facts are the ones it
+  // will have once renamed into place.
+  void writeUndo(const std::optional<FileInfo>& before, const std::optional<FileInfo>& after,
+                 const std::vector<ByteChange>& changes) {
+    AtomicFileWriter undo(m_job.undoPath);
+    undo.Write(EncodeSavedHeader(ComposeComparisonHeader(m_job.imagePath, before, target(), after)));
+    std::string lines;
+    for (std::size_t at = 0; at < changes.size();) {
+      std::size_t end = std::min(at + kUndoChanges, changes.size());
+      // A piece ends with a 16-byte group, so no line is cut in two.
+      while (end < changes.size() && (changes[end].address >> 4) == (changes[end - 1].address >> 4)) ++end;
+      lines.clear();
+      AppendChangeLines(lines, changes.data() + at, end - at);
+      undo.Write(lines);
+      at = end;
+    }
+    undo.Write(kSavedTextEnd);
+    undo.Commit();
+  }
+
+  const InstallJob& m_job;
+  const InstallEvents& m_events;
+  std::stop_token m_stop;
+  InstallOutcome m_outcome;
+  std::uint64_t m_done = 0;
+  std::uint64_t m_total = 0;
+};
+
+}  // namespace
+
+InstallOutcome InstallPatches(const InstallJob& job, const InstallEvents& events, std::stop_token stop) {
+  return Job(job, events, std::move(stop)).run();
+}
+
+}  // namespace quillet
