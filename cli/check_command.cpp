@@ -24,6 +24,8 @@ const char* StatusWord(PatchStatus status) {
   return "broken";
 }
 
+}  // namespace
+
 // A JSON string: quotes, backslashes and control characters escaped; other
 // bytes as they are (paths as given, texts already UTF-8).
 std::string JsonString(std::string_view text) {
@@ -42,6 +44,8 @@ std::string JsonString(std::string_view text) {
   }
   return out + "\"";
 }
+
+namespace {
 
 std::string Hex2(int value) {
   constexpr char kDigits[] = "0123456789ABCDEF";
@@ -95,6 +99,8 @@ std::string JsonDetails(const CheckDetails& details) {
   return out + "]";
 }
 
+}  // namespace
+
 // A path in the plain listing: one line is always one patch, so a line break,
 // a TAB or another control character is written escaped (\n, \t, \xHH), and
 // so is the backslash itself.
@@ -118,6 +124,8 @@ std::string EscapedPath(const std::string& path) {
   }
   return out;
 }
+
+namespace {
 
 std::string WithCause(const std::string& cause) { return cause.empty() ? std::string() : " (" + cause + ")"; }
 

@@ -1,9 +1,13 @@
 #include "core/install/install_job.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <new>
 #include <optional>
@@ -106,10 +110,13 @@ class Job {
  private:
   [[nodiscard]] const std::string& target() const { return m_job.inPlace ? m_job.imagePath : m_job.outputPath; }
 
-  InstallOutcome fail(InstallFailure cause, const std::string& path, int error) {
+  void setFailure(InstallFailure cause, const std::string& path, int error) {
     m_outcome.cause = cause;
     m_outcome.path = path;
     m_outcome.systemError = error;
+  }
+  InstallOutcome fail(InstallFailure cause, const std::string& path, int error) {
+    setFailure(cause, path, error);
     return std::move(m_outcome);
   }
 
@@ -122,7 +129,7 @@ class Job {
   // place) nor a patch, the undo patch none of those nor the output.
   bool checkTargets() {
     if (!m_job.inPlace && m_job.outputPath.empty() && !m_job.dryRun) {
-      (void)fail(InstallFailure::noTarget, {}, 0);
+      setFailure(InstallFailure::noTarget, {}, 0);
       return false;
     }
     const FileIdentity image(m_job.imagePath);
@@ -135,78 +142,83 @@ class Job {
              });
     };
     if (!m_job.inPlace && !m_job.outputPath.empty() && namesAnInput(FileIdentity(m_job.outputPath))) {
-      (void)fail(InstallFailure::outputIsInput, m_job.outputPath, 0);
+      setFailure(InstallFailure::outputIsInput, m_job.outputPath, 0);
       return false;
     }
     if (!m_job.undoPath.empty()) {
       const FileIdentity undo(m_job.undoPath);
       if (namesAnInput(undo) || (!m_job.inPlace && !m_job.outputPath.empty() &&
                                  undo.sameAs(FileIdentity(m_job.outputPath)))) {
-        (void)fail(InstallFailure::outputIsInput, m_job.undoPath, 0);
+        setFailure(InstallFailure::outputIsInput, m_job.undoPath, 0);
         return false;
       }
     }
     return true;
   }
 
-  // The result, then the undo patch, then the result put in place: once the
-  // image has changed its undo is already on disk. Should the last rename
-  // fail, the undo patch describes a change that did not happen, and reverted
-  // into the image it finds every byte reverted already.
+  // The undo patch first, then the result: once the image has changed, its
+  // undo is on disk. (Two temporary files can't be open at once: a signal must
+  // know the one to remove.) Should the result fail or be stopped, an undo
+  // patch made for it is removed again; one that replaced an older file stays,
+  // and reverted into the image it finds every byte reverted already.
   InstallOutcome write(const ImageBuffer& image, const std::optional<FileInfo>& before,
                        const std::vector<ByteChange>& changes) {
     // In place and nothing to change: the image is not rewritten at all.
     const bool writeResult = !(m_job.inPlace && changes.empty());
-    std::optional<AtomicFileWriter> result;
     std::optional<FileInfo> after = before;
-    if (writeResult) {
-      try {
-        result.emplace(target());
-        for (std::size_t at = 0; at < image.size(); at += kPiece) {
-          if (m_stop.stop_requested()) return fail(InstallFailure::stopped, {}, 0);
-          const std::size_t count = std::min(kPiece, image.size() - at);
-          result->Write({reinterpret_cast<const char*>(image.data()) + at, count});
-          step();
-        }
-        // Read back from the file itself, as the disk will hold it, before it replaces anything.
-        std::uint64_t seen = 0;
-        bool same = true;
-        result->ReadBack([&](std::uint64_t position, std::string_view bytes) {
-          same = position == seen && position + bytes.size() <= image.size() &&
-                 std::memcmp(image.data() + position, bytes.data(), bytes.size()) == 0;
-          seen += bytes.size();
-          step();
-          return same && !m_stop.stop_requested();
-        });
-        if (m_stop.stop_requested()) return fail(InstallFailure::stopped, {}, 0);
-        if (!same || seen != image.size()) return fail(InstallFailure::verifyFailed, target(), 0);
-        after = result->WrittenInfo();
-      } catch (const FileError& error) {
-        return fail(InstallFailure::outputWrite, target(), error.osError());
-      }
-    }
+    // The result gets the time it was decided at, which its undo patch states.
+    if (writeResult) after = FileInfo{image.size(), static_cast<std::int64_t>(std::time(nullptr))};
+    bool undoMade = false;
     if (!m_job.undoPath.empty()) {
       if (m_stop.stop_requested()) return fail(InstallFailure::stopped, {}, 0);
+      struct stat st {};
+      undoMade = ::lstat(m_job.undoPath.c_str(), &st) != 0 && errno == ENOENT;
       try {
         writeUndo(before, after, changes);
       } catch (const FileError& error) {
         return fail(InstallFailure::undoWrite, m_job.undoPath, error.osError());
       }
     }
-    if (writeResult) {
-      try {
-        result->Commit();
-      } catch (const FileError& error) {
-        return fail(InstallFailure::outputWrite, target(), error.osError());
+    if (!writeResult) return std::move(m_outcome);
+    InstallOutcome outcome = writeResultFile(image, after->mtime);
+    if (!outcome.written && undoMade) ::unlink(m_job.undoPath.c_str());
+    return outcome;
+  }
+
+  InstallOutcome writeResultFile(const ImageBuffer& image, std::int64_t mtime) {
+    try {
+      AtomicFileWriter result(target());
+      for (std::size_t at = 0; at < image.size(); at += kPiece) {
+        if (m_stop.stop_requested()) return fail(InstallFailure::stopped, {}, 0);
+        const std::size_t count = std::min(kPiece, image.size() - at);
+        result.Write({reinterpret_cast<const char*>(image.data()) + at, count});
+        step();
       }
-      m_outcome.written = true;
+      // Read back from the file itself, as the disk will hold it, before it replaces anything.
+      std::uint64_t seen = 0;
+      bool same = true;
+      result.ReadBack([&](std::uint64_t position, std::string_view bytes) {
+        same = position == seen && position + bytes.size() <= image.size() &&
+               std::memcmp(image.data() + position, bytes.data(), bytes.size()) == 0;
+        seen += bytes.size();
+        step();
+        return same && !m_stop.stop_requested();
+      });
+      if (m_stop.stop_requested()) return fail(InstallFailure::stopped, {}, 0);
+      if (!same || seen != image.size()) return fail(InstallFailure::verifyFailed, target(), 0);
+      result.Commit();
+    } catch (const FileError& error) {
+      return fail(InstallFailure::outputWrite, target(), error.osError());
     }
+    m_outcome.written = true;
+    // Only the time a header states; a failure leaves the time of writing.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<std::time_t>(mtime), 0}};
+    (void)::utimensat(AT_FDCWD, target().c_str(), times, 0);
     return std::move(m_outcome);
   }
 
   // The comparison of the image before and after under its usual header, as
-  // `diff` of the two files would save it; the result's facts are the ones it
-  // will have once renamed into place.
+  // `diff` of the two files would save it once the result is in place.
   void writeUndo(const std::optional<FileInfo>& before, const std::optional<FileInfo>& after,
                  const std::vector<ByteChange>& changes) {
     AtomicFileWriter undo(m_job.undoPath);

@@ -46,7 +46,7 @@ enum class InstallFailure {
   refused,      // a patch was refused: nothing written
   outputWrite,  // path can't be written; nothing was put in place
   verifyFailed, // the written file does not read back as planned; not put in place
-  undoWrite,    // the undo patch at path can't be written; nothing was put in place
+  undoWrite,    // the undo patch at path can't be written; the result was not written
 };
 
 struct InstallOutcome {

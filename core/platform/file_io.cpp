@@ -462,14 +462,6 @@ void AtomicFileWriter::ReadBack(const std::function<bool(std::uint64_t, std::str
   }
 }
 
-FileInfo AtomicFileWriter::WrittenInfo() {
-  State& state = *m_state;
-  state.Flush();
-  struct stat st {};
-  if (::fstat(state.fd.get(), &st) != 0) throw FileError::FromErrno(errno, state.path);
-  return FileInfo{static_cast<std::uint64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtime)};
-}
-
 void AtomicFileWriter::Commit() {
   State& state = *m_state;
   state.Flush();

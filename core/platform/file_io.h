@@ -120,9 +120,6 @@ class AtomicFileWriter {
   // piece returns false. Throws FileError with the target's path, also for a
   // special file, which can't be read back.
   void ReadBack(const std::function<bool(std::uint64_t position, std::string_view bytes)>& piece);
-  // The written file's size and modification time as the target will have
-  // them after Commit: a rename keeps both.
-  [[nodiscard]] FileInfo WrittenInfo();
   void Commit();
 
  private:
