@@ -171,7 +171,8 @@ struct Member {
 // Walks the chosen patches' writes together, address by address in increasing
 // order; at each address visit sees every patch that writes there, in list
 // order. A merge of the sorted lists, so it needs no room beyond one cursor
-// per patch.
+// per patch; a patch's stretch that no other reaches is walked without the
+// heap, and patches seldom overlap much.
 template <class Visit>
 void ForEachAddress(const std::vector<PatchWrites>& patches, const std::vector<std::size_t>& chosen, Visit visit) {
   struct Cursor {
@@ -186,18 +187,37 @@ void ForEachAddress(const std::vector<PatchWrites>& patches, const std::vector<s
   for (const std::size_t patch : chosen)
     if (!patches[patch].writes.empty()) heads.push({patches[patch].writes.front().address, patch, 0});
   std::vector<Member> members;
+  const auto advance = [&](Cursor cursor) {
+    const std::vector<PatchWrite>& writes = patches[cursor.patch].writes;
+    if (++cursor.next == writes.size()) return;
+    cursor.address = writes[cursor.next].address;
+    heads.push(cursor);
+  };
   while (!heads.empty()) {
-    const std::uint32_t address = heads.top().address;
-    members.clear();
-    while (!heads.empty() && heads.top().address == address) {
-      Cursor cursor = heads.top();
-      heads.pop();
-      const std::vector<PatchWrite>& writes = patches[cursor.patch].writes;
-      members.push_back({cursor.patch, &writes[cursor.next]});
-      if (++cursor.next < writes.size()) {
+    Cursor cursor = heads.top();
+    heads.pop();
+    const std::vector<PatchWrite>& writes = patches[cursor.patch].writes;
+    if (heads.empty() || heads.top().address > cursor.address) {
+      // Alone up to the next patch's first address.
+      const std::uint64_t limit = heads.empty() ? std::uint64_t{1} << 32 : heads.top().address;
+      for (; cursor.next < writes.size() && writes[cursor.next].address < limit; ++cursor.next) {
+        members.assign(1, {cursor.patch, &writes[cursor.next]});
+        visit(writes[cursor.next].address, members);
+      }
+      if (cursor.next < writes.size()) {
         cursor.address = writes[cursor.next].address;
         heads.push(cursor);
       }
+      continue;
+    }
+    const std::uint32_t address = cursor.address;
+    members.assign(1, {cursor.patch, &writes[cursor.next]});
+    advance(cursor);
+    while (!heads.empty() && heads.top().address == address) {
+      const Cursor same = heads.top();
+      heads.pop();
+      members.push_back({same.patch, &patches[same.patch].writes[same.next]});
+      advance(same);
     }
     visit(address, members);
   }
