@@ -447,6 +447,9 @@ void AtomicFileWriter::ReadBack(const std::function<bool(std::uint64_t, std::str
   State& state = *m_state;
   state.Flush();
   if (state.temp.empty()) throw FileError::FromErrno(EINVAL, state.path);
+  // The disk starts on the file now, so that Commit's flush waits for less:
+  // only advice, which a file system may ignore.
+  (void)::sync_file_range(state.fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
   // A descriptor of its own: the writing one is write-only, and its offset
   // must stay at the end for what is written after.
   Fd fd(::open(state.temp.c_str(), O_RDONLY | O_CLOEXEC));
