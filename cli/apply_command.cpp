@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/escaping.h"
 #include "core/install/install_job.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_error.h"
@@ -49,7 +50,7 @@ std::string ByteText(const DifferingByte& byte) {
          ", new " + Hex2(byte.expected) + ", found " + Hex2(byte.found);
 }
 
-// Why a patch was refused, as the lines under it say it.
+// Why a patch was refused, as the lines under it say it (before escaping).
 std::vector<std::string> ReasonLines(const PatchDecision& decision, const std::vector<std::string>& paths) {
   switch (decision.cause) {
     case RefusalCause::otherFirmware:
@@ -57,7 +58,7 @@ std::vector<std::string> ReasonLines(const PatchDecision& decision, const std::v
     case RefusalCause::oldUnknown:
       return {"old bytes unknown: " + ByteText(*decision.offending)};
     case RefusalCause::collision:
-      return {"collides with " + EscapedPath(paths[decision.otherPatch]) + " at " +
+      return {"collides with " + paths[decision.otherPatch] + " at " +
               FormatAddress(decision.collisionAddress) + ": " + Hex2(decision.ownValue) + " here, " +
               Hex2(decision.otherValue) + " there"};
     case RefusalCause::broken: {
@@ -88,7 +89,7 @@ std::string JsonByte(const DifferingByte& byte) {
 }
 
 std::string JsonRecord(const PatchDecision& decision, const std::vector<std::string>& paths, std::size_t row) {
-  std::string out = "{\"path\":" + JsonString(paths[row]) + ",\"status\":\"" + StatusWord(decision.status) + "\"";
+  std::string out = "{" + JsonPathFields(paths[row]) + ",\"status\":\"" + StatusWord(decision.status) + "\"";
   out += ",\"bytes\":" + std::to_string(decision.bytesToWrite);
   if (decision.forced) out += ",\"forced\":true";
   if (decision.status == InstallStatus::refused) {
@@ -115,9 +116,9 @@ void PrintDecisions(const std::vector<PatchDecision>& decisions, const std::vect
     return;
   }
   for (std::size_t row = 0; row < decisions.size(); ++row) {
-    std::printf("%s\t%s\n", StatusWord(decisions[row].status), EscapedPath(paths[row]).c_str());
+    std::printf("%s\t%s\n", StatusWord(decisions[row].status), EscapedText(paths[row]).c_str());
     if (decisions[row].status != InstallStatus::refused) continue;
-    for (const std::string& line : ReasonLines(decisions[row], paths)) std::printf("  %s\n", line.c_str());
+    for (const std::string& line : ReasonLines(decisions[row], paths)) std::printf("  %s\n", EscapedText(line).c_str());
   }
 }
 
@@ -129,7 +130,7 @@ std::string FileErrorText(const std::string& path, int error) {
 }
 
 int UsageError(const char* message) {
-  std::fprintf(stderr, "quillet-cli: %s\n", message);
+  PrintError(message);
   PrintUsage(stderr);
   return kExitUsage;
 }
@@ -175,36 +176,35 @@ int RunApply(const std::vector<std::string>& args) {
     case InstallFailure::none:
       return kExitOk;
     case InstallFailure::refused:
-      std::fprintf(stderr, "quillet-cli: a patch was refused; nothing was written\n");
+      PrintError("a patch was refused; nothing was written");
       return kExitConflicts;
     case InstallFailure::noTarget:
       return UsageError("apply writes to -o OUT or, with --in-place, over the image");
     case InstallFailure::outputIsInput:
-      std::fprintf(stderr, "quillet-cli: %s is the image, a patch or the other output: it is never written over\n",
-                   outcome.path.c_str());
+      PrintError(outcome.path + " is the image, a patch or the other output: it is never written over");
       PrintUsage(stderr);
       return kExitUsage;
     case InstallFailure::imageOpen:
     case InstallFailure::imageRead:
-      std::fprintf(stderr, "quillet-cli: %s: %s (%s)\n", outcome.path.c_str(),
-                   outcome.cause == InstallFailure::imageOpen ? text::kCurrentOpenError : text::kCurrentReadError,
-                   std::strerror(outcome.systemError));
+      PrintError(outcome.path + ": " +
+                 (outcome.cause == InstallFailure::imageOpen ? text::kCurrentOpenError : text::kCurrentReadError) +
+                 " (" + std::strerror(outcome.systemError) + ")");
       return kExitInput;
     case InstallFailure::imageTooLarge:
-      std::fprintf(stderr, "quillet-cli: %s%s'\n", text::kTooLargePrefix, outcome.path.c_str());
+      PrintError(text::kTooLargePrefix + outcome.path + "'");
       return kExitInput;
     case InstallFailure::outOfMemory:
-      std::fprintf(stderr, "quillet-cli: %s\n", text::kOutOfMemory);
+      PrintError(text::kOutOfMemory);
       return kExitInput;
     case InstallFailure::patchFile:
-      std::fprintf(stderr, "quillet-cli: %s\n", FileErrorText(outcome.path, outcome.systemError).c_str());
+      PrintError(FileErrorText(outcome.path, outcome.systemError));
       return kExitPatchFile;
     case InstallFailure::outputWrite:
     case InstallFailure::undoWrite:
-      std::fprintf(stderr, "quillet-cli: %s; nothing was changed\n", FileErrorText(outcome.path, outcome.systemError).c_str());
+      PrintError(FileErrorText(outcome.path, outcome.systemError) + "; nothing was changed");
       return kExitOutput;
     case InstallFailure::verifyFailed:
-      std::fprintf(stderr, "quillet-cli: %s did not read back as written; nothing was changed\n", outcome.path.c_str());
+      PrintError(outcome.path + " did not read back as written; nothing was changed");
       return kExitOutput;
     case InstallFailure::stopped:
       break;

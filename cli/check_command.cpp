@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/escaping.h"
 #include "core/platform/cp1251.h"
 #include "core/search/patch_list.h"
 #include "core/platform/file_io.h"
@@ -23,29 +24,6 @@ const char* StatusWord(PatchStatus status) {
   }
   return "broken";
 }
-
-}  // namespace
-
-// A JSON string: quotes, backslashes and control characters escaped; other
-// bytes as they are (paths as given, texts already UTF-8).
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
-      out += buffer;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-namespace {
 
 std::string Hex2(int value) {
   constexpr char kDigits[] = "0123456789ABCDEF";
@@ -99,34 +77,6 @@ std::string JsonDetails(const CheckDetails& details) {
   return out + "]";
 }
 
-}  // namespace
-
-// A path in the plain listing: one line is always one patch, so a line break,
-// a TAB or another control character is written escaped (\n, \t, \xHH), and
-// so is the backslash itself.
-std::string EscapedPath(const std::string& path) {
-  std::string out;
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-namespace {
-
 std::string WithCause(const std::string& cause) { return cause.empty() ? std::string() : " (" + cause + ")"; }
 
 }  // namespace
@@ -148,32 +98,40 @@ int RunCheck(const std::vector<std::string>& args) {
   AddPatchInputs(list, inputs);
   const bool details = parsed->flags.contains("--details");
   const bool json = parsed->flags.contains("--json");
-  // Records end with NUL and keep the path as it is, so any file name is safe.
   const bool nul = parsed->flags.contains("-z");
   if (json && nul) {
-    std::fprintf(stderr, "quillet-cli: choose one of --json and -z\n");
+    PrintError("choose one of --json and -z");
     PrintUsage(stderr);
     return kExitUsage;
   }
   ExplainedCheck print;
+  // "[" waits for the first result, so that an image that can't be used
+  // leaves stdout empty, as it does for the plain listing.
+  bool opened = false;
   if (json) {
-    std::printf("[");
-    print = [&list, details](std::size_t row, const CheckDetails& found) {
-      std::printf("%s\n{\"path\":%s,\"status\":\"%s\"%s}", row ? "," : "", JsonString(list[row].path).c_str(),
+    print = [&list, details, &opened](std::size_t row, const CheckDetails& found) {
+      std::printf("%s\n{%s,\"status\":\"%s\"%s}", opened ? "," : "[", JsonPathFields(list[row].path).c_str(),
                   StatusWord(found.status), details ? JsonDetails(found).c_str() : "");
+      opened = true;
     };
   } else {
+    // With -z every line ends with NUL instead, and only the path is left
+    // raw: a details line is escaped and is a record of its own, led by two
+    // spaces where a result record starts with its status word.
     print = [&list, details, nul](std::size_t row, const CheckDetails& found) {
       const std::string& path = list[row].path;
-      if (nul) {
-        std::printf("%s\t", StatusWord(found.status));
+      const char end = nul ? '\0' : '\n';
+      std::printf("%s\t", StatusWord(found.status));
+      if (nul)
         std::fwrite(path.data(), 1, path.size(), stdout);
-        std::fputc('\0', stdout);
-      } else {
-        std::printf("%s\t%s\n", StatusWord(found.status), EscapedPath(path).c_str());
-      }
+      else
+        std::fputs(EscapedText(path).c_str(), stdout);
+      std::fputc(end, stdout);
       if (!details) return;
-      for (const std::string& line : FormatCheckDetails(found)) std::printf("  %s\n", Cp1251ToUtf8(line).c_str());
+      for (const std::string& line : FormatCheckDetails(found)) {
+        std::printf("  %s", EscapedText(Cp1251ToUtf8(line)).c_str());
+        std::fputc(end, stdout);
+      }
     };
   }
   SearchObserver observer;
@@ -187,15 +145,16 @@ int RunCheck(const std::vector<std::string>& args) {
   }
   const SearchResult result =
       SearchPatchList(parsed->operands.front(), list, filter, observer, details ? print : ExplainedCheck());
-  if (json) std::printf("%s]\n", result.rowsChecked ? "\n" : "");
+  const bool imageUsed = result.failure == SearchFailure::none || result.failure == SearchFailure::patchFile;
+  if (json && imageUsed) std::printf("%s]\n", opened ? "\n" : "[");
   if (result.failure == SearchFailure::none) return kExitOk;
   // The rows done so far stay printed, ahead of the message, as they stay marked in the window.
   std::fflush(stdout);
   if (result.failure == SearchFailure::patchFile)
-    std::fprintf(stderr, "quillet-cli: %s\n", result.message.text.c_str());
+    PrintError(result.message.text);
   else  // the image's messages don't name it: the window shows them beside its name
-    std::fprintf(stderr, "quillet-cli: %s: %s%s\n", parsed->operands.front().c_str(), result.message.text.c_str(),
-                 WithCause(ImageFailureCause(parsed->operands.front())).c_str());
+    PrintError(parsed->operands.front() + ": " + result.message.text +
+               WithCause(ImageFailureCause(parsed->operands.front())));
   return result.failure == SearchFailure::patchFile ? kExitPatchFile : kExitInput;
 }
 

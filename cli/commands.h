@@ -59,11 +59,6 @@ struct CommandArgs {
 // program's own texts name no cause; the command line adds it.
 [[nodiscard]] std::string ImageFailureCause(const std::string& path);
 
-// The forms check gives a patch's path, which apply gives it too: escaped so
-// that one line of the listing is one patch, and as a JSON string.
-[[nodiscard]] std::string EscapedPath(const std::string& path);
-[[nodiscard]] std::string JsonString(std::string_view text);
-
 int RunCheck(const std::vector<std::string>& args);
 int RunFilter(const std::vector<std::string>& args);
 int RunDiff(const std::vector<std::string>& args);

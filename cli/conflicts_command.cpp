@@ -1,9 +1,12 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/escaping.h"
 #include "core/search/patch_list.h"
 #include "core/res/strings.h"
 #include "core/search/patch_conflicts.h"
@@ -42,19 +45,22 @@ int RunConflicts(const std::vector<std::string>& args) {
   for (const ExcludedPatch& file : found.excluded) {
     if (file.unreadable()) {
       unreadable = true;
-      std::fprintf(stderr, "quillet-cli: %s\n", file.fileError.c_str());
+      PrintError(file.fileError);
     } else {
-      std::fprintf(stderr, "quillet-cli: %s: invalid line %zu, left out\n", paths[file.file].c_str(),
-                   file.read.line);
+      PrintError(paths[file.file] + ": invalid line " + std::to_string(file.read.line) + ", left out");
     }
   }
   for (const PatchConflict& pair : found.conflicts) {
-    std::printf("%s\t%s\n", paths[pair.first].c_str(), paths[pair.second].c_str());
+    std::printf("%s\t%s\n", EscapedText(paths[pair.first]).c_str(), EscapedText(paths[pair.second]).c_str());
     for (const ConflictingByte& byte : pair.bytes)
       std::printf("  %s: %02X %02X\n", FormatAddress(byte.address).c_str(), byte.first, byte.second);
   }
   // A file that could not be read may hold the collision that was not found.
   if (unreadable) return kExitPatchFile;
+  // An empty stdout alone looks like a command that did nothing to a person.
+  if (found.conflicts.empty() && ::isatty(STDERR_FILENO) == 1)
+    std::fprintf(stderr, "quillet-cli: no two patch files collide (%zu compared)\n",
+                 paths.size() - found.excluded.size());
   return found.conflicts.empty() ? kExitOk : kExitConflicts;
 }
 

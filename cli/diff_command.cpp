@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/escaping.h"
 #include "core/compare/compare_worker.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
@@ -42,36 +43,37 @@ class ProgressBar {
   int m_percent = -1;
 };
 
+std::string ByteCount(std::uint64_t count) { return std::to_string(count) + (count == 1 ? " byte" : " bytes"); }
+
 bool WriteToStdout(std::string_view bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
 }
 
 }  // namespace
 
-int RunDiff(const std::vector<std::string>& allArgs) {
-  // --exit-code is diff's own flag; the rest goes through the common parser.
-  std::vector<std::string> args;
-  bool exitCode = false;
-  bool optionsEnded = false;
-  for (const std::string& arg : allArgs) {
-    if (!optionsEnded && arg == "--exit-code") {
-      exitCode = true;
-      continue;
-    }
-    optionsEnded = optionsEnded || arg == "--";
-    args.push_back(arg);
-  }
-  const auto parsed = ParseCommandArgs(args, {"-o"});
+int RunDiff(const std::vector<std::string>& args) {
+  const auto parsed = ParseCommandArgs(args, {"-o"}, {"--exit-code"});
   if (!parsed) return kExitUsage;
   if (parsed->operands.size() != 2) {
     std::fprintf(stderr, "quillet-cli: diff needs an original and a current image\n");
     PrintUsage(stderr);
     return kExitUsage;
   }
-  CompareJob job{parsed->operands[0], parsed->operands[1], {}};
-  if (const int status = LoadFilter(parsed->filter, job.filter); status != kExitOk) return status;
+  const bool exitCode = parsed->flags.contains("--exit-code");
   const auto output = parsed->values.find("-o");
   const bool toStdout = output == parsed->values.end() || output->second == "-";
+  // The patch would replace the firmware image it was made from. Compared as
+  // files, not as text, so that no other spelling, link or hard link gets by;
+  // stdout counts as well, since ">> image" does not empty the image first.
+  for (const std::string& image : parsed->operands) {
+    if (toStdout ? IsSameFile(STDOUT_FILENO, image) : IsSameFile(output->second, image)) {
+      PrintError((toStdout ? std::string("standard output") : "the output " + output->second) + " is the image " +
+                 image + " itself; the patch would replace it: name another file");
+      return kExitUsage;
+    }
+  }
+  CompareJob job{parsed->operands[0], parsed->operands[1], {}};
+  if (const int status = LoadFilter(parsed->filter, job.filter); status != kExitOk) return status;
 
   // The bytes "Записать" would save for the unedited comparison, written as
   // the walk finds them, so that memory holds the two images and little else
@@ -82,7 +84,7 @@ int RunDiff(const std::vector<std::string>& allArgs) {
     try {
       file.emplace(output->second, true);
     } catch (const FileError& error) {
-      std::fprintf(stderr, "quillet-cli: %s\n", error.what());
+      PrintError(error.what());
       return kExitOutput;
     }
   }
@@ -122,7 +124,7 @@ int RunDiff(const std::vector<std::string>& allArgs) {
     // The message names the image; the system's words say why.
     std::string cause = ImageFailureCause(job.originalPath);
     if (cause.empty()) cause = ImageFailureCause(job.currentPath);
-    std::fprintf(stderr, "quillet-cli: %s%s\n", outcome.error.c_str(), cause.empty() ? "" : (" (" + cause + ")").c_str());
+    PrintError(outcome.error + (cause.empty() ? "" : " (" + cause + ")"));
     return kExitInput;
   }
   (void)emit(kSavedTextEnd);
@@ -130,16 +132,16 @@ int RunDiff(const std::vector<std::string>& allArgs) {
   // truncated dump pass for an identical one.
   const std::optional<FileInfo> original = ProbeFile(job.originalPath);
   const std::optional<FileInfo> current = ProbeFile(job.currentPath);
-  if (original && current && original->size != current->size) {
+  const bool sizesDiffer = original && current && original->size != current->size;
+  if (sizesDiffer) {
     const bool originalLonger = original->size > current->size;
-    std::fprintf(stderr, "quillet-cli: %s is longer than %s by %llu bytes; only the first %llu bytes were compared\n",
-                 (originalLonger ? job.originalPath : job.currentPath).c_str(),
-                 (originalLonger ? job.currentPath : job.originalPath).c_str(),
-                 static_cast<unsigned long long>(originalLonger ? original->size - current->size
-                                                                : current->size - original->size),
-                 static_cast<unsigned long long>(std::min(original->size, current->size)));
+    PrintError((originalLonger ? job.originalPath : job.currentPath) + " is longer than " +
+               (originalLonger ? job.currentPath : job.originalPath) + " by " +
+               ByteCount(originalLonger ? original->size - current->size : current->size - original->size) +
+               "; only the first " + ByteCount(std::min(original->size, current->size)) + " were compared");
   }
-  const int done = exitCode && differs ? kExitConflicts : kExitOk;
+  // Images of different sizes differ, whatever their common length holds.
+  const int done = exitCode && (differs || sizesDiffer) ? kExitConflicts : kExitOk;
 
   if (toStdout) {
     if (!written || std::fflush(stdout) != 0) {
@@ -149,13 +151,13 @@ int RunDiff(const std::vector<std::string>& allArgs) {
     return done;
   }
   if (!written) {
-    std::fprintf(stderr, "quillet-cli: %s\n", writeError.c_str());
+    PrintError(writeError);
     return kExitOutput;
   }
   try {
     file->Commit();
   } catch (const FileError& error) {
-    std::fprintf(stderr, "quillet-cli: %s\n", error.what());
+    PrintError(error.what());
     return kExitOutput;
   }
   return done;

@@ -3,13 +3,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/escaping.h"
 #include "core/filter/address_filter.h"
 #include "core/filter/filter_storage.h"
 #include "core/vkp/hex_string.h"
@@ -25,7 +26,7 @@ constexpr std::string_view kFilterIni = "--filter-ini";
 constexpr std::string_view kNoFilter = "--no-filter";
 
 std::optional<CommandArgs> UsageError(const std::string& message) {
-  std::fprintf(stderr, "quillet-cli: %s\n", message.c_str());
+  PrintError(message);
   PrintUsage(stderr);
   return std::nullopt;
 }
@@ -105,6 +106,30 @@ std::string ImageFailureCause(const std::string& path) {
   return {};
 }
 
+namespace {
+
+// A quillet started from the desktop's menu keeps its settings in the user's
+// configuration folder, not in the folder quillet-cli runs in: when only that
+// file holds a filter, a person should learn that it is not in effect here.
+void MentionDesktopFilter(const std::string& workingFolderFile) {
+  struct stat st {};
+  if (::stat(workingFolderFile.c_str(), &st) == 0 || errno != ENOENT) return;
+  const std::string folder = DesktopSettingsFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  if (folder.empty()) return;
+  const std::string desktopFile = SettingsPathFor(folder, "quillet");
+  std::vector<AddressRange> desktop;
+  try {
+    desktop = ReadAddressFilter(desktopFile);
+  } catch (const FileError&) {
+    return;  // a hint, not an error: the file is not the one in use
+  }
+  if (desktop.empty()) return;
+  PrintError("no quillet.INI here, so no address filter; the desktop program's " + desktopFile + " has " +
+             RangeCount(desktop.size()) + ": --filter-ini " + desktopFile + " uses it");
+}
+
+}  // namespace
+
 int LoadFilter(const FilterChoice& choice, AddressFilter& filter) {
   filter.clear();
   if (choice.source == FilterChoice::Source::none) return kExitOk;
@@ -116,12 +141,17 @@ int LoadFilter(const FilterChoice& choice, AddressFilter& filter) {
     if (choice.source == FilterChoice::Source::iniFile) (void)ReadWholeFile(path);
     filter = ReadAddressFilter(path);
   } catch (const FileError& error) {
-    std::fprintf(stderr, "quillet-cli: %s\n", error.what());
+    PrintError(error.what());
     return kExitInput;
   }
-  // A filter nobody named on the command line should not go unnoticed by a person.
-  if (choice.source == FilterChoice::Source::settingsFile && !filter.empty() && ::isatty(STDERR_FILENO) == 1)
-    std::fprintf(stderr, "quillet-cli: using the address filter of %s (%zu ranges)\n", path.c_str(), filter.size());
+  // A filter nobody named on the command line should not go unnoticed by a
+  // person, nor one that is not in effect although the menu's program uses it.
+  if (choice.source == FilterChoice::Source::settingsFile && ::isatty(STDERR_FILENO) == 1) {
+    if (!filter.empty())
+      PrintError("using the address filter of " + path + " (" + RangeCount(filter.size()) + ")");
+    else
+      MentionDesktopFilter(path);
+  }
   return kExitOk;
 }
 
@@ -129,7 +159,7 @@ int RunFilter(const std::vector<std::string>& args) {
   const auto parsed = ParseCommandArgs(args);
   if (!parsed) return kExitUsage;
   if (!parsed->operands.empty()) {
-    std::fprintf(stderr, "quillet-cli: filter takes no operands\n");
+    PrintError("filter takes no operands");
     PrintUsage(stderr);
     return kExitUsage;
   }

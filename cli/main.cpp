@@ -1,10 +1,14 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/escaping.h"
+#include "core/platform/file_io.h"
 #include "core/res/strings.h"
 
 namespace quillet::cli {
@@ -36,19 +40,22 @@ constexpr CommandHelp kCommandHelp[] = {
      "        Each further argument is a patch file (any extension) or a folder, searched\n"
      "        with its subfolders for *.vkp files. Prints one line per patch file,\n"
      "        STATUS<TAB>PATH, in the order the program's list shows them; STATUS is\n"
-     "        installed, not-installed or broken. A path's control characters are\n"
-     "        escaped (\\n, \\t, \\xHH, \\\\); -z ends each record with NUL and leaves\n"
-     "        the path as it is. --details adds the evidence, indented under each\n"
-     "        line: bytes checked and differing, what the old bytes say, the first\n"
-     "        differing addresses, or the invalid line and the rule it breaks. --json\n"
-     "        prints an array of {\"path\",\"status\"} objects instead, with the\n"
-     "        details as fields.\n"},
+     "        installed, not-installed or broken. Control characters, line and\n"
+     "        paragraph separators and bytes that are not UTF-8 are escaped (\\n, \\t,\n"
+     "        \\xHH a byte, \\\\) in every line written; -z ends each line with NUL\n"
+     "        instead and leaves the path as it is. --details adds the evidence,\n"
+     "        indented under each line: bytes checked and differing, what the old\n"
+     "        bytes say, the first differing addresses, or the invalid line and the\n"
+     "        rule it breaks. --json prints an array of {\"path\",\"status\"} objects\n"
+     "        instead, with the details as fields; a path that is not UTF-8 also has\n"
+     "        \"pathBytes\", its bytes in hexadecimal.\n"},
     {"filter", "filter  Prints the address filter's ranges, one \"START END\" line each.\n"},
     {"diff",
      "diff    Writes the differences of two Full Flash images as a .vkp patch, to\n"
      "        standard output or to OUT (replaced only once complete). Images of\n"
      "        different sizes are compared over the shorter one's length, and stderr\n"
-     "        says so. --exit-code: exit 1 when the images differ, as git diff does.\n"},
+     "        says so. --exit-code: exit 1 when the images differ (in size too), as\n"
+     "        git diff does. An output that is one of the images is refused (64).\n"},
     {"conflicts",
      "conflicts\n"
      "        Lists the pairs of patch files (folders searched as for check) that\n"
@@ -108,6 +115,44 @@ bool AsksForHelp(const std::vector<std::string>& args) {
   return false;
 }
 
+// Edits between two words, a swap of neighbours counting as one, so that
+// "chekc" is as close to "check" as "chek" is.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// An unknown command, with the command it is closest to when it is near one:
+// at most two edits, and fewer than half the command's letters.
+void ReportUnknownCommand(const std::string& word) {
+  std::string message = "unknown command '" + word + "'";
+  if (word.size() <= 64) {  // a longer word is no typing slip, and the table grows with it
+    const char* nearest = nullptr;
+    std::size_t best = 3;
+    const auto consider = [&](const char* command) {
+      const std::size_t distance = EditDistance(word, command);
+      if (distance < best && distance * 2 < std::strlen(command)) {
+        best = distance;
+        nearest = command;
+      }
+    };
+    for (const CommandHelp& help : kCommandHelp) consider(help.name);
+    consider("help");
+    if (nearest != nullptr) message += std::string("; did you mean '") + nearest + "'?";
+  }
+  quillet::cli::PrintError(message);
+  quillet::cli::PrintUsage(stderr);
+}
+
 // Help and version text is output too: a full disk must not pass for success.
 int Finished(int status) {
   if ((std::fflush(stdout) != 0 || std::ferror(stdout)) &&
@@ -122,6 +167,9 @@ int Finished(int status) {
 
 int main(int argc, char** argv) {
   using namespace quillet::cli;
+  // Before anything is opened: a file opened on a closed descriptor 2 would
+  // receive the warnings meant for stderr.
+  if (!quillet::EnsureStandardDescriptors()) return kExitInternal;
   if (argc < 2) {
     PrintUsage(stderr);
     return kExitUsage;
@@ -135,8 +183,7 @@ int main(int argc, char** argv) {
   if (command == "help") {
     const CommandHelp* help = args.empty() ? nullptr : FindHelp(args.front());
     if (!args.empty() && help == nullptr) {
-      std::fprintf(stderr, "quillet-cli: unknown command '%s'\n", args.front().c_str());
-      PrintUsage(stderr);
+      ReportUnknownCommand(args.front());
       return kExitUsage;
     }
     PrintHelp(help);
@@ -161,9 +208,16 @@ int main(int argc, char** argv) {
     status = RunConflicts(args);
   } else if (command == "apply") {
     status = RunApply(args);
-  } else {
-    std::fprintf(stderr, "quillet-cli: unknown command '%s'\n", command.c_str());
+  } else if (command.starts_with('-') && command != "-") {
+    const std::string name = command.substr(0, command.find('='));
+    bool known = false;
+    for (const char* option : {"--filter-ini", "--no-filter", "--details", "--json", "-z", "--exit-code", "-o",
+                               "--revert", "--force", "--undo", "--dry-run", "--in-place"})
+      known = known || name == option;
+    PrintError(known ? "option '" + name + "' goes after the command" : "unknown option '" + command + "'");
     PrintUsage(stderr);
+  } else {
+    ReportUnknownCommand(command);
   }
   // A full disk or a closed pipe must not pass for a complete listing.
   return Finished(status);

@@ -116,6 +116,35 @@ std::vector<DemoFile> MakePatches(Rng& rng, const std::vector<std::uint8_t>& ori
     files.push_back({std::string(folder) + "installed_" + std::to_string(n) + ".vkp",
                      PatchText("установлен " + std::to_string(n), lines, n % 2 ? "\n" : "\r\n")});
   }
+  // A colliding pair for `quillet-cli conflicts`: two patches for the same 4 bytes, one of them
+  // installed, the other made over it (so it applies cleanly, replacing the first). The bytes are
+  // one of the image's own changes that no other patch writes, below every address the other
+  // files reach, so this pair is the demo's only collision.
+  {
+    auto usedByInstalled = [&runs](const Run& candidate) {
+      for (int n = 0; n < 10; ++n)
+        for (int k = 0; k < 3 + n; ++k) {
+          const Run& used = runs[(n * 13 + k * 7 + 1) % runs.size()];
+          if (candidate.address < used.address + used.length && used.address < candidate.address + candidate.length)
+            return true;
+        }
+      return false;
+    };
+    for (const Run& run : runs) {
+      if (run.length < 4 || run.address < 0x1000 || run.address + run.length > kFilteredStart || usedByInstalled(run))
+        continue;
+      const Run pair{run.address, 4};
+      std::vector<std::uint8_t> other(current.begin() + pair.address, current.begin() + pair.address + pair.length);
+      for (auto& byte : other) byte = static_cast<std::uint8_t>(byte ^ 0x5A);
+      const std::string installed = Bytes(current, pair.address, pair.length);
+      files.push_back({"fonts/digits_large.vkp",
+                       PatchText("крупные цифры",
+                                 {{pair.address, Bytes(original, pair.address, pair.length), installed}}, "\r\n")});
+      files.push_back({"fonts/digits_bold.vkp",
+                       PatchText("жирные цифры", {{pair.address, installed, Bytes(other, 0, pair.length)}}, "\r\n")});
+      break;
+    }
+  }
   // Not installed: one line whose new bytes the current image does not hold.
   for (int n = 0; n < 10; ++n) {
     std::vector<PatchLine> lines;

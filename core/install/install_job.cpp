@@ -27,32 +27,18 @@ constexpr std::size_t kPiece = std::size_t{1} << 20;
 // Changes turned into undo lines at a time.
 constexpr std::size_t kUndoChanges = std::size_t{1} << 16;
 
-// Which file a path names: the file itself where it exists (links followed,
-// so a link or a second hard link to the image is the image), otherwise where
-// it would be made.
-struct FileIdentity {
-  bool exists = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  std::string place;
-
-  explicit FileIdentity(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-      exists = true;
-      device = st.st_dev;
-      inode = st.st_ino;
-      return;
-    }
-    std::error_code ignored;
-    place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ignored), ignored).string();
-  }
-  [[nodiscard]] bool sameAs(const FileIdentity& other) const {
-    if (exists != other.exists) return false;
-    if (exists) return device == other.device && inode == other.inode;
-    return !place.empty() && place == other.place;
-  }
-};
+// Whether two outputs, neither of which may exist yet, are one file: the file
+// itself where it exists (IsSameFile), otherwise the place it would be made at.
+bool SameOutput(const std::string& a, const std::string& b) {
+  if (IsSameFile(a, b)) return true;
+  struct stat st {};
+  if (::stat(a.c_str(), &st) == 0 || ::stat(b.c_str(), &st) == 0) return false;
+  std::error_code ignored;
+  const auto place = [&ignored](const std::string& path) {
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ignored), ignored);
+  };
+  return place(a) == place(b);
+}
 
 class Job {
  public:
@@ -132,26 +118,21 @@ class Job {
       setFailure(InstallFailure::noTarget, {}, 0);
       return false;
     }
-    const FileIdentity image(m_job.imagePath);
-    std::vector<FileIdentity> patches;
-    patches.reserve(m_job.patchPaths.size());
-    for (const std::string& path : m_job.patchPaths) patches.emplace_back(path);
-    const auto namesAnInput = [&](const FileIdentity& output) {
-      return output.sameAs(image) || std::any_of(patches.begin(), patches.end(), [&](const FileIdentity& patch) {
-               return output.sameAs(patch);
-             });
+    // Links and hard links too: a path is an input when it names the same file.
+    const auto namesAnInput = [&](const std::string& output) {
+      return IsSameFile(output, m_job.imagePath) ||
+             std::any_of(m_job.patchPaths.begin(), m_job.patchPaths.end(),
+                         [&](const std::string& patch) { return IsSameFile(output, patch); });
     };
-    if (!m_job.inPlace && !m_job.outputPath.empty() && namesAnInput(FileIdentity(m_job.outputPath))) {
+    if (!m_job.inPlace && !m_job.outputPath.empty() && namesAnInput(m_job.outputPath)) {
       setFailure(InstallFailure::outputIsInput, m_job.outputPath, 0);
       return false;
     }
-    if (!m_job.undoPath.empty()) {
-      const FileIdentity undo(m_job.undoPath);
-      if (namesAnInput(undo) || (!m_job.inPlace && !m_job.outputPath.empty() &&
-                                 undo.sameAs(FileIdentity(m_job.outputPath)))) {
-        setFailure(InstallFailure::outputIsInput, m_job.undoPath, 0);
-        return false;
-      }
+    if (!m_job.undoPath.empty() &&
+        (namesAnInput(m_job.undoPath) ||
+         (!m_job.inPlace && !m_job.outputPath.empty() && SameOutput(m_job.undoPath, m_job.outputPath)))) {
+      setFailure(InstallFailure::outputIsInput, m_job.undoPath, 0);
+      return false;
     }
     return true;
   }

@@ -547,4 +547,49 @@ std::string FormatLocalTime(std::int64_t mtime) {
   return buffer;
 }
 
+namespace {
+
+bool SameIdentity(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+}  // namespace
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  const int saved = errno;
+  struct stat first {};
+  struct stat second {};
+  const bool same = ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && SameIdentity(first, second);
+  errno = saved;
+  return same;
+}
+
+bool IsSameFile(int fd, const std::string& path) {
+  const int saved = errno;
+  struct stat described {};
+  struct stat named {};
+  const bool same = ::fstat(fd, &described) == 0 && ::stat(path.c_str(), &named) == 0 && SameIdentity(described, named);
+  errno = saved;
+  return same;
+}
+
+bool EnsureStandardDescriptors() {
+  const int saved = errno;
+  bool ok = true;
+  for (int fd = 0; fd <= 2 && ok; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Read-only even for 1 and 2: the number is taken, so no file can land
+    // on it, and a write still fails with EBADF as on the closed descriptor,
+    // so output that nobody receives is not reported as written. Not
+    // close-on-exec: a child inherits the same standard streams.
+    const int opened = ::open("/dev/null", O_RDONLY);
+    if (opened < 0) {
+      ok = false;
+    } else if (opened != fd) {  // the lower ones are open by now, so this is rare
+      ok = ::dup2(opened, fd) == fd;
+      ::close(opened);
+    }
+  }
+  errno = saved;
+  return ok;
+}
+
 }  // namespace quillet

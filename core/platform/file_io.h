@@ -147,4 +147,19 @@ struct DirEntry {
 // The modification time as "%d.%m.%Y %H:%M:%S" in local time.
 [[nodiscard]] std::string FormatLocalTime(std::int64_t mtime);
 
+// True when both name one file (device and inode, links followed), however
+// the paths are spelled: "x", "./x", a symbolic or a hard link. A path that
+// can't be looked up, such as an output not made yet, is no file's twin.
+// errno is left as it was.
+[[nodiscard]] bool IsSameFile(const std::string& a, const std::string& b);
+// The same for the file open on a descriptor.
+[[nodiscard]] bool IsSameFile(int fd, const std::string& path);
+
+// Opens /dev/null, read-only, on each of descriptors 0-2 that is closed.
+// Otherwise the next file opened takes the lowest free number and becomes
+// stdin, stdout or stderr: a warning meant for stderr would land inside a
+// saved patch. Writes there fail as they did before (EBADF). Call it before
+// anything is opened. False when /dev/null can't be had.
+[[nodiscard]] bool EnsureStandardDescriptors();
+
 }  // namespace quillet

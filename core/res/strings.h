@@ -125,6 +125,9 @@ inline constexpr char kTooManyLines[] =
 inline constexpr char kUnsavedQuestion[] = "Текст сравнения изменён. Сохранить изменения?";
 inline constexpr char kSaveChanges[] = "Сохранить";
 inline constexpr char kDontSave[] = "Не сохранять";
+// %1: the chosen file, which is one of the two images compared
+inline constexpr char kSaveOverImage[] =
+    "Файл '%1' — один из сравниваемых Full Flash: патч заменил бы образ. Выберите для патча другой файл.";
 
 // Address filter dialog
 inline constexpr char kFilterTitle[] = "Фильтрация адресов";

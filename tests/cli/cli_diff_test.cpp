@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -33,10 +34,11 @@ struct CliResult {
   std::string err;
 };
 
-CliResult RunCli(const TempDir& dir, const std::vector<std::string>& args) {
+// redirections: further ones for the shell, after stdout and stderr are set.
+CliResult RunCli(const TempDir& dir, const std::vector<std::string>& args, const std::string& redirections = "") {
   std::string command = "cd " + Quote(dir.path()) + " && exec " + Quote(QUILLET_CLI_PATH) + " diff";
   for (const std::string& arg : args) command += " " + Quote(arg);
-  command += " >" + Quote(dir / ".out") + " 2>" + Quote(dir / ".err");
+  command += " >" + Quote(dir / ".out") + " 2>" + Quote(dir / ".err") + " " + redirections;
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBytes(dir / ".out"), ReadBytes(dir / ".err")};
 }
@@ -95,9 +97,12 @@ TEST_F(CliDiff, WritesWhatTheWindowWouldSave) {
                            " by 4 bytes; only the first 12288 bytes were compared\n");
     EXPECT_EQ(run.out, SavedBytes(original, current, row.filter));
   }
-  // --exit-code says "they differ" in the status, and "the same" with 0.
+  // --exit-code says "they differ" in the status, and "the same" with 0;
+  // images of different sizes differ even when their common bytes don't.
+  WriteBytes(m_dir / "longer.bin", ReadBytes(original) + "x");
   EXPECT_EQ(RunCli(m_dir, {"--no-filter", "--exit-code", original, current}).exitCode, 1);
   EXPECT_EQ(RunCli(m_dir, {"--no-filter", "--exit-code", original, original}).exitCode, 0);
+  EXPECT_EQ(RunCli(m_dir, {"--no-filter", "--exit-code", original, m_dir / "longer.bin"}).exitCode, 1);
   // Spot checks that do not lean on the helpers above.
   const CliResult run = RunCli(m_dir, {"--no-filter", original, current});
   EXPECT_TRUE(run.out.starts_with(";\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9 Full Flash: " + original + "\r\n"));
@@ -115,6 +120,52 @@ TEST_F(CliDiff, OutputFileGetsTheSameBytes) {
   EXPECT_EQ(ReadBytes(m_dir / "out.vkp"), toStdout.out);
   // Paths in the header stay as given.
   EXPECT_TRUE(toStdout.out.find("Full Flash: orig.bin\r\n") != std::string::npos);
+  // With stderr closed the size warning must not land in the file opened next.
+  const CliResult noStderr = RunCli(m_dir, {"--no-filter", "orig.bin", "Текущий.bin", "-o", "closed.vkp"}, "2>&- <&-");
+  EXPECT_EQ(noStderr.exitCode, 0);
+  EXPECT_EQ(ReadBytes(m_dir / "closed.vkp"), toStdout.out);
+  // A value is taken as given, as "-o -z" would be.
+  EXPECT_EQ(RunCli(m_dir, {"--no-filter", "orig.bin", "Текущий.bin", "-o", "--exit-code"}).exitCode, 0);
+  EXPECT_EQ(ReadBytes(m_dir / "--exit-code"), toStdout.out);
+}
+
+// An output that is one of the images, however it is spelled, would replace
+// the firmware with the patch: refused before anything is read.
+TEST_F(CliDiff, RefusesToWriteOverAnImage) {
+  const std::string image = ReadBytes(m_dir / "orig.bin");
+  const std::string current = ReadBytes(m_dir / "Текущий.bin");
+  ASSERT_EQ(::symlink("orig.bin", (m_dir / "link.bin").c_str()), 0);
+  ASSERT_EQ(::link((m_dir / "orig.bin").c_str(), (m_dir / "hard.bin").c_str()), 0);
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    std::string redirections;
+    std::string err;
+  };
+  const std::string cur = "Текущий.bin";
+  const std::vector<Row> rows = {
+      {"original_same_text", {"orig.bin", cur, "-o", "orig.bin"}, "",
+       "the output orig.bin is the image orig.bin itself"},
+      {"current_same_text", {"orig.bin", cur, "-o", cur}, "", "the output " + cur + " is the image " + cur + " itself"},
+      {"dot_slash", {"orig.bin", cur, "-o", "./orig.bin"}, "", "the output ./orig.bin is the image orig.bin itself"},
+      {"symbolic_link", {"orig.bin", cur, "-o", "link.bin"}, "", "the output link.bin is the image orig.bin itself"},
+      {"hard_link", {cur, "hard.bin", "-o", "orig.bin"}, "", "the output orig.bin is the image hard.bin itself"},
+      {"absolute_path", {"orig.bin", cur, "-o", m_dir / "orig.bin"}, "", "is the image orig.bin itself"},
+      {"stdout_appends_to_image", {"orig.bin", cur}, ">>orig.bin", "standard output is the image orig.bin itself"},
+      {"stdout_as_dash", {"orig.bin", cur, "-o", "-"}, ">>link.bin", "standard output is the image orig.bin itself"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::string> args = {"--no-filter"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const CliResult run = RunCli(m_dir, args, row.redirections);
+    EXPECT_EQ(run.exitCode, 64);
+    EXPECT_TRUE(run.err.starts_with("quillet-cli: ") && run.err.find(row.err) != std::string::npos &&
+                run.err.find('\n') == run.err.size() - 1)
+        << run.err;
+    EXPECT_EQ(ReadBytes(m_dir / "orig.bin"), image);
+    EXPECT_EQ(ReadBytes(m_dir / "Текущий.bin"), current);
+  }
 }
 
 TEST_F(CliDiff, FailuresGoToStderrAndWriteNothing) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -136,6 +137,17 @@ INSTANTIATE_TEST_SUITE_P(
         CliRow{"version", {"--version"}, 0, "quillet-cli 0.4.2\n", ""},
         CliRow{"no_command", {}, 64, "", kUsage},
         CliRow{"unknown_command", {"search"}, 64, "", kUsage},
+        CliRow{"mistyped_command", {"chekc", "img.bin", "p"}, 64, "",
+               "*quillet-cli: unknown command 'chekc'; did you mean 'check'?\n"},
+        CliRow{"help_for_mistyped_command", {"help", "conflict"}, 64, "",
+               "*quillet-cli: unknown command 'conflict'; did you mean 'conflicts'?\n"},
+        CliRow{"unknown_option_before_command", {"--fast"}, 64, "", "*quillet-cli: unknown option '--fast'\n"},
+        CliRow{"option_before_command", {"--no-filter", "check"}, 64, "",
+               "*quillet-cli: option '--no-filter' goes after the command\n"},
+        CliRow{"json_image_missing_prints_nothing", {"check", "--json", "gone.bin", "p"}, 2, "",
+               "quillet-cli: gone.bin: Ошибка открытия файла текущего Full Flash (No such file or directory)\n"},
+        CliRow{"json_patch_missing_still_an_array", {"check", "--json", "img.bin", "p/gone.vkp"}, 3, "[]\n",
+               "quillet-cli: p/gone.vkp was not found.\n"},
         CliRow{"unknown_option", {"check", "--fast", "img.bin", "p"}, 64, "", kUsage},
         CliRow{"missing_patch_operand", {"check", "img.bin"}, 64, "", kUsage},
         CliRow{"both_filter_options", {"check", "--no-filter", "--filter-ini", "other.ini", "img.bin", "p"}, 64, "",
@@ -154,26 +166,73 @@ TEST_F(CliFixture, HelpGoesToStdout) {
   EXPECT_EQ(run({"help", "nonsense"}).exitCode, 64);
 }
 
-// A file name holding a line break must not forge a result line: escaped in
-// the listing, kept whole with -z and in JSON.
-TEST_F(CliFixture, OddFileNamesStayOneRecord) {
-  Put(m_dir + "/odd/x\ninstalled\tfake.vkp", "000010: 00 71\n");
-  const CliRun plain = run({"check", "--no-filter", "img.bin", "odd"});
-  EXPECT_EQ(plain.out, "not-installed\todd/x\\ninstalled\\tfake.vkp\n");
-  const CliRun nul = run({"check", "--no-filter", "-z", "img.bin", "odd"});
-  EXPECT_EQ(nul.out, std::string("not-installed\todd/x\ninstalled\tfake.vkp") + '\0');
-  const CliRun json = run({"check", "--no-filter", "--json", "img.bin", "odd"});
-  EXPECT_EQ(json.out, "[\n{\"path\":\"odd/x\\u000ainstalled\\u0009fake.vkp\",\"status\":\"not-installed\"}\n]\n");
+// No file name or file content forges a line, a record or a JSON value, or
+// reaches the terminal as a control: one escaping rule for every text line,
+// raw paths with -z only, strict JSON with the exact bytes beside a name that
+// is not UTF-8.
+TEST_F(CliFixture, NamesAndContentsForgeNoOutput) {
+  struct Row {
+    const char* name;
+    std::string file;     // the patch file's name
+    std::string listed;   // as the listing and conflicts write it
+    std::string json;     // the JSON object's path fields
+  };
+  const std::vector<Row> rows = {
+      {"ordinary_cyrillic_unchanged", "Патч 1.vkp", "Патч 1.vkp", R"("path":"odd/Патч 1.vkp")"},
+      {"line_feed_and_tab", "x\ninstalled\tfake.vkp", R"(x\ninstalled\tfake.vkp)",
+       R"("path":"odd/x\u000ainstalled\u0009fake.vkp")"},
+      {"carriage_return", "a\rb.vkp", R"(a\x0Db.vkp)", R"("path":"odd/a\u000db.vkp")"},
+      {"terminal_escape", "\x1B[2Jx.vkp", R"(\x1B[2Jx.vkp)", R"("path":"odd/\u001b[2Jx.vkp")"},
+      {"delete", "a\x7F.vkp", R"(a\x7F.vkp)", R"("path":"odd/a\u007f.vkp")"},
+      {"backslash_kept_apart_from_escapes", R"(a\n.vkp)", R"(a\\n.vkp)", R"("path":"odd/a\\n.vkp")"},
+      {"c1_next_line", "a\xC2\x85z.vkp", R"(a\xC2\x85z.vkp)", R"("path":"odd/a\u0085z.vkp")"},
+      {"c1_control_sequence_introducer", "a\xC2\x9B" "2J.vkp", R"(a\xC2\x9B2J.vkp)", R"("path":"odd/a\u009b2J.vkp")"},
+      {"line_separator", "a\xE2\x80\xA8z.vkp", R"(a\xE2\x80\xA8z.vkp)", R"("path":"odd/a\u2028z.vkp")"},
+      {"paragraph_separator", "a\xE2\x80\xA9z.vkp", R"(a\xE2\x80\xA9z.vkp)", R"("path":"odd/a\u2029z.vkp")"},
+      {"not_utf8", "a\xFF\xC3.vkp", R"(a\xFF\xC3.vkp)",
+       "\"path\":\"odd/a\xEF\xBF\xBD\xEF\xBF\xBD.vkp\",\"pathBytes\":\"6f64642f61ffc32e766b70\""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove_all(m_dir + "/odd");
+    Put(m_dir + "/odd/" + row.file, "000010: 00 71\n");
+    Put(m_dir + "/odd/~partner.vkp", "000010: 00 72\n");  // collides with it
+    const std::string path = "odd/" + row.file;
+    EXPECT_EQ(run({"check", "--no-filter", "img.bin", path}).out, "not-installed\todd/" + row.listed + "\n");
+    EXPECT_EQ(run({"check", "--no-filter", "-z", "img.bin", path}).out, "not-installed\t" + path + '\0');
+    EXPECT_EQ(run({"check", "--no-filter", "--json", "img.bin", path}).out,
+              "[\n{" + row.json + ",\"status\":\"not-installed\"}\n]\n");
+    const CliRun conflicts = run({"conflicts", "odd"});
+    EXPECT_EQ(conflicts.exitCode, 1);
+    const std::string pairs[] = {"odd/" + row.listed + "\todd/~partner.vkp\n  000010: 71 72\n",
+                                 "odd/~partner.vkp\todd/" + row.listed + "\n  000010: 72 71\n"};
+    EXPECT_TRUE(conflicts.out == pairs[0] || conflicts.out == pairs[1]) << conflicts.out;
+    const CliRun missing = run({"check", "--no-filter", "img.bin", path + ".gone"});
+    EXPECT_EQ(missing.err, "quillet-cli: odd/" + row.listed + ".gone was not found.\n");
+  }
+
+  // A broken line is shown as read, escaped; with -z each details line is a
+  // record of its own, led by two spaces.
+  Put(m_dir + "/odd/broken.vkp", std::string("10: 70\r\x1B[2J\0zz\n", 15));
+  const std::string shown = R"(  line 1: a written byte pair not hexadecimal: 10: 70\x0D\x1B[2J\x00zz)";
+  EXPECT_EQ(run({"check", "--details", "img.bin", "odd/broken.vkp"}).out, "broken\todd/broken.vkp\n" + shown + "\n");
+  EXPECT_EQ(run({"check", "--details", "-z", "img.bin", "odd/broken.vkp"}).out,
+            "broken\todd/broken.vkp" + std::string(1, '\0') + shown + '\0');
+  EXPECT_EQ(run({"check", "--details", "--json", "img.bin", "odd/broken.vkp"}).out,
+            "[\n{\"path\":\"odd/broken.vkp\",\"status\":\"broken\",\"line\":1,\"rule\":\"byte-not-hexadecimal\","
+            R"("lineText":"10: 70\u000d\u001b[2J\u0000zz","byteOrderMark":false})"
+            "\n]\n");
   EXPECT_EQ(run({"check", "--json", "-z", "img.bin", "odd"}).exitCode, 64);
 }
 
 TEST_F(CliFixture, OutputThatCannotBeWrittenIsAnError) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  // conflicts finds a collision in p (b.vkp and sub/a.vkp), so its exit 1 must give way too.
-  for (const char* args : {" check img.bin p", " conflicts p"}) {
+  // conflicts finds a collision in p (b.vkp and sub/a.vkp), so its exit 1 must give way too;
+  // a closed stdout receives nothing either.
+  for (const char* args : {" check img.bin p >/dev/full", " conflicts p >/dev/full", " check img.bin p >&-"}) {
     SCOPED_TRACE(args);
     const std::string command = "cd " + Quote(m_dir) + " && exec " + Quote(QUILLET_CLI_PATH) + args +
-                                " >/dev/full 2>" + Quote(m_dir + "/.err");
+                                " 2>" + Quote(m_dir + "/.err");
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 74);
@@ -204,6 +263,36 @@ TEST_F(CliFixture, ConflictsNamePairsInListOrderWithEachCollidingByte) {
 
   EXPECT_EQ(run({"conflicts"}).exitCode, 64);
   EXPECT_EQ(run({"conflicts", "--no-filter", "lib"}).exitCode, 64);
+}
+
+// What is said to a person only, on a terminal: counted ranges, a desktop
+// filter not in effect here, and a conflicts run that found nothing.
+TEST_F(CliFixture, TerminalNotes) {
+  if (std::system("script -qec true /dev/null >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  const auto onTerminal = [&](const std::string& cwd, const std::string& args) {
+    const std::string command = "cd " + Quote(cwd) + " && XDG_CONFIG_HOME=" + Quote(m_dir + "/config") +
+                                " script -qec " + Quote(Quote(QUILLET_CLI_PATH) + " " + args) + " /dev/null >" +
+                                Quote(m_dir + "/.tty") + " 2>&1";
+    (void)std::system(command.c_str());
+    return Slurp(m_dir + "/.tty");
+  };
+  Put(m_dir + "/one/quillet.INI", "[Address Filter]\n0=10 20\n");
+  EXPECT_NE(onTerminal(m_dir + "/one", "filter").find("quillet-cli: using the address filter of " + m_dir +
+                                                       "/one/quillet.INI (1 range)"),
+            std::string::npos);
+  Put(m_dir + "/config/quillet/quillet.INI", "[Address Filter]\n0=10 20\n1=30 40\n");
+  const std::string desktop = m_dir + "/config/quillet/quillet.INI";
+  const std::string hint = "quillet-cli: no quillet.INI here, so no address filter; the desktop program's " +
+                           desktop + " has 2 ranges: --filter-ini " + desktop + " uses it";
+  Put(m_dir + "/none/x.vkp", "10: 00 71\n");
+  EXPECT_NE(onTerminal(m_dir + "/none", "filter").find(hint), std::string::npos);
+  EXPECT_EQ(onTerminal(m_dir + "/one", "filter").find("desktop program"), std::string::npos);
+  EXPECT_NE(onTerminal(m_dir + "/none", "conflicts x.vkp").find("quillet-cli: no two patch files collide (1 compared)"),
+            std::string::npos);
+  // Not on a terminal: the output alone.
+  std::filesystem::remove(m_dir + "/quillet.INI");
+  EXPECT_EQ(run({"conflicts", "p/b.vkp"}).err, "");
+  EXPECT_EQ(run({"filter"}).err, "");
 }
 
 TEST_F(CliFixture, NoSettingsFileMeansNoFilter) {
@@ -245,12 +334,19 @@ TEST_F(CliFixture, DemoDataHoldsEveryStatusAndIsRepeatable) {
   std::map<std::string, int> counts;
   std::istringstream lines(check.out);
   for (std::string line; std::getline(lines, line);) ++counts[line.substr(0, line.find('\t'))];
-  EXPECT_EQ(counts["installed"], 13);
-  EXPECT_EQ(counts["not-installed"], 10);
+  EXPECT_EQ(counts["installed"], 14);
+  EXPECT_EQ(counts["not-installed"], 11);
   EXPECT_EQ(counts["broken"], 5);
   EXPECT_NE(check.out.find("installed\tpatches/filtered_only.vkp\n"), std::string::npos);
   EXPECT_EQ(runIn(demo, QUILLET_CLI_PATH, {"check", "--no-filter", "current.bin", "patches/filtered_only.vkp"}).out,
             "not-installed\tpatches/filtered_only.vkp\n");
+
+  // The README's walk shows exactly one colliding pair, four bytes long.
+  const CliRun conflicts = runIn(demo, QUILLET_CLI_PATH, {"conflicts", "patches"});
+  EXPECT_EQ(conflicts.exitCode, 1) << conflicts.err;
+  EXPECT_EQ(conflicts.out.substr(0, conflicts.out.find('\n') + 1),
+            "patches/fonts/digits_bold.vkp\tpatches/fonts/digits_large.vkp\n");
+  EXPECT_EQ(std::count(conflicts.out.begin(), conflicts.out.end(), '\n'), 5) << conflicts.out;
 }
 
 #endif

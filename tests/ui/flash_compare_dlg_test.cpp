@@ -338,6 +338,9 @@ class FlashCompareDlgTest : public QObject {
     QTest::addColumn<bool>("expectBox");
     QTest::newRow("cancelled") << QString() << false;
     QTest::newRow("folder missing") << QString("missing/x.vkp") << true;
+    // The file dialog's overwrite question is not enough for these.
+    QTest::newRow("the original image") << QString("original.bin") << true;
+    QTest::newRow("the current image, spelled otherwise") << QString("./current.bin") << true;
   }
 
   void saveProblemsLoseNothing() {
@@ -354,11 +357,13 @@ class FlashCompareDlgTest : public QObject {
     prompts.saveFileNames.push_back(answer.isEmpty() ? answer : m_dir.filePath(answer));
     QTest::mouseClick(c.save, Qt::LeftButton);
     QCOMPARE(prompts.boxes.size(), std::size_t{expectBox ? 1u : 0u});
-    if (expectBox) QVERIFY2(prompts.boxes[0].text.contains("missing/x.vkp"), qPrintable(prompts.boxes[0].text));
+    if (expectBox) QVERIFY2(prompts.boxes[0].text.contains(answer), qPrintable(prompts.boxes[0].text));
     QVERIFY(dlg.isVisible());
     QVERIFY(c.save->isEnabled());
     QCOMPARE(c.text->toPlainText(), before);
     QVERIFY(!QFile::exists(m_dir.filePath("missing")));
+    QCOMPARE(ReadAll(m_original), QByteArray(16, '\0'));
+    QCOMPARE(ReadAll(m_current), QByteArray(16, '\1'));
   }
 
   void enterPressesTheFocusedButtonAndBreaksLinesInTheField() {

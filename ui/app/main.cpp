@@ -1,8 +1,17 @@
 #include <QApplication>
+#include <cstdlib>
 
 #include "ui/app/patch_finder_app.h"
+#include "core/platform/file_io.h"
 
 int main(int argc, char* argv[]) {
+  // Before anything is opened, so that no file becomes stdin, stdout or stderr.
+  (void)quillet::EnsureStandardDescriptors();
+  // Before Qt: it would take "--help" for a patch file and abort without a display.
+  if (const auto status = AnswerWithoutWindow(
+          std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc),
+          {std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), std::getenv("QT_QPA_PLATFORM")}, stdout, stderr))
+    return *status;
   QApplication application(argc, argv);
   // Qt's own dialogs and menus speak the program's language.
   LoadQtRussianTranslation(application);

@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,3 +48,18 @@ bool LoadQtRussianTranslation(QCoreApplication& application);
 // Reads the program's arguments: "--from-desktop" (the menu entry's), "--"
 // (every later argument is an input), and patch files or folders.
 CPatchFinderApp::StartUp ParseStartUp(const std::string& executablePath, const std::vector<std::string>& args);
+
+// What the environment says about a window: the variables Qt's platform choice reads.
+struct DisplayEnvironment {
+  const char* display = nullptr;         // $DISPLAY
+  const char* waylandDisplay = nullptr;  // $WAYLAND_DISPLAY
+  const char* qpaPlatform = nullptr;     // $QT_QPA_PLATFORM
+};
+
+// Answers, before any Qt object exists, the starts that must not open a window: "--help"/"-h"
+// and "--version" (before "--") print to out and give 0; with no display to show the window
+// on, one line on err says so and gives 1, where Qt would abort. Nothing otherwise: the
+// window opens. A platform that needs no display (offscreen, vnc, ...), from $QT_QPA_PLATFORM
+// or Qt's own "-platform", and Qt's "-display" are taken as given.
+std::optional<int> AnswerWithoutWindow(const std::vector<std::string>& args, const DisplayEnvironment& environment,
+                                       std::FILE* out, std::FILE* err);

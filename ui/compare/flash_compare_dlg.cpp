@@ -326,7 +326,7 @@ bool CFlashCompareDlg::SaveWholeResult() {
   // The lines as the run found them, in the bytes the field would give them
   // unedited, written piece by piece: the result may be hundreds of MB.
   const QString path = m_prompts.GetSaveFileName(this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"));
-  if (path.isEmpty()) return false;
+  if (path.isEmpty() || RefusedAsImage(path)) return false;
   try {
     quillet::AtomicFileWriter file(path.toStdString(), true);
     file.Write(quillet::EncodeSavedHeader(m_strHeader));
@@ -343,6 +343,17 @@ bool CFlashCompareDlg::SaveWholeResult() {
     ReportSaveFailure();
   }
   return false;
+}
+
+bool CFlashCompareDlg::RefusedAsImage(const QString& path) {
+  // The file dialog asks before replacing a file, but not whether that file
+  // is the very image the patch was made from: compared as files, so that no
+  // link or other spelling gets by.
+  const std::string target = path.toStdString();
+  if (!quillet::IsSameFile(target, m_job.originalPath) && !quillet::IsSameFile(target, m_job.currentPath)) return false;
+  m_prompts.MessageBox(this, QString::fromUtf8(text::kSaveOverImage).arg(path), QString::fromUtf8(text::kErrorCaption),
+                       IUserPrompts::Icon::stop);
+  return true;
 }
 
 void CFlashCompareDlg::ReportSaveFailure() {
@@ -415,7 +426,7 @@ void CFlashCompareDlg::OnSize(int cx, int cy) {
 
 void CFlashCompareDlg::OnSave() {
   const QString path = m_prompts.GetSaveFileName(this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"));
-  if (path.isEmpty()) return;
+  if (path.isEmpty() || RefusedAsImage(path)) return;
   try {
     // Every line as the field shows it, the user's edits included. The raw
     // text keeps each break as typed (Shift+Enter's U+2028 too) for the core to

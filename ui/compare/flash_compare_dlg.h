@@ -78,6 +78,8 @@ class CFlashCompareDlg : public QDialog {
   bool SaveWholeResult();
   // Tells the user why a save failed; called inside a catch block.
   void ReportSaveFailure();
+  // True, after a box naming the file, when path is one of the two images.
+  bool RefusedAsImage(const QString& path);
   [[nodiscard]] bool JustRelabelled() const;
   void OnDiffDone();
   void OnWorkerError(const std::string& text);
