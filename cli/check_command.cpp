@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,9 @@ std::string JsonDetails(const CheckDetails& details) {
   out += ",\"checkedBytes\":" + std::to_string(details.checkedBytes);
   out += ",\"alreadyNew\":" + std::to_string(details.alreadyNew);
   out += ",\"differing\":" + std::to_string(details.differing);
-  out += std::string(",\"partial\":") + (details.partial ? "true" : "false");
+  // Every byte is counted now, however many a patch writes; the key stays for
+  // readers written against it.
+  out += ",\"partial\":false";
   if (details.status != PATCH_NOT_INSTALLED) return out;
   out += std::string(",\"verdict\":\"") + VerdictWord(details.verdict) + "\",\"firstDiffering\":[";
   for (std::size_t i = 0; i < details.firstDiffering.size(); ++i) {
@@ -95,7 +98,7 @@ int RunCheck(const std::vector<std::string>& args) {
   // The same search the main window runs, over the list it would hold.
   const std::vector<std::string> inputs(parsed->operands.begin() + 1, parsed->operands.end());
   PatchList list;
-  AddPatchInputs(list, inputs);
+  const std::vector<UnreadableFolder> unreadableFolders = AddPatchInputs(list, inputs);
   const bool details = parsed->flags.contains("--details");
   const bool json = parsed->flags.contains("--json");
   const bool nul = parsed->flags.contains("-z");
@@ -147,7 +150,10 @@ int RunCheck(const std::vector<std::string>& args) {
       SearchPatchList(parsed->operands.front(), list, filter, observer, details ? print : ExplainedCheck());
   const bool imageUsed = result.failure == SearchFailure::none || result.failure == SearchFailure::patchFile;
   if (json && imageUsed) std::printf("%s]\n", opened ? "\n" : "[");
-  if (result.failure == SearchFailure::none) return kExitOk;
+  // A folder that could not be read may hold patch files the listing lacks.
+  std::fflush(stdout);
+  for (const UnreadableFolder& folder : unreadableFolders) PrintError(folder.path + ": " + std::strerror(folder.osError));
+  if (result.failure == SearchFailure::none) return unreadableFolders.empty() ? kExitOk : kExitPatchFile;
   // The rows done so far stay printed, ahead of the message, as they stay marked in the window.
   std::fflush(stdout);
   if (result.failure == SearchFailure::patchFile)

@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -31,7 +32,7 @@ int RunConflicts(const std::vector<std::string>& args) {
 
   std::vector<std::string> paths;
   PatchList list;
-  AddPatchInputs(list, parsed->operands);
+  const std::vector<UnreadableFolder> unreadableFolders = AddPatchInputs(list, parsed->operands);
   for (const PatchRow& row : list.Rows()) paths.push_back(row.path);
   PatchConflicts found;
   try {
@@ -55,8 +56,10 @@ int RunConflicts(const std::vector<std::string>& args) {
     for (const ConflictingByte& byte : pair.bytes)
       std::printf("  %s: %02X %02X\n", FormatAddress(byte.address).c_str(), byte.first, byte.second);
   }
-  // A file that could not be read may hold the collision that was not found.
-  if (unreadable) return kExitPatchFile;
+  std::fflush(stdout);
+  for (const UnreadableFolder& folder : unreadableFolders) PrintError(folder.path + ": " + std::strerror(folder.osError));
+  // A file or folder that could not be read may hold the collision that was not found.
+  if (unreadable || !unreadableFolders.empty()) return kExitPatchFile;
   // An empty stdout alone looks like a command that did nothing to a person.
   if (found.conflicts.empty() && ::isatty(STDERR_FILENO) == 1)
     std::fprintf(stderr, "quillet-cli: no two patch files collide (%zu compared)\n",

@@ -76,7 +76,13 @@ std::optional<std::string> ReadAndWalk(const quillet::CompareJob& job, const qui
   if (!probe) return Classify(originalPath, ImageReadStatus::openFailed);
   if (probe->size >= quillet::kMaxImageSize) return Classify(originalPath, ImageReadStatus::tooLarge);
 
+  // Both sizes are known before either read: a current image that can't be
+  // one must not cost a whole read of the original first. A current image
+  // that can't be opened is left to its read, so that a failed read of the
+  // original is still told first.
   const std::optional<quillet::FileInfo> currentProbe = quillet::ProbeFile(currentPath);
+  if (currentProbe && currentProbe->size >= quillet::kMaxImageSize)
+    return Classify(currentPath, ImageReadStatus::tooLarge);
   const std::uint64_t total = probe->size + (currentProbe ? currentProbe->size : 0);
   ReadState state;
   // Reports on this thread only, and tells whether to go on.

@@ -4,11 +4,19 @@
 
 namespace {
 
-// Index of the first stretch that ends at or after address.
-std::size_t FirstEndingFrom(const std::vector<AddressRange>& stretches, std::uint32_t address) {
-  const auto it = std::lower_bound(stretches.begin(), stretches.end(), address,
-                                   [](const AddressRange& s, std::uint32_t a) { return s.end < a; });
-  return static_cast<std::size_t>(it - stretches.begin());
+// Index of the first stretch from `from` on that ends at or after address.
+// Without branches on the data: a patch's lines come in no order, so each
+// step of an ordinary binary search would be a guess, wrong half the time.
+std::size_t FirstEndingFrom(const std::vector<AddressRange>& stretches, std::uint32_t address, std::size_t from = 0) {
+  std::size_t count = stretches.size() - from;
+  if (count == 0) return from;
+  const AddressRange* base = stretches.data() + from;
+  while (count > 1) {
+    const std::size_t half = count / 2;
+    base = base[half].end < address ? base + half : base;
+    count -= half;
+  }
+  return static_cast<std::size_t>(base - stretches.data()) + (base->end < address ? 1 : 0);
 }
 
 }  // namespace
@@ -41,20 +49,26 @@ bool AddressFilter::Contains(std::uint32_t address) const {
 
 namespace quillet {
 
-bool FilterCursor::IsFiltered(std::uint32_t address) {
+bool FilterCursor::Look(std::uint32_t address) {
   const std::vector<AddressRange>& stretches = *m_stretches;
   if (m_at > 0 && address <= stretches[m_at - 1].end) {
     m_at = FirstEndingFrom(stretches, address);  // a step back
   } else if (m_at < stretches.size() && stretches[m_at].end < address) {
     // Mostly the next stretch; a jump further on is looked up.
     ++m_at;
-    if (m_at < stretches.size() && stretches[m_at].end < address) {
-      const auto rest = std::lower_bound(stretches.begin() + static_cast<std::ptrdiff_t>(m_at), stretches.end(),
-                                         address, [](const AddressRange& s, std::uint32_t a) { return s.end < a; });
-      m_at = static_cast<std::size_t>(rest - stretches.begin());
-    }
+    if (m_at < stretches.size() && stretches[m_at].end < address) m_at = FirstEndingFrom(stretches, address, m_at);
   }
-  return m_at < stretches.size() && stretches[m_at].start <= address;
+  m_knownFiltered = m_at < stretches.size() && stretches[m_at].start <= address;
+  if (m_knownFiltered) {
+    m_knownFrom = stretches[m_at].start;
+    m_knownSpan = stretches[m_at].end - stretches[m_at].start;
+  } else {
+    // The gap before stretch m_at: stretches are disjoint and never touch.
+    m_knownFrom = m_at > 0 ? stretches[m_at - 1].end + 1 : 0;
+    const std::uint32_t last = m_at < stretches.size() ? stretches[m_at].start - 1 : UINT32_MAX;
+    m_knownSpan = last - m_knownFrom;
+  }
+  return m_knownFiltered;
 }
 
 }  // namespace quillet

@@ -50,12 +50,22 @@ namespace quillet {
 // stood at and only moves on from there; a step back costs one lookup.
 class FilterCursor {
  public:
-  explicit FilterCursor(const AddressFilter& filter) : m_stretches(&filter.Stretches()) {}
-  [[nodiscard]] bool IsFiltered(std::uint32_t address);
+  explicit FilterCursor(const AddressFilter& filter) : m_stretches(&filter.Stretches()) { (void)Look(0); }
+  // The stretch or gap of the last lookup answers the addresses after it on
+  // a data line without a lookup: a patch asks about every byte it writes.
+  [[nodiscard]] bool IsFiltered(std::uint32_t address) {
+    if (address - m_knownFrom <= m_knownSpan) return m_knownFiltered;
+    return Look(address);
+  }
 
  private:
+  bool Look(std::uint32_t address);
   const std::vector<AddressRange>* m_stretches;
-  std::size_t m_at = 0;  // first stretch whose end is not below the last address asked
+  std::size_t m_at = 0;  // first stretch whose end is not below the last address looked up
+  // [m_knownFrom, m_knownFrom + m_knownSpan] all answer m_knownFiltered.
+  std::uint32_t m_knownFrom = 0;
+  std::uint32_t m_knownSpan = 0;
+  bool m_knownFiltered = false;
 };
 
 }  // namespace quillet

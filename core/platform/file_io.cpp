@@ -19,6 +19,7 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/platform/file_error.h"
 
@@ -299,8 +300,38 @@ volatile std::sig_atomic_t g_tempActive = 0;
 
 extern "C" void RemoveTempAndReraise(int signal) {
   if (g_tempActive) ::unlink(g_tempPath);
+  // The default action, raised again, ends the program as the signal would
+  // have (a core dump included), and the parent sees the same cause.
   ::signal(signal, SIG_DFL);
   ::raise(signal);
+}
+
+// Every signal whose default action ends the program and that a handler can
+// catch: a hang-up of the terminal, a closed pipe or a file size limit end a
+// save as surely as SIGTERM does. The real-time signals end it too.
+std::vector<int> EndingSignals() {
+  std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,
+                              SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,   SIGXCPU, SIGXFSZ,
+                              SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+                              SIGSTKFLT,
+#endif
+#ifdef SIGPOLL
+                              SIGPOLL,
+#endif
+#ifdef SIGPWR
+                              SIGPWR,
+#endif
+  };
+#ifdef SIGRTMIN
+  for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) signals.push_back(s);
+#endif
+  return signals;
+}
+
+const std::vector<int>& GuardedSignals() {
+  static const std::vector<int> signals = EndingSignals();
+  return signals;
 }
 
 // Serialises saves, since one buffer holds one path, and keeps the handler in
@@ -309,24 +340,26 @@ extern "C" void RemoveTempAndReraise(int signal) {
 // left as it is.
 class TempFileGuard {
  public:
-  TempFileGuard() : m_lock(Mutex()) {
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+  TempFileGuard() : m_lock(Mutex()), m_installed(GuardedSignals().size()), m_old(GuardedSignals().size()) {
+    const std::vector<int>& signals = GuardedSignals();
+    for (std::size_t i = 0; i < signals.size(); ++i) {
       struct sigaction old {};
-      m_installed[i] = ::sigaction(kSignals[i], nullptr, &old) == 0 && !(old.sa_flags & SA_SIGINFO) &&
+      m_installed[i] = ::sigaction(signals[i], nullptr, &old) == 0 && !(old.sa_flags & SA_SIGINFO) &&
                        old.sa_handler == SIG_DFL;
       if (!m_installed[i]) continue;
       struct sigaction action {};
       action.sa_handler = RemoveTempAndReraise;
       sigemptyset(&action.sa_mask);
-      m_installed[i] = ::sigaction(kSignals[i], &action, &m_old[i]) == 0;
+      m_installed[i] = ::sigaction(signals[i], &action, &m_old[i]) == 0;
     }
   }
   TempFileGuard(const TempFileGuard&) = delete;
   TempFileGuard& operator=(const TempFileGuard&) = delete;
   ~TempFileGuard() {
     Forget();
-    for (std::size_t i = 0; i < std::size(kSignals); ++i)
-      if (m_installed[i]) ::sigaction(kSignals[i], &m_old[i], nullptr);
+    const std::vector<int>& signals = GuardedSignals();
+    for (std::size_t i = 0; i < signals.size(); ++i)
+      if (m_installed[i]) ::sigaction(signals[i], &m_old[i], nullptr);
   }
   // Before the file is made, so that no moment passes with the file unknown.
   // False when the path does not fit the buffer.
@@ -340,14 +373,14 @@ class TempFileGuard {
   void Forget() { g_tempActive = 0; }
 
  private:
-  static constexpr int kSignals[] = {SIGINT, SIGTERM};
   static std::mutex& Mutex() {
     static std::mutex mutex;
     return mutex;
   }
   std::lock_guard<std::mutex> m_lock;
-  bool m_installed[std::size(kSignals)] = {};
-  struct sigaction m_old[std::size(kSignals)] {};
+  // Sized once, before the temporary file exists: nothing allocates while it does.
+  std::vector<char> m_installed;
+  std::vector<struct sigaction> m_old;
 };
 
 // A new, empty file beside the target, created with the usual 0666 & ~umask.
@@ -433,7 +466,14 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, bool intoSpecialFile
     throw FileError::FromErrno(errno, path);
   }
   state.fd = Fd(raw);
-  if (exists) ::fchmod(state.fd.get(), st.st_mode & 07777);
+  if (exists) {
+    // A save by root over another user's file must leave it theirs. Before
+    // the mode, because a change of owner clears the set-id bits; refused
+    // (not root, a group the user is not in) it is no failure of the save.
+    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
+      [[maybe_unused]] const int refused = ::fchown(state.fd.get(), st.st_uid, st.st_gid);
+    ::fchmod(state.fd.get(), st.st_mode & 07777);
+  }
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
@@ -514,9 +554,12 @@ std::string FileNameOf(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder) {
+std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder, int* osError) {
   DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return std::nullopt;
+  if (!dir) {
+    if (osError) *osError = errno;
+    return std::nullopt;
+  }
   std::vector<DirEntry> entries;
   while (const dirent* entry = ::readdir(dir)) {
     DirEntry item{entry->d_name, false, false};

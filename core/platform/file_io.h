@@ -101,8 +101,9 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // The same written piece by piece, for output too large to hold whole (a
 // comparison of millions of lines): Write as the bytes come, then Commit. Until
-// Commit the target is untouched; a writer destroyed before it, or a SIGINT or
-// SIGTERM meanwhile, leaves no temporary file behind. With intoSpecialFiles, a
+// Commit the target is untouched; a writer destroyed before it, or any signal
+// that ends the program meanwhile (one it has not taken over itself), leaves no
+// temporary file behind. An existing target keeps its mode, owner and group. With intoSpecialFiles, a
 // device or FIFO target is written into instead (renaming over /dev/null would
 // replace it for everyone); otherwise it is refused as WriteFileAtomically
 // refuses it. Throws FileError with the target's path.
@@ -141,8 +142,9 @@ struct DirEntry {
 };
 
 // The folder's entries in the order the file system returns them, "." and ".."
-// included as the file system gives them. Nothing when it can't be read.
-[[nodiscard]] std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder);
+// included as the file system gives them. Nothing when it can't be read; then
+// osError, when given, holds the cause.
+[[nodiscard]] std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder, int* osError = nullptr);
 
 // The modification time as "%d.%m.%Y %H:%M:%S" in local time.
 [[nodiscard]] std::string FormatLocalTime(std::int64_t mtime);

@@ -9,18 +9,23 @@ namespace quillet {
 
 namespace {
 
-constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
+// A test per byte rather than find_first_not_of, which searches the set of
+// white space once for every byte: every line of the file passes through here.
+bool IsWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
 std::string_view TrimLeft(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kWhiteSpace);
-  return first == std::string_view::npos ? std::string_view() : text.substr(first);
+  std::size_t first = 0;
+  while (first < text.size() && IsWhiteSpace(text[first])) ++first;
+  return text.substr(first);
 }
 
 std::string_view Trim(std::string_view text) {
   text = TrimLeft(text);
-  const std::size_t last = text.find_last_not_of(kWhiteSpace);
-  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+  std::size_t length = text.size();
+  while (length > 0 && IsWhiteSpace(text[length - 1])) --length;
+  return text.substr(0, length);
 }
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -74,22 +79,51 @@ bool IsStorableName(std::string_view section, std::string_view key) {
 
 }  // namespace
 
-ProfileDocument::ProfileDocument(std::string_view text) {
+std::size_t ProfileDocument::OwnLineEnd(std::size_t start, std::size_t& endLength) const {
   // CR alone ends a line too: editors that keep the old Macintosh line ends
   // write such files, and read as one line a whole filter would vanish.
-  while (!text.empty()) {
-    const std::size_t end = text.find_first_of("\r\n");
-    Line line;
-    if (end == std::string_view::npos) {
-      line.text = std::string(text);
-      text = {};
-    } else {
-      const std::size_t length = text.substr(end, 2) == "\r\n" ? 2 : 1;
-      line.text = std::string(text.substr(0, end));
-      line.end = std::string(text.substr(end, length));
-      text.remove_prefix(end + length);
+  const char* const text = m_text.data();
+  const std::size_t size = m_text.size();
+  std::size_t at = start;
+  while (at < size && text[at] != '\n' && text[at] != '\r') ++at;
+  endLength = at == size ? 0 : (text[at] == '\r' && at + 1 < size && text[at + 1] == '\n') ? 2 : 1;
+  return at;
+}
+
+template <class Visit>
+void ProfileDocument::ForEachLine(LineRef from, Visit&& visit) const {
+  std::size_t anchor = from.anchor;
+  std::size_t sub = from.sub;
+  auto change = m_changes.lower_bound(anchor);
+  for (;;) {
+    const bool atEnd = anchor >= m_text.size();
+    const Change* changed = change != m_changes.end() && change->first == anchor ? &change->second : nullptr;
+    std::size_t next = m_text.size();
+    if (!atEnd) {
+      std::size_t endLength = 0;
+      const std::size_t lineEnd = OwnLineEnd(anchor, endLength);
+      next = lineEnd + endLength;
+      if (sub == 0 && !(changed && changed->removed)) {
+        const std::string_view own(m_text);
+        const LineView line{{anchor, 0},
+                            changed && changed->text ? std::string_view(*changed->text)
+                                                     : own.substr(anchor, lineEnd - anchor),
+                            changed && changed->end ? std::string_view(*changed->end) : own.substr(lineEnd, endLength),
+                            anchor == 0};
+        if (!visit(line)) return;
+      }
     }
-    m_lines.push_back(std::move(line));
+    if (changed) {
+      for (std::size_t i = sub == 0 ? 0 : sub - 1; i < changed->after.size(); ++i) {
+        const AddedLine& added = changed->after[i];
+        if (added.removed) continue;
+        if (!visit(LineView{{anchor, i + 1}, added.text, added.end, false})) return;
+      }
+    }
+    if (atEnd) return;
+    anchor = next;
+    sub = 0;
+    while (change != m_changes.end() && change->first < anchor) ++change;
   }
 }
 
@@ -113,26 +147,23 @@ const ProfileDocument::Index& ProfileDocument::IndexOf(std::string_view section)
   if (m_index && m_index->section == wanted) return *m_index;
   Index index;
   index.section = std::move(wanted);
-  for (std::size_t i = 0; i < m_lines.size(); ++i) {
-    if (m_lines[i].removed) continue;
-    const auto name = HeaderName(m_lines[i].text, i == 0);
-    if (!name) continue;
+  ForEachLine(Start(), [&index](const LineView& line) {
+    const auto name = HeaderName(line.text, line.firstLine);
     if (index.found) {
-      index.found->limit = i;
-      break;
+      if (name) return false;  // the section ends at the next header
+      if (const auto key = ParseKeyLine(line.text, false)) {
+        auto& entry = index.keys.try_emplace(LowerName(key->key), Index::KeyLines{line.ref, 0}).first->second;
+        ++entry.count;
+        index.lastKey = line.ref;
+      }
+      return true;
     }
-    if (LowerName(*name) == index.section) index.found = Found{i, m_lines.size()};
-  }
-  if (index.found) {
-    index.afterLastKey = index.found->header + 1;
-    for (std::size_t i = index.found->header + 1; i < index.found->limit; ++i) {
-      const auto line = m_lines[i].removed ? std::nullopt : ParseKeyLine(m_lines[i].text, false);
-      if (!line) continue;
-      auto& entry = index.keys.try_emplace(LowerName(line->key), Index::KeyLines{i, 0}).first->second;
-      ++entry.count;
-      index.afterLastKey = i + 1;
+    if (name && LowerName(*name) == index.section) {
+      index.found = Found{line.ref};
+      index.lastKey = line.ref;
     }
-  }
+    return true;
+  });
   m_index = std::move(index);
   return *m_index;
 }
@@ -141,23 +172,65 @@ std::optional<ProfileDocument::Found> ProfileDocument::FindSection(std::string_v
   return IndexOf(section).found;
 }
 
-std::optional<std::size_t> ProfileDocument::FindKey(std::string_view section, std::string_view key) const {
+std::optional<ProfileDocument::LineRef> ProfileDocument::FindKey(std::string_view section,
+                                                                 std::string_view key) const {
   const Index& index = IndexOf(section);
   const auto it = index.keys.find(LowerName(key));
   if (it == index.keys.end()) return std::nullopt;
   return it->second.first;
 }
 
+std::string_view ProfileDocument::TextOf(LineRef line) const {
+  const auto changed = m_changes.find(line.anchor);
+  if (line.sub != 0) return changed->second.after[line.sub - 1].text;
+  if (changed != m_changes.end() && changed->second.text) return *changed->second.text;
+  std::size_t endLength = 0;
+  return std::string_view(m_text).substr(line.anchor, OwnLineEnd(line.anchor, endLength) - line.anchor);
+}
+
+void ProfileDocument::SetText(LineRef line, std::string text) {
+  Change& changed = m_changes[line.anchor];
+  if (line.sub != 0)
+    changed.after[line.sub - 1].text = std::move(text);
+  else
+    changed.text = std::move(text);
+}
+
+void ProfileDocument::SetEnd(LineRef line, std::string_view end) {
+  Change& changed = m_changes[line.anchor];
+  if (line.sub != 0) {
+    if (changed.after[line.sub - 1].end.empty()) changed.after[line.sub - 1].end = std::string(end);
+    return;
+  }
+  std::size_t endLength = 0;
+  static_cast<void>(OwnLineEnd(line.anchor, endLength));
+  if (endLength == 0 && !changed.end) changed.end = std::string(end);
+}
+
+ProfileDocument::LineRef ProfileDocument::InsertAfter(LineRef line, std::string text, std::string end) {
+  std::vector<AddedLine>& after = m_changes[line.anchor].after;
+  after.insert(after.begin() + static_cast<std::ptrdiff_t>(line.sub), AddedLine{std::move(text), std::move(end)});
+  return {line.anchor, line.sub + 1};
+}
+
+void ProfileDocument::Append(std::string text, std::string end) {
+  m_changes[m_text.size()].after.push_back(AddedLine{std::move(text), std::move(end)});
+}
+
 std::optional<std::string> ProfileDocument::Get(std::string_view section, std::string_view key) const {
-  const auto index = FindKey(section, key);
-  if (!index) return std::nullopt;
-  return Unquote(ParseKeyLine(m_lines[*index].text, false)->value);
+  const auto line = FindKey(section, key);
+  if (!line) return std::nullopt;
+  return Unquote(ParseKeyLine(TextOf(*line), false)->value);
 }
 
 std::string ProfileDocument::NewLineEnd() const {
-  for (const Line& line : m_lines)
-    if (!line.removed && !line.end.empty()) return line.end;
-  return "\n";
+  std::string end = "\n";
+  ForEachLine(Start(), [&end](const LineView& line) {
+    if (line.end.empty()) return true;
+    end = std::string(line.end);
+    return false;
+  });
+  return end;
 }
 
 bool ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
@@ -165,53 +238,59 @@ bool ProfileDocument::Set(std::string_view section, std::string_view key, std::s
   const std::string end = NewLineEnd();
   if (!FindSection(section)) {
     m_index.reset();
-    std::size_t last = m_lines.size();
-    while (last > 0 && m_lines[last - 1].removed) --last;
-    if (last > 0) {
-      if (m_lines[last - 1].end.empty()) m_lines[last - 1].end = end;
-      if (!Trim(m_lines[last - 1].text).empty()) m_lines.push_back({"", end});
+    std::optional<LineRef> last;
+    bool lastBlank = true;
+    ForEachLine(Start(), [&](const LineView& line) {
+      last = line.ref;
+      lastBlank = Trim(line.text).empty();
+      return true;
+    });
+    if (last) {
+      SetEnd(*last, end);
+      if (!lastBlank) Append("", end);
     }
-    m_lines.push_back({"[" + std::string(Trim(section)) + "]", end});
-    m_lines.push_back({std::string(Trim(key)) + "=" + std::string(value), end});
+    Append("[" + std::string(Trim(section)) + "]", end);
+    Append(std::string(Trim(key)) + "=" + std::string(value), end);
     m_modified = true;
     return true;
   }
-  if (const auto index = FindKey(section, key)) {
+  if (const auto line = FindKey(section, key)) {
     // Keep the line's own spelling of the key and its spacing around '='.
-    std::string& text = m_lines[*index].text;
+    const std::string_view text = TextOf(*line);
     std::string updated;
     const std::size_t equals = text.find('=');
-    if (equals == std::string::npos) {
+    if (equals == std::string_view::npos) {
       updated = std::string(Trim(text)) + "=";
     } else {
       const std::size_t valueStart = text.find_first_not_of(" \t", equals + 1);
-      updated = text.substr(0, valueStart == std::string::npos ? text.size() : valueStart);
+      updated = std::string(text.substr(0, valueStart == std::string_view::npos ? text.size() : valueStart));
     }
     updated += value;
     if (updated != text) {
-      text = std::move(updated);
+      SetText(*line, std::move(updated));
       m_modified = true;
     }
     return true;
   }
   // A new key goes after the section's last key, so that blank lines and
   // comments that lead into the next section stay in front of it. No key
-  // line of the section lies at or past that point, so the index stays true
-  // once the section's end has moved with the inserted line.
+  // line of the section lies after that point, so an insertion there moves
+  // no line the index knows.
   Index& index = *m_index;
-  const std::size_t at = index.afterLastKey;
-  if (m_lines[at - 1].end.empty()) m_lines[at - 1].end = end;
-  m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at),
-                 Line{std::string(Trim(key)) + "=" + std::string(value), end});
-  index.found->limit += 1;
-  index.keys.emplace(LowerName(key), Index::KeyLines{at, 1});
-  index.afterLastKey = at + 1;
+  SetEnd(index.lastKey, end);
+  const LineRef added = InsertAfter(index.lastKey, std::string(Trim(key)) + "=" + std::string(value), end);
+  index.keys.emplace(LowerName(key), Index::KeyLines{added, 1});
+  index.lastKey = added;
   m_modified = true;
   return true;
 }
 
-void ProfileDocument::RemoveLine(std::size_t line) {
-  m_lines[line].removed = true;
+void ProfileDocument::RemoveLine(LineRef line) {
+  Change& changed = m_changes[line.anchor];
+  if (line.sub != 0)
+    changed.after[line.sub - 1].removed = true;
+  else
+    changed.removed = true;
   m_modified = true;
 }
 
@@ -227,40 +306,68 @@ bool ProfileDocument::Remove(std::string_view section, std::string_view key) {
     index.keys.erase(entry);
     return true;
   }
-  for (std::size_t i = *first + 1; i < index.found->limit; ++i) {
-    const auto line = m_lines[i].removed ? std::nullopt : ParseKeyLine(m_lines[i].text, false);
-    if (line && LowerName(line->key) == entry->first) {
-      entry->second.first = i;
-      break;
-    }
-  }
+  ForEachLine(*first, [&entry](const LineView& line) {
+    if (HeaderName(line.text, line.firstLine)) return false;
+    const auto parsed = ParseKeyLine(line.text, false);
+    if (!parsed || LowerName(parsed->key) != entry->first) return true;
+    entry->second.first = line.ref;
+    return false;
+  });
   return true;
 }
 
 std::size_t ProfileDocument::RemoveDuplicates(std::string_view section, std::string_view key) {
   const auto first = FindKey(section, key);
   if (!first) return 0;
-  Index& index = *m_index;
-  auto& entry = index.keys.find(LowerName(key))->second;
-  std::size_t removed = 0;
-  for (std::size_t i = *first + 1; i < index.found->limit && entry.count > 1; ++i) {
-    const auto line = m_lines[i].removed ? std::nullopt : ParseKeyLine(m_lines[i].text, false);
-    if (line && LowerName(line->key) == LowerName(key)) {
-      RemoveLine(i);
-      --entry.count;
-      ++removed;
-    }
-  }
-  return removed;
+  auto& entry = m_index->keys.find(LowerName(key))->second;
+  if (entry.count <= 1) return 0;
+  const std::string wanted = LowerName(key);
+  std::vector<LineRef> later;
+  bool atFirst = true;
+  ForEachLine(*first, [&](const LineView& line) {
+    if (std::exchange(atFirst, false)) return true;
+    if (HeaderName(line.text, line.firstLine)) return false;
+    const auto parsed = ParseKeyLine(line.text, false);
+    if (parsed && LowerName(parsed->key) == wanted) later.push_back(line.ref);
+    return later.size() + 1 < entry.count;
+  });
+  for (const LineRef& line : later) RemoveLine(line);
+  entry.count -= later.size();
+  return later.size();
 }
 
 std::string ProfileDocument::text() const {
+  // Stretches no change touches are copied whole.
   std::string out;
-  for (const Line& line : m_lines) {
-    if (line.removed) continue;
-    out += line.text;
-    out += line.end;
+  out.reserve(m_text.size());
+  std::size_t copied = 0;
+  for (const auto& [anchor, changed] : m_changes) {
+    if (anchor < m_text.size()) {
+      out.append(m_text, copied, anchor - copied);
+      std::size_t endLength = 0;
+      const std::size_t lineEnd = OwnLineEnd(anchor, endLength);
+      if (!changed.removed) {
+        if (changed.text)
+          out += *changed.text;
+        else
+          out.append(m_text, anchor, lineEnd - anchor);
+        if (changed.end)
+          out += *changed.end;
+        else
+          out.append(m_text, lineEnd, endLength);
+      }
+      copied = lineEnd + endLength;
+    } else {
+      out.append(m_text, copied);
+      copied = m_text.size();
+    }
+    for (const AddedLine& line : changed.after) {
+      if (line.removed) continue;
+      out += line.text;
+      out += line.end;
+    }
   }
+  if (copied < m_text.size()) out.append(m_text, copied);
   return out;
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace quillet {
@@ -24,7 +26,10 @@ namespace quillet {
 class ProfileDocument {
  public:
   ProfileDocument() = default;
-  explicit ProfileDocument(std::string_view text);
+  // The document keeps the text it is given and nothing per line, so that a
+  // file costs about its own size in memory whatever its lines are; changes
+  // are kept beside it.
+  explicit ProfileDocument(std::string text) : m_text(std::move(text)) {}
 
   // A missing file (or one under a missing folder) is an empty document; a
   // file that exists but can't be read throws FileError.
@@ -46,14 +51,34 @@ class ProfileDocument {
   void Save(const std::string& file) const;
 
  private:
-  struct Line {
+  // A line added by a change.
+  struct AddedLine {
     std::string text;  // without its line end
-    std::string end;   // "\r\n", "\n", "\r" or "" for a last line without one
-    bool removed = false;  // kept in place so that no line's index moves
+    std::string end;
+    bool removed = false;
+  };
+  // What changes did to one of the text's own lines and what they put after it.
+  struct Change {
+    std::optional<std::string> text;  // the line's new text, when changed
+    std::optional<std::string> end;   // the line end given to a last line without one
+    bool removed = false;
+    std::vector<AddedLine> after;
+  };
+  // One line of the document: the text's own line starting at anchor (sub 0),
+  // or line sub - 1 of those added after it. The anchor m_text.size() stands
+  // for the end of the text, where added sections go.
+  struct LineRef {
+    std::size_t anchor = 0;
+    std::size_t sub = 0;
+  };
+  struct LineView {
+    LineRef ref;
+    std::string_view text;
+    std::string_view end;
+    bool firstLine = false;
   };
   struct Found {
-    std::size_t header = 0;  // index of the section's header line
-    std::size_t limit = 0;   // one past its last line
+    LineRef header;
   };
   // Where the keys of the one section last asked for are, so that reading a
   // long list key by key does not rescan the file for every key.
@@ -61,20 +86,33 @@ class ProfileDocument {
     std::string section;  // trimmed, lower case
     std::optional<Found> found;
     struct KeyLines {
-      std::size_t first = 0;  // the line Get reads
+      LineRef first;          // the line Get reads
       std::size_t count = 0;  // lines of the key in the section
     };
     std::unordered_map<std::string, KeyLines> keys;  // key trimmed, lower case
-    std::size_t afterLastKey = 0;                    // where a new key of the section goes
+    LineRef lastKey;  // a new key of the section goes after it (the header when none)
   };
+  // Calls visit(LineView) for each line that is not removed, from the one at
+  // from on, in order, until visit returns false.
+  template <class Visit>
+  void ForEachLine(LineRef from, Visit&& visit) const;
+  [[nodiscard]] static LineRef Start() { return {}; }
   [[nodiscard]] static std::string LowerName(std::string_view name);
   [[nodiscard]] const Index& IndexOf(std::string_view section) const;
   [[nodiscard]] std::optional<Found> FindSection(std::string_view section) const;
-  [[nodiscard]] std::optional<std::size_t> FindKey(std::string_view section, std::string_view key) const;
+  [[nodiscard]] std::optional<LineRef> FindKey(std::string_view section, std::string_view key) const;
   [[nodiscard]] std::string NewLineEnd() const;
-  void RemoveLine(std::size_t line);
+  [[nodiscard]] std::string_view TextOf(LineRef line) const;
+  void SetText(LineRef line, std::string text);
+  void SetEnd(LineRef line, std::string_view end);
+  // Puts a line right after line; returns the new line.
+  LineRef InsertAfter(LineRef line, std::string text, std::string end);
+  void Append(std::string text, std::string end);
+  void RemoveLine(LineRef line);
+  [[nodiscard]] std::size_t OwnLineEnd(std::size_t start, std::size_t& endLength) const;
 
-  std::vector<Line> m_lines;
+  std::string m_text;
+  std::map<std::size_t, Change> m_changes;  // by the anchor they concern
   bool m_modified = false;
   mutable std::optional<Index> m_index;
 };

@@ -44,13 +44,9 @@ inline constexpr char kMarkFileError[] = "ошибка в файле";
 // A row's details: the tooltip, the details window and the status line after a
 // search. %1, %2… are filled in by the core.
 inline constexpr char kDetailsInstalled[] = "Установлен: проверено байт: %1";
-inline constexpr char kDetailsInstalledUncounted[] =
-    "Установлен: все записываемые байты уже новые (их слишком много, чтобы сосчитать)";
 inline constexpr char kDetailsInstalledUnchecked[] =
     "Установлен, но ни один байт не проверен: все адреса записи отфильтрованы или за концом образа";
 inline constexpr char kDetailsNotInstalled[] = "Не установлен: уже новых байт %1 из %2; %3";  // %3: a verdict
-inline constexpr char kDetailsNotInstalledUncounted[] =
-    "Не установлен: отличается байт: %1 (записываемых байт слишком много, чтобы сосчитать остальные); %2";
 inline constexpr char kVerdictAppliesCleanly[] = "ставится чисто";
 inline constexpr char kVerdictPartlyInstalled[] = "установлен частично";
 inline constexpr char kVerdictOtherFirmware[] = "сделан для другой прошивки";
@@ -98,7 +94,7 @@ inline constexpr char kCurrentOpenError[] = "Ошибка открытия фа�
 inline constexpr char kCurrentReadError[] = "Ошибка чтения файла текущего Full Flash";
 inline constexpr char kOpenErrorPrefix[] = "Ошибка открытия файла '";  // + path + "'"
 inline constexpr char kReadErrorPrefix[] = "Ошибка чтения файла '";    // + path + "'"
-inline constexpr char kTooLargePrefix[] = "Файл больше 4 ГиБ, его адреса не умещаются в 32 бита: '";  // + path + "'"
+inline constexpr char kTooLargePrefix[] = "Файл размером 4 ГиБ или больше, его адреса не умещаются в 32 бита: '";  // + path + "'"
 inline constexpr char kUnencodableFormat[] =
     "Символ %1 в строке %2 нельзя записать в кодировке Windows-1251. Файл не записан.";  // %1: U+XXXX, %2: line
 inline constexpr char kOutOfMemory[] = "Out of memory.";

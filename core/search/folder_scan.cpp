@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -41,9 +42,12 @@ void Show(const FolderScanCallbacks& callbacks, const std::string& status) {
 // two links to one folder) leads to a folder that is skipped, so the scan ends
 // and no file is listed twice under two spellings of its path.
 void Scan(std::string folder, const FolderScanCallbacks& callbacks, std::set<FolderId>& entered) {
+  const std::string given = folder;
   if (!folder.ends_with('/')) folder += '/';
   // One listing serves both passes; it is the file system's order either way.
-  const auto entries = ListDirectory(folder);
+  int error = 0;
+  const auto entries = ListDirectory(folder, &error);
+  if (!entries && callbacks.unreadableFolder) callbacks.unreadableFolder(given, error);
   if (entries) {
     for (const DirEntry& entry : *entries) {
       // A dangling link, a FIFO or a device is no patch file, and reading one
@@ -57,6 +61,7 @@ void Scan(std::string folder, const FolderScanCallbacks& callbacks, std::set<Fol
       if (!entry.isDirectory || entry.name == "." || entry.name == "..") continue;
       const std::string full = folder + entry.name;
       const auto id = IdentityOf(full);
+      if (!id && callbacks.unreadableFolder) callbacks.unreadableFolder(full, errno);
       if (!id || !entered.insert(*id).second) continue;
       Show(callbacks, full);
       Scan(full, callbacks, entered);

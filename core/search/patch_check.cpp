@@ -120,7 +120,10 @@ class TouchSink {
 
 // The check with its evidence: each write also keeps its old byte, and once the
 // file has been read, the last write at each address is found (a walk from the
-// end with a set of the addresses seen) and judged.
+// end with a set of the addresses seen) and judged. A patch writing more than
+// kTouchedLimit bytes keeps the same evidence per address instead, in work
+// (the last new byte), an image-sized array of old bytes and two bitmaps
+// (written, old known), so that the verdict never depends on the route.
 struct OldTouch {
   std::uint32_t address;
   std::uint8_t value;
@@ -140,6 +143,35 @@ DetailBuffers& ThreadDetailBuffers() {
 // No accepted address is 0xFFFFFFFF: the image is smaller than 4 GiB.
 constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 
+// One bit per image address. An anonymous mapping starts zeroed and costs
+// nothing where no bit is ever set.
+class AddressBits {
+ public:
+  explicit AddressBits(std::uint32_t size) : m_words((std::size_t{size} + 63) / 64 * 8) {}
+  [[nodiscard]] std::uint64_t* words() { return reinterpret_cast<std::uint64_t*>(m_words.data()); }
+  [[nodiscard]] const std::uint64_t* words() const { return reinterpret_cast<const std::uint64_t*>(m_words.data()); }
+  [[nodiscard]] std::size_t count() const { return m_words.size() / 8; }
+  void set(std::uint32_t a) { words()[a / 64] |= std::uint64_t{1} << (a % 64); }
+  void reset(std::uint32_t a) { words()[a / 64] &= ~(std::uint64_t{1} << (a % 64)); }
+  [[nodiscard]] bool test(std::uint32_t a) const { return (words()[a / 64] >> (a % 64)) & 1; }
+  // Clears [from, to).
+  void clear(std::uint64_t from, std::uint64_t to) {
+    for (; from < to && from % 64 != 0; ++from) reset(static_cast<std::uint32_t>(from));
+    for (; from + 64 <= to; from += 64) words()[from / 64] = 0;
+    for (; from < to; ++from) reset(static_cast<std::uint32_t>(from));
+  }
+
+ private:
+  quillet::ImageBuffer m_words;
+};
+
+struct WholeEvidence {
+  explicit WholeEvidence(std::uint32_t size) : old(size), written(size), oldKnown(size) {}
+  quillet::ImageBuffer old;
+  AddressBits written;
+  AddressBits oldKnown;
+};
+
 class DetailSink {
  public:
   DetailSink(const std::uint8_t* current, std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
@@ -149,17 +181,26 @@ class DetailSink {
   bool accepts(std::uint32_t address) { return m_isWritten(address); }
   void write(std::uint32_t address, std::uint8_t value) { writeOld(address, value, -1); }
   void writeOld(std::uint32_t address, std::uint8_t value, int old) {
+    if (m_lineWrites++ == 0) m_lineFirst = address;
+    m_lineLast = address;
     if (m_whole) {
-      m_work[address] = value;
+      keepWhole(address, value, old);
       return;
     }
     m_touched[m_count++] = {address, value, static_cast<std::int16_t>(old)};
     if (m_count == kTouchedLimit) becomeWhole();
   }
-  void beginOldLine() { m_lineFrom = m_count; }
+  void beginOldLine() {
+    m_lineFrom = m_count;
+    m_lineWrites = 0;
+  }
   void endOldLine(bool usable) {
-    if (usable || m_whole) return;
-    for (std::size_t i = m_lineFrom; i < m_count; ++i) m_touched[i].old = -1;
+    if (usable) return;
+    if (!m_whole) {
+      for (std::size_t i = m_lineFrom; i < m_count; ++i) m_touched[i].old = -1;
+      return;
+    }
+    forgetLineOld();
   }
 
   void judge(CheckDetails& details) const {
@@ -172,10 +213,41 @@ class DetailSink {
   }
 
  private:
+  void keepWhole(std::uint32_t address, std::uint8_t value, int old) {
+    m_work[address] = value;
+    m_whole->written.set(address);
+    if (old < 0) {
+      m_whole->oldKnown.reset(address);
+    } else {
+      m_whole->old.data()[address] = static_cast<std::uint8_t>(old);
+      m_whole->oldKnown.set(address);
+    }
+  }
+
   void becomeWhole() {
-    ReplayOnCopy(m_work, m_current, m_size, m_touched, m_count);
+    // Work is read only where the bitmap says a byte was written.
+    m_whole = std::make_unique<WholeEvidence>(m_size);
+    for (std::size_t i = 0; i < m_count; ++i) keepWhole(m_touched[i].address, m_touched[i].value, m_touched[i].old);
     m_count = 0;
-    m_whole = true;
+    m_lineFrom = 0;
+  }
+
+  // The line's writes took every accepted position from its first write to
+  // its last, in address order with the wrap at 2^32, and the line is the last
+  // writer of each. More writes than that stretch holds means the line went
+  // round the whole address space.
+  void forgetLineOld() {
+    if (m_lineWrites == 0) return;
+    AddressBits& known = m_whole->oldKnown;
+    const std::uint64_t stretch = std::uint64_t{static_cast<std::uint32_t>(m_lineLast - m_lineFirst)} + 1;
+    if (m_lineWrites > stretch) {
+      known.clear(0, m_size);
+    } else if (m_lineFirst <= m_lineLast) {
+      known.clear(m_lineFirst, std::uint64_t{m_lineLast} + 1);
+    } else {
+      known.clear(m_lineFirst, m_size);
+      known.clear(0, std::uint64_t{m_lineLast} + 1);
+    }
   }
 
   static void noteDiffering(CheckDetails& details, const DifferingByte& byte) {
@@ -187,14 +259,43 @@ class DetailSink {
     if (shown.size() > CheckDetails::kShownDifferences) shown.pop_back();
   }
 
-  void judgeWhole(CheckDetails& details) const {
-    details.partial = true;
-    for (std::uint32_t address = 0; address < m_size; ++address) {
-      if (m_work[address] == m_current[address]) continue;
-      if (details.differing++ < CheckDetails::kShownDifferences)
-        details.firstDiffering.push_back({address, m_work[address], m_current[address], -1});
+  // Both routes judge one address at a time through here.
+  struct Tally {
+    bool foreign = false, unknown = false, partly = false;
+    void add(CheckDetails& details, std::uint32_t address, std::uint8_t value, int old, std::uint8_t found) {
+      ++details.checkedBytes;
+      if (found == value) {
+        ++details.alreadyNew;
+        partly = partly || (old >= 0 && old != value);
+        return;
+      }
+      ++details.differing;
+      if (old < 0)
+        unknown = true;
+      else if (old != found)
+        foreign = true;
+      noteDiffering(details, {address, value, found, old});
     }
-    if (details.differing) details.verdict = OldBytesVerdict::oldUnknown;
+    void verdict(CheckDetails& details) const {
+      if (details.differing == 0) return;
+      details.verdict = foreign   ? OldBytesVerdict::otherFirmware
+                        : unknown ? OldBytesVerdict::oldUnknown
+                        : partly  ? OldBytesVerdict::partlyInstalled
+                                  : OldBytesVerdict::appliesCleanly;
+    }
+  };
+
+  void judgeWhole(CheckDetails& details) const {
+    Tally tally;
+    const std::uint64_t* written = m_whole->written.words();
+    for (std::size_t word = 0; word < m_whole->written.count(); ++word) {
+      for (std::uint64_t bits = written[word]; bits != 0; bits &= bits - 1) {
+        const auto address = static_cast<std::uint32_t>(word * 64 + static_cast<unsigned>(__builtin_ctzll(bits)));
+        const int old = m_whole->oldKnown.test(address) ? m_whole->old.data()[address] : -1;
+        tally.add(details, address, m_work[address], old, m_current[address]);
+      }
+    }
+    tally.verdict(details);
   }
 
   void judgeKept(CheckDetails& details) const {
@@ -202,7 +303,7 @@ class DetailSink {
     while (capacity < 2 * m_count) capacity *= 2;
     std::uint32_t* seen = m_buffers.seen.get();
     std::fill(seen, seen + capacity, kNoAddress);
-    bool foreign = false, unknown = false, partly = false;
+    Tally tally;
     constexpr std::size_t kAhead = 64;
     for (std::size_t i = m_count; i-- > 0;) {
       if (i >= kAhead) __builtin_prefetch(m_current + m_touched[i - kAhead].address);
@@ -211,25 +312,9 @@ class DetailSink {
       while (seen[slot] != kNoAddress && seen[slot] != touch.address) slot = (slot + 1) & (capacity - 1);
       if (seen[slot] == touch.address) continue;  // written again later: that write counts
       seen[slot] = touch.address;
-      ++details.checkedBytes;
-      const std::uint8_t found = m_current[touch.address];
-      if (found == touch.value) {
-        ++details.alreadyNew;
-        partly = partly || (touch.old >= 0 && touch.old != touch.value);
-        continue;
-      }
-      ++details.differing;
-      if (touch.old < 0)
-        unknown = true;
-      else if (touch.old != found)
-        foreign = true;
-      noteDiffering(details, {touch.address, touch.value, found, touch.old});
+      tally.add(details, touch.address, touch.value, touch.old, m_current[touch.address]);
     }
-    if (details.differing == 0) return;
-    details.verdict = foreign   ? OldBytesVerdict::otherFirmware
-                      : unknown ? OldBytesVerdict::oldUnknown
-                      : partly  ? OldBytesVerdict::partlyInstalled
-                                : OldBytesVerdict::appliesCleanly;
+    tally.verdict(details);
   }
 
   const std::uint8_t* m_current;
@@ -240,7 +325,11 @@ class DetailSink {
   OldTouch* m_touched;
   std::size_t m_count = 0;
   std::size_t m_lineFrom = 0;
-  bool m_whole = false;
+  // The writes of the line under way, for the whole route.
+  std::uint64_t m_lineWrites = 0;
+  std::uint32_t m_lineFirst = 0;
+  std::uint32_t m_lineLast = 0;
+  std::unique_ptr<WholeEvidence> m_whole;
 };
 
 template <class Source>
@@ -300,20 +389,15 @@ std::vector<std::string> FormatCheckDetails(const CheckDetails& details) {
   };
   switch (details.status) {
     case PATCH_INSTALLED:
-      if (details.partial)
-        lines.push_back("every written byte holds its new value (too many to count)");
-      else if (details.checkedBytes == 0)
+      if (details.checkedBytes == 0)
         lines.push_back("no byte checked: every written address is filtered or beyond the image's end");
       else
         lines.push_back("all " + std::to_string(details.checkedBytes) + " checked bytes hold their new value");
       break;
     case PATCH_NOT_INSTALLED: {
-      if (details.partial)
-        lines.push_back(std::to_string(details.differing) + " bytes differ (too many written bytes to count the rest)");
-      else
-        lines.push_back(std::to_string(details.differing) + " of " + std::to_string(details.checkedBytes) +
-                        " checked bytes differ; " + std::to_string(details.alreadyNew) +
-                        " already hold their new value");
+      lines.push_back(std::to_string(details.differing) + " of " + std::to_string(details.checkedBytes) +
+                      " checked bytes differ; " + std::to_string(details.alreadyNew) +
+                      " already hold their new value");
       switch (details.verdict) {
         case OldBytesVerdict::appliesCleanly:
           lines.push_back("applies cleanly: every byte not yet new holds its old value");

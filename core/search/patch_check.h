@@ -45,9 +45,6 @@ struct CheckDetails {
   std::uint64_t differing = 0;   // and the ones that don't
   OldBytesVerdict verdict = OldBytesVerdict::none;
   std::vector<DifferingByte> firstDiffering;  // the lowest differing addresses
-  // The patch wrote too many bytes to keep each one: checkedBytes and
-  // alreadyNew are unknown (0), and old bytes too.
-  bool partial = false;
 
   quillet::VkpError error = quillet::VkpError::none;  // why the file is broken
   std::size_t line = 0;                               // its first invalid line

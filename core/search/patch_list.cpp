@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_set>
 
 #include "core/platform/file_io.h"
 #include "core/search/folder_scan.h"
@@ -59,6 +61,36 @@ std::optional<std::size_t> PatchList::Add(const std::string& path) {
   return row;
 }
 
+std::vector<std::size_t> PatchList::AddAll(const std::vector<std::string>& paths) {
+  std::vector<PatchRow> added;
+  std::unordered_set<std::string_view> seen;
+  for (const std::string& path : paths) {
+    if (Find(path) || !seen.insert(path).second) continue;
+    PatchRow row;
+    row.name = FileNameOf(path);
+    row.path = path;
+    row.addedAfterSearch = m_searched;
+    added.push_back(std::move(row));
+  }
+  const auto less = [](const PatchRow& a, const PatchRow& b) { return PatchRowLess(a.name, a.path, b.name, b.path); };
+  // Stable, and listed rows ahead of new ones that sort equal: where Add's
+  // upper bound would put them, one after another.
+  std::stable_sort(added.begin(), added.end(), less);
+  std::vector<std::size_t> indexes;
+  indexes.reserve(added.size());
+  std::vector<PatchRow> merged;
+  merged.reserve(m_rows.size() + added.size());
+  auto listed = m_rows.begin();
+  for (PatchRow& row : added) {
+    while (listed != m_rows.end() && !less(row, *listed)) merged.push_back(std::move(*listed++));
+    indexes.push_back(merged.size());
+    merged.push_back(std::move(row));
+  }
+  while (listed != m_rows.end()) merged.push_back(std::move(*listed++));
+  m_rows = std::move(merged);
+  return indexes;
+}
+
 void PatchList::Remove(std::vector<std::size_t> rows) {
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
@@ -67,20 +99,33 @@ void PatchList::Remove(std::vector<std::size_t> rows) {
     if (*it < m_rows.size()) m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(*it));
 }
 
-void AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
-                    const std::function<void(const std::string&)>& status) {
+std::vector<std::string> ExpandPatchInputs(const std::vector<std::string>& inputs,
+                                           const std::function<void(const std::string&)>& status,
+                                           std::vector<UnreadableFolder>* unreadable) {
+  std::vector<std::string> paths;
   FolderScanCallbacks callbacks;
   callbacks.showStatus = [&status](const std::string& text) {
     if (status) status(text);
   };
-  callbacks.addPatchFile = [&list](const std::string&, const std::string& path) { (void)list.Add(path); };
+  callbacks.addPatchFile = [&paths](const std::string&, const std::string& path) { paths.push_back(path); };
+  callbacks.unreadableFolder = [unreadable](const std::string& folder, int osError) {
+    if (unreadable) unreadable->push_back({folder, osError});
+  };
   for (const std::string& input : inputs) {
     struct stat st {};
     if (::stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
       ScanFolder(input, callbacks);
     else
-      (void)list.Add(input);
+      paths.push_back(input);
   }
+  return paths;
+}
+
+std::vector<UnreadableFolder> AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
+                                             const std::function<void(const std::string&)>& status) {
+  std::vector<UnreadableFolder> unreadable;
+  (void)list.AddAll(ExpandPatchInputs(inputs, status, &unreadable));
+  return unreadable;
 }
 
 SearchResult SearchPatchList(const std::string& imagePath, PatchList& list, const AddressFilter& filter,

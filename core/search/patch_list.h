@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/search/folder_scan.h"
 #include "core/search/patch_check.h"
 #include "core/search/search.h"
 
@@ -45,6 +46,10 @@ class PatchList {
   // Adds path unless it is listed; the new row's index, or nothing when it was
   // already there.
   std::optional<std::size_t> Add(const std::string& path);
+  // The same for many paths at once, in one sort and one merge rather than an
+  // insertion each: rows end where one Add after another would put them. The
+  // new rows' indexes, rising.
+  std::vector<std::size_t> AddAll(const std::vector<std::string>& paths);
   // The row whose path is exactly path.
   [[nodiscard]] std::optional<std::size_t> Find(std::string_view path) const;
   // Removes the rows at these indexes (any order, duplicates ignored).
@@ -76,11 +81,18 @@ class PatchList {
   bool m_searched = false;
 };
 
-// Adds files and folders as "+ файл" and "+ каталог" do: a folder adds every
-// *.vkp file below it, anything else is added as named. status is told the
-// folder scan's progress (see ScanFolder).
-void AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
-                    const std::function<void(const std::string&)>& status = {});
+// The paths that files and folders stand for, as "+ файл" and "+ каталог"
+// take them: a folder gives every *.vkp file below it, anything else itself.
+// status is told the folder scan's progress (see ScanFolder); the folders that
+// could not be read are added to unreadable when it is given.
+[[nodiscard]] std::vector<std::string> ExpandPatchInputs(const std::vector<std::string>& inputs,
+                                                         const std::function<void(const std::string&)>& status = {},
+                                                         std::vector<UnreadableFolder>* unreadable = nullptr);
+
+// Adds what ExpandPatchInputs gives to the list, in one batch. Returns the
+// folders that could not be read, in the order met.
+std::vector<UnreadableFolder> AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
+                                             const std::function<void(const std::string&)>& status = {});
 
 // Whether a search over the list leaves each row's evidence in the row.
 enum class RowDetails { drop, keep };

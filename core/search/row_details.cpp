@@ -90,21 +90,15 @@ std::string ShownLine(const CheckDetails& details, std::size_t maxChars) {
 void AddEvidence(const CheckDetails& details, DetailsForm form, std::vector<std::string>& lines) {
   switch (details.status) {
     case PATCH_INSTALLED:
-      if (details.partial)
-        lines.emplace_back(text::kDetailsInstalledUncounted);
-      else if (details.checkedBytes == 0)
+      if (details.checkedBytes == 0)
         lines.emplace_back(text::kDetailsInstalledUnchecked);
       else
         lines.push_back(Fill(text::kDetailsInstalled, {std::to_string(details.checkedBytes)}));
       return;
     case PATCH_NOT_INSTALLED: {
-      if (details.partial)
-        lines.push_back(Fill(text::kDetailsNotInstalledUncounted,
-                             {std::to_string(details.differing), VerdictText(details.verdict)}));
-      else
-        lines.push_back(Fill(text::kDetailsNotInstalled, {std::to_string(details.alreadyNew),
-                                                          std::to_string(details.checkedBytes),
-                                                          VerdictText(details.verdict)}));
+      lines.push_back(Fill(text::kDetailsNotInstalled, {std::to_string(details.alreadyNew),
+                                                        std::to_string(details.checkedBytes),
+                                                        VerdictText(details.verdict)}));
       const std::size_t held = details.firstDiffering.size();
       const std::size_t shown = form == DetailsForm::brief ? std::min(held, kBriefDiffering) : held;
       for (std::size_t i = 0; i < shown; ++i) {

@@ -45,9 +45,13 @@ enum class VkpError {
   badByte,     // a new-bytes pair that would be written is not hexadecimal
   // What comes before any ':' can't be an address, and the reading stopped
   // there rather than read on to learn whether a ':' follows: the line is
-  // invalid either way. Only when exact errors were not asked for.
+  // invalid either way. Without exact errors, at once; with them, when no ':'
+  // or line end follows within kColonLookahead bytes.
   badAddressOrNoColon,
 };
+
+// How far an exact reading looks on for a ':' after an impossible address.
+inline constexpr std::uint64_t kColonLookahead = 4096;
 
 struct VkpReadResult {
   VkpError error = VkpError::none;
@@ -341,6 +345,7 @@ class VkpStreamReader {
           m_number = HexNumber{};
           m_pendingBlank = false;
           m_addressBroken = false;
+          m_brokenAt = kNotBroken;
           if (cls == kPlus) {
             m_state = State::offset;
             break;
@@ -362,9 +367,14 @@ class VkpStreamReader {
             m_number.push(cls);
             if (m_addressBroken || !m_number.valid) {
               if (!m_exactErrors) return fail(VkpError::badAddressOrNoColon);
-              // Only a ':' or the line's end can matter now: straight on to them.
+              // Only a ':' or the line's end can matter now: straight on to
+              // them, but not through a file of zeros. A line that has shown
+              // neither within kColonLookahead bytes is invalid either way.
+              if (m_brokenAt == kNotBroken) m_brokenAt = m_piecePos + i;
+              if (m_piecePos + i - m_brokenAt >= kColonLookahead) return fail(VkpError::badAddressOrNoColon);
               std::size_t end = i + 1;
               for (; end < size; ++end) {
+                if (m_piecePos + end - m_brokenAt >= kColonLookahead) return fail(VkpError::badAddressOrNoColon);
                 const std::uint8_t next = ClassOf(begin[end]);
                 if (next == kColon || next == kLineEnd || next == kFileEnd || next == kComment) break;
               }
@@ -476,6 +486,8 @@ class VkpStreamReader {
   HexNumber m_number;
   bool m_pendingBlank = false;
   bool m_addressBroken = false;
+  static constexpr std::uint64_t kNotBroken = ~std::uint64_t{0};
+  std::uint64_t m_brokenAt = kNotBroken;  // where the address became impossible
   std::uint64_t m_pendingWeak = 0;
   std::uint64_t m_field1Start = 0;
   std::uint64_t m_field1End = 0;

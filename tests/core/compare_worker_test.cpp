@@ -74,6 +74,7 @@ class RecordingWindow final : public ICompareWindow {
     if (stopAtProgress >= 0 && static_cast<int>(progress.size()) > stopAtProgress) m_stop = true;
   }
   void SendDiffDone() override { events.push_back("done"); }
+  void PostReadProgress(std::uint64_t bytesDone, std::uint64_t /*bytesTotal*/) override { bytesRead = bytesDone; }
   void ShowErrorBox(const std::string& message) override {
     events.push_back("error " + message);
     if (stopOnError) m_stop = true;
@@ -85,6 +86,7 @@ class RecordingWindow final : public ICompareWindow {
   std::vector<std::uint32_t> progress;
   int stopAtProgress = -1;
   bool stopOnError = false;
+  std::uint64_t bytesRead = 0;  // the last read progress told
   bool throwOnAppend = false;
 
  private:
@@ -173,6 +175,7 @@ TEST(CompareWorkerTest, ImageOfFourGibibytesIsRefusedByName) {
     RecordingWindow window(original, current);
     CompareThreadProc(&window, window.job);
     EXPECT_EQ(window.events, (std::vector<std::string>{"error " + std::string(text::kTooLargePrefix) + huge + "'", "done"}));
+    EXPECT_EQ(window.bytesRead, 0u) << "an image was read before the refusal";
   }
 }
 

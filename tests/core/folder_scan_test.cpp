@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -30,6 +33,9 @@ class FolderScanTest : public ::testing::Test {
     callbacks.showStatus = [&](const std::string& status) { events.push_back("status " + shorten(status)); };
     callbacks.addPatchFile = [&](const std::string& name, const std::string& full) {
       events.push_back("add " + name + " " + shorten(full));
+    };
+    callbacks.unreadableFolder = [&](const std::string& folder, int osError) {
+      events.push_back("unreadable " + shorten(folder) + " " + std::strerror(osError));
     };
     quillet::ScanFolder(folder, callbacks);
     return events;
@@ -138,32 +144,75 @@ TEST_F(FolderScanTest, LinkToAFolderOutsideIsFollowed) {
 struct UnreadableRow {
   const char* name;
   const char* relative;
+  int osError;  // what the scan reports; 0: nothing
 };
 
 class UnreadableFolderTest : public FolderScanTest, public ::testing::WithParamInterface<UnreadableRow> {};
 
-TEST_P(UnreadableFolderTest, AddsNothingAndEndsWithAnEmptyStatus) {
+TEST_P(UnreadableFolderTest, AddsNothingSaysWhyAndEndsWithAnEmptyStatus) {
   File("file.vkp");
-  const std::string folder = GetParam().relative[0] ? m_root / GetParam().relative : std::string();
-  EXPECT_EQ(Scan(folder), std::vector<std::string>{"status "});
+  const UnreadableRow& row = GetParam();
+  const std::string folder = row.relative[0] ? m_root / row.relative : std::string();
+  std::vector<std::string> expected;
+  if (row.osError) expected.push_back("unreadable R/" + std::string(row.relative) + " " + std::strerror(row.osError));
+  expected.push_back("status ");
+  EXPECT_EQ(Scan(folder), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, UnreadableFolderTest,
-                         ::testing::Values(UnreadableRow{"missing", "missing"},
-                                           UnreadableRow{"a_file", "file.vkp"},
-                                           UnreadableRow{"under_a_file", "file.vkp/x"},
-                                           UnreadableRow{"empty_path_is_not_the_root", ""}),
+                         ::testing::Values(UnreadableRow{"missing", "missing", ENOENT},
+                                           UnreadableRow{"a_file", "file.vkp", ENOTDIR},
+                                           UnreadableRow{"under_a_file", "file.vkp/x", ENOTDIR},
+                                           UnreadableRow{"empty_path_is_not_the_root", "", 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(FolderScanTest, UnreadableSubfolderAddsNothing) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+// Met during the scan: a folder that can't be listed, and one whose path is
+// too long to open (which stops root too), are named with their cause, and
+// the rest of the tree is still scanned.
+TEST_F(FolderScanTest, UnreadableSubfoldersAreReportedAndPassedOver) {
+  const std::string name(250, 'd');
+  // Made and removed through descriptors: no path reaches the bottom.
+  std::vector<int> levels{::open(m_root.path().c_str(), O_RDONLY | O_DIRECTORY)};
+  ASSERT_GE(levels.back(), 0);
+  while (levels.size() <= 18) {
+    ASSERT_EQ(::mkdirat(levels.back(), name.c_str(), 0755), 0);
+    levels.push_back(::openat(levels.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_GE(levels.back(), 0);
+  }
+  struct RemoveLevels {
+    std::vector<int>& levels;
+    const std::string& name;
+    ~RemoveLevels() {
+      ::close(levels.back());
+      for (std::size_t i = levels.size() - 1; i-- > 0;) {
+        ::unlinkat(levels[i], name.c_str(), AT_REMOVEDIR);
+        ::close(levels[i]);
+      }
+    }
+  } removeLevels{levels, name};
+  File("a.vkp");
   Folder("locked");
   File("locked/l.vkp");
-  File("a.vkp");
-  ASSERT_EQ(::chmod((m_root / "locked").c_str(), 0), 0);
-  const auto added = Added(Scan(m_root.path()));
+  const bool root = ::geteuid() == 0;
+  if (!root) {
+    ASSERT_EQ(::chmod((m_root / "locked").c_str(), 0), 0);
+  }
+  const std::vector<std::string> events = Scan(m_root.path());
   ::chmod((m_root / "locked").c_str(), 0755);
-  EXPECT_EQ(added, std::vector<std::string>{"a.vkp R/a.vkp"});
+  std::vector<std::string> reported;
+  for (const std::string& event : events)
+    if (event.starts_with("unreadable ")) reported.push_back(event);
+  std::size_t tooLong = 0, locked = 0;
+  for (const std::string& event : reported) {
+    tooLong += event.starts_with("unreadable R/" + name) && event.ends_with(std::strerror(ENAMETOOLONG));
+    locked += event == "unreadable R/locked " + std::string(std::strerror(EACCES));
+  }
+  EXPECT_EQ(tooLong, 1u) << ::testing::PrintToString(reported);
+  EXPECT_EQ(locked, root ? 0u : 1u) << ::testing::PrintToString(reported);
+  EXPECT_EQ(reported.size(), root ? 1u : 2u) << ::testing::PrintToString(reported);
+  const auto added = Added(events);
+  EXPECT_NE(std::find(added.begin(), added.end(), "a.vkp R/a.vkp"), added.end());
+  EXPECT_EQ(std::find(added.begin(), added.end(), "l.vkp R/locked/l.vkp") != added.end(), root);
 }
 
 }  // namespace

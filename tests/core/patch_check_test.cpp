@@ -220,21 +220,25 @@ TEST(PatchCheckFile, HugeFilesCostBoundedMemoryAndBrokenOnesStopEarly) {
 using Rng = quillet::SplitMix64;
 
 std::string HexByte(std::uint8_t value, bool lower) {
-  char buffer[4];
-  std::snprintf(buffer, sizeof buffer, lower ? "%02x" : "%02X", value);
-  return buffer;
+  const char* digits = lower ? "0123456789abcdef" : "0123456789ABCDEF";
+  return {digits[value >> 4], digits[value & 0xF]};
 }
 
 // A patch text that mostly agrees with the image, so that all three statuses
-// come up often, with the format's corners mixed in.
-std::string RandomPatch(Rng& rng, const std::vector<std::uint8_t>& image) {
+// come up often, with the format's corners mixed in. A big one has long lines,
+// enough to write more bytes than a check keeps one by one; its rare changes
+// (an odd old byte, a digit that isn't one) come once a line at most.
+std::string RandomPatch(Rng& rng, const std::vector<std::uint8_t>& image, bool big = false) {
   const auto size = static_cast<std::uint32_t>(image.size());
   const bool installedIntent = rng.chance(50);
+  // A big patch's old fields follow one rule throughout (the image's bytes,
+  // zeros, or mixed as in a small one), or one odd line would decide every verdict.
+  const std::uint32_t oldRule = big ? rng.below(4) : 3;  // 0, 1: the image's; 2: zeros; 3: mixed
   const char* eol = rng.chance(50) ? "\r\n" : "\n";
   std::string text;
   if (rng.chance(20)) text += ";\xCF\xE0\xF2\xF7 header # x";
   std::uint32_t offset = 0;
-  const std::uint32_t lines = 1 + rng.below(12);
+  const std::uint32_t lines = big ? 12 + rng.below(12) : 1 + rng.below(12);
   for (std::uint32_t n = 0; n < lines; ++n) {
     if (!text.empty()) text += eol;
     const std::uint32_t kind = rng.below(100);
@@ -263,32 +267,34 @@ std::string RandomPatch(Rng& rng, const std::vector<std::uint8_t>& image) {
       address = size - rng.below(4);
     else
       address = rng.below(size + 1);
-    const std::uint32_t count = 1 + rng.below(16);
+    const std::uint32_t count = big ? (1u << 14) + rng.below(1u << 15) : 1 + rng.below(16);
+    const std::uint32_t special = big ? rng.below(count) : 0;
+    const auto rare = [&](std::uint32_t k, std::uint32_t percent) { return (!big || k == special) && rng.chance(percent); };
     std::string newBytes;
     for (std::uint32_t k = 0; k < count; ++k) {
       const std::uint32_t at = address + k;
       std::uint8_t value = at < size ? image[at] : static_cast<std::uint8_t>(rng.next());
       if (!installedIntent && rng.chance(15)) value = static_cast<std::uint8_t>(value + 1 + rng.below(255));
       newBytes += HexByte(value, rng.chance(20));
-      if (rng.chance(2)) newBytes.back() = 'G';
+      if (rare(k, 2)) newBytes.back() = 'G';
     }
-    if (rng.chance(10)) newBytes.pop_back();
+    if (rng.chance(big ? 1 : 10)) newBytes.pop_back();
     const std::uint32_t written = address - offset;
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, rng.chance(10) ? "0x%x" : "%06X", written);
     text += rng.chance(10) ? "\t" : "";
     text += buffer;
     text += rng.chance(20) ? " : " : ": ";
-    if (rng.chance(80)) {
+    if (oldRule < 3 || rng.chance(80)) {
       std::string oldBytes;
-      if (rng.chance(50)) {
+      if (oldRule < 2 || (oldRule == 3 && rng.chance(50))) {
         // The image's bytes, a few of them off, and now and then a digit short.
         for (std::uint32_t k = 0; k < count; ++k) {
           const std::uint32_t at = address + k;
           const std::uint8_t value = at < size ? image[at] : 0;
-          oldBytes += HexByte(rng.chance(5) ? static_cast<std::uint8_t>(value ^ 1) : value, false);
+          oldBytes += HexByte(rare(k, 5) ? static_cast<std::uint8_t>(value ^ 1) : value, false);
         }
-        if (rng.chance(10)) oldBytes.pop_back();
+        if (rng.chance(big ? 1 : 10)) oldBytes.pop_back();
       } else {
         oldBytes = std::string(count * 2, rng.chance(10) ? 'Z' : '0');
       }
@@ -420,10 +426,14 @@ TEST(PatchCheckFile, BrokenDetailsNameTheLineAndTheRule) {
 
 TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
   int verdicts[5] = {};
+  int wholeVerdicts[5] = {};  // of patches too big to keep their writes one by one
   int seen[4] = {};
   for (std::uint64_t seed = 1; seed <= 4000; ++seed) {
     Rng rng(seed);
-    const std::uint32_t size = rng.chance(5) ? 0 : 1 + rng.below(rng.chance(50) ? 64 : 4096);
+    const bool big = seed % 100 == 0;
+    const std::uint32_t size = big                ? (1u << 19) + rng.below(1u << 19)
+                               : rng.chance(5) ? 0
+                                               : 1 + rng.below(rng.chance(50) ? 64 : 4096);
     std::vector<std::uint8_t> image(size);
     for (auto& byte : image) byte = static_cast<std::uint8_t>(rng.chance(40) ? 0 : rng.next());
     std::vector<AddressRange> ranges;
@@ -433,7 +443,7 @@ TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
       ranges.push_back({std::min(a, b), std::max(a, b)});
     }
     const AddressFilter filter(ranges);
-    const std::string text = RandomPatch(rng, image);
+    const std::string text = RandomPatch(rng, image, big);
 
     Guarded current(size, 0);
     if (size) std::memcpy(current.data(), image.data(), size);
@@ -444,12 +454,14 @@ TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
     CheckDetails details;
     const PatchStatus detailed = quillet::CheckPatchText(text, current.data(), fastWork.data(), size, filter, &details);
 
-    SCOPED_TRACE("seed " + std::to_string(seed) + ", size " + std::to_string(size) + ", patch:\n" + text);
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", size " + std::to_string(size) + ", patch:\n" +
+                 (big ? text.substr(0, 2000) + "…" : text));
     ASSERT_STREQ(StatusName(fast), StatusName(expected));
     ASSERT_STREQ(StatusName(detailed), StatusName(expected));
     if (expected != PATCH_FILE_ERROR) {
       ASSERT_EQ(Describe(details), Describe(ReferenceDetails(text, current.data(), size, filter)));
       ++verdicts[static_cast<int>(details.verdict)];
+      if (details.checkedBytes > (std::size_t{1} << 18)) ++wholeVerdicts[static_cast<int>(details.verdict)];
     }
     ASSERT_TRUE(current.canariesIntact() && referenceWork.canariesIntact() && fastWork.canariesIntact());
     ASSERT_TRUE(size == 0 || std::memcmp(current.data(), image.data(), size) == 0);
@@ -461,6 +473,11 @@ TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
     EXPECT_GT(seen[status], 400);
   }
   for (int verdict = 1; verdict < 5; ++verdict) EXPECT_GT(verdicts[verdict], 40) << verdict;
+  // The whole route has its own way of keeping old bytes: it must meet each of
+  // the verdicts that decide between the routes' ways of keeping them.
+  for (const OldBytesVerdict verdict : {OldBytesVerdict::none, OldBytesVerdict::appliesCleanly,
+                                        OldBytesVerdict::otherFirmware, OldBytesVerdict::oldUnknown})
+    EXPECT_GT(wholeVerdicts[static_cast<int>(verdict)], 0) << static_cast<int>(verdict);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -303,31 +305,57 @@ INSTANTIATE_TEST_SUITE_P(Rows, AtomicWriteFailTest,
                                            WriteFailRow{"read_only", "ro", FileErrorCause::accessDenied}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A save ended by SIGINT or SIGTERM leaves no temporary file, and the signal
-// still ends the program as it would have. The child saves without pause, so
-// the signal nearly always lands inside a save.
+// A save ended by any signal that ends the program leaves no temporary file,
+// and the signal still ends it as it would have. The child holds a save open
+// until the signal comes, so the signal always lands inside it.
 TEST_F(FileIoTest, InterruptedSaveLeavesNoTemporaryFile) {
   const std::string target = m_dir / "out.vkp";
-  const std::string bytes(1 << 20, 'x');
-  for (const int signal : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(signal);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR2, SIGXFSZ, SIGRTMIN + 1}) {
+    SCOPED_TRACE(::strsignal(signal));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      const struct rlimit noCore {0, 0};
+      ::setrlimit(RLIMIT_CORE, &noCore);
+      ::signal(signal, SIG_DFL);  // nohup or a test runner may have it ignored
       try {
-        for (;;) quillet::WriteFileAtomically(target, bytes);
+        quillet::AtomicFileWriter writer(target);
+        writer.Write(std::string(1 << 20, 'x'));
+        if (::write(ready[1], "r", 1) != 1) ::_exit(2);
+        for (;;) ::pause();
       } catch (...) {
       }
       ::_exit(1);
     }
-    ::usleep(100 * 1000);
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
     ASSERT_EQ(::kill(child, signal), 0);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
-      EXPECT_EQ(entry.path().filename(), "out.vkp");
+      ADD_FAILURE() << "left behind: " << entry.path().filename();
   }
+}
+
+// Root saving over another user's file leaves it theirs, mode included.
+TEST_F(FileIoTest, SaveKeepsOwnerGroupAndMode) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file away";
+  const std::string target = m_dir / "theirs.INI";
+  quillet::WriteFileAtomically(target, "old");
+  ASSERT_EQ(::chown(target.c_str(), 4321, 5432), 0);
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  quillet::WriteFileAtomically(target, "new");
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 4321u);
+  EXPECT_EQ(st.st_gid, 5432u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadBytes(target), "new");
 }
 
 TEST_F(FileIoTest, DanglingLinkIsWrittenThrough) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -11,8 +12,10 @@
 
 #include "core/filter/address_filter.h"
 #include "core/search/flash_selection.h"
+#include "core/search/patch_list.h"
 #include "core/search/search.h"
 #include "tests/support/temp_dir.h"
+#include "tools/split_mix.h"
 
 namespace {
 
@@ -112,7 +115,7 @@ TEST_F(SearchTest, AnImageThatCantBeReadChecksNothingAndSaysWhy) {
       {"missing file", m_dir / "nothing.bin", SearchFailure::imageOpen, "Ошибка открытия файла текущего Full Flash"},
       {"a folder", folder, SearchFailure::imageOpen, "Ошибка открытия файла текущего Full Flash"},
       {"4 GiB", huge, SearchFailure::imageTooLarge,
-       "Файл больше 4 ГиБ, его адреса не умещаются в 32 бита: '" + huge + "'"},
+       "Файл размером 4 ГиБ или больше, его адреса не умещаются в 32 бита: '" + huge + "'"},
   };
   const std::vector<std::string> patches = {Patch("a.vkp", "000000: 00 00\n")};
   for (const Row& row : rows) {
@@ -245,6 +248,48 @@ TEST_F(FlashTextsTest, ChoosingAnImage) {
     const quillet::FlashChoice choice = quillet::ChooseFlash(row.path);
     EXPECT_EQ(choice.path, row.chosenPath);
     EXPECT_EQ(choice.texts, row.texts);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A batch lands where one Add after another would put each path: the same
+// rows in the same order, each path once, and the indexes of the new rows.
+// Names repeat across folders, differ only in case and come in any order,
+// and some paths are listed already or come twice.
+TEST(PatchListBatch, AddAllEndsAsAddOneByOne) {
+  static constexpr const char* kNames[] = {"a.vkp", "A.vkp", "b.VKP", "patch.vkp", "Patch.vkp", "z", "á.vkp"};
+  static constexpr const char* kFolders[] = {"/x/", "/X/", "/y/sub/", "", "./"};
+  for (std::uint64_t seed = 1; seed <= 300; ++seed) {
+    quillet::SplitMix64 rng(seed);
+    const auto randomPath = [&rng] {
+      return std::string(kFolders[rng.below(std::size(kFolders))]) + kNames[rng.below(std::size(kNames))];
+    };
+    quillet::PatchList batch, oneByOne;
+    for (std::uint32_t n = rng.below(12); n > 0; --n) {
+      const std::string path = randomPath();
+      (void)batch.Add(path);
+      (void)oneByOne.Add(path);
+    }
+    std::vector<std::string> paths(rng.below(30));
+    for (std::string& path : paths) path = randomPath();
+
+    std::vector<std::string> newPaths;
+    for (const std::string& path : paths)
+      if (oneByOne.Add(path)) newPaths.push_back(path);
+    std::vector<std::size_t> expectedIndexes;
+    for (const std::string& path : newPaths) expectedIndexes.push_back(*oneByOne.Find(path));
+    std::sort(expectedIndexes.begin(), expectedIndexes.end());
+
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    EXPECT_EQ(batch.AddAll(paths), expectedIndexes);
+    ASSERT_EQ(batch.size(), oneByOne.size());
+    for (std::size_t row = 0; row < batch.size(); ++row) {
+      EXPECT_EQ(batch[row].path, oneByOne[row].path) << row;
+      EXPECT_EQ(batch[row].name, oneByOne[row].name) << row;
+    }
   }
 }
 

@@ -93,6 +93,8 @@ class CPatchFinderDlg : public QDialog {
   void BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date);
   // Adds a row unless the path is listed; keeps the rows sorted.
   void AddPatchItem(const std::string& fullPath);
+  // Adds the rows in one batch and shows them with one change of the widget.
+  void AddPatchItems(const std::vector<std::string>& paths);
   // Shows row's mark as the list holds it.
   void ShowPatchMark(int row) const;
   // The rows' tooltips follow the evidence and what is chosen now.
