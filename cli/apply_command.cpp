@@ -165,7 +165,13 @@ int RunApply(const std::vector<std::string>& args) {
 
   // The list the window would hold, in its order.
   PatchList list;
-  AddPatchInputs(list, std::vector<std::string>(parsed->operands.begin() + 1, parsed->operands.end()));
+  const std::vector<UnreadableFolder> unreadable =
+      AddPatchInputs(list, std::vector<std::string>(parsed->operands.begin() + 1, parsed->operands.end()));
+  if (!unreadable.empty()) {
+    // Some of the chosen patches can't be known: all or nothing means nothing.
+    for (const UnreadableFolder& folder : unreadable) PrintError(folder.path + ": " + std::strerror(folder.osError));
+    return kExitPatchFile;
+  }
   for (const PatchRow& row : list.Rows()) job.patchPaths.push_back(row.path);
 
   const InstallOutcome outcome = InstallPatches(job, {}, std::stop_token());
