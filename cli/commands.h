@@ -58,5 +58,6 @@ int RunCheck(const std::vector<std::string>& args);
 int RunFilter(const std::vector<std::string>& args);
 int RunDiff(const std::vector<std::string>& args);
 int RunConflicts(const std::vector<std::string>& args);
+int RunApply(const std::vector<std::string>& args);
 
 }  // namespace quillet::cli

@@ -19,6 +19,8 @@ void PrintUsage(std::FILE* out) {
       "       quillet-cli filter [--filter-ini FILE | --no-filter]\n"
       "       quillet-cli diff [--filter-ini FILE | --no-filter] [--exit-code] ORIGINAL CURRENT [-o OUT]\n"
       "       quillet-cli conflicts PATCH_OR_FOLDER...\n"
+      "       quillet-cli apply [--filter-ini FILE | --no-filter] [--revert] [--force] [--undo UNDO.vkp] [--dry-run]\n"
+      "                         [--json] IMAGE PATCH_OR_FOLDER... (-o OUT | --in-place)\n"
       "       quillet-cli help [COMMAND] | COMMAND --help | --help | --version\n",
       out);
 }
@@ -61,6 +63,22 @@ constexpr CommandHelp kCommandHelp[] = {
      "        then \"  ADDRESS: FIRST SECOND\" for each such byte. Files with an invalid\n"
      "        line are named on stderr and left out. Exit status 0 none, 1 some, 3 a\n"
      "        patch file can't be read.\n"},
+    {"apply",
+     "apply   Installs the patch files (listed as for check) into IMAGE, or with\n"
+     "        --revert writes their old bytes back, all or nothing: a patch whose\n"
+     "        bytes hold neither their old nor their new value, or whose old bytes\n"
+     "        are unknown, is refused (--force writes it anyway when installing;\n"
+     "        reverting always needs the old bytes), and so are two patches that\n"
+     "        write different values at one address, and a broken file. The result\n"
+     "        goes to OUT, or with --in-place replaces IMAGE, through a temporary\n"
+     "        file that is read back and checked first. --undo writes a patch of\n"
+     "        exactly the bytes that changed; reverted, it gives IMAGE back.\n"
+     "        Prints STATUS<TAB>PATH per patch (applied, already-installed,\n"
+     "        reverted, already-reverted or refused, with the reason indented\n"
+     "        below); --json as for check; --dry-run writes nothing. Exit status 0\n"
+     "        written (or nothing to write), 1 a patch was refused and nothing was\n"
+     "        written; 2, 3, 64 and 74 as below. -o naming IMAGE or a patch is a\n"
+     "        usage error.\n"},
 };
 
 constexpr char kCommonHelp[] =
@@ -188,10 +206,13 @@ int main(int argc, char** argv) {
     status = RunDiff(args);
   } else if (command == "conflicts") {
     status = RunConflicts(args);
+  } else if (command == "apply") {
+    status = RunApply(args);
   } else if (command.starts_with('-') && command != "-") {
     const std::string name = command.substr(0, command.find('='));
     bool known = false;
-    for (const char* option : {"--filter-ini", "--no-filter", "--details", "--json", "-z", "--exit-code", "-o"})
+    for (const char* option : {"--filter-ini", "--no-filter", "--details", "--json", "-z", "--exit-code", "-o",
+                               "--revert", "--force", "--undo", "--dry-run", "--in-place"})
       known = known || name == option;
     PrintError(known ? "option '" + name + "' goes after the command" : "unknown option '" + command + "'");
     PrintUsage(stderr);

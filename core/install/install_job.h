@@ -35,7 +35,9 @@ struct InstallEvents {
 
 // How a run ended: cause none when written (or nothing needed writing),
 // refused when a patch was refused and nothing was written, stopped when asked
-// to stop before anything was put in place; outputIsInput, outputWrite,
+// to stop before anything was put in place; noTarget when neither a new file
+// nor the image itself was named (and not a dry run); outputIsInput (the output
+// or the undo patch is the image, a patch or the other output), outputWrite,
 // verifyFailed and undoWrite name the file concerned.
 struct InstallOutcome : JobOutcome {
   std::vector<PatchDecision> patches;  // once every patch has been read

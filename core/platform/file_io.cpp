@@ -419,16 +419,19 @@ struct AtomicFileWriter::State {
   std::string pending;  // small pieces are gathered into large writes
   bool committed = false;
 
-  void Flush() {
+  void WriteOut(std::string_view bytes) {
     std::size_t done = 0;
-    while (done < pending.size()) {
-      const ssize_t put = ::write(fd.get(), pending.data() + done, pending.size() - done);
+    while (done < bytes.size()) {
+      const ssize_t put = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
       if (put < 0) {
         if (errno == EINTR) continue;
         throw FileError::FromErrno(errno, path);
       }
       done += static_cast<std::size_t>(put);
     }
+  }
+  void Flush() {
+    WriteOut(pending);
     pending.clear();
   }
 };
@@ -482,8 +485,37 @@ AtomicFileWriter::~AtomicFileWriter() {
 
 void AtomicFileWriter::Write(std::string_view bytes) {
   State& state = *m_state;
+  if (state.pending.empty() && bytes.size() >= kWriteChunk) {
+    // Large enough on its own: written as it is, without a copy.
+    state.WriteOut(bytes);
+    return;
+  }
   state.pending.append(bytes);
   if (state.pending.size() >= kWriteChunk) state.Flush();
+}
+
+void AtomicFileWriter::ReadBack(const std::function<bool(std::uint64_t, std::string_view)>& piece) {
+  State& state = *m_state;
+  state.Flush();
+  if (state.temp.empty()) throw FileError::FromErrno(EINVAL, state.path);
+  // The disk starts on the file now, so that Commit's flush waits for less:
+  // only advice, which a file system may ignore.
+  (void)::sync_file_range(state.fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  // A descriptor of its own: the writing one is write-only, and its offset
+  // must stay at the end for what is written after.
+  Fd fd(::open(state.temp.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) throw FileError::FromErrno(errno, state.path);
+  // Pieces that stay in the cache while the caller compares them.
+  constexpr std::size_t kReadBackPiece = std::size_t{256} << 10;
+  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBackPiece);
+  for (std::uint64_t position = 0;;) {
+    int error = 0;
+    const std::size_t got = ReadFully(fd.get(), buffer.get(), kReadBackPiece, error);
+    if (error != 0) throw FileError::FromErrno(error, state.path);
+    if (got == 0) return;
+    if (!piece(position, {reinterpret_cast<const char*>(buffer.get()), got})) return;
+    position += got;
+  }
 }
 
 void AtomicFileWriter::Commit() {

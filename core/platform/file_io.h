@@ -115,6 +115,12 @@ class AtomicFileWriter {
   ~AtomicFileWriter();
 
   void Write(std::string_view bytes);
+  // What has been written so far, read back from the file itself (bytes still
+  // gathered are written first), piece by piece from the start, so that a
+  // caller can verify the file before Commit puts it in place. Stops when
+  // piece returns false. Throws FileError with the target's path, also for a
+  // special file, which can't be read back.
+  void ReadBack(const std::function<bool(std::uint64_t position, std::string_view bytes)>& piece);
   void Commit();
 
  private:

@@ -62,9 +62,8 @@ std::size_t FindBreak(std::string_view text, std::size_t& length) {
   return std::string_view::npos;
 }
 
-std::string ImageBlock(const char* nameLine, const std::string& path) {
+std::string ImageBlock(const char* nameLine, const std::string& path, const std::optional<FileInfo>& info) {
   std::string block = nameLine + PathForHeader(path) + kLineEnd;
-  const std::optional<FileInfo> info = ProbeFile(path);
   if (!info) return block;
   block += text::kHeaderSize + std::to_string(info->size) + text::kHeaderBytes + kLineEnd;
   block += text::kHeaderDate + FormatLocalTime(info->mtime) + kLineEnd;
@@ -82,8 +81,13 @@ void AppendHexBytes(std::string& text, const std::uint8_t* bytes, std::size_t co
 }  // namespace
 
 std::string ComposeComparisonHeader(const std::string& originalPath, const std::string& currentPath) {
-  return ImageBlock(text::kHeaderOriginal, originalPath) + ImageBlock(text::kHeaderCurrent, currentPath) +
-         kLineEnd;
+  return ComposeComparisonHeader(originalPath, ProbeFile(originalPath), currentPath, ProbeFile(currentPath));
+}
+
+std::string ComposeComparisonHeader(const std::string& originalPath, const std::optional<FileInfo>& original,
+                                    const std::string& currentPath, const std::optional<FileInfo>& current) {
+  return ImageBlock(text::kHeaderOriginal, originalPath, original) +
+         ImageBlock(text::kHeaderCurrent, currentPath, current) + kLineEnd;
 }
 
 void AppendDataLine(std::string& text, std::uint32_t address, const std::uint8_t* oldBytes,

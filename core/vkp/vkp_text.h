@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/platform/file_io.h"
+
 namespace quillet {
 
 // The header block of a comparison, original image first, in UTF-8 with CR LF
@@ -14,6 +16,12 @@ namespace quillet {
 // line after the current image's block.
 [[nodiscard]] std::string ComposeComparisonHeader(const std::string& originalPath,
                                                   const std::string& currentPath);
+// The same from facts taken earlier (nothing: the image can't be opened), for
+// a header of files that are about to change or not yet in place.
+[[nodiscard]] std::string ComposeComparisonHeader(const std::string& originalPath,
+                                                  const std::optional<FileInfo>& original,
+                                                  const std::string& currentPath,
+                                                  const std::optional<FileInfo>& current);
 
 // One data line: "%06lX: " + old bytes + " " + new bytes + CR LF, each byte "%02lX".
 void AppendDataLine(std::string& text, std::uint32_t address, const std::uint8_t* oldBytes,

@@ -1,0 +1,337 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/compare/compare_images.h"
+#include "core/install/install_rules.h"
+#include "tools/split_mix.h"
+
+// The install and revert rules held to a plain reference: patches made as
+// lists of lines, read back from their text by the program and taken apart
+// on their own by the reference, decided both ways on random images and
+// filters, and every undo patch reverted into its result.
+
+namespace {
+
+using quillet::InstallMode;
+using quillet::InstallStatus;
+using quillet::RefusalCause;
+using Rng = quillet::SplitMix64;
+
+struct Line {
+  enum Kind { data, offset, broken } kind = data;
+  std::uint32_t address = 0;  // as written, before the offset
+  std::vector<std::uint8_t> newBytes;
+  std::string oldField;  // as written; empty: a single field
+};
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  char buffer[4];
+  for (const std::uint8_t byte : bytes) {
+    std::snprintf(buffer, sizeof buffer, "%02X", byte);
+    text += buffer;
+  }
+  return text;
+}
+
+std::string Text(const std::vector<Line>& lines) {
+  std::string text;
+  char buffer[16];
+  for (const Line& line : lines) {
+    if (line.kind == Line::broken) {
+      text += "XYZ\r\n";
+    } else if (line.kind == Line::offset) {
+      std::snprintf(buffer, sizeof buffer, "+%X\r\n", line.address);
+      text += buffer;
+    } else {
+      std::snprintf(buffer, sizeof buffer, "%06X:", line.address);
+      text += buffer;
+      if (!line.oldField.empty()) text += " " + line.oldField;
+      text += " " + Hex(line.newBytes) + "\r\n";
+    }
+  }
+  return text;
+}
+
+// A patch made against a base image: its old bytes mostly the base's, its
+// new ones mostly fresh, so that clean, installed, foreign and unknown bytes,
+// overlaps and collisions all come up.
+std::vector<Line> RandomPatch(Rng& rng, const std::vector<std::uint8_t>& base, std::uint32_t hotSpot) {
+  const auto size = static_cast<std::uint32_t>(base.size());
+  std::vector<Line> lines;
+  std::uint32_t offset = 0;
+  for (std::uint32_t n = 1 + rng.below(4); n > 0; --n) {
+    if (rng.chance(8)) {
+      offset = rng.chance(50) ? 0 : rng.below(size + 1);
+      lines.push_back({Line::offset, offset, {}, {}});
+      continue;
+    }
+    if (rng.chance(3)) {
+      lines.push_back({Line::broken, 0, {}, {}});
+      continue;
+    }
+    // Near a spot the patches of one run share, so that they overlap.
+    std::uint32_t address = rng.chance(60) ? hotSpot + rng.below(24) : rng.below(size + 4);
+    if (rng.chance(3)) address = size - rng.below(3);
+    const std::uint32_t count = 1 + rng.below(rng.chance(20) ? 20 : 4);
+    Line line;
+    line.address = address - offset;
+    std::vector<std::uint8_t> old;
+    for (std::uint32_t k = 0; k < count; ++k) {
+      const std::uint32_t at = address + k;
+      const std::uint8_t here = at < size ? base[at] : 0;
+      old.push_back(rng.chance(8) ? static_cast<std::uint8_t>(here ^ 0x40) : here);
+      line.newBytes.push_back(rng.chance(15) ? here : static_cast<std::uint8_t>(rng.below(4) * 0x11));
+    }
+    const std::uint32_t oldKind = rng.below(100);
+    if (oldKind < 75)
+      line.oldField = Hex(old);
+    else if (oldKind < 85)
+      line.oldField = "";  // one field: no old bytes
+    else if (oldKind < 93)
+      line.oldField = Hex(old).substr(2);  // too short: not usable
+    else
+      line.oldField = std::string(2 * count, 'Z');
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+// The reference, taken from the lines: per address the last write's new and old byte.
+struct RefPatch {
+  bool broken = false;
+  std::size_t brokenLine = 0;
+  std::map<std::uint32_t, std::pair<std::uint8_t, int>> writes;
+};
+
+RefPatch Reference(const std::vector<Line>& lines, std::uint32_t size, const AddressFilter& filter) {
+  RefPatch patch;
+  std::uint32_t offset = 0;
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    const Line& line = lines[n];
+    if (line.kind == Line::broken) {
+      patch.broken = true;
+      patch.brokenLine = n + 1;
+      patch.writes.clear();
+      return patch;
+    }
+    if (line.kind == Line::offset) {
+      offset = line.address;
+      continue;
+    }
+    const bool oldUsable = line.oldField.size() == 2 * line.newBytes.size() &&
+                           line.oldField.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+    for (std::size_t k = 0; k < line.newBytes.size(); ++k) {
+      const std::uint32_t at = line.address + offset + static_cast<std::uint32_t>(k);
+      if (at >= size || filter.Contains(at)) continue;
+      const int old = oldUsable ? std::stoi(line.oldField.substr(2 * k, 2), nullptr, 16) : -1;
+      patch.writes[at] = {line.newBytes[k], old};
+    }
+  }
+  return patch;
+}
+
+struct RefDecision {
+  InstallStatus status = InstallStatus::refused;
+  RefusalCause cause = RefusalCause::none;
+  bool forced = false;
+  std::optional<std::uint32_t> offending;
+  std::uint64_t bytes = 0;
+  std::size_t other = 0;
+  std::uint32_t collisionAddress = 0;
+};
+
+int RefTarget(InstallMode mode, const std::pair<std::uint8_t, int>& write) {
+  return mode == InstallMode::install ? write.first : write.second;
+}
+
+std::vector<RefDecision> ReferenceDecide(const std::vector<std::uint8_t>& image, InstallMode mode, bool force,
+                                         const std::vector<RefPatch>& patches) {
+  std::vector<RefDecision> decisions(patches.size());
+  for (std::size_t p = 0; p < patches.size(); ++p) {
+    RefDecision& d = decisions[p];
+    if (patches[p].broken) {
+      d.cause = RefusalCause::broken;
+      continue;
+    }
+    std::optional<std::uint32_t> foreign, unknown;
+    for (const auto& [at, write] : patches[p].writes) {
+      const auto [value, old] = write;
+      const bool holdsNew = image[at] == value;
+      const bool holdsOld = old >= 0 && image[at] == old;
+      if (mode == InstallMode::install) {
+        if (holdsNew) continue;
+        ++d.bytes;
+        if (old < 0 && !unknown) unknown = at;
+        if (old >= 0 && !holdsOld && !foreign) foreign = at;
+      } else {
+        if (old < 0 && !unknown) unknown = at;
+        if (old < 0 || holdsOld) continue;
+        ++d.bytes;
+        if (!holdsNew && !foreign) foreign = at;
+      }
+    }
+    if (mode == InstallMode::revert && unknown) {
+      d.cause = RefusalCause::oldUnknown;
+      d.offending = unknown;
+      continue;
+    }
+    d.offending = foreign ? foreign : unknown;
+    if (d.offending && !force) {
+      d.cause = foreign ? RefusalCause::otherFirmware : RefusalCause::oldUnknown;
+      continue;
+    }
+    d.forced = d.offending.has_value();
+    if (mode == InstallMode::install)
+      d.status = d.bytes ? InstallStatus::applied : InstallStatus::alreadyInstalled;
+    else
+      d.status = d.bytes ? InstallStatus::reverted : InstallStatus::alreadyReverted;
+  }
+  // Every pair of patches still standing, address by address.
+  std::vector<bool> collided(patches.size(), false);
+  for (std::size_t p = 0; p < patches.size(); ++p) {
+    if (decisions[p].status == InstallStatus::refused) continue;
+    for (const auto& [at, write] : patches[p].writes) {
+      if (collided[p]) break;
+      for (std::size_t q = 0; q < patches.size() && !collided[p]; ++q) {
+        if (q == p || decisions[q].status == InstallStatus::refused) continue;
+        const auto other = patches[q].writes.find(at);
+        if (other == patches[q].writes.end() || RefTarget(mode, other->second) == RefTarget(mode, write)) continue;
+        collided[p] = true;
+        decisions[p].other = q;
+        decisions[p].collisionAddress = at;
+      }
+    }
+  }
+  for (std::size_t p = 0; p < patches.size(); ++p)
+    if (collided[p]) {
+      decisions[p].status = InstallStatus::refused;
+      decisions[p].cause = RefusalCause::collision;
+    }
+  return decisions;
+}
+
+std::string WalkLines(const std::vector<std::uint8_t>& before, const std::vector<std::uint8_t>& after) {
+  std::string text;
+  auto never = [] { return false; };
+  auto unfiltered = [](std::uint32_t) { return false; };
+  auto ignore = [](std::uint32_t) {};
+  auto append = [&text](std::string_view lines) {
+    text.append(lines);
+    return true;
+  };
+  (void)quillet::CompareImages(before.data(), after.data(), static_cast<std::uint32_t>(before.size()),
+                               {.stopRequested = never, .isFiltered = unfiltered, .progress = ignore,
+                                .appendLines = append});
+  return text;
+}
+
+std::vector<std::uint8_t> Applied(std::vector<std::uint8_t> image, const quillet::InstallPlan& plan) {
+  quillet::ApplyChanges(image.data(), plan.changes);
+  return image;
+}
+
+TEST(InstallRulesDifferential, DecisionsAndResultAgreeWithAPlainReferenceAndUndoGivesTheImageBack) {
+  std::map<std::pair<InstallStatus, RefusalCause>, int> seen;
+  int forced = 0, roundTrips = 0;
+  for (std::uint64_t seed = 1; seed <= 3000; ++seed) {
+    Rng rng(seed);
+    const std::uint32_t size = rng.chance(3) ? 0 : 8 + rng.below(rng.chance(30) ? 40 : 300);
+    std::vector<std::uint8_t> image(size);
+    for (auto& byte : image) byte = static_cast<std::uint8_t>(rng.below(4) * 0x11);
+    std::vector<AddressRange> ranges;
+    for (std::uint32_t n = rng.below(3); n > 0; --n) {
+      const std::uint32_t start = rng.below(size + 1);
+      ranges.push_back({start, start + rng.below(6)});
+    }
+    const AddressFilter filter(ranges);
+    const InstallMode mode = rng.chance(50) ? InstallMode::install : InstallMode::revert;
+    const bool force = rng.chance(30);
+    // Reverting, the patches are mostly made against an image they were then installed into.
+    std::vector<std::uint8_t> base = image;
+    if (mode == InstallMode::revert && size)
+      for (std::uint32_t n = rng.below(size); n > 0; --n) base[rng.below(size)] ^= 0x40;
+    const std::uint32_t hotSpot = rng.below(size + 1);
+    std::vector<std::vector<Line>> made;
+    for (std::uint32_t n = 1 + rng.below(4); n > 0; --n) made.push_back(RandomPatch(rng, base, hotSpot));
+
+    std::vector<quillet::PatchWrites> read;
+    std::vector<RefPatch> reference;
+    std::string texts;
+    for (const auto& lines : made) {
+      read.push_back(quillet::ReadPatchWritesText(Text(lines), size, filter));
+      reference.push_back(Reference(lines, size, filter));
+      texts += "--\n" + Text(lines);
+    }
+    SCOPED_TRACE("seed " + std::to_string(seed) + (mode == InstallMode::install ? " install" : " revert") +
+                 (force ? " forced" : "") + ", size " + std::to_string(size) + "\n" + texts);
+    const quillet::InstallPlan plan = quillet::PlanInstall(image.data(), size, mode, force, read);
+    const std::vector<RefDecision> expected = ReferenceDecide(image, mode, force, reference);
+    ASSERT_EQ(plan.patches.size(), expected.size());
+    bool anyRefused = false;
+    for (std::size_t p = 0; p < expected.size(); ++p) {
+      SCOPED_TRACE("patch " + std::to_string(p));
+      const quillet::PatchDecision& got = plan.patches[p];
+      const RefDecision& want = expected[p];
+      ASSERT_EQ(static_cast<int>(got.status), static_cast<int>(want.status));
+      ASSERT_EQ(static_cast<int>(got.cause), static_cast<int>(want.cause));
+      ASSERT_EQ(got.forced, want.forced);
+      ASSERT_EQ(got.offending.has_value(), want.offending.has_value());
+      if (want.offending) {
+        ASSERT_EQ(got.offending->address, *want.offending);
+      }
+      if (want.cause == RefusalCause::broken) {
+        ASSERT_EQ(got.line, reference[p].brokenLine);
+      } else {
+        ASSERT_EQ(got.bytesToWrite, want.bytes);
+      }
+      if (want.cause == RefusalCause::collision) {
+        ASSERT_EQ(got.otherPatch, want.other);
+        ASSERT_EQ(got.collisionAddress, want.collisionAddress);
+      }
+      anyRefused = anyRefused || want.status == InstallStatus::refused;
+      forced += want.forced;
+      ++seen[{want.status, want.cause}];
+    }
+    if (anyRefused) {
+      ASSERT_TRUE(plan.changes.empty());
+      continue;
+    }
+    // The result: the image with every written patch put in, one after the other.
+    std::vector<std::uint8_t> after = image;
+    for (std::size_t p = 0; p < reference.size(); ++p) {
+      if (expected[p].status != InstallStatus::applied && expected[p].status != InstallStatus::reverted) continue;
+      for (const auto& [at, write] : reference[p].writes) after[at] = static_cast<std::uint8_t>(RefTarget(mode, write));
+    }
+    ASSERT_EQ(Applied(image, plan), after);
+    ASSERT_TRUE(quillet::HoldsPlan(after.data(), size, mode, read, plan));
+
+    // The undo patch: the walk's lines over before and after, and reverted into the result it gives the image back.
+    std::string undo;
+    quillet::AppendChangeLines(undo, plan.changes.data(), plan.changes.size());
+    ASSERT_EQ(undo, WalkLines(image, after));
+    const std::vector<quillet::PatchWrites> undoWrites{quillet::ReadPatchWritesText(undo, size, {})};
+    const quillet::InstallPlan back = quillet::PlanInstall(after.data(), size, InstallMode::revert, false, undoWrites);
+    ASSERT_FALSE(back.refused());
+    ASSERT_EQ(Applied(after, back), image);
+    ++roundTrips;
+  }
+  // The generator must keep every outcome common, or the agreement proves little.
+  for (const auto& kind :
+       {std::pair{InstallStatus::applied, RefusalCause::none}, {InstallStatus::alreadyInstalled, RefusalCause::none},
+        {InstallStatus::reverted, RefusalCause::none}, {InstallStatus::alreadyReverted, RefusalCause::none},
+        {InstallStatus::refused, RefusalCause::otherFirmware}, {InstallStatus::refused, RefusalCause::oldUnknown},
+        {InstallStatus::refused, RefusalCause::collision}, {InstallStatus::refused, RefusalCause::broken}}) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(kind.first)) + "/" + std::to_string(static_cast<int>(kind.second)));
+    EXPECT_GT(seen[kind], 100);
+  }
+  EXPECT_GT(forced, 100);
+  EXPECT_GT(roundTrips, 300);
+}
+
+}  // namespace
