@@ -28,6 +28,7 @@
 
 #include "ui/common/dialog_units.h"
 #include "ui/app/patch_finder_app.h"
+#include "ui/install/install_dlg.h"
 #include "ui/main_window/patch_finder_dlg.h"
 #include "tests/support/fake_prompts.h"
 #include "core/filter/address_filter.h"
@@ -805,6 +806,36 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(Child<QPushButton>(dlg, "IDCANCEL"), Qt::LeftButton);
     QVERIFY(!dlg.Searching());
     QVERIFY(dlg.isHidden());
+  }
+
+  // "Установить в образ…": once the new image is written it is the current
+  // image, and the chosen rows are checked against it again.
+  void installingMakesTheResultTheCurrentImage() {
+    const QString dir = Path(QStringLiteral("workbench"));
+    WriteFile(dir + "/image.bin", CountingImage());
+    WriteFile(dir + "/patches/a.vkp", "000010: 10 AA\r\n");
+    WriteFile(dir + "/patches/b.vkp", "000020: 20 BB\r\n");
+    FakePrompts prompts;
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
+    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", dir + "/image.bin");
+    AddFolder(dlg, prompts, dir + "/patches");
+    Select(List(dlg), {1});
+    const QString out = dir + "/patched.bin";
+    prompts.saveFileNames = {out};
+    QTimer drive;
+    connect(&drive, &QTimer::timeout, [&] {
+      auto* confirm = qobject_cast<CInstallDlg*>(QApplication::activeModalWidget());
+      auto* write = confirm ? confirm->findChild<QPushButton*>(QStringLiteral("IDOK")) : nullptr;
+      if (write && !confirm->Busy() && write->isEnabled()) write->click();
+    });
+    drive.start(10);
+    dlg.RowMenu()->findChild<QAction*>(QStringLiteral("IDM_INSTALL"))->trigger();
+    drive.stop();
+    QVERIFY(prompts.boxes.empty());
+    QCOMPARE(dlg.m_strCurrentFlash, out.toStdString());
+    QCOMPARE(LabelText(dlg, "IDC_CUR_FLASH_NAME"), QStringLiteral("patched.bin"));
+    QTRY_VERIFY(!dlg.Searching());
+    QCOMPARE(Marks(dlg), QList<PatchStatus>({PATCH_NOT_INSTALLED, PATCH_INSTALLED}));
   }
 
   void qtsOwnTextsAreRussian() {
