@@ -43,7 +43,7 @@ bool SameOutput(const std::string& a, const std::string& b) {
 class Job {
  public:
   Job(const InstallJob& job, const InstallEvents& events, StopToken stop)
-      : m_job(job), m_events(events), m_stop(std::move(stop)) {}
+      : m_job(job), m_events(events), m_stop(stop) {}
 
   InstallOutcome run() {
     try {
@@ -229,7 +229,7 @@ class Job {
 }  // namespace
 
 InstallOutcome InstallPatches(const InstallJob& job, const InstallEvents& events, StopToken stop) {
-  return Job(job, events, std::move(stop)).run();
+  return Job(job, events, stop).run();
 }
 
 }  // namespace quillet
