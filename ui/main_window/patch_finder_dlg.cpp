@@ -17,6 +17,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <utility>
 
 #include "ui/about/about_dlg.h"
 #include "ui/common/dialog_units.h"
@@ -68,8 +69,12 @@ CPatchFinderDlg::CPatchFinderDlg(std::string settingsPath, AddressFilter& filter
 
 CPatchFinderDlg::~CPatchFinderDlg() {
   m_link->Close();
-  // The view and its model read m_patches, which goes before the child widgets would.
-  delete m_patchList;
+  // The view and its model read m_patches, which goes before the child widgets
+  // would; the view's last events are not this window's business.
+  QTreeView* list = std::exchange(m_patchList, nullptr);
+  list->viewport()->removeEventFilter(this);
+  list->removeEventFilter(this);
+  delete list;
   delete m_model;
 }
 
@@ -393,6 +398,7 @@ void CPatchFinderDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 bool CPatchFinderDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (m_patchList == nullptr) return QDialog::eventFilter(watched, event);
   if (watched == m_patchList && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
     if (m_removeFile->isEnabled()) OnRemoveFile();
