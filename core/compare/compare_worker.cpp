@@ -127,7 +127,7 @@ JobOutcome ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareEve
 
   quillet::FilterCursor filter(job.filter);
   auto stopRequested = [&stop] { return stop.StopRequested(); };
-  auto filtered = [&filter](std::uint32_t address) { return filter.IsFiltered(address); };
+  auto filtered = [&filter](std::uint32_t address) { return filter.IsAddressFiltered(address); };
   auto progress = [&events](std::uint32_t position) {
     if (events.progress) events.progress(position);
   };

@@ -42,11 +42,6 @@ AddressFilter::AddressFilter(std::vector<AddressRange> ranges) : m_ranges(std::m
   m_stretches.resize(kept);
 }
 
-bool AddressFilter::Contains(std::uint32_t address) const {
-  const std::size_t i = FirstEndingFrom(m_stretches, address);
-  return i < m_stretches.size() && m_stretches[i].start <= address;
-}
-
 namespace quillet {
 
 bool FilterCursor::Look(std::uint32_t address) {

@@ -14,9 +14,9 @@ struct AddressRange {
 
 // The address filter as a value: the ranges in the order of the settings file
 // (the filter dialog shows them so), and beside them the same addresses as
-// sorted, disjoint stretches, so that asking about an address costs a lookup
-// however many ranges there are. Overlapping and duplicate ranges are kept as
-// loaded; they answer as their union.
+// sorted, disjoint stretches, so that asking about an address (through a
+// FilterCursor) costs a lookup however many ranges there are. Overlapping and
+// duplicate ranges are kept as loaded; they answer as their union.
 class AddressFilter {
  public:
   AddressFilter() = default;
@@ -29,7 +29,6 @@ class AddressFilter {
   [[nodiscard]] const AddressRange& operator[](std::size_t i) const { return m_ranges[i]; }
   void clear() { *this = AddressFilter(); }
 
-  [[nodiscard]] bool Contains(std::uint32_t address) const;
   // The sorted, disjoint stretches the ranges cover.
   [[nodiscard]] const std::vector<AddressRange>& Stretches() const { return m_stretches; }
 
@@ -37,11 +36,6 @@ class AddressFilter {
   std::vector<AddressRange> m_ranges;
   std::vector<AddressRange> m_stretches;
 };
-
-// True if the address lies in some range of the filter.
-[[nodiscard]] inline bool IsAddressFiltered(const AddressFilter& filter, std::uint32_t address) {
-  return filter.Contains(address);
-}
 
 namespace quillet {
 
@@ -51,9 +45,10 @@ namespace quillet {
 class FilterCursor {
  public:
   explicit FilterCursor(const AddressFilter& filter) : m_stretches(&filter.Stretches()) { (void)Look(0); }
-  // The stretch or gap of the last lookup answers the addresses after it on
-  // a data line without a lookup: a patch asks about every byte it writes.
-  [[nodiscard]] bool IsFiltered(std::uint32_t address) {
+  // True if the address lies in some range of the filter. The stretch or gap
+  // of the last lookup answers the addresses after it on a data line without
+  // a lookup: a patch asks about every byte it writes.
+  [[nodiscard]] bool IsAddressFiltered(std::uint32_t address) {
     if (address - m_knownFrom <= m_knownSpan) return m_knownFiltered;
     return Look(address);
   }

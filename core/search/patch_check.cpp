@@ -17,7 +17,7 @@ struct WrittenTest {
   bool filtering;
   quillet::FilterCursor filter;
   bool operator()(std::uint32_t address) {
-    return address < size && !(filtering && filter.IsFiltered(address));
+    return address < size && !(filtering && filter.IsAddressFiltered(address));
   }
 };
 

@@ -329,6 +329,11 @@ CheckDetails ReferenceDetails(std::string_view text, const std::uint8_t* current
   std::vector<std::uint8_t> copy(current, current + size);
   std::vector<int> old(size, -1);
   std::vector<bool> written(size, false);
+  auto inFilter = [&filter](std::uint32_t address) {
+    for (const AddressRange& r : filter.Ranges())
+      if (address >= r.start && address <= r.end) return true;
+    return false;
+  };
   quillet::VkpLineSplitter lines(text);
   std::string_view raw;
   std::string line;
@@ -356,7 +361,7 @@ CheckDetails ReferenceDetails(std::string_view text, const std::uint8_t* current
     if (address.ends_with(' ')) address.remove_suffix(1);
     std::uint32_t position = HexStringToInt(address) + offset;
     for (std::size_t k = 0; 2 * k < newBytes.size(); ++k, ++position) {
-      if (position >= size || filter.Contains(position)) continue;
+      if (position >= size || inFilter(position)) continue;
       copy[position] = static_cast<std::uint8_t>(HexStringToInt(newBytes.substr(2 * k, 2)));
       old[position] = oldUsable ? static_cast<int>(HexStringToInt(fields[0].substr(2 * k, 2))) : -1;
       written[position] = true;
