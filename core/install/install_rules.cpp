@@ -20,7 +20,7 @@ class WriteCollector {
   // The check's rule: inside the image and outside the filter, and the filter
   // is not asked about addresses beyond the image.
   bool accepts(std::uint32_t address) {
-    return address < m_size && !(m_filtering && m_filter.IsFiltered(address));
+    return address < m_size && !(m_filtering && m_filter.IsAddressFiltered(address));
   }
   void write(std::uint32_t address, std::uint8_t value) { writeOld(address, value, -1); }
   void writeOld(std::uint32_t address, std::uint8_t value, int old) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -128,7 +130,9 @@ RefPatch Reference(const std::vector<Line>& lines, std::uint32_t size, const Add
                            line.oldField.find_first_not_of("0123456789ABCDEF") == std::string::npos;
     for (std::size_t k = 0; k < line.newBytes.size(); ++k) {
       const std::uint32_t at = line.address + offset + static_cast<std::uint32_t>(k);
-      if (at >= size || filter.Contains(at)) continue;
+      const bool filtered = std::any_of(filter.Ranges().begin(), filter.Ranges().end(),
+                                        [at](const AddressRange& range) { return range.start <= at && at <= range.end; });
+      if (at >= size || filtered) continue;
       const int old = oldUsable ? std::stoi(line.oldField.substr(2 * k, 2), nullptr, 16) : -1;
       patch.writes[at] = {line.newBytes[k], old};
     }
