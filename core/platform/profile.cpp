@@ -373,40 +373,6 @@ std::string ProfileDocument::text() const {
 
 void ProfileDocument::Save(const std::string& file) const { WriteFileAtomically(file, text()); }
 
-std::string ProfileGetString(const std::string& file, std::string_view section, std::string_view key,
-                             std::string_view def, std::size_t maxChars) {
-  std::string value(def);
-  try {
-    if (auto stored = ProfileDocument::Load(file).Get(section, key)) value = std::move(*stored);
-  } catch (const FileError&) {
-    // The Windows reader answers the default for a file it can't read, too.
-  }
-  if (value.size() > maxChars) value.resize(maxChars);
-  return value;
-}
-
-bool ProfileWriteString(const std::string& file, std::string_view section, std::string_view key,
-                        std::string_view value) {
-  try {
-    ProfileDocument document = ProfileDocument::Load(file);
-    if (!document.Set(section, key, value)) return false;
-    if (document.modified()) document.Save(file);
-    return true;
-  } catch (const FileError&) {
-    return false;
-  }
-}
-
-bool ProfileDeleteKey(const std::string& file, std::string_view section, std::string_view key) {
-  try {
-    ProfileDocument document = ProfileDocument::Load(file);
-    if (document.Remove(section, key)) document.Save(file);
-    return true;
-  } catch (const FileError&) {
-    return false;
-  }
-}
-
 std::string DesktopSettingsFolder(const char* xdgConfigHome, const char* home) {
   // The XDG rule: a relative value is invalid and is ignored.
   if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') return std::string(xdgConfigHome) + "/quillet";

@@ -121,22 +121,6 @@ class ProfileDocument {
 // program's first versions rely on the cut.
 inline constexpr std::size_t kProfileValueChars = 259;
 
-// The value of the key, or def when the file, section or key is absent. At most
-// maxChars characters of the value are returned.
-[[nodiscard]] std::string ProfileGetString(const std::string& file, std::string_view section,
-                                           std::string_view key, std::string_view def,
-                                           std::size_t maxChars = kProfileValueChars);
-
-// Sets the key, adding the section and key where they are missing. Returns
-// false when the file can't be read or written, or the name or value can't be
-// stored (see ProfileDocument::Set); the file is then as it was.
-bool ProfileWriteString(const std::string& file, std::string_view section, std::string_view key,
-                        std::string_view value);
-
-// Removes the key's line. Returns false when the file can't be read or
-// written. A missing file or key is left alone (true, and no file is made).
-bool ProfileDeleteKey(const std::string& file, std::string_view section, std::string_view key);
-
 // The settings file the desktop program started in this working directory uses:
 // the directory, one '/', the executable's base name without extension and ".INI".
 // One enclosing pair of double quotes around the directory is dropped; the

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "core/platform/file_error.h"
 #include "core/platform/profile.h"
 #include "tests/support/temp_dir.h"
 
@@ -199,40 +200,45 @@ class ProfileFileTest : public ::testing::Test {
   std::string m_file = m_dir / "quillet.INI";
 };
 
-TEST_F(ProfileFileTest, MissingFileReadsDefaultAndComesIntoBeingOnFirstWrite) {
-  EXPECT_EQ(quillet::ProfileGetString(m_file, "S", "k", "dflt"), "dflt");
-  EXPECT_TRUE(quillet::ProfileDeleteKey(m_file, "S", "k"));
-  EXPECT_FALSE(std::filesystem::exists(m_file)) << "deleting from no file must not create one";
-  EXPECT_TRUE(quillet::ProfileWriteString(m_file, "S", "k", "v"));
-  EXPECT_EQ(ReadBytes(m_file), "[S]\nk=v\n");
-  EXPECT_EQ(quillet::ProfileGetString(m_file, "s", "K", "dflt"), "v");
-  EXPECT_TRUE(quillet::ProfileDeleteKey(m_file, "S", "k"));
+// The document round trip as the filter's storage drives it: Load, change, Save.
+void SetAndSave(const std::string& file, std::string_view key, std::string_view value) {
+  ProfileDocument document = ProfileDocument::Load(file);
+  ASSERT_TRUE(document.Set("S", key, value));
+  document.Save(file);
+}
+
+TEST_F(ProfileFileTest, MissingFileLoadsEmptyAndComesIntoBeingOnFirstSave) {
+  ProfileDocument missing = ProfileDocument::Load(m_file);
+  EXPECT_EQ(missing.Get("S", "k"), std::nullopt);
+  EXPECT_FALSE(missing.Remove("S", "k"));
+  EXPECT_FALSE(missing.modified()) << "nothing to save, so no file is made";
+  EXPECT_FALSE(std::filesystem::exists(m_file));
+  SetAndSave(m_file, "k", std::string(300, 'A'));
+  EXPECT_EQ(ReadBytes(m_file), "[S]\nk=" + std::string(300, 'A') + "\n") << "the file keeps the whole value";
+  ProfileDocument loaded = ProfileDocument::Load(m_file);
+  EXPECT_EQ(loaded.Get("s", "K"), std::string(300, 'A'));
+  EXPECT_TRUE(loaded.Remove("S", "k"));
+  loaded.Save(m_file);
   EXPECT_EQ(ReadBytes(m_file), "[S]\n");
 }
 
-TEST_F(ProfileFileTest, ValueIsCutToTheReadBuffer) {
-  const std::string longValue(300, 'A');
-  ASSERT_TRUE(quillet::ProfileWriteString(m_file, "S", "k", longValue));
-  EXPECT_EQ(quillet::ProfileGetString(m_file, "S", "k", ""), std::string(259, 'A'));
-  EXPECT_EQ(quillet::ProfileGetString(m_file, "S", "k", "", 3), "AAA");
-  EXPECT_EQ(ReadBytes(m_file), "[S]\nk=" + longValue + "\n") << "the file keeps the whole value";
-}
-
-TEST_F(ProfileFileTest, FailedWritesLeaveEverythingAsItWas) {
+TEST_F(ProfileFileTest, FailedSavesLeaveEverythingAsItWas) {
   const std::string before = "[S]\r\nk=old\r\n";
   WriteBytes(m_file, before);
-  EXPECT_FALSE(quillet::ProfileWriteString(m_file, "S", "k", "two\nlines"));
+  ProfileDocument document = ProfileDocument::Load(m_file);
+  EXPECT_FALSE(document.Set("S", "k", "two\nlines"));
+  EXPECT_FALSE(document.modified());
   EXPECT_EQ(ReadBytes(m_file), before);
 
+  ASSERT_TRUE(document.Set("S", "k", "v"));
   WriteBytes(m_dir / "plain", "x");
-  EXPECT_FALSE(quillet::ProfileWriteString(m_dir / "plain/quillet.INI", "S", "k", "v")) << "parent is a file";
-  EXPECT_FALSE(quillet::ProfileWriteString(m_dir / "missing/quillet.INI", "S", "k", "v"));
+  EXPECT_THROW(document.Save(m_dir / "plain/quillet.INI"), quillet::FileError) << "parent is a file";
+  EXPECT_THROW(document.Save(m_dir / "missing/quillet.INI"), quillet::FileError);
   EXPECT_FALSE(std::filesystem::exists(m_dir / "missing"));
 
   ASSERT_TRUE(std::filesystem::create_directory(m_dir / "folder.INI"));
-  EXPECT_EQ(quillet::ProfileGetString(m_dir / "folder.INI", "S", "k", "d"), "d");
-  EXPECT_FALSE(quillet::ProfileWriteString(m_dir / "folder.INI", "S", "k", "v"));
-  EXPECT_FALSE(quillet::ProfileDeleteKey(m_dir / "folder.INI", "S", "k"));
+  EXPECT_THROW((void)ProfileDocument::Load(m_dir / "folder.INI"), quillet::FileError);
+  EXPECT_THROW(document.Save(m_dir / "folder.INI"), quillet::FileError);
   EXPECT_TRUE(std::filesystem::is_directory(m_dir / "folder.INI"));
 
   for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
@@ -240,19 +246,19 @@ TEST_F(ProfileFileTest, FailedWritesLeaveEverythingAsItWas) {
         << "temporary file left behind: " << entry.path();
 }
 
-TEST_F(ProfileFileTest, WriteThroughALinkChangesTheLinkedFile) {
+TEST_F(ProfileFileTest, SaveThroughALinkChangesTheLinkedFile) {
   const std::string real = m_dir / "real.INI";
   WriteBytes(real, "[S]\nk=old\n");
   ASSERT_EQ(::symlink("real.INI", m_file.c_str()), 0);
-  ASSERT_TRUE(quillet::ProfileWriteString(m_file, "S", "k", "new"));
+  SetAndSave(m_file, "k", "new");
   EXPECT_TRUE(std::filesystem::is_symlink(m_file));
   EXPECT_EQ(ReadBytes(real), "[S]\nk=new\n");
 }
 
-TEST_F(ProfileFileTest, WriteKeepsTheFilesPermissions) {
+TEST_F(ProfileFileTest, SaveKeepsTheFilesPermissions) {
   WriteBytes(m_file, "[S]\nk=old\n");
   ASSERT_EQ(::chmod(m_file.c_str(), 0640), 0);
-  ASSERT_TRUE(quillet::ProfileWriteString(m_file, "S", "k", "new"));
+  SetAndSave(m_file, "k", "new");
   struct stat st {};
   ASSERT_EQ(::stat(m_file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!LoadAddressFilter(path, filter)) std::abort();
   const std::vector<AddressRange> loaded = filter.Ranges();
 
-  const std::string other = quillet::ProfileGetString(path, "Other", "key", "<none>", 1u << 20);
+  const std::string other = quillet::ProfileDocument::Load(path).Get("Other", "key").value_or("<none>");
 
   std::vector<quillet::FilterRowText> rows;
   for (const AddressRange& range : loaded) {
@@ -64,6 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!quillet::WriteAddressFilter(path, rows)) std::abort();
   if (!LoadAddressFilter(path, filter) || !SameRanges(filter.Ranges(), loaded)) std::abort();
-  if (quillet::ProfileGetString(path, "Other", "key", "<none>", 1u << 20) != other) std::abort();
+  if (quillet::ProfileDocument::Load(path).Get("Other", "key").value_or("<none>") != other) std::abort();
   return 0;
 }

@@ -294,7 +294,7 @@ class AddrFilterDlgTest : public QObject {
     QVERIFY(prompts.boxes.empty());
     for (int key = 0; key < keys.size(); ++key) {
       const std::string value =
-          quillet::ProfileGetString(theApp.m_settingsPath, quillet::kFilterSection, std::to_string(key), "-");
+          quillet::ProfileDocument::Load(theApp.m_settingsPath).Get(quillet::kFilterSection, std::to_string(key)).value_or("-");
       QCOMPARE(QString::fromStdString(value), keys[key]);
     }
   }
@@ -313,7 +313,7 @@ class AddrFilterDlgTest : public QObject {
     QCOMPARE(g_addrFilter.size(), std::size_t{2});
     QVERIFY(LoadAddressFilter(theApp.m_settingsPath, g_addrFilter));
     QVERIFY(g_addrFilter.empty());
-    QCOMPARE(QString::fromStdString(quillet::ProfileGetString(theApp.m_settingsPath, "Other", "keep", "")), QString("1"));
+    QCOMPARE(QString::fromStdString(quillet::ProfileDocument::Load(theApp.m_settingsPath).Get("Other", "keep").value_or("")), QString("1"));
   }
 
   void cancelEscapeAndCloseWriteNothing_data() {
