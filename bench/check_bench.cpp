@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "core/filter/address_filter.h"
-#include "core/search/patch_check.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_io.h"
+#include "core/search/patch_check.h"
 #include "tools/split_mix.h"
 
 namespace {
@@ -114,8 +114,8 @@ void CountStatus(benchmark::State& state, const int (&seen)[4]) {
   state.counters["installed"] = seen[PATCH_INSTALLED];
   state.counters["not_installed"] = seen[PATCH_NOT_INSTALLED];
   state.counters["broken"] = seen[PATCH_FILE_ERROR];
-  state.counters["files"] = benchmark::Counter(static_cast<double>(kPatchFiles), benchmark::Counter::kIsRate |
-                                                                                       benchmark::Counter::kIsIterationInvariant);
+  state.counters["files"] = benchmark::Counter(static_cast<double>(kPatchFiles),
+                                               benchmark::Counter::kIsRate | benchmark::Counter::kIsIterationInvariant);
 }
 
 void BM_PlainCopyAndCompare(benchmark::State& state) {
@@ -138,7 +138,8 @@ void BM_Check(benchmark::State& state) {
   quillet::ImageBuffer work(kImageSize);
   int seen[4] = {};
   for (auto _ : state)
-    for (const std::string& path : g_data->paths) ++seen[CheckPatch(path, g_data->current.data(), work.data(), kImageSize, {})];
+    for (const std::string& path : g_data->paths)
+      ++seen[CheckPatch(path, g_data->current.data(), work.data(), kImageSize, {})];
   CountStatus(state, seen);
 }
 
@@ -170,8 +171,8 @@ void BM_ReadAndParse(benchmark::State& state) {
       ++seen[ok ? PATCH_INSTALLED : PATCH_FILE_ERROR];
     }
   }
-  state.counters["files"] = benchmark::Counter(static_cast<double>(kPatchFiles), benchmark::Counter::kIsRate |
-                                                                                       benchmark::Counter::kIsIterationInvariant);
+  state.counters["files"] = benchmark::Counter(static_cast<double>(kPatchFiles),
+                                               benchmark::Counter::kIsRate | benchmark::Counter::kIsIterationInvariant);
 }
 
 BENCHMARK(BM_PlainCopyAndCompare)->Unit(benchmark::kMillisecond)->Iterations(1);

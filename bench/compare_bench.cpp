@@ -57,9 +57,10 @@ void WalkWithHooks(benchmark::State& state) {
       text.append(lines);
       return true;
     };
-    quillet::CompareImages(pair.original.data(), pair.current.data(), kImageSize,
-                           quillet::CompareHooks{.stopRequested = stop, .isFiltered = filtered,
-                                                 .progress = progress, .appendLines = append});
+    quillet::CompareImages(
+        pair.original.data(), pair.current.data(), kImageSize,
+        quillet::CompareHooks{
+            .stopRequested = stop, .isFiltered = filtered, .progress = progress, .appendLines = append});
     benchmark::DoNotOptimize(lastPosition);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kImageSize));

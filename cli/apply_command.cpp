@@ -19,23 +19,34 @@ namespace {
 
 const char* StatusWord(InstallStatus status) {
   switch (status) {
-    case InstallStatus::applied: return "applied";
-    case InstallStatus::alreadyInstalled: return "already-installed";
-    case InstallStatus::reverted: return "reverted";
-    case InstallStatus::alreadyReverted: return "already-reverted";
-    case InstallStatus::refused: break;
+    case InstallStatus::applied:
+      return "applied";
+    case InstallStatus::alreadyInstalled:
+      return "already-installed";
+    case InstallStatus::reverted:
+      return "reverted";
+    case InstallStatus::alreadyReverted:
+      return "already-reverted";
+    case InstallStatus::refused:
+      break;
   }
   return "refused";
 }
 
 const char* CauseWord(RefusalCause cause) {
   switch (cause) {
-    case RefusalCause::otherFirmware: return "other-firmware";
-    case RefusalCause::oldUnknown: return "old-unknown";
-    case RefusalCause::collision: return "collision";
-    case RefusalCause::broken: return "broken";
-    case RefusalCause::tooLarge: return "too-large";
-    case RefusalCause::none: break;
+    case RefusalCause::otherFirmware:
+      return "other-firmware";
+    case RefusalCause::oldUnknown:
+      return "old-unknown";
+    case RefusalCause::collision:
+      return "collision";
+    case RefusalCause::broken:
+      return "broken";
+    case RefusalCause::tooLarge:
+      return "too-large";
+    case RefusalCause::none:
+      break;
   }
   return "none";
 }
@@ -46,8 +57,8 @@ std::string Hex2(int value) {
 }
 
 std::string ByteText(const DifferingByte& byte) {
-  return FormatAddress(byte.address) + ": old " + (byte.old < 0 ? std::string("unknown") : Hex2(byte.old)) +
-         ", new " + Hex2(byte.expected) + ", found " + Hex2(byte.found);
+  return FormatAddress(byte.address) + ": old " + (byte.old < 0 ? std::string("unknown") : Hex2(byte.old)) + ", new " +
+         Hex2(byte.expected) + ", found " + Hex2(byte.found);
 }
 
 // Why a patch was refused, as the lines under it say it (before escaping).
@@ -58,9 +69,8 @@ std::vector<std::string> ReasonLines(const PatchDecision& decision, const std::v
     case RefusalCause::oldUnknown:
       return {"old bytes unknown: " + ByteText(*decision.offending)};
     case RefusalCause::collision:
-      return {"collides with " + paths[decision.otherPatch] + " at " +
-              FormatAddress(decision.collisionAddress) + ": " + Hex2(decision.ownValue) + " here, " +
-              Hex2(decision.otherValue) + " there"};
+      return {"collides with " + paths[decision.otherPatch] + " at " + FormatAddress(decision.collisionAddress) + ": " +
+              Hex2(decision.ownValue) + " here, " + Hex2(decision.otherValue) + " there"};
     case RefusalCause::broken: {
       // In the words of check --details.
       CheckDetails details;
@@ -77,15 +87,16 @@ std::vector<std::string> ReasonLines(const PatchDecision& decision, const std::v
     case RefusalCause::tooLarge:
       return {"writes too many bytes: one run keeps at most " + std::to_string(kMaxInstallWrites) +
               " written bytes of all its patches"};
-    case RefusalCause::none: break;
+    case RefusalCause::none:
+      break;
   }
   return {};
 }
 
 std::string JsonByte(const DifferingByte& byte) {
-  return "{\"address\":\"" + FormatAddress(byte.address) + "\",\"old\":" +
-         (byte.old < 0 ? std::string("null") : "\"" + Hex2(byte.old) + "\"") + ",\"new\":\"" + Hex2(byte.expected) +
-         "\",\"found\":\"" + Hex2(byte.found) + "\"}";
+  return "{\"address\":\"" + FormatAddress(byte.address) +
+         "\",\"old\":" + (byte.old < 0 ? std::string("null") : "\"" + Hex2(byte.old) + "\"") + ",\"new\":\"" +
+         Hex2(byte.expected) + "\",\"found\":\"" + Hex2(byte.found) + "\"}";
 }
 
 std::string JsonRecord(const PatchDecision& decision, const std::vector<std::string>& paths, std::size_t row) {
@@ -103,7 +114,8 @@ std::string JsonRecord(const PatchDecision& decision, const std::vector<std::str
     out += ",\"other\":" + JsonString(paths[decision.otherPatch]) + ",\"address\":\"" +
            FormatAddress(decision.collisionAddress) + "\"";
   if (decision.cause == RefusalCause::broken)
-    out += ",\"line\":" + std::to_string(decision.line) + ",\"lineText\":" + JsonString(Cp1251ToUtf8(decision.lineText));
+    out +=
+        ",\"line\":" + std::to_string(decision.line) + ",\"lineText\":" + JsonString(Cp1251ToUtf8(decision.lineText));
   return out + "}";
 }
 
@@ -199,8 +211,8 @@ int RunApply(const std::vector<std::string>& args) {
     case JobCause::imageOpen:
     case JobCause::imageRead:
       PrintError(outcome.path + ": " +
-                 (outcome.cause == JobCause::imageOpen ? text::kCurrentOpenError : text::kCurrentReadError) +
-                 " (" + std::strerror(outcome.systemError) + ")");
+                 (outcome.cause == JobCause::imageOpen ? text::kCurrentOpenError : text::kCurrentReadError) + " (" +
+                 std::strerror(outcome.systemError) + ")");
       return kExitInput;
     case JobCause::imageTooLarge:
       PrintError(text::kTooLargePrefix + outcome.path + "'");

@@ -5,8 +5,8 @@
 
 #include "cli/commands.h"
 #include "cli/escaping.h"
-#include "core/platform/cp1251.h"
 #include "core/job/job_link.h"
+#include "core/platform/cp1251.h"
 #include "core/search/patch_list.h"
 
 namespace quillet::cli {
@@ -32,23 +32,34 @@ std::string Hex2(int value) {
 
 const char* VerdictWord(OldBytesVerdict verdict) {
   switch (verdict) {
-    case OldBytesVerdict::appliesCleanly: return "applies-cleanly";
-    case OldBytesVerdict::partlyInstalled: return "partly-installed";
-    case OldBytesVerdict::otherFirmware: return "other-firmware";
-    case OldBytesVerdict::oldUnknown: return "old-unknown";
-    case OldBytesVerdict::none: break;
+    case OldBytesVerdict::appliesCleanly:
+      return "applies-cleanly";
+    case OldBytesVerdict::partlyInstalled:
+      return "partly-installed";
+    case OldBytesVerdict::otherFirmware:
+      return "other-firmware";
+    case OldBytesVerdict::oldUnknown:
+      return "old-unknown";
+    case OldBytesVerdict::none:
+      break;
   }
   return "none";
 }
 
 const char* RuleWord(VkpError error) {
   switch (error) {
-    case VkpError::badOffset: return "offset-not-hexadecimal";
-    case VkpError::noColon: return "no-colon";
-    case VkpError::badAddress: return "address-not-hexadecimal";
-    case VkpError::badByte: return "byte-not-hexadecimal";
-    case VkpError::badAddressOrNoColon: return "address-not-hexadecimal-or-no-colon";
-    case VkpError::none: break;
+    case VkpError::badOffset:
+      return "offset-not-hexadecimal";
+    case VkpError::noColon:
+      return "no-colon";
+    case VkpError::badAddress:
+      return "address-not-hexadecimal";
+    case VkpError::badByte:
+      return "byte-not-hexadecimal";
+    case VkpError::badAddressOrNoColon:
+      return "address-not-hexadecimal-or-no-colon";
+    case VkpError::none:
+      break;
   }
   return "none";
 }
@@ -74,7 +85,8 @@ std::string JsonDetails(const CheckDetails& details) {
     const DifferingByte& byte = details.firstDiffering[i];
     out += i ? "," : "";
     out += "{\"address\":\"" + FormatAddress(byte.address) + "\",\"expected\":\"" + Hex2(byte.expected) +
-           "\",\"found\":\"" + Hex2(byte.found) + "\",\"old\":" + (byte.old < 0 ? "null" : "\"" + Hex2(byte.old) + "\"") + "}";
+           "\",\"found\":\"" + Hex2(byte.found) +
+           "\",\"old\":" + (byte.old < 0 ? "null" : "\"" + Hex2(byte.old) + "\"") + "}";
   }
   return out + "]";
 }
@@ -159,7 +171,8 @@ int RunCheck(const std::vector<std::string>& args) {
   if (json && imageUsed) std::printf("%s]\n", opened ? "\n" : "[");
   // A folder that could not be read may hold patch files the listing lacks.
   std::fflush(stdout);
-  for (const UnreadableFolder& folder : unreadableFolders) PrintError(folder.path + ": " + std::strerror(folder.osError));
+  for (const UnreadableFolder& folder : unreadableFolders)
+    PrintError(folder.path + ": " + std::strerror(folder.osError));
   if (result.cause == JobCause::none) return unreadableFolders.empty() ? kExitOk : kExitPatchFile;
   // The rows done so far stay printed, ahead of the message, as they stay marked in the window.
   std::fflush(stdout);

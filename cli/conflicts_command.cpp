@@ -8,9 +8,9 @@
 
 #include "cli/commands.h"
 #include "cli/escaping.h"
-#include "core/search/patch_list.h"
 #include "core/res/strings.h"
 #include "core/search/patch_conflicts.h"
+#include "core/search/patch_list.h"
 #include "core/vkp/hex_string.h"
 
 namespace quillet::cli {
@@ -57,7 +57,8 @@ int RunConflicts(const std::vector<std::string>& args) {
       std::printf("  %s: %02X %02X\n", FormatAddress(byte.address).c_str(), byte.first, byte.second);
   }
   std::fflush(stdout);
-  for (const UnreadableFolder& folder : unreadableFolders) PrintError(folder.path + ": " + std::strerror(folder.osError));
+  for (const UnreadableFolder& folder : unreadableFolders)
+    PrintError(folder.path + ": " + std::strerror(folder.osError));
   // A file or folder that could not be read may hold the collision that was not found.
   if (unreadable || !unreadableFolders.empty()) return kExitPatchFile;
   // An empty stdout alone looks like a command that did nothing to a person.

@@ -1,8 +1,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -120,16 +120,16 @@ int RunDiff(const std::vector<std::string>& args) {
   JobLink link({});
   const CompareEvents events{
       .reading = {},
-      .started = [&](std::uint32_t length) {
-        link.Posted<std::uint32_t>([&bar](std::uint32_t all) { bar.Start(all); })(length);
-        (void)emit(header);
-      },
+      .started =
+          [&](std::uint32_t length) {
+            link.Posted<std::uint32_t>([&bar](std::uint32_t all) { bar.Start(all); })(length);
+            (void)emit(header);
+          },
       .progress = link.Latest<std::uint32_t>([&bar](std::uint32_t position) { bar.Show(position); }),
       .lines = lines,
   };
-  const bool running = link.Start<JobOutcome>(
-      [&](StopToken stop) { return CompareFlashFiles(job, events, stop); },
-      [&outcome](JobOutcome& ended) { outcome = std::move(ended); });
+  const bool running = link.Start<JobOutcome>([&](StopToken stop) { return CompareFlashFiles(job, events, stop); },
+                                              [&outcome](JobOutcome& ended) { outcome = std::move(ended); });
   if (!running) outcome = CompareFlashFiles(job, events, {});
   link.RunUntilDone();
   bar.Clear();

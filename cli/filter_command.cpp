@@ -12,10 +12,10 @@
 #include "cli/escaping.h"
 #include "core/filter/address_filter.h"
 #include "core/filter/filter_storage.h"
-#include "core/vkp/hex_string.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
 #include "core/platform/profile.h"
+#include "core/vkp/hex_string.h"
 
 namespace quillet::cli {
 

@@ -169,21 +169,21 @@ std::vector<DemoFile> MakePatches(Rng& rng, const std::vector<std::uint8_t>& ori
   files.push_back({"broken/bad_address.vkp", header + "0010G0: 00 01\r\n"});
   files.push_back({"broken/bad_offset.vkp", header + "+10000G\r\n000100: 00 01\r\n"});
   files.push_back({"broken/bad_byte.vkp", header + "002000: 0000 12XY\r\n"});
-  files.push_back({"broken/byte_order_mark.vkp", "\xEF\xBB\xBF" + header + "002000: 00 " +
-                                                     Bytes(current, 0x2000, 1) + "\r\n"});
+  files.push_back(
+      {"broken/byte_order_mark.vkp", "\xEF\xBB\xBF" + header + "002000: 00 " + Bytes(current, 0x2000, 1) + "\r\n"});
   // Differs from the image only where the demo filter looks away: installed
   // with the demo settings, not installed without a filter.
   {
     const std::uint32_t address = kFilteredStart + 0x100;
     std::vector<std::uint8_t> changed(current.begin() + address, current.begin() + address + 8);
     for (auto& byte : changed) byte = static_cast<std::uint8_t>(~byte);
-    files.push_back({"filtered_only.vkp", PatchText("только отфильтрованные адреса",
-                                                    {{address, Bytes(current, address, 8), Bytes(changed, 0, 8)}},
-                                                    "\r\n")});
+    files.push_back(
+        {"filtered_only.vkp", PatchText("только отфильтрованные адреса",
+                                        {{address, Bytes(current, address, 8), Bytes(changed, 0, 8)}}, "\r\n")});
   }
   // Every byte beyond the end of the image: nothing to compare, so installed.
-  files.push_back({"beyond_image.vkp", PatchText("за концом образа",
-                                                 {{kImageSize, "FFFF", "0000"}, {0xA0000000u, "FF", "00"}}, "\r\n")});
+  files.push_back({"beyond_image.vkp",
+                   PatchText("за концом образа", {{kImageSize, "FFFF", "0000"}, {0xA0000000u, "FF", "00"}}, "\r\n")});
   // An offset line: addresses below it count from 0x300000.
   {
     const std::uint32_t base = 0x300000;

@@ -12,11 +12,11 @@
 
 #include <cstdio>
 
+#include "core/filter/filter_storage.h"
 #include "ui/common/user_prompts.h"
-#include "ui/main_window/patch_finder_dlg.h"
 #include "ui/compare/flash_compare_dlg.h"
 #include "ui/filter/addr_filter_dlg.h"
-#include "core/filter/filter_storage.h"
+#include "ui/main_window/patch_finder_dlg.h"
 
 namespace {
 

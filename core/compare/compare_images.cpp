@@ -15,8 +15,8 @@ constexpr std::uint32_t kGroup = 16;
 
 // Appends the lines of one group of g bytes at pos to lines. A run ends at an
 // equal byte, at a filtered byte and at the group's end.
-void FormatGroup(const std::uint8_t* original, const std::uint8_t* current, std::uint32_t pos,
-                 std::uint32_t g, FunctionRef<bool(std::uint32_t)> isFiltered, std::string& lines) {
+void FormatGroup(const std::uint8_t* original, const std::uint8_t* current, std::uint32_t pos, std::uint32_t g,
+                 FunctionRef<bool(std::uint32_t)> isFiltered, std::string& lines) {
   std::uint32_t runStart = 0;
   std::uint32_t runLength = 0;
   for (std::uint32_t i = 0; i < g; ++i) {

@@ -1,8 +1,8 @@
 #include "core/compare/compare_worker.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <future>
 #include <new>
@@ -22,10 +22,14 @@ using quillet::JobOutcome;
 
 JobCause CauseOf(ImageReadStatus status) {
   switch (status) {
-    case ImageReadStatus::ok: return JobCause::none;
-    case ImageReadStatus::openFailed: return JobCause::imageOpen;
-    case ImageReadStatus::readShort: return JobCause::imageRead;
-    case ImageReadStatus::tooLarge: return JobCause::imageTooLarge;
+    case ImageReadStatus::ok:
+      return JobCause::none;
+    case ImageReadStatus::openFailed:
+      return JobCause::imageOpen;
+    case ImageReadStatus::readShort:
+      return JobCause::imageRead;
+    case ImageReadStatus::tooLarge:
+      return JobCause::imageTooLarge;
   }
   return JobCause::imageRead;
 }
@@ -85,8 +89,7 @@ JobOutcome ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareEve
   // that can't be opened is left to its read, so that a failed read of the
   // original is still told first.
   const std::optional<quillet::FileInfo> currentProbe = quillet::ProbeFile(currentPath);
-  if (currentProbe && currentProbe->size >= quillet::kMaxImageSize)
-    return {JobCause::imageTooLarge, currentPath, 0};
+  if (currentProbe && currentProbe->size >= quillet::kMaxImageSize) return {JobCause::imageTooLarge, currentPath, 0};
   const std::uint64_t total = probe->size + (currentProbe ? currentProbe->size : 0);
   ReadState state;
   // Reports on this thread only, and tells whether to go on.
@@ -132,10 +135,9 @@ JobOutcome ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareEve
     if (events.progress) events.progress(position);
   };
   auto lines = [&events](std::string_view text) { return !events.lines || events.lines(text); };
-  const quillet::WalkEnd end =
-      quillet::CompareImages(original.data.data(), current.data.data(), length,
-                             {.stopRequested = stopRequested, .isFiltered = filtered, .progress = progress,
-                              .appendLines = lines});
+  const quillet::WalkEnd end = quillet::CompareImages(
+      original.data.data(), current.data.data(), length,
+      {.stopRequested = stopRequested, .isFiltered = filtered, .progress = progress, .appendLines = lines});
   return end == quillet::WalkEnd::stopped ? kStopped : JobOutcome{};
 }
 
@@ -158,11 +160,16 @@ std::string CompareErrorText(const JobOutcome& outcome) {
   auto quoted = [&outcome](const char* prefix) { return prefix + outcome.path + "'"; };
   switch (outcome.cause) {
     case JobCause::none:
-    case JobCause::stopped: return {};
-    case JobCause::imageOpen: return quoted(text::kOpenErrorPrefix);
-    case JobCause::imageTooLarge: return quoted(text::kTooLargePrefix);
-    case JobCause::outOfMemory: return text::kOutOfMemory;
-    default: return quoted(text::kReadErrorPrefix);
+    case JobCause::stopped:
+      return {};
+    case JobCause::imageOpen:
+      return quoted(text::kOpenErrorPrefix);
+    case JobCause::imageTooLarge:
+      return quoted(text::kTooLargePrefix);
+    case JobCause::outOfMemory:
+      return text::kOutOfMemory;
+    default:
+      return quoted(text::kReadErrorPrefix);
   }
 }
 

@@ -14,9 +14,11 @@ template <typename R, typename... Args>
 class FunctionRef<R(Args...)> {
  public:
   template <typename F>
-    requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> && std::is_invocable_r_v<R, F&, Args...>)
-  // NOLINTNEXTLINE(bugprone-forwarding-reference-overload): the constraint above keeps copies on the copy constructor
-  FunctionRef(F&& callable) noexcept  // NOLINT(google-explicit-constructor): used like a function parameter
+  requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> && std::is_invocable_r_v<R, F&, Args...>)
+      // NOLINTNEXTLINE(bugprone-forwarding-reference-overload): the constraint above keeps copies on the copy
+      // constructor
+      FunctionRef(F&& callable)
+  noexcept  // NOLINT(google-explicit-constructor): used like a function parameter
       : m_object(const_cast<void*>(static_cast<const void*>(std::addressof(callable)))),
         m_call([](void* object, Args... args) -> R {
           auto& target = *static_cast<std::remove_reference_t<F>*>(object);

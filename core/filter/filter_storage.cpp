@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <utility>
 
-#include "core/vkp/hex_string.h"
 #include "core/platform/file_error.h"
 #include "core/platform/profile.h"
+#include "core/vkp/hex_string.h"
 
 namespace quillet {
 
 namespace {
-
 
 constexpr std::string_view kLeadingWhiteSpace = " \t\r\n\v\f";
 

@@ -51,10 +51,14 @@ class Job {
       const std::optional<FileInfo> before = ProbeFile(m_job.imagePath);
       ImageRead image = ReadImageFile(m_job.imagePath);
       switch (image.status) {
-        case ImageReadStatus::ok: break;
-        case ImageReadStatus::openFailed: return fail(JobCause::imageOpen, m_job.imagePath, image.osError);
-        case ImageReadStatus::readShort: return fail(JobCause::imageRead, m_job.imagePath, image.osError);
-        case ImageReadStatus::tooLarge: return fail(JobCause::imageTooLarge, m_job.imagePath, 0);
+        case ImageReadStatus::ok:
+          break;
+        case ImageReadStatus::openFailed:
+          return fail(JobCause::imageOpen, m_job.imagePath, image.osError);
+        case ImageReadStatus::readShort:
+          return fail(JobCause::imageRead, m_job.imagePath, image.osError);
+        case ImageReadStatus::tooLarge:
+          return fail(JobCause::imageTooLarge, m_job.imagePath, 0);
       }
       const auto size = static_cast<std::uint32_t>(image.data.size());
       m_total = m_job.patchPaths.size() + 2 * ((std::uint64_t{size} + kPiece - 1) / kPiece);
@@ -128,9 +132,8 @@ class Job {
       setFailure(JobCause::outputIsInput, m_job.outputPath, 0);
       return false;
     }
-    if (!m_job.undoPath.empty() &&
-        (namesAnInput(m_job.undoPath) ||
-         (!m_job.inPlace && !m_job.outputPath.empty() && SameOutput(m_job.undoPath, m_job.outputPath)))) {
+    if (!m_job.undoPath.empty() && (namesAnInput(m_job.undoPath) || (!m_job.inPlace && !m_job.outputPath.empty() &&
+                                                                     SameOutput(m_job.undoPath, m_job.outputPath)))) {
       setFailure(JobCause::outputIsInput, m_job.undoPath, 0);
       return false;
     }

@@ -93,9 +93,7 @@ PatchWrites ReadWrites(Source& source, std::uint32_t size, const AddressFilter& 
   return patch;
 }
 
-bool Installs(InstallStatus status) {
-  return status == InstallStatus::applied || status == InstallStatus::reverted;
-}
+bool Installs(InstallStatus status) { return status == InstallStatus::applied || status == InstallStatus::reverted; }
 
 // The value a write puts in place: its new byte installing, its old one
 // reverting (known for every patch that is not refused).
@@ -295,8 +293,8 @@ InstallPlan PlanInstall(const std::uint8_t* image, std::uint32_t size, InstallMo
   return plan;
 }
 
-bool HoldsPlan(const std::uint8_t* image, std::uint32_t size, InstallMode mode,
-               const std::vector<PatchWrites>& patches, const InstallPlan& plan) {
+bool HoldsPlan(const std::uint8_t* image, std::uint32_t size, InstallMode mode, const std::vector<PatchWrites>& patches,
+               const InstallPlan& plan) {
   if (plan.patches.size() != patches.size()) return false;
   for (std::size_t i = 0; i < patches.size(); ++i) {
     if (plan.patches[i].status == InstallStatus::refused) return false;

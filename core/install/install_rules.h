@@ -41,10 +41,10 @@ struct PatchWrites {
 // is all hexadecimal digits and as long as its new field. At most room writes
 // are kept while reading (a repeated address counts each time); a patch that
 // writes more is tooLarge. The file's form throws FileError.
-[[nodiscard]] PatchWrites ReadPatchWritesText(std::string_view text, std::uint32_t size,
-                                              const AddressFilter& filter, std::size_t room = kMaxInstallWrites);
-[[nodiscard]] PatchWrites ReadPatchWritesFile(const std::string& path, std::uint32_t size,
-                                              const AddressFilter& filter, std::size_t room = kMaxInstallWrites);
+[[nodiscard]] PatchWrites ReadPatchWritesText(std::string_view text, std::uint32_t size, const AddressFilter& filter,
+                                              std::size_t room = kMaxInstallWrites);
+[[nodiscard]] PatchWrites ReadPatchWritesFile(const std::string& path, std::uint32_t size, const AddressFilter& filter,
+                                              std::size_t room = kMaxInstallWrites);
 
 enum class InstallStatus { applied, alreadyInstalled, reverted, alreadyReverted, refused };
 

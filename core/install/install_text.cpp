@@ -36,11 +36,16 @@ std::string ByteText(const DifferingByte& byte) {
 std::string InstallDecisionText(const PatchDecision& decision, const std::vector<std::string>& names) {
   const std::string bytes = std::to_string(decision.bytesToWrite);
   switch (decision.status) {
-    case InstallStatus::applied: return Fill(text::kInstallApplied, {bytes});
-    case InstallStatus::reverted: return Fill(text::kInstallReverted, {bytes});
-    case InstallStatus::alreadyInstalled: return text::kInstallAlreadyInstalled;
-    case InstallStatus::alreadyReverted: return text::kInstallAlreadyReverted;
-    case InstallStatus::refused: break;
+    case InstallStatus::applied:
+      return Fill(text::kInstallApplied, {bytes});
+    case InstallStatus::reverted:
+      return Fill(text::kInstallReverted, {bytes});
+    case InstallStatus::alreadyInstalled:
+      return text::kInstallAlreadyInstalled;
+    case InstallStatus::alreadyReverted:
+      return text::kInstallAlreadyReverted;
+    case InstallStatus::refused:
+      break;
   }
   std::string why;
   switch (decision.cause) {
@@ -53,23 +58,35 @@ std::string InstallDecisionText(const PatchDecision& decision, const std::vector
     case RefusalCause::collision:
       why = Fill(text::kInstallCollision,
                  {FormatAddress(decision.collisionAddress),
-                  decision.otherPatch < names.size() ? names[decision.otherPatch] : std::string(), Hex2(decision.ownValue),
-                  Hex2(decision.otherValue)});
+                  decision.otherPatch < names.size() ? names[decision.otherPatch] : std::string(),
+                  Hex2(decision.ownValue), Hex2(decision.otherValue)});
       break;
     case RefusalCause::broken: {
       const char* rule = text::kRuleBadAddressOrNoColon;
       switch (decision.rule) {
-        case VkpError::badOffset: rule = text::kRuleBadOffset; break;
-        case VkpError::noColon: rule = text::kRuleNoColon; break;
-        case VkpError::badAddress: rule = text::kRuleBadAddress; break;
-        case VkpError::badByte: rule = text::kRuleBadByte; break;
-        default: break;
+        case VkpError::badOffset:
+          rule = text::kRuleBadOffset;
+          break;
+        case VkpError::noColon:
+          rule = text::kRuleNoColon;
+          break;
+        case VkpError::badAddress:
+          rule = text::kRuleBadAddress;
+          break;
+        case VkpError::badByte:
+          rule = text::kRuleBadByte;
+          break;
+        default:
+          break;
       }
       why = Fill(text::kDetailsBrokenLine, {std::to_string(decision.line), decision.lineText, rule});
       break;
     }
-    case RefusalCause::tooLarge: why = text::kInstallTooLarge; break;
-    case RefusalCause::none: break;
+    case RefusalCause::tooLarge:
+      why = text::kInstallTooLarge;
+      break;
+    case RefusalCause::none:
+      break;
   }
   return Fill(text::kInstallRefused, {why});
 }
@@ -87,16 +104,24 @@ std::string InstallFailureText(const InstallOutcome& outcome) {
     case JobCause::none:
     case JobCause::stopped:
     case JobCause::refused:
-    case JobCause::noTarget: return {};
-    case JobCause::imageOpen: return text::kCurrentOpenError;
-    case JobCause::imageRead: return text::kCurrentReadError;
-    case JobCause::imageTooLarge: return std::string(text::kTooLargePrefix) + outcome.path + "'";
-    case JobCause::outOfMemory: return text::kOutOfMemory;
-    case JobCause::outputIsInput: return Fill(text::kInstallOutputIsInput, {outcome.path});
-    case JobCause::verifyFailed: return Fill(text::kInstallVerifyFailed, {outcome.path});
+    case JobCause::noTarget:
+      return {};
+    case JobCause::imageOpen:
+      return text::kCurrentOpenError;
+    case JobCause::imageRead:
+      return text::kCurrentReadError;
+    case JobCause::imageTooLarge:
+      return std::string(text::kTooLargePrefix) + outcome.path + "'";
+    case JobCause::outOfMemory:
+      return text::kOutOfMemory;
+    case JobCause::outputIsInput:
+      return Fill(text::kInstallOutputIsInput, {outcome.path});
+    case JobCause::verifyFailed:
+      return Fill(text::kInstallVerifyFailed, {outcome.path});
     case JobCause::patchFile:
     case JobCause::outputWrite:
-    case JobCause::undoWrite: break;
+    case JobCause::undoWrite:
+      break;
   }
   return FileError::FromErrno(outcome.systemError, outcome.path).what();
 }

@@ -15,9 +15,7 @@ class StopToken {
  public:
   StopToken() = default;
   explicit StopToken(const std::atomic<bool>& flag) : m_flag(&flag) {}
-  [[nodiscard]] bool StopRequested() const {
-    return m_flag != nullptr && m_flag->load(std::memory_order_acquire);
-  }
+  [[nodiscard]] bool StopRequested() const { return m_flag != nullptr && m_flag->load(std::memory_order_acquire); }
 
  private:
   const std::atomic<bool>* m_flag = nullptr;

@@ -133,9 +133,7 @@ std::function<void(Args...)> JobLink::Posted(std::type_identity_t<std::function<
 
 template <typename... Args>
 std::function<void(Args...)> JobLink::Sent(std::type_identity_t<std::function<void(Args...)>> fn) {
-  return [this, fn = std::move(fn)](Args... args) {
-    CallAndWait([&fn, &args...] { fn(args...); });
-  };
+  return [this, fn = std::move(fn)](Args... args) { CallAndWait([&fn, &args...] { fn(args...); }); };
 }
 
 template <typename... Args>

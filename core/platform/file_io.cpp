@@ -313,17 +313,17 @@ extern "C" void RemoveTempAndReraise(int signal) {
 // catch: a hang-up of the terminal, a closed pipe or a file size limit end a
 // save as surely as SIGTERM does. The real-time signals end it too.
 std::vector<int> EndingSignals() {
-  std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,
-                              SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,   SIGXCPU, SIGXFSZ,
-                              SIGVTALRM, SIGPROF, SIGSYS,
+  std::vector<int> signals = {
+      SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
+      SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,
 #ifdef SIGSTKFLT
-                              SIGSTKFLT,
+      SIGSTKFLT,
 #endif
 #ifdef SIGPOLL
-                              SIGPOLL,
+      SIGPOLL,
 #endif
 #ifdef SIGPWR
-                              SIGPWR,
+      SIGPWR,
 #endif
   };
 #ifdef SIGRTMIN
@@ -347,8 +347,8 @@ class TempFileGuard {
     const std::vector<int>& signals = GuardedSignals();
     for (std::size_t i = 0; i < signals.size(); ++i) {
       struct sigaction old {};
-      m_installed[i] = ::sigaction(signals[i], nullptr, &old) == 0 && !(old.sa_flags & SA_SIGINFO) &&
-                       old.sa_handler == SIG_DFL;
+      m_installed[i] =
+          ::sigaction(signals[i], nullptr, &old) == 0 && !(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_DFL;
       if (!m_installed[i]) continue;
       struct sigaction action {};
       action.sa_handler = RemoveTempAndReraise;
@@ -473,8 +473,8 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, bool intoSpecialFile
     // A save by root over another user's file must leave it theirs. Before
     // the mode, because a change of owner clears the set-id bits; refused
     // (not root, a group the user is not in) it is no failure of the save.
-    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
-      [[maybe_unused]] const int refused = ::fchown(state.fd.get(), st.st_uid, st.st_gid);
+    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) [[maybe_unused]]
+      const int refused = ::fchown(state.fd.get(), st.st_uid, st.st_gid);
     ::fchmod(state.fd.get(), st.st_mode & 07777);
   }
 }

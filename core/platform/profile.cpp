@@ -105,11 +105,11 @@ void ProfileDocument::ForEachLine(LineRef from, Visit&& visit) const {
       next = lineEnd + endLength;
       if (sub == 0 && !(changed && changed->removed)) {
         const std::string_view own(m_text);
-        const LineView line{{anchor, 0},
-                            changed && changed->text ? std::string_view(*changed->text)
-                                                     : own.substr(anchor, lineEnd - anchor),
-                            changed && changed->end ? std::string_view(*changed->end) : own.substr(lineEnd, endLength),
-                            anchor == 0};
+        const LineView line{
+            {anchor, 0},
+            changed && changed->text ? std::string_view(*changed->text) : own.substr(anchor, lineEnd - anchor),
+            changed && changed->end ? std::string_view(*changed->end) : own.substr(lineEnd, endLength),
+            anchor == 0};
         if (!visit(line)) return;
       }
     }
@@ -172,8 +172,7 @@ std::optional<ProfileDocument::Found> ProfileDocument::FindSection(std::string_v
   return IndexOf(section).found;
 }
 
-std::optional<ProfileDocument::LineRef> ProfileDocument::FindKey(std::string_view section,
-                                                                 std::string_view key) const {
+std::optional<ProfileDocument::LineRef> ProfileDocument::FindKey(std::string_view section, std::string_view key) const {
   const Index& index = IndexOf(section);
   const auto it = index.keys.find(LowerName(key));
   if (it == index.keys.end()) return std::nullopt;

@@ -90,7 +90,7 @@ class ProfileDocument {
       std::size_t count = 0;  // lines of the key in the section
     };
     std::unordered_map<std::string, KeyLines> keys;  // key trimmed, lower case
-    LineRef lastKey;  // a new key of the section goes after it (the header when none)
+    LineRef lastKey;                                 // a new key of the section goes after it (the header when none)
   };
   // Calls visit(LineView) for each line that is not removed, from the one at
   // from on, in order, until visit returns false.

@@ -84,7 +84,7 @@ inline constexpr char kAccDetailsText[] = "Подробности проверк
 inline constexpr char kNotChosen[] = "<Не выбран>";
 inline constexpr char kSizeNone[] = "Размер: 0 байт";
 inline constexpr char kDateNone[] = "Дата модификации: 00.00.0000 00:00:00";
-inline constexpr char kSizeFormat[] = "Размер: %s байт";          // %s: the decimal size
+inline constexpr char kSizeFormat[] = "Размер: %s байт";  // %s: the decimal size
 inline constexpr char kDateFormat[] = "Дата модификации: %s";
 inline constexpr char kBinaryFilter[] = "Бинарные файлы (*.bin)|*.bin|Все файлы (*.*)|*.*||";
 inline constexpr char kPatchFilter[] = "Файлы патчей (*.vkp)|*.vkp|Все файлы (*.*)|*.*||";
@@ -95,16 +95,18 @@ inline constexpr char kCurrentOpenError[] = "Ошибка открытия фа�
 inline constexpr char kCurrentReadError[] = "Ошибка чтения файла текущего Full Flash";
 inline constexpr char kOpenErrorPrefix[] = "Ошибка открытия файла '";  // + path + "'"
 inline constexpr char kReadErrorPrefix[] = "Ошибка чтения файла '";    // + path + "'"
-inline constexpr char kTooLargePrefix[] = "Файл размером 4 ГиБ или больше, его адреса не умещаются в 32 бита: '";  // + path + "'"
+inline constexpr char kTooLargePrefix[] =
+    "Файл размером 4 ГиБ или больше, его адреса не умещаются в 32 бита: '";  // + path + "'"
 inline constexpr char kUnencodableFormat[] =
     "Символ %1 в строке %2 нельзя записать в кодировке Windows-1251. Файл не записан.";  // %1: U+XXXX, %2: line
 inline constexpr char kOutOfMemory[] = "Out of memory.";
-inline constexpr char kFilterLoadErrorPrefix[] = "Не удалось прочитать фильтр адресов из файла настроек '";  // + path + "'"
+inline constexpr char kFilterLoadErrorPrefix[] =
+    "Не удалось прочитать фильтр адресов из файла настроек '";  // + path + "'"
 
 // Comparison header (the .vkp text)
 inline constexpr char kHeaderOriginal[] = ";Оригинальный Full Flash: ";
 inline constexpr char kHeaderCurrent[] = ";Текущий Full Flash: ";
-inline constexpr char kHeaderSize[] = ";Размер: ";       // + size + " байт"
+inline constexpr char kHeaderSize[] = ";Размер: ";  // + size + " байт"
 inline constexpr char kHeaderBytes[] = " байт";
 inline constexpr char kHeaderDate[] = ";Дата модификации: ";
 
@@ -171,6 +173,7 @@ inline constexpr char kRangeDelete[] = "Удалить";
 inline constexpr char kOk[] = "OK";
 inline constexpr char kCancel[] = "Отмена";
 inline constexpr char kAccRangeList[] = "Фильтруемые адреса";
-inline constexpr char kFilterSaveErrorPrefix[] = "Не удалось записать фильтр адресов в файл настроек '";  // + path + "'"
+inline constexpr char kFilterSaveErrorPrefix[] =
+    "Не удалось записать фильтр адресов в файл настроек '";  // + path + "'"
 
 }  // namespace quillet::text

@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <string>
 
-
 namespace quillet {
 
 // The three lines that describe one chosen Full Flash image in the main window.

@@ -16,9 +16,7 @@ struct WrittenTest {
   std::uint32_t size;
   bool filtering;
   quillet::FilterCursor filter;
-  bool operator()(std::uint32_t address) {
-    return address < size && !(filtering && filter.IsAddressFiltered(address));
-  }
+  bool operator()(std::uint32_t address) { return address < size && !(filtering && filter.IsAddressFiltered(address)); }
 };
 
 struct ImageSink {
@@ -176,7 +174,11 @@ class DetailSink {
  public:
   DetailSink(const std::uint8_t* current, std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
              DetailBuffers& buffers)
-      : m_current(current), m_work(work), m_size(size), m_isWritten(size, filter), m_buffers(buffers),
+      : m_current(current),
+        m_work(work),
+        m_size(size),
+        m_isWritten(size, filter),
+        m_buffers(buffers),
         m_touched(buffers.touched.get()) {}
   bool accepts(std::uint32_t address) { return m_isWritten(address); }
   void write(std::uint32_t address, std::uint8_t value) { writeOld(address, value, -1); }
@@ -308,7 +310,8 @@ class DetailSink {
     for (std::size_t i = m_count; i-- > 0;) {
       if (i >= kAhead) __builtin_prefetch(m_current + m_touched[i - kAhead].address);
       const OldTouch& touch = m_touched[i];
-      std::size_t slot = static_cast<std::size_t>(touch.address * 0x9E3779B1u) & (capacity - 1);  // a 32-bit hash on purpose
+      std::size_t slot =
+          static_cast<std::size_t>(touch.address * 0x9E3779B1u) & (capacity - 1);  // a 32-bit hash on purpose
       while (seen[slot] != kNoAddress && seen[slot] != touch.address) slot = (slot + 1) & (capacity - 1);
       if (seen[slot] == touch.address) continue;  // written again later: that write counts
       seen[slot] = touch.address;
@@ -375,8 +378,8 @@ VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::ui
   return ReadVkpText(text, sink);
 }
 
-PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
-                           std::uint32_t size, const AddressFilter& filter, CheckDetails* details) {
+PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
+                           const AddressFilter& filter, CheckDetails* details) {
   VkpMemorySource source(text);
   return Check(source, current, work, size, filter, details);
 }
@@ -396,8 +399,7 @@ std::vector<std::string> FormatCheckDetails(const CheckDetails& details) {
       break;
     case PATCH_NOT_INSTALLED: {
       lines.push_back(std::to_string(details.differing) + " of " + std::to_string(details.checkedBytes) +
-                      " checked bytes differ; " + std::to_string(details.alreadyNew) +
-                      " already hold their new value");
+                      " checked bytes differ; " + std::to_string(details.alreadyNew) + " already hold their new value");
       switch (details.verdict) {
         case OldBytesVerdict::appliesCleanly:
           lines.push_back("applies cleanly: every byte not yet new holds its old value");
@@ -423,12 +425,23 @@ std::vector<std::string> FormatCheckDetails(const CheckDetails& details) {
     case PATCH_FILE_ERROR: {
       const char* rule = "invalid line";
       switch (details.error) {
-        case VkpError::badOffset: rule = "offset not hexadecimal"; break;
-        case VkpError::noColon: rule = "no ':'"; break;
-        case VkpError::badAddress: rule = "address not hexadecimal"; break;
-        case VkpError::badByte: rule = "a written byte pair not hexadecimal"; break;
-        case VkpError::badAddressOrNoColon: rule = "address not hexadecimal, or no ':'"; break;
-        case VkpError::none: break;
+        case VkpError::badOffset:
+          rule = "offset not hexadecimal";
+          break;
+        case VkpError::noColon:
+          rule = "no ':'";
+          break;
+        case VkpError::badAddress:
+          rule = "address not hexadecimal";
+          break;
+        case VkpError::badByte:
+          rule = "a written byte pair not hexadecimal";
+          break;
+        case VkpError::badAddressOrNoColon:
+          rule = "address not hexadecimal, or no ':'";
+          break;
+        case VkpError::none:
+          break;
       }
       lines.push_back("line " + std::to_string(details.line) + ": " + rule + ": " + details.lineText);
       if (details.byteOrderMark) lines.push_back("the file starts with a UTF-8 byte-order mark");
@@ -446,8 +459,8 @@ bool ApplyPatchFile(const std::string& path, std::uint8_t* image, std::uint32_t 
   return quillet::ReadVkp(file, sink, false).ok();
 }
 
-PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std::uint8_t* work,
-                       std::uint32_t size, const AddressFilter& filter, CheckDetails* details) {
+PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
+                       const AddressFilter& filter, CheckDetails* details) {
   quillet::FileReader file(path);
   return Check(file, current, work, size, filter, details);
 }

@@ -48,7 +48,7 @@ struct CheckDetails {
 
   quillet::VkpError error = quillet::VkpError::none;  // why the file is broken
   std::size_t line = 0;                               // its first invalid line
-  std::string lineText;  // that line as read, without its line end, up to kLineTextLimit bytes
+  std::string lineText;        // that line as read, without its line end, up to kLineTextLimit bytes
   bool byteOrderMark = false;  // the file starts with a UTF-8 byte-order mark
 };
 
@@ -63,9 +63,8 @@ struct CheckDetails {
 // to the patch file, not the image. work is scratch of size bytes (its content
 // before and after does not matter). Throws as ApplyPatchFile. With details,
 // these are filled in as well; the status is the same either way.
-[[nodiscard]] PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current,
-                                     std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
-                                     CheckDetails* details = nullptr);
+[[nodiscard]] PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std::uint8_t* work,
+                                     std::uint32_t size, const AddressFilter& filter, CheckDetails* details = nullptr);
 
 namespace quillet {
 

@@ -111,9 +111,9 @@ void CollectHits(const std::vector<const Cursor*>& writers, std::uint64_t from, 
   const std::size_t length = static_cast<std::size_t>(until - from);
   bool differ = false;
   for (std::size_t w = 1; w < writers.size() && !differ; ++w)
-    differ = std::memcmp(&lead.bytes->bytes[lead.from + (from - lead.current().start)],
-                         &writers[w]->bytes->bytes[writers[w]->from + (from - writers[w]->current().start)],
-                         length) != 0;
+    differ =
+        std::memcmp(&lead.bytes->bytes[lead.from + (from - lead.current().start)],
+                    &writers[w]->bytes->bytes[writers[w]->from + (from - writers[w]->current().start)], length) != 0;
   // Nearly every stretch is written by one file, or with one value.
   if (!differ) return;
   for (std::uint64_t address = from; address < until; ++address)

@@ -31,8 +31,8 @@ struct PatchConflict {
 // before that line is not trusted either), or one that could not be read.
 struct ExcludedPatch {
   std::size_t file = 0;
-  VkpReadResult read;       // the invalid line, when the file was read
-  std::string fileError;    // the user-facing text, when it could not be read
+  VkpReadResult read;     // the invalid line, when the file was read
+  std::string fileError;  // the user-facing text, when it could not be read
   [[nodiscard]] bool unreadable() const { return !fileError.empty(); }
 };
 

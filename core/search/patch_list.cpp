@@ -16,11 +16,10 @@ CheckBasis CheckBasis::Of(const std::string& imagePath, const AddressFilter& fil
 }
 
 bool CheckBasis::Matches(const std::string& image, const AddressFilter& filter) const {
-  return imagePath == image &&
-         std::equal(filterStretches.begin(), filterStretches.end(), filter.Stretches().begin(),
-                    filter.Stretches().end(), [](const AddressRange& a, const AddressRange& b) {
-                      return a.start == b.start && a.end == b.end;
-                    });
+  return imagePath == image && std::equal(filterStretches.begin(), filterStretches.end(), filter.Stretches().begin(),
+                                          filter.Stretches().end(), [](const AddressRange& a, const AddressRange& b) {
+                                            return a.start == b.start && a.end == b.end;
+                                          });
 }
 
 SearchJob PatchList::StartSearch(const std::string& imagePath, const AddressFilter& filter, bool details,

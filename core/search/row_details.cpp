@@ -36,23 +36,32 @@ std::string Hex2(int value) {
 
 const char* VerdictText(OldBytesVerdict verdict) {
   switch (verdict) {
-    case OldBytesVerdict::appliesCleanly: return text::kVerdictAppliesCleanly;
-    case OldBytesVerdict::partlyInstalled: return text::kVerdictPartlyInstalled;
-    case OldBytesVerdict::otherFirmware: return text::kVerdictOtherFirmware;
+    case OldBytesVerdict::appliesCleanly:
+      return text::kVerdictAppliesCleanly;
+    case OldBytesVerdict::partlyInstalled:
+      return text::kVerdictPartlyInstalled;
+    case OldBytesVerdict::otherFirmware:
+      return text::kVerdictOtherFirmware;
     case OldBytesVerdict::oldUnknown:
-    case OldBytesVerdict::none: break;
+    case OldBytesVerdict::none:
+      break;
   }
   return text::kVerdictOldUnknown;
 }
 
 const char* RuleText(VkpError error) {
   switch (error) {
-    case VkpError::badOffset: return text::kRuleBadOffset;
-    case VkpError::noColon: return text::kRuleNoColon;
-    case VkpError::badAddress: return text::kRuleBadAddress;
-    case VkpError::badByte: return text::kRuleBadByte;
+    case VkpError::badOffset:
+      return text::kRuleBadOffset;
+    case VkpError::noColon:
+      return text::kRuleNoColon;
+    case VkpError::badAddress:
+      return text::kRuleBadAddress;
+    case VkpError::badByte:
+      return text::kRuleBadByte;
     case VkpError::badAddressOrNoColon:
-    case VkpError::none: break;
+    case VkpError::none:
+      break;
   }
   return text::kRuleBadAddressOrNoColon;
 }
@@ -96,16 +105,16 @@ void AddEvidence(const CheckDetails& details, DetailsForm form, std::vector<std:
         lines.push_back(Fill(text::kDetailsInstalled, {std::to_string(details.checkedBytes)}));
       return;
     case PATCH_NOT_INSTALLED: {
-      lines.push_back(Fill(text::kDetailsNotInstalled, {std::to_string(details.alreadyNew),
-                                                        std::to_string(details.checkedBytes),
-                                                        VerdictText(details.verdict)}));
+      lines.push_back(Fill(
+          text::kDetailsNotInstalled,
+          {std::to_string(details.alreadyNew), std::to_string(details.checkedBytes), VerdictText(details.verdict)}));
       const std::size_t held = details.firstDiffering.size();
       const std::size_t shown = form == DetailsForm::brief ? std::min(held, kBriefDiffering) : held;
       for (std::size_t i = 0; i < shown; ++i) {
         const DifferingByte& byte = details.firstDiffering[i];
-        lines.push_back(Fill(text::kDetailsDiffering,
-                             {FormatAddress(byte.address), Hex2(byte.expected), Hex2(byte.found),
-                              byte.old < 0 ? std::string(text::kDetailsOldUnknown) : Hex2(byte.old)}));
+        lines.push_back(
+            Fill(text::kDetailsDiffering, {FormatAddress(byte.address), Hex2(byte.expected), Hex2(byte.found),
+                                           byte.old < 0 ? std::string(text::kDetailsOldUnknown) : Hex2(byte.old)}));
       }
       if (details.differing <= shown) return;
       if (form == DetailsForm::brief)
@@ -115,10 +124,11 @@ void AddEvidence(const CheckDetails& details, DetailsForm form, std::vector<std:
       return;
     }
     case PATCH_FILE_ERROR:
-      lines.push_back(Fill(text::kDetailsBrokenLine,
-                           {std::to_string(details.line),
-                            ShownLine(details, form == DetailsForm::brief ? kBriefLineChars : CheckDetails::kLineTextLimit),
-                            RuleText(details.error)}));
+      lines.push_back(
+          Fill(text::kDetailsBrokenLine,
+               {std::to_string(details.line),
+                ShownLine(details, form == DetailsForm::brief ? kBriefLineChars : CheckDetails::kLineTextLimit),
+                RuleText(details.error)}));
       if (details.byteOrderMark) lines.emplace_back(text::kDetailsByteOrderMark);
       return;
   }
@@ -126,9 +136,8 @@ void AddEvidence(const CheckDetails& details, DetailsForm form, std::vector<std:
 
 }  // namespace
 
-std::vector<std::string> RowDetailsLines(const PatchRow& row, const std::string& imagePath,
-                                         const AddressFilter& filter, DetailsForm form,
-                                         const std::vector<RowConflict>& conflicts) {
+std::vector<std::string> RowDetailsLines(const PatchRow& row, const std::string& imagePath, const AddressFilter& filter,
+                                         DetailsForm form, const std::vector<RowConflict>& conflicts) {
   std::vector<std::string> lines;
   if (row.addedAfterSearch) {
     lines.emplace_back(text::kDetailsAddedAfterSearch);
@@ -165,16 +174,28 @@ std::string SearchTotalsText(const PatchList& list) {
   std::size_t installed = 0, notInstalled = 0, broken = 0, clean = 0, partly = 0, other = 0, unknown = 0;
   for (const PatchRow& row : list.Rows()) {
     switch (row.status) {
-      case PATCH_INSTALLED: ++installed; break;
-      case PATCH_FILE_ERROR: ++broken; break;
+      case PATCH_INSTALLED:
+        ++installed;
+        break;
+      case PATCH_FILE_ERROR:
+        ++broken;
+        break;
       case PATCH_NOT_INSTALLED:
         ++notInstalled;
         switch (row.details ? row.details->verdict : OldBytesVerdict::none) {
-          case OldBytesVerdict::appliesCleanly: ++clean; break;
-          case OldBytesVerdict::partlyInstalled: ++partly; break;
-          case OldBytesVerdict::otherFirmware: ++other; break;
+          case OldBytesVerdict::appliesCleanly:
+            ++clean;
+            break;
+          case OldBytesVerdict::partlyInstalled:
+            ++partly;
+            break;
+          case OldBytesVerdict::otherFirmware:
+            ++other;
+            break;
           case OldBytesVerdict::oldUnknown:
-          case OldBytesVerdict::none: ++unknown; break;
+          case OldBytesVerdict::none:
+            ++unknown;
+            break;
         }
         break;
     }

@@ -46,8 +46,7 @@ int CompareFolded(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-bool PatchRowLess(std::string_view nameA, std::string_view pathA, std::string_view nameB,
-                  std::string_view pathB) {
+bool PatchRowLess(std::string_view nameA, std::string_view pathA, std::string_view nameB, std::string_view pathB) {
   // As a file manager lists names: without regard to case first, then by
   // bytes (string_view compares unsigned), so that every name has one place.
   if (const int folded = CompareFolded(nameA, nameB); folded != 0) return folded < 0;
@@ -68,10 +67,14 @@ SearchOutcome RunSearch(const SearchJob& job, const SearchEvents& events, StopTo
   try {
     const ImageRead image = ReadImageFile(job.imagePath);
     switch (image.status) {
-      case ImageReadStatus::ok: break;
-      case ImageReadStatus::openFailed: return ended(JobCause::imageOpen, job.imagePath, image.osError);
-      case ImageReadStatus::readShort: return ended(JobCause::imageRead, job.imagePath, image.osError);
-      case ImageReadStatus::tooLarge: return ended(JobCause::imageTooLarge, job.imagePath);
+      case ImageReadStatus::ok:
+        break;
+      case ImageReadStatus::openFailed:
+        return ended(JobCause::imageOpen, job.imagePath, image.osError);
+      case ImageReadStatus::readShort:
+        return ended(JobCause::imageRead, job.imagePath, image.osError);
+      case ImageReadStatus::tooLarge:
+        return ended(JobCause::imageTooLarge, job.imagePath);
     }
     // ReadImageFile refuses anything of 4 GiB or more, so the size fits.
     const auto size = static_cast<std::uint32_t>(image.data.size());
@@ -98,15 +101,19 @@ SearchOutcome RunSearch(const SearchJob& job, const SearchEvents& events, StopTo
 SearchMessage SearchFailureMessage(const SearchOutcome& outcome) {
   switch (outcome.cause) {
     case JobCause::none:
-    case JobCause::stopped: return {};
-    case JobCause::imageOpen: return {text::kCurrentOpenError, text::kErrorCaption, SearchMessage::Icon::none};
+    case JobCause::stopped:
+      return {};
+    case JobCause::imageOpen:
+      return {text::kCurrentOpenError, text::kErrorCaption, SearchMessage::Icon::none};
     case JobCause::imageTooLarge:
       return {std::string(text::kTooLargePrefix) + outcome.path + "'", text::kErrorCaption, SearchMessage::Icon::none};
     case JobCause::patchFile:
       return {FileError::FromErrno(outcome.systemError, outcome.path).what(), text::kAppName,
               SearchMessage::Icon::stop};
-    case JobCause::outOfMemory: return {text::kOutOfMemory, text::kAppName, SearchMessage::Icon::exclamation};
-    default: return {text::kCurrentReadError, text::kErrorCaption, SearchMessage::Icon::none};
+    case JobCause::outOfMemory:
+      return {text::kOutOfMemory, text::kAppName, SearchMessage::Icon::exclamation};
+    default:
+      return {text::kCurrentReadError, text::kErrorCaption, SearchMessage::Icon::none};
   }
 }
 

@@ -8,9 +8,7 @@ constexpr char kEndOfFile = '\x1A';
 
 // The white space that trimming removes. NUL and the byte-order mark are not in
 // it, so a line holding them can't come out empty.
-constexpr bool IsTrimmed(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+constexpr bool IsTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 

@@ -1,11 +1,11 @@
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <algorithm>
-#include <cstring>
 
 #include "core/vkp/hex_string.h"
 
@@ -55,7 +55,7 @@ inline constexpr std::uint64_t kColonLookahead = 4096;
 
 struct VkpReadResult {
   VkpError error = VkpError::none;
-  std::size_t line = 0;  // 1-based number of the invalid line; 0 when none
+  std::size_t line = 0;         // 1-based number of the invalid line; 0 when none
   std::uint64_t lineStart = 0;  // where the invalid line starts in the text
   [[nodiscard]] bool ok() const { return error == VkpError::none; }
 };
@@ -198,7 +198,7 @@ class VkpStreamReader {
   // byte there), and beginOldLine()/endOldLine(bool usable) around the writes
   // of each line with two fields: usable when the old field is all
   // hexadecimal digits and exactly as long as the new one.
-  static constexpr bool kWantsOld = requires(Sink& sink) {
+  static constexpr bool kWantsOld = requires(Sink & sink) {
     sink.writeOld(std::uint32_t{}, std::uint8_t{}, int{});
     sink.beginOldLine();
     sink.endOldLine(bool{});

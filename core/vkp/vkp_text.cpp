@@ -21,8 +21,7 @@ constexpr char kLineEnd[] = "\r\n";
 // field's block and line separators, NEL and its C1 neighbours, which other
 // editors honour, and the C0 controls with CR and LF among them.
 bool MayBreakALine(char32_t cp) {
-  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029 || cp == 0xFDD0 ||
-         cp == 0xFDD1;
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029 || cp == 0xFDD0 || cp == 0xFDD1;
 }
 
 // A path is shown as chosen, except that nothing in a file name may start a new
@@ -76,7 +75,6 @@ void AppendHexBytes(std::string& text, const std::uint8_t* bytes, std::size_t co
     text.push_back(kHexDigits[bytes[i] & 0x0F]);
   }
 }
-
 
 }  // namespace
 

@@ -14,8 +14,7 @@ namespace quillet {
 // line ends: three comment lines per image (path, size, local modification
 // time), the name line alone for an image that can't be opened, and an empty
 // line after the current image's block.
-[[nodiscard]] std::string ComposeComparisonHeader(const std::string& originalPath,
-                                                  const std::string& currentPath);
+[[nodiscard]] std::string ComposeComparisonHeader(const std::string& originalPath, const std::string& currentPath);
 // The same from facts taken earlier (nothing: the image can't be opened), for
 // a header of files that are about to change or not yet in place.
 [[nodiscard]] std::string ComposeComparisonHeader(const std::string& originalPath,
@@ -40,7 +39,7 @@ struct Unencodable {
 };
 
 struct SavedLines {
-  std::string bytes;                     // empty when refused
+  std::string bytes;  // empty when refused
   std::optional<Unencodable> refused;
 };
 

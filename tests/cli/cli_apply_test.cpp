@@ -75,7 +75,7 @@ struct ApplyRow {
   std::vector<std::string> args;
   int exitCode;
   std::string out;
-  std::string err;  // somewhere in stderr; empty: stderr is empty
+  std::string err;                 // somewhere in stderr; empty: stderr is empty
   std::optional<Changes> outFile;  // out.bin as the image with these changes; nothing: there is none
   Changes image = {};              // the image afterwards
   int setup = plain;
@@ -88,8 +88,8 @@ class ApplyTable : public ::testing::TestWithParam<ApplyRow> {};
 
 const Changes kClean{{0x10, 0x12}, {0x11, 0x34}};
 const Changes kCleanAndForeign{{0x10, 0x12}, {0x11, 0x34}, {0x30, 0x99}};
-const std::string kForeignLine = "  made for another firmware: 000030: old " + Hex(At(0x30) ^ 1) + ", new 99, found " +
-                                 Hex(At(0x30)) + "\n";
+const std::string kForeignLine =
+    "  made for another firmware: 000030: old " + Hex(At(0x30) ^ 1) + ", new 99, found " + Hex(At(0x30)) + "\n";
 
 TEST_P(ApplyTable, ExitStatusLinesAndFiles) {
   const ApplyRow& row = GetParam();
@@ -150,13 +150,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "already-installed\tp/done.vkp\n", "", Changes{}},
         ApplyRow{"other_firmware_refused_nothing_written",
                  Args({"img.bin", "p/clean.vkp", "p/foreign.vkp", "-o", "out.bin", "--undo", "undo.vkp"}), 1,
-                 "applied\tp/clean.vkp\nrefused\tp/foreign.vkp\n" + kForeignLine, "nothing was written",
-                 std::nullopt},
-        ApplyRow{"force_writes_other_firmware", Args({"--force", "img.bin", "p/clean.vkp", "p/foreign.vkp", "-o", "out.bin"}),
-                 0, "applied\tp/clean.vkp\napplied\tp/foreign.vkp\n", "", kCleanAndForeign},
-        ApplyRow{"old_bytes_unknown_refused", Args({"img.bin", "p/single.vkp", "-o", "out.bin"}), 1,
-                 "refused\tp/single.vkp\n  old bytes unknown: 000040: old unknown, new 77, found " + Hex(At(0x40)) + "\n",
-                 "nothing was written", std::nullopt},
+                 "applied\tp/clean.vkp\nrefused\tp/foreign.vkp\n" + kForeignLine, "nothing was written", std::nullopt},
+        ApplyRow{"force_writes_other_firmware",
+                 Args({"--force", "img.bin", "p/clean.vkp", "p/foreign.vkp", "-o", "out.bin"}), 0,
+                 "applied\tp/clean.vkp\napplied\tp/foreign.vkp\n", "", kCleanAndForeign},
+        ApplyRow{
+            "old_bytes_unknown_refused", Args({"img.bin", "p/single.vkp", "-o", "out.bin"}), 1,
+            "refused\tp/single.vkp\n  old bytes unknown: 000040: old unknown, new 77, found " + Hex(At(0x40)) + "\n",
+            "nothing was written", std::nullopt},
         ApplyRow{"collision_refuses_both", Args({"--force", "img.bin", "p", "-o", "out.bin"}), 1,
                  "refused\tp/broken.vkp\n  line 1: no ':': XYZ\n"
                  "refused\tp/clash.vkp\n  collides with p/clean.vkp at 000011: 35 here, 34 there\n"
@@ -165,36 +166,59 @@ INSTANTIATE_TEST_SUITE_P(
                  "nothing was written", std::nullopt},
         ApplyRow{"revert_writes_old_bytes", Args({"--revert", "img.bin", "p/done.vkp", "-o", "out.bin"}), 0,
                  "reverted\tp/done.vkp\n", "", Changes{{0x20, 0x00}}},
-        ApplyRow{"revert_needs_old_bytes_even_forced", Args({"--revert", "--force", "img.bin", "p/single.vkp", "-o", "out.bin"}),
-                 1, "refused\tp/single.vkp\n  old bytes unknown: 000040: old unknown, new 77, found " + Hex(At(0x40)) + "\n",
-                 "nothing was written", std::nullopt},
+        ApplyRow{
+            "revert_needs_old_bytes_even_forced",
+            Args({"--revert", "--force", "img.bin", "p/single.vkp", "-o", "out.bin"}), 1,
+            "refused\tp/single.vkp\n  old bytes unknown: 000040: old unknown, new 77, found " + Hex(At(0x40)) + "\n",
+            "nothing was written", std::nullopt},
         ApplyRow{"in_place_replaces_the_image", Args({"img.bin", "p/clean.vkp", "--in-place"}), 0,
                  "applied\tp/clean.vkp\n", "", std::nullopt, kClean},
-        ApplyRow{"read_only_image_in_place_stays", Args({"img.bin", "p/clean.vkp", "--in-place"}), 74,
-                 "applied\tp/clean.vkp\n", "Access to img.bin was denied", std::nullopt, {}, readOnlyImage},
-        ApplyRow{"full_disk_changes_nothing", Args({"img.bin", "p/clean.vkp", "-o", "out.bin", "--undo", "undo.vkp"}), 74,
-                 "applied\tp/clean.vkp\n", "Disk full", std::nullopt, {}, plain, "ulimit -f 2; trap '' XFSZ;"},
-        ApplyRow{"dry_run_writes_nothing", Args({"--dry-run", "img.bin", "p/clean.vkp", "-o", "out.bin", "--undo", "undo.vkp"}),
-                 0, "applied\tp/clean.vkp\n", "", std::nullopt},
+        ApplyRow{"read_only_image_in_place_stays",
+                 Args({"img.bin", "p/clean.vkp", "--in-place"}),
+                 74,
+                 "applied\tp/clean.vkp\n",
+                 "Access to img.bin was denied",
+                 std::nullopt,
+                 {},
+                 readOnlyImage},
+        ApplyRow{"full_disk_changes_nothing",
+                 Args({"img.bin", "p/clean.vkp", "-o", "out.bin", "--undo", "undo.vkp"}),
+                 74,
+                 "applied\tp/clean.vkp\n",
+                 "Disk full",
+                 std::nullopt,
+                 {},
+                 plain,
+                 "ulimit -f 2; trap '' XFSZ;"},
+        ApplyRow{"dry_run_writes_nothing",
+                 Args({"--dry-run", "img.bin", "p/clean.vkp", "-o", "out.bin", "--undo", "undo.vkp"}), 0,
+                 "applied\tp/clean.vkp\n", "", std::nullopt},
         ApplyRow{"dry_run_needs_no_target", Args({"--dry-run", "--json", "img.bin", "p/foreign.vkp"}), 1,
                  "[\n{\"path\":\"p/foreign.vkp\",\"status\":\"refused\",\"bytes\":1,\"cause\":\"other-firmware\","
-                 "\"reason\":\"made for another firmware: 000030: old " + Hex(At(0x30) ^ 1) + ", new 99, found " +
-                     Hex(At(0x30)) + "\",\"byte\":{\"address\":\"000030\",\"old\":\"" + Hex(At(0x30) ^ 1) +
+                 "\"reason\":\"made for another firmware: 000030: old " +
+                     Hex(At(0x30) ^ 1) + ", new 99, found " + Hex(At(0x30)) +
+                     "\",\"byte\":{\"address\":\"000030\",\"old\":\"" + Hex(At(0x30) ^ 1) +
                      "\",\"new\":\"99\",\"found\":\"" + Hex(At(0x30)) + "\"}}\n]\n",
                  "nothing was written", std::nullopt},
         ApplyRow{"output_names_a_patch", Args({"img.bin", "p/clean.vkp", "-o", "p/clean.vkp"}), 64, "",
                  "p/clean.vkp is the image, a patch", std::nullopt},
         ApplyRow{"output_names_the_image", Args({"img.bin", "p/clean.vkp", "-o", "./img.bin"}), 64, "",
                  "./img.bin is the image", std::nullopt},
-        ApplyRow{"output_is_a_link_to_the_image", Args({"img.bin", "p/clean.vkp", "-o", "link.bin"}), 64, "",
-                 "link.bin is the image", std::nullopt, {}, linkToImage},
+        ApplyRow{"output_is_a_link_to_the_image",
+                 Args({"img.bin", "p/clean.vkp", "-o", "link.bin"}),
+                 64,
+                 "",
+                 "link.bin is the image",
+                 std::nullopt,
+                 {},
+                 linkToImage},
         ApplyRow{"undo_names_the_image", Args({"img.bin", "p/clean.vkp", "--in-place", "--undo", "img.bin"}), 64, "",
                  "img.bin is the image", std::nullopt},
-        ApplyRow{"undo_names_the_output", Args({"img.bin", "p/clean.vkp", "-o", "out.bin", "--undo", "out.bin"}), 64, "",
-                 "out.bin is the image, a patch or the other output", std::nullopt},
+        ApplyRow{"undo_names_the_output", Args({"img.bin", "p/clean.vkp", "-o", "out.bin", "--undo", "out.bin"}), 64,
+                 "", "out.bin is the image, a patch or the other output", std::nullopt},
         ApplyRow{"no_target", Args({"img.bin", "p/clean.vkp"}), 64, "", "usage:", std::nullopt},
-        ApplyRow{"both_targets", Args({"img.bin", "p/clean.vkp", "-o", "out.bin", "--in-place"}), 64, "", "usage:",
-                 std::nullopt},
+        ApplyRow{"both_targets", Args({"img.bin", "p/clean.vkp", "-o", "out.bin", "--in-place"}), 64, "",
+                 "usage:", std::nullopt},
         ApplyRow{"image_missing", Args({"gone.bin", "p/clean.vkp", "-o", "out.bin"}), 2, "",
                  "gone.bin: Ошибка открытия файла текущего Full Flash (No such file or directory)", std::nullopt},
         ApplyRow{"patch_missing", Args({"img.bin", "p/clean.vkp", "p/gone.vkp", "-o", "out.bin"}), 3, "",

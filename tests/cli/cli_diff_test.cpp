@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/compare_lines.h"
 #include "core/vkp/vkp_text.h"
+#include "tests/support/compare_lines.h"
 #include "tests/support/temp_dir.h"
 
 // quillet-cli diff end to end: the bytes "Записать" would save, the worker's
@@ -49,13 +49,13 @@ std::string SavedBytes(const std::string& original, const std::string& current,
   std::string text = quillet::ComposeComparisonHeader(original, current);
   const std::string a = ReadBytes(original), b = ReadBytes(current);
   const auto length = static_cast<std::uint32_t>(std::min(a.size(), b.size()));
-  text += quillet::testing::CompareLines(
-      reinterpret_cast<const std::uint8_t*>(a.data()), reinterpret_cast<const std::uint8_t*>(b.data()), length,
-      [&](std::uint32_t address) {
-        for (const auto& [start, end] : filter)
-          if (address >= start && address <= end) return true;
-        return false;
-      });
+  text += quillet::testing::CompareLines(reinterpret_cast<const std::uint8_t*>(a.data()),
+                                         reinterpret_cast<const std::uint8_t*>(b.data()), length,
+                                         [&](std::uint32_t address) {
+                                           for (const auto& [start, end] : filter)
+                                             if (address >= start && address <= end) return true;
+                                           return false;
+                                         });
   return quillet::EncodeSavedLines(quillet::SplitEditLines(text)).bytes;
 }
 
@@ -82,9 +82,9 @@ TEST_F(CliDiff, WritesWhatTheWindowWouldSave) {
     std::vector<std::string> options;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> filter;
   };
-  for (const Row& row : {Row{"settings_file_in_working_folder", {}, {{0x1000, 0x10FF}}},
-                         Row{"no_filter", {"--no-filter"}, {}},
-                         Row{"named_settings_file", {"--filter-ini", "none.ini"}, {}}}) {
+  for (const Row& row :
+       {Row{"settings_file_in_working_folder", {}, {{0x1000, 0x10FF}}}, Row{"no_filter", {"--no-filter"}, {}},
+        Row{"named_settings_file", {"--filter-ini", "none.ini"}, {}}}) {
     SCOPED_TRACE(row.name);
     std::vector<std::string> args = row.options;
     args.push_back(original);
@@ -104,7 +104,8 @@ TEST_F(CliDiff, WritesWhatTheWindowWouldSave) {
   EXPECT_EQ(RunCli(m_dir, {"--no-filter", "--exit-code", original, m_dir / "longer.bin"}).exitCode, 1);
   // Spot checks that do not lean on the helpers above.
   const CliResult run = RunCli(m_dir, {"--no-filter", original, current});
-  EXPECT_TRUE(run.out.starts_with(";\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9 Full Flash: " + original + "\r\n"));
+  EXPECT_TRUE(
+      run.out.starts_with(";\xCE\xF0\xE8\xE3\xE8\xED\xE0\xEB\xFC\xED\xFB\xE9 Full Flash: " + original + "\r\n"));
   EXPECT_TRUE(run.out.ends_with("\r\n\r\n"));
   EXPECT_NE(run.out.find("\r\n002FFF: "), std::string::npos);
   EXPECT_NE(run.out.find("\r\n\r\n000010: "), std::string::npos);
@@ -143,7 +144,9 @@ TEST_F(CliDiff, RefusesToWriteOverAnImage) {
   };
   const std::string cur = "Текущий.bin";
   const std::vector<Row> rows = {
-      {"original_same_text", {"orig.bin", cur, "-o", "orig.bin"}, "",
+      {"original_same_text",
+       {"orig.bin", cur, "-o", "orig.bin"},
+       "",
        "the output orig.bin is the image orig.bin itself"},
       {"current_same_text", {"orig.bin", cur, "-o", cur}, "", "the output " + cur + " is the image " + cur + " itself"},
       {"dot_slash", {"orig.bin", cur, "-o", "./orig.bin"}, "", "the output ./orig.bin is the image orig.bin itself"},
@@ -175,12 +178,24 @@ TEST_F(CliDiff, FailuresGoToStderrAndWriteNothing) {
     std::string err;  // a text expected somewhere in stderr
   };
   const std::vector<Row> rows = {
-      {"original_missing", {"--no-filter", "gone.bin", "orig.bin", "-o", "out.vkp"}, 2, "quillet-cli: Ошибка открытия файла 'gone.bin' (No such file or directory)\n"},
-      {"current_missing", {"--no-filter", "orig.bin", "gone.bin", "-o", "out.vkp"}, 2, "quillet-cli: Ошибка открытия файла 'gone.bin' (No such file or directory)\n"},
-      {"current_is_folder", {"--no-filter", "orig.bin", ".", "-o", "out.vkp"}, 2, "quillet-cli: Ошибка открытия файла '.' (Is a directory)\n"},
+      {"original_missing",
+       {"--no-filter", "gone.bin", "orig.bin", "-o", "out.vkp"},
+       2,
+       "quillet-cli: Ошибка открытия файла 'gone.bin' (No such file or directory)\n"},
+      {"current_missing",
+       {"--no-filter", "orig.bin", "gone.bin", "-o", "out.vkp"},
+       2,
+       "quillet-cli: Ошибка открытия файла 'gone.bin' (No such file or directory)\n"},
+      {"current_is_folder",
+       {"--no-filter", "orig.bin", ".", "-o", "out.vkp"},
+       2,
+       "quillet-cli: Ошибка открытия файла '.' (Is a directory)\n"},
       {"output_folder_missing", {"--no-filter", "orig.bin", "orig.bin", "-o", "nowhere/out.vkp"}, 74, "quillet-cli: "},
       {"one_image_only", {"orig.bin", "-o", "out.vkp"}, 64, "usage:"},
-      {"both_filter_options", {"--no-filter", "--filter-ini", "none.ini", "orig.bin", "orig.bin", "-o", "out.vkp"}, 64, "usage:"},
+      {"both_filter_options",
+       {"--no-filter", "--filter-ini", "none.ini", "orig.bin", "orig.bin", "-o", "out.vkp"},
+       64,
+       "usage:"},
       {"filter_file_missing", {"--filter-ini", "gone.ini", "orig.bin", "orig.bin", "-o", "out.vkp"}, 2, "gone.ini"},
   };
   for (const Row& row : rows) {

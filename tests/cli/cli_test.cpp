@@ -50,9 +50,11 @@ class CliFixture : public ::testing::Test {
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7);
     Put(m_dir + "/img.bin", image);
     Put(m_dir + "/p/b.vkp", "; installed\r\n000010: 00 70\r\n");
-    Put(m_dir + "/p/sub/a.vkp", "000010: 00 71\n");     // not installed
-    Put(m_dir + "/p/sub/b.vkp", "\xEF\xBB\xBF" "10: 70");  // broken by its byte-order mark
-    Put(m_dir + "/p/sub/c.txt", "10: 71");                // not *.vkp: only listed by name
+    Put(m_dir + "/p/sub/a.vkp", "000010: 00 71\n");  // not installed
+    Put(m_dir + "/p/sub/b.vkp",
+        "\xEF\xBB\xBF"
+        "10: 70");                                         // broken by its byte-order mark
+    Put(m_dir + "/p/sub/c.txt", "10: 71");                 // not *.vkp: only listed by name
     Put(m_dir + "/p/filtered.vkp", "+1000\n000: FFFF\n");  // differs only inside the filter
     Put(m_dir + "/quillet.INI", "[Address Filter]\r\n0=1001 1000\r\n1=0x0 0\r\n");
     Put(m_dir + "/other.ini", "[address filter]\n0=1001 1001\n");
@@ -99,7 +101,8 @@ TEST_P(CliTable, OutputAndExitCode) {
     EXPECT_EQ(result.err, row.err);
 }
 
-const std::string kUsage = "*usage: quillet-cli check [--filter-ini FILE | --no-filter] [--details] [--json | -z] IMAGE PATCH_OR_FOLDER...";
+const std::string kUsage =
+    "*usage: quillet-cli check [--filter-ini FILE | --no-filter] [--details] [--json | -z] IMAGE PATCH_OR_FOLDER...";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliTable,
@@ -115,49 +118,96 @@ INSTANTIATE_TEST_SUITE_P(
                "not-installed\tp/sub/a.vkp\ninstalled\tp/b.vkp\nbroken\tp/sub/b.vkp\nnot-installed\tp/sub/c.txt\n"
                "installed\tp/filtered.vkp\n",
                ""},
-        CliRow{"no_filter_sees_filtered_bytes", {"check", "--no-filter", "img.bin", "p/filtered.vkp"}, 0,
-               "not-installed\tp/filtered.vkp\n", ""},
-        CliRow{"filter_ini_replaces_settings", {"check", "--filter-ini", "other.ini", "img.bin", "p/filtered.vkp"}, 0,
-               "not-installed\tp/filtered.vkp\n", ""},
-        CliRow{"filter_ini_equals_form", {"check", "--filter-ini=quillet.INI", "img.bin", "p/filtered.vkp"}, 0,
-               "installed\tp/filtered.vkp\n", ""},
-        CliRow{"image_missing", {"check", "gone.bin", "p"}, 2, "", "quillet-cli: gone.bin: Ошибка открытия файла текущего Full Flash (No such file or directory)\n"},
-        CliRow{"image_is_folder", {"check", "p", "p"}, 2, "", "quillet-cli: p: Ошибка открытия файла текущего Full Flash (Is a directory)\n"},
-        CliRow{"patch_missing_ends_run", {"check", "img.bin", "p/b.vkp", "p/bz.vkp", "p/sub/c.txt"}, 3,
-               "installed\tp/b.vkp\n", "quillet-cli: p/bz.vkp was not found.\n"},
-        CliRow{"filter_ini_missing", {"check", "--filter-ini", "gone.ini", "img.bin", "p"}, 2, "",
+        CliRow{"no_filter_sees_filtered_bytes",
+               {"check", "--no-filter", "img.bin", "p/filtered.vkp"},
+               0,
+               "not-installed\tp/filtered.vkp\n",
+               ""},
+        CliRow{"filter_ini_replaces_settings",
+               {"check", "--filter-ini", "other.ini", "img.bin", "p/filtered.vkp"},
+               0,
+               "not-installed\tp/filtered.vkp\n",
+               ""},
+        CliRow{"filter_ini_equals_form",
+               {"check", "--filter-ini=quillet.INI", "img.bin", "p/filtered.vkp"},
+               0,
+               "installed\tp/filtered.vkp\n",
+               ""},
+        CliRow{"image_missing",
+               {"check", "gone.bin", "p"},
+               2,
+               "",
+               "quillet-cli: gone.bin: Ошибка открытия файла текущего Full Flash (No such file or directory)\n"},
+        CliRow{"image_is_folder",
+               {"check", "p", "p"},
+               2,
+               "",
+               "quillet-cli: p: Ошибка открытия файла текущего Full Flash (Is a directory)\n"},
+        CliRow{"patch_missing_ends_run",
+               {"check", "img.bin", "p/b.vkp", "p/bz.vkp", "p/sub/c.txt"},
+               3,
+               "installed\tp/b.vkp\n",
+               "quillet-cli: p/bz.vkp was not found.\n"},
+        CliRow{"filter_ini_missing",
+               {"check", "--filter-ini", "gone.ini", "img.bin", "p"},
+               2,
+               "",
                "quillet-cli: gone.ini was not found.\n"},
         CliRow{"filter_lists_in_order", {"filter"}, 0, "001000 001001\n000000 000000\n", ""},
         CliRow{"filter_from_named_file", {"filter", "--filter-ini", "other.ini"}, 0, "001001 001001\n", ""},
         CliRow{"filter_none", {"filter", "--no-filter"}, 0, "", ""},
-        CliRow{"filter_ini_missing_for_filter", {"filter", "--filter-ini", "gone.ini"}, 2, "",
+        CliRow{"filter_ini_missing_for_filter",
+               {"filter", "--filter-ini", "gone.ini"},
+               2,
+               "",
                "quillet-cli: gone.ini was not found.\n"},
-        CliRow{"double_dash_ends_options", {"check", "--no-filter", "--", "img.bin", "-x.vkp"}, 3, "",
+        CliRow{"double_dash_ends_options",
+               {"check", "--no-filter", "--", "img.bin", "-x.vkp"},
+               3,
+               "",
                "quillet-cli: -x.vkp was not found.\n"},
-        CliRow{"version", {"--version"}, 0, "quillet-cli 0.4.2\n", ""},
-        CliRow{"no_command", {}, 64, "", kUsage},
+        CliRow{"version", {"--version"}, 0, "quillet-cli 0.4.2\n", ""}, CliRow{"no_command", {}, 64, "", kUsage},
         CliRow{"unknown_command", {"search"}, 64, "", kUsage},
-        CliRow{"mistyped_command", {"chekc", "img.bin", "p"}, 64, "",
+        CliRow{"mistyped_command",
+               {"chekc", "img.bin", "p"},
+               64,
+               "",
                "*quillet-cli: unknown command 'chekc'; did you mean 'check'?\n"},
-        CliRow{"help_for_mistyped_command", {"help", "conflict"}, 64, "",
+        CliRow{"help_for_mistyped_command",
+               {"help", "conflict"},
+               64,
+               "",
                "*quillet-cli: unknown command 'conflict'; did you mean 'conflicts'?\n"},
         CliRow{"unknown_option_before_command", {"--fast"}, 64, "", "*quillet-cli: unknown option '--fast'\n"},
-        CliRow{"option_before_command", {"--no-filter", "check"}, 64, "",
+        CliRow{"option_before_command",
+               {"--no-filter", "check"},
+               64,
+               "",
                "*quillet-cli: option '--no-filter' goes after the command\n"},
-        CliRow{"json_image_missing_prints_nothing", {"check", "--json", "gone.bin", "p"}, 2, "",
+        CliRow{"json_image_missing_prints_nothing",
+               {"check", "--json", "gone.bin", "p"},
+               2,
+               "",
                "quillet-cli: gone.bin: Ошибка открытия файла текущего Full Flash (No such file or directory)\n"},
-        CliRow{"json_patch_missing_still_an_array", {"check", "--json", "img.bin", "p/gone.vkp"}, 3, "[]\n",
+        CliRow{"json_patch_missing_still_an_array",
+               {"check", "--json", "img.bin", "p/gone.vkp"},
+               3,
+               "[]\n",
                "quillet-cli: p/gone.vkp was not found.\n"},
         CliRow{"unknown_option", {"check", "--fast", "img.bin", "p"}, 64, "", kUsage},
         CliRow{"missing_patch_operand", {"check", "img.bin"}, 64, "", kUsage},
-        CliRow{"both_filter_options", {"check", "--no-filter", "--filter-ini", "other.ini", "img.bin", "p"}, 64, "",
+        CliRow{"both_filter_options",
+               {"check", "--no-filter", "--filter-ini", "other.ini", "img.bin", "p"},
+               64,
+               "",
                kUsage},
         CliRow{"filter_ini_without_value", {"filter", "--filter-ini"}, 64, "", kUsage},
         CliRow{"filter_with_operand", {"filter", "extra"}, 64, "", kUsage}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliFixture, HelpGoesToStdout) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"help", "diff"}, {"diff", "--help"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"help", "diff"}, {"diff", "--help"}}) {
     const CliRun result = run(args);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(result.out.starts_with("usage: quillet-cli check")) << result.out;
@@ -173,9 +223,9 @@ TEST_F(CliFixture, HelpGoesToStdout) {
 TEST_F(CliFixture, NamesAndContentsForgeNoOutput) {
   struct Row {
     const char* name;
-    std::string file;     // the patch file's name
-    std::string listed;   // as the listing and conflicts write it
-    std::string json;     // the JSON object's path fields
+    std::string file;    // the patch file's name
+    std::string listed;  // as the listing and conflicts write it
+    std::string json;    // the JSON object's path fields
   };
   const std::vector<Row> rows = {
       {"ordinary_cyrillic_unchanged", "Патч 1.vkp", "Патч 1.vkp", R"("path":"odd/Патч 1.vkp")"},
@@ -186,7 +236,10 @@ TEST_F(CliFixture, NamesAndContentsForgeNoOutput) {
       {"delete", "a\x7F.vkp", R"(a\x7F.vkp)", R"("path":"odd/a\u007f.vkp")"},
       {"backslash_kept_apart_from_escapes", R"(a\n.vkp)", R"(a\\n.vkp)", R"("path":"odd/a\\n.vkp")"},
       {"c1_next_line", "a\xC2\x85z.vkp", R"(a\xC2\x85z.vkp)", R"("path":"odd/a\u0085z.vkp")"},
-      {"c1_control_sequence_introducer", "a\xC2\x9B" "2J.vkp", R"(a\xC2\x9B2J.vkp)", R"("path":"odd/a\u009b2J.vkp")"},
+      {"c1_control_sequence_introducer",
+       "a\xC2\x9B"
+       "2J.vkp",
+       R"(a\xC2\x9B2J.vkp)", R"("path":"odd/a\u009b2J.vkp")"},
       {"line_separator", "a\xE2\x80\xA8z.vkp", R"(a\xE2\x80\xA8z.vkp)", R"("path":"odd/a\u2028z.vkp")"},
       {"paragraph_separator", "a\xE2\x80\xA9z.vkp", R"(a\xE2\x80\xA9z.vkp)", R"("path":"odd/a\u2029z.vkp")"},
       {"not_utf8", "a\xFF\xC3.vkp", R"(a\xFF\xC3.vkp)",
@@ -231,8 +284,8 @@ TEST_F(CliFixture, OutputThatCannotBeWrittenIsAnError) {
   // a closed stdout receives nothing either.
   for (const char* args : {" check img.bin p >/dev/full", " conflicts p >/dev/full", " check img.bin p >&-"}) {
     SCOPED_TRACE(args);
-    const std::string command = "cd " + Quote(m_dir) + " && exec " + Quote(QUILLET_CLI_PATH) + args +
-                                " 2>" + Quote(m_dir + "/.err");
+    const std::string command =
+        "cd " + Quote(m_dir) + " && exec " + Quote(QUILLET_CLI_PATH) + args + " 2>" + Quote(m_dir + "/.err");
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 74);
@@ -243,8 +296,8 @@ TEST_F(CliFixture, OutputThatCannotBeWrittenIsAnError) {
 TEST_F(CliFixture, ConflictsNamePairsInListOrderWithEachCollidingByte) {
   Put(m_dir + "/lib/a.vkp", "10: 00 AA\n+100\n0: 11\n11: 22\n");  // writes 100 and 111 under the offset
   Put(m_dir + "/lib/sub/b.vkp", "100: 11\n10: 99\n10: BB\n12: CC\n111: 23\n");
-  Put(m_dir + "/lib/c.vkp", "10: AA\n");                          // agrees with a.vkp only
-  Put(m_dir + "/lib/d.vkp", "10: 77\nXYZ\n");                     // broken: left out, 10 never counts
+  Put(m_dir + "/lib/c.vkp", "10: AA\n");       // agrees with a.vkp only
+  Put(m_dir + "/lib/d.vkp", "10: 77\nXYZ\n");  // broken: left out, 10 never counts
   const CliRun some = run({"conflicts", "lib", "lib/a.vkp"});
   EXPECT_EQ(some.exitCode, 1) << some.err;
   EXPECT_EQ(some.out,
@@ -277,13 +330,13 @@ TEST_F(CliFixture, TerminalNotes) {
     return Slurp(m_dir + "/.tty");
   };
   Put(m_dir + "/one/quillet.INI", "[Address Filter]\n0=10 20\n");
-  EXPECT_NE(onTerminal(m_dir + "/one", "filter").find("quillet-cli: using the address filter of " + m_dir +
-                                                       "/one/quillet.INI (1 range)"),
+  EXPECT_NE(onTerminal(m_dir + "/one", "filter")
+                .find("quillet-cli: using the address filter of " + m_dir + "/one/quillet.INI (1 range)"),
             std::string::npos);
   Put(m_dir + "/config/quillet/quillet.INI", "[Address Filter]\n0=10 20\n1=30 40\n");
   const std::string desktop = m_dir + "/config/quillet/quillet.INI";
-  const std::string hint = "quillet-cli: no quillet.INI here, so no address filter; the desktop program's " +
-                           desktop + " has 2 ranges: --filter-ini " + desktop + " uses it";
+  const std::string hint = "quillet-cli: no quillet.INI here, so no address filter; the desktop program's " + desktop +
+                           " has 2 ranges: --filter-ini " + desktop + " uses it";
   Put(m_dir + "/none/x.vkp", "10: 00 71\n");
   EXPECT_NE(onTerminal(m_dir + "/none", "filter").find(hint), std::string::npos);
   EXPECT_EQ(onTerminal(m_dir + "/one", "filter").find("desktop program"), std::string::npos);

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/compare/compare_images.h"
-#include "tests/support/compare_lines.h"
 #include "core/vkp/hex_string.h"
+#include "tests/support/compare_lines.h"
 
 namespace {
 
@@ -107,13 +107,20 @@ TEST_P(CompareImagesEdges, GivesTheExpectedLines) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, CompareImagesEdges,
     ::testing::Values(
-        EdgeRow{"identical_images_give_nothing", 4096, {}, {}, {}},
-        EdgeRow{"empty_images_give_nothing", 0, {}, {}, {}},
+        EdgeRow{"identical_images_give_nothing", 4096, {}, {}, {}}, EdgeRow{"empty_images_give_nothing", 0, {}, {}, {}},
         EdgeRow{"twenty_bytes_from_1C_split_at_20", 0x100, {{0x1C, 20}}, {}, {Line("00001C", 4), Line("000020", 16)}},
         EdgeRow{"one_whole_group_is_one_line", 0x100, {{0x30, 16}}, {}, {Line("000030", 16)}},
-        EdgeRow{"filtered_byte_splits_a_stretch", 0x100, {{0x40, 8}}, {{0x43, 0x43}}, {Line("000040", 3), Line("000044", 4)}},
+        EdgeRow{"filtered_byte_splits_a_stretch",
+                0x100,
+                {{0x40, 8}},
+                {{0x43, 0x43}},
+                {Line("000040", 3), Line("000044", 4)}},
         EdgeRow{"only_filtered_differences_give_nothing", 0x100, {{0x50, 4}}, {{0x50, 0x53}}, {}},
-        EdgeRow{"one_equal_byte_is_never_bridged", 0x100, {{0x60, 2}, {0x63, 2}}, {}, {Line("000060", 2), Line("000063", 2)}},
+        EdgeRow{"one_equal_byte_is_never_bridged",
+                0x100,
+                {{0x60, 2}, {0x63, 2}},
+                {},
+                {Line("000060", 2), Line("000063", 2)}},
         EdgeRow{"last_short_group_is_compared", 0x105, {{0x100, 5}}, {}, {Line("000100", 5)}},
         EdgeRow{"last_byte_of_an_odd_length", 0x401, {{0x400, 1}}, {}, {Line("000400", 1)}},
         EdgeRow{"difference_across_a_1024_block", 0x1000, {{0x3FE, 4}}, {}, {Line("0003FE", 2), Line("000400", 2)}},
@@ -158,7 +165,9 @@ struct HookLog {
 };
 
 WalkEnd WalkWithHooks(const Bytes& original, const Bytes& current, HookLog& log) {
-  auto stop = [&] { return log.stopAfterProgress >= 0 && static_cast<int>(log.progress.size()) >= log.stopAfterProgress; };
+  auto stop = [&] {
+    return log.stopAfterProgress >= 0 && static_cast<int>(log.progress.size()) >= log.stopAfterProgress;
+  };
   auto filtered = [&](std::uint32_t a) {
     log.filterAsked.push_back(a);
     return false;
@@ -168,8 +177,9 @@ WalkEnd WalkWithHooks(const Bytes& original, const Bytes& current, HookLog& log)
     log.text.append(lines);
     return true;
   };
-  return CompareImages(original.data(), current.data(), static_cast<std::uint32_t>(original.size()),
-                       CompareHooks{.stopRequested = stop, .isFiltered = filtered, .progress = progress, .appendLines = append});
+  return CompareImages(
+      original.data(), current.data(), static_cast<std::uint32_t>(original.size()),
+      CompareHooks{.stopRequested = stop, .isFiltered = filtered, .progress = progress, .appendLines = append});
 }
 
 TEST(CompareImagesTest, FilterIsAskedOnlyInsideGroupsHoldingADifference) {

@@ -5,20 +5,20 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <mutex>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/support/compare_lines.h"
-#include "core/job/job_link.h"
 #include "core/compare/compare_worker.h"
+#include "core/job/job_link.h"
 #include "core/res/strings.h"
+#include "tests/support/compare_lines.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -29,18 +29,18 @@ using quillet::testing::TempDir;
 
 // Writes the bytes as the named file in the folder and returns its path.
 std::string Put(const TempDir& folder, const std::string& name, const Bytes& bytes) {
-  quillet::testing::WriteBytes(folder / name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  quillet::testing::WriteBytes(folder / name,
+                               std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   return folder / name;
 }
 
 // A regular file whose size says more than a read gives: sysfs attributes claim
 // a page and deliver a line.
 std::string ShortReadingFile() {
-  for (const char* path : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/kernel/profiling",
-                           "/sys/power/state", "/sys/kernel/uevent_seqnum"}) {
+  for (const char* path : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/kernel/profiling", "/sys/power/state",
+                           "/sys/kernel/uevent_seqnum"}) {
     struct stat st {};
-    if (::stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 64 && ::access(path, R_OK) == 0)
-      return path;
+    if (::stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 64 && ::access(path, R_OK) == 0) return path;
   }
   return {};
 }
@@ -151,27 +151,23 @@ TEST_P(CompareWorkerFailures, NameTheImageAndStartNothing) {
   EXPECT_EQ(seen.text, "HEADER\r\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CompareWorkerFailures,
-    ::testing::Values(
-        FailureRow{"original_missing", true, false, false, false, true, quillet::JobCause::imageOpen,
-                   text::kOpenErrorPrefix},
-        FailureRow{"original_missing_current_missing_too", true, false, true, false, true,
-                   quillet::JobCause::imageOpen, text::kOpenErrorPrefix},
-        FailureRow{"original_short_is_named_first", false, true, false, true, true, quillet::JobCause::imageRead,
-                   text::kReadErrorPrefix},
-        FailureRow{"current_missing", false, false, true, false, false, quillet::JobCause::imageOpen,
-                   text::kOpenErrorPrefix},
-        FailureRow{"current_short", false, false, false, true, false, quillet::JobCause::imageRead,
-                   text::kReadErrorPrefix}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, CompareWorkerFailures,
+                         ::testing::Values(FailureRow{"original_missing", true, false, false, false, true,
+                                                      quillet::JobCause::imageOpen, text::kOpenErrorPrefix},
+                                           FailureRow{"original_missing_current_missing_too", true, false, true, false,
+                                                      true, quillet::JobCause::imageOpen, text::kOpenErrorPrefix},
+                                           FailureRow{"original_short_is_named_first", false, true, false, true, true,
+                                                      quillet::JobCause::imageRead, text::kReadErrorPrefix},
+                                           FailureRow{"current_missing", false, false, true, false, false,
+                                                      quillet::JobCause::imageOpen, text::kOpenErrorPrefix},
+                                           FailureRow{"current_short", false, false, false, true, false,
+                                                      quillet::JobCause::imageRead, text::kReadErrorPrefix}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CompareWorkerTest, ImageOfFourGibibytesIsRefusedByName) {
   TempDir folder;
   const std::string huge = (folder / "huge.bin");
-  {
-    std::ofstream(huge, std::ios::binary).put('\0');
-  }
+  { std::ofstream(huge, std::ios::binary).put('\0'); }
   if (::truncate(huge.c_str(), static_cast<off_t>(std::uint64_t{1} << 32)) != 0) GTEST_SKIP() << "no sparse files";
   const std::string small = Put(folder, "a.bin", Pattern(10, 6));
   for (const auto& [original, current] : {std::pair{small, huge}, std::pair{huge, small}}) {
@@ -283,7 +279,8 @@ TEST(JobLinkTest, StopAtRandomMomentsFreezesTheText) {
     std::vector<std::string> shown;
     const quillet::CompareEvents sink{
         .reading = {},
-        .started = link.Sent<std::uint32_t>([&](std::uint32_t length) { events.push_back("start " + std::to_string(length)); }),
+        .started = link.Sent<std::uint32_t>(
+            [&](std::uint32_t length) { events.push_back("start " + std::to_string(length)); }),
         .progress = link.Latest<std::uint32_t>([&](std::uint32_t position) {
           EXPECT_GE(position, lastPosition);
           lastPosition = position;
@@ -309,7 +306,10 @@ TEST(JobLinkTest, StopAtRandomMomentsFreezesTheText) {
     EXPECT_EQ(full.compare(0, taken.size(), taken), 0);
     EXPECT_TRUE(taken.ends_with("\r\n"));
     if (trial % 3 == 0) bell.Serve(link, std::chrono::microseconds(random() % 2000));
-    if (trial % 2 == 0) link.RunUntilDone(); else link.Close();
+    if (trial % 2 == 0)
+      link.RunUntilDone();
+    else
+      link.Close();
     EXPECT_EQ(Joined(text.Close()), "");  // nothing was appended after the stop
     EXPECT_EQ(Joined(shown), taken);
     // At most a start, then at most the done call, which comes last.

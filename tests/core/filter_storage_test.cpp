@@ -6,8 +6,8 @@
 
 #include "core/filter/address_filter.h"
 #include "core/filter/filter_storage.h"
-#include "core/vkp/hex_string.h"
 #include "core/platform/file_error.h"
+#include "core/vkp/hex_string.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -44,27 +44,27 @@ TEST_P(ParseFilterValueTest, ReadsAsTheLoaderDoes) {
   EXPECT_EQ(Describe(quillet::ParseFilterValue(GetParam().value)), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ParseFilterValueTest,
-    ::testing::Values(ParseRow{"as_written", "1A0000 1AFFFF", "1A0000-1AFFFF"},
-                      ParseRow{"larger_first_is_swapped", "1AFFFF 1A0000", "1A0000-1AFFFF"},
-                      ParseRow{"prefixes", "0x1000 0X2000", "001000-002000"},
-                      ParseRow{"lower_case", "1a0000 1affff", "1A0000-1AFFFF"},
-                      ParseRow{"leading_space_and_tail", "   1000   2000 more words", "001000-002000"},
-                      ParseRow{"leading_tab", "\t1000 2000", "001000-002000"},
-                      ParseRow{"one_word_starts_at_zero", "1000", "000000-001000"},
-                      ParseRow{"trailing_spaces_one_word", "1000   ", "000000-001000"},
-                      ParseRow{"comma_makes_one_bad_word", "1000,2000", "skipped"},
-                      ParseRow{"tab_makes_one_bad_word", "1000\t2000", "skipped"},
-                      ParseRow{"bad_second_word", "1000 20G0", "skipped"},
-                      ParseRow{"bad_tail_ignored", "1000 2000 zzz", "001000-002000"},
-                      ParseRow{"last_eight_digits", "123456789 123456790", "23456789-23456790"},
-                      ParseRow{"prefix_alone_is_zero", "0x 10", "000000-000010"},
-                      ParseRow{"equal_ends", "10 10", "000010-000010"},
-                      ParseRow{"top_of_range", "FFFFFFFF 80000000", "80000000-FFFFFFFF"},
-                      ParseRow{"blank_is_not_an_entry", "   ", "skipped"},
-                      ParseRow{"nul_byte_is_not_hex", std::string("10\0 20", 6), "skipped"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, ParseFilterValueTest,
+                         ::testing::Values(ParseRow{"as_written", "1A0000 1AFFFF", "1A0000-1AFFFF"},
+                                           ParseRow{"larger_first_is_swapped", "1AFFFF 1A0000", "1A0000-1AFFFF"},
+                                           ParseRow{"prefixes", "0x1000 0X2000", "001000-002000"},
+                                           ParseRow{"lower_case", "1a0000 1affff", "1A0000-1AFFFF"},
+                                           ParseRow{"leading_space_and_tail", "   1000   2000 more words",
+                                                    "001000-002000"},
+                                           ParseRow{"leading_tab", "\t1000 2000", "001000-002000"},
+                                           ParseRow{"one_word_starts_at_zero", "1000", "000000-001000"},
+                                           ParseRow{"trailing_spaces_one_word", "1000   ", "000000-001000"},
+                                           ParseRow{"comma_makes_one_bad_word", "1000,2000", "skipped"},
+                                           ParseRow{"tab_makes_one_bad_word", "1000\t2000", "skipped"},
+                                           ParseRow{"bad_second_word", "1000 20G0", "skipped"},
+                                           ParseRow{"bad_tail_ignored", "1000 2000 zzz", "001000-002000"},
+                                           ParseRow{"last_eight_digits", "123456789 123456790", "23456789-23456790"},
+                                           ParseRow{"prefix_alone_is_zero", "0x 10", "000000-000010"},
+                                           ParseRow{"equal_ends", "10 10", "000010-000010"},
+                                           ParseRow{"top_of_range", "FFFFFFFF 80000000", "80000000-FFFFFFFF"},
+                                           ParseRow{"blank_is_not_an_entry", "   ", "skipped"},
+                                           ParseRow{"nul_byte_is_not_hex", std::string("10\0 20", 6), "skipped"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class FilterFileTest : public ::testing::Test {
  protected:
@@ -106,12 +106,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReadRow{"duplicates_kept", Section("0=10 20\n1=10 20\n"), "000010-000020,000010-000020"},
         ReadRow{"overlaps_kept_in_key_order", Section("1=15 30\n0=10 20\n"), "000010-000020,000015-000030"},
         ReadRow{"cut_inside_second_word", Section("0=1 " + std::string(256, ' ') + "2345\n"), "000001-000002"},
-        ReadRow{"cut_turns_two_words_into_one", Section("0=" + std::string(258, '0') + "1F 2\n"),
-                "000000-000001"},
+        ReadRow{"cut_turns_two_words_into_one", Section("0=" + std::string(258, '0') + "1F 2\n"), "000000-000001"},
         ReadRow{"quoted_value", Section("0=\"10 20\"\n"), "000010-000020"},
         ReadRow{"section_name_case", "[ADDRESS FILTER]\r\n0=10 20\r\n", "000010-000020"},
-        ReadRow{"no_section", "[Other]\n0=10 20\n", ""},
-        ReadRow{"empty_file", "", ""},
+        ReadRow{"no_section", "[Other]\n0=10 20\n", ""}, ReadRow{"empty_file", "", ""},
         ReadRow{"binary_junk", std::string("\0\xFF[\x01=\n\n=", 9), ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -140,7 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
                  Section("0=001000 002000\n1=1A0000 1AFFFF\n")},
         WriteRow{"empty_key_three_stops_clean_up", Section("0=a\n1=b\n2=c\n3=\n4=e\n"), kTwoRows,
                  Section("0=001000 002000\n1=1A0000 1AFFFF\n3=\n4=e\n")},
-        WriteRow{"blank_key_stops_clean_up", Section("0=a\n1=b\n2=  \n3=d\n"), {{"000010", "000020"}},
+        WriteRow{"blank_key_stops_clean_up",
+                 Section("0=a\n1=b\n2=  \n3=d\n"),
+                 {{"000010", "000020"}},
                  Section("0=000010 000020\n2=  \n3=d\n")},
         WriteRow{"no_rows_deletes_up_to_gap", Section("0=a\n1=b\n3=d\n"), {}, Section("3=d\n")},
         WriteRow{"keeps_other_content_and_crlf",
@@ -148,11 +148,14 @@ INSTANTIATE_TEST_SUITE_P(
                  kTwoRows,
                  "; hand-written\r\n[Window]\r\nx=1\r\n\r\n[Address Filter]\r\n0=001000 002000\r\n"
                  "1=1A0000 1AFFFF\r\n\r\n[Tail]\r\ny=2\r\n"},
-        WriteRow{"later_duplicates_of_written_keys_go", Section("0=a\n0=b\n1=c\n0=d\n"), {{"000010", "000020"}},
+        WriteRow{"later_duplicates_of_written_keys_go",
+                 Section("0=a\n0=b\n1=c\n0=d\n"),
+                 {{"000010", "000020"}},
                  Section("0=000010 000020\n")},
-        WriteRow{"deleted_key_leaves_no_duplicate_to_resurface", Section("0=bad\n0=10 20\n"), {},
-                 Section("")},
-        WriteRow{"section_added_to_other_settings", "[Window]\nx=1\n", {{"1000000", "1000010"}},
+        WriteRow{"deleted_key_leaves_no_duplicate_to_resurface", Section("0=bad\n0=10 20\n"), {}, Section("")},
+        WriteRow{"section_added_to_other_settings",
+                 "[Window]\nx=1\n",
+                 {{"1000000", "1000010"}},
                  "[Window]\nx=1\n\n[Address Filter]\n0=1000000 1000010\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -23,16 +23,12 @@ TEST_P(HexStringTest, TestAndValueAgree) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, HexStringTest,
-    ::testing::Values(HexRow{"empty_is_hex_zero", "", true, 0},
-                      HexRow{"prefix_alone_is_hex_zero", "0x", true, 0},
-                      HexRow{"upper_prefix", "0X1A", true, 0x1A},
-                      HexRow{"lower_digits", "1affff", true, 0x1AFFFF},
+    ::testing::Values(HexRow{"empty_is_hex_zero", "", true, 0}, HexRow{"prefix_alone_is_hex_zero", "0x", true, 0},
+                      HexRow{"upper_prefix", "0X1A", true, 0x1A}, HexRow{"lower_digits", "1affff", true, 0x1AFFFF},
                       HexRow{"only_one_prefix_dropped", "0x0x1", false, 0},
                       HexRow{"last_eight_digits_count", "123456789", true, 0x23456789},
-                      HexRow{"letter_past_f", "1G", false, 0},
-                      HexRow{"space_is_not_hex", "12 34", false, 0},
-                      HexRow{"sign_is_not_hex", "-1", false, 0},
-                      HexRow{"non_ascii_byte", "1\xC0", false, 0},
+                      HexRow{"letter_past_f", "1G", false, 0}, HexRow{"space_is_not_hex", "12 34", false, 0},
+                      HexRow{"sign_is_not_hex", "-1", false, 0}, HexRow{"non_ascii_byte", "1\xC0", false, 0},
                       HexRow{"max", "FFFFFFFF", true, 0xFFFFFFFFu}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -101,7 +97,8 @@ TEST(AddressFilterTest, CursorAgreesWithAPlainWalk) {
       ASSERT_EQ(cursor.IsAddressFiltered(address), plain(address));
     }
     quillet::FilterCursor walk(filter);
-    for (std::uint32_t address = 0; address < 700; ++address) ASSERT_EQ(walk.IsAddressFiltered(address), plain(address));
+    for (std::uint32_t address = 0; address < 700; ++address)
+      ASSERT_EQ(walk.IsAddressFiltered(address), plain(address));
   }
 }
 

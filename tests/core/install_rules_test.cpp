@@ -130,8 +130,9 @@ RefPatch Reference(const std::vector<Line>& lines, std::uint32_t size, const Add
                            line.oldField.find_first_not_of("0123456789ABCDEF") == std::string::npos;
     for (std::size_t k = 0; k < line.newBytes.size(); ++k) {
       const std::uint32_t at = line.address + offset + static_cast<std::uint32_t>(k);
-      const bool filtered = std::any_of(filter.Ranges().begin(), filter.Ranges().end(),
-                                        [at](const AddressRange& range) { return range.start <= at && at <= range.end; });
+      const bool filtered =
+          std::any_of(filter.Ranges().begin(), filter.Ranges().end(),
+                      [at](const AddressRange& range) { return range.start <= at && at <= range.end; });
       if (at >= size || filtered) continue;
       const int old = oldUsable ? std::stoi(line.oldField.substr(2 * k, 2), nullptr, 16) : -1;
       patch.writes[at] = {line.newBytes[k], old};
@@ -229,9 +230,9 @@ std::string WalkLines(const std::vector<std::uint8_t>& before, const std::vector
     text.append(lines);
     return true;
   };
-  (void)quillet::CompareImages(before.data(), after.data(), static_cast<std::uint32_t>(before.size()),
-                               {.stopRequested = never, .isFiltered = unfiltered, .progress = ignore,
-                                .appendLines = append});
+  (void)quillet::CompareImages(
+      before.data(), after.data(), static_cast<std::uint32_t>(before.size()),
+      {.stopRequested = never, .isFiltered = unfiltered, .progress = ignore, .appendLines = append});
   return text;
 }
 
@@ -326,11 +327,14 @@ TEST(InstallRulesDifferential, DecisionsAndResultAgreeWithAPlainReferenceAndUndo
     ++roundTrips;
   }
   // The generator must keep every outcome common, or the agreement proves little.
-  for (const auto& kind :
-       {std::pair{InstallStatus::applied, RefusalCause::none}, {InstallStatus::alreadyInstalled, RefusalCause::none},
-        {InstallStatus::reverted, RefusalCause::none}, {InstallStatus::alreadyReverted, RefusalCause::none},
-        {InstallStatus::refused, RefusalCause::otherFirmware}, {InstallStatus::refused, RefusalCause::oldUnknown},
-        {InstallStatus::refused, RefusalCause::collision}, {InstallStatus::refused, RefusalCause::broken}}) {
+  for (const auto& kind : {std::pair{InstallStatus::applied, RefusalCause::none},
+                           {InstallStatus::alreadyInstalled, RefusalCause::none},
+                           {InstallStatus::reverted, RefusalCause::none},
+                           {InstallStatus::alreadyReverted, RefusalCause::none},
+                           {InstallStatus::refused, RefusalCause::otherFirmware},
+                           {InstallStatus::refused, RefusalCause::oldUnknown},
+                           {InstallStatus::refused, RefusalCause::collision},
+                           {InstallStatus::refused, RefusalCause::broken}}) {
     SCOPED_TRACE(std::to_string(static_cast<int>(kind.first)) + "/" + std::to_string(static_cast<int>(kind.second)));
     EXPECT_GT(seen[kind], 100);
   }

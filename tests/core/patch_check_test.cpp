@@ -14,16 +14,16 @@
 #include <vector>
 
 #include "core/filter/address_filter.h"
-#include "core/search/patch_check.h"
 #include "core/platform/file_error.h"
+#include "core/search/patch_check.h"
 #include "tools/split_mix.h"
 
 namespace {
 
 // The check as the format defines it: copy the whole image, write the patch
 // into the copy, compare the whole image. The fast check must agree with it.
-PatchStatus ReferenceCheck(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
-                           std::uint32_t size, const AddressFilter& filter) {
+PatchStatus ReferenceCheck(std::string_view text, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
+                           const AddressFilter& filter) {
   if (size) std::memcpy(work, current, size);
   if (!quillet::ApplyPatchText(text, work, size, filter).ok()) return PATCH_FILE_ERROR;
   return (size == 0 || std::memcmp(work, current, size) == 0) ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
@@ -59,7 +59,6 @@ class TempDir {
  private:
   std::string m_path;
 };
-
 
 // A small image: zeros, with 11 22 33 44 at 100 and 5A at 0.
 std::vector<std::uint8_t> SmallImage(std::uint32_t size) {
@@ -269,7 +268,9 @@ std::string RandomPatch(Rng& rng, const std::vector<std::uint8_t>& image, bool b
       address = rng.below(size + 1);
     const std::uint32_t count = big ? (1u << 14) + rng.below(1u << 15) : 1 + rng.below(16);
     const std::uint32_t special = big ? rng.below(count) : 0;
-    const auto rare = [&](std::uint32_t k, std::uint32_t percent) { return (!big || k == special) && rng.chance(percent); };
+    const auto rare = [&](std::uint32_t k, std::uint32_t percent) {
+      return (!big || k == special) && rng.chance(percent);
+    };
     std::string newBytes;
     for (std::uint32_t k = 0; k < count; ++k) {
       const std::uint32_t at = address + k;
@@ -384,17 +385,17 @@ CheckDetails ReferenceDetails(std::string_view text, const std::uint8_t* current
   }
   details.status = details.differing ? PATCH_NOT_INSTALLED : PATCH_INSTALLED;
   if (details.differing)
-    details.verdict = foreign ? OldBytesVerdict::otherFirmware
+    details.verdict = foreign   ? OldBytesVerdict::otherFirmware
                       : unknown ? OldBytesVerdict::oldUnknown
-                      : partly ? OldBytesVerdict::partlyInstalled : OldBytesVerdict::appliesCleanly;
+                      : partly  ? OldBytesVerdict::partlyInstalled
+                                : OldBytesVerdict::appliesCleanly;
   return details;
 }
 
 std::string Describe(const CheckDetails& details) {
   std::string text = std::string(StatusName(details.status)) + " checked " + std::to_string(details.checkedBytes) +
-                     " new " + std::to_string(details.alreadyNew) + " differing " +
-                     std::to_string(details.differing) + " verdict " +
-                     std::to_string(static_cast<int>(details.verdict)) + ":";
+                     " new " + std::to_string(details.alreadyNew) + " differing " + std::to_string(details.differing) +
+                     " verdict " + std::to_string(static_cast<int>(details.verdict)) + ":";
   for (const DifferingByte& byte : details.firstDiffering)
     text += " " + std::to_string(byte.address) + "=" + std::to_string(byte.expected) + "/" +
             std::to_string(byte.found) + "/" + std::to_string(byte.old);
@@ -412,7 +413,11 @@ TEST(PatchCheckFile, BrokenDetailsNameTheLineAndTheRule) {
       {"\n12X4: 00", quillet::VkpError::badAddress, 2, "12X4: 00"},
       {"1234 00\n100: 11", quillet::VkpError::noColon, 1, "1234 00"},
       {"; a\n100: 11ZZ", quillet::VkpError::badByte, 2, "100: 11ZZ"},
-      {"\xEF\xBB\xBF" "100: 11", quillet::VkpError::badAddress, 1, "\xEF\xBB\xBF" "100: 11"},
+      {"\xEF\xBB\xBF"
+       "100: 11",
+       quillet::VkpError::badAddress, 1,
+       "\xEF\xBB\xBF"
+       "100: 11"},
   };
   TempDir dir;
   const std::vector<std::uint8_t> current = SmallImage(0x200);
@@ -436,7 +441,7 @@ TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
   for (std::uint64_t seed = 1; seed <= 4000; ++seed) {
     Rng rng(seed);
     const bool big = seed % 100 == 0;
-    const std::uint32_t size = big                ? (1u << 19) + rng.below(1u << 19)
+    const std::uint32_t size = big             ? (1u << 19) + rng.below(1u << 19)
                                : rng.chance(5) ? 0
                                                : 1 + rng.below(rng.chance(50) ? 64 : 4096);
     std::vector<std::uint8_t> image(size);

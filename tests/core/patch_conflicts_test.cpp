@@ -54,9 +54,10 @@ ModelFile RandomFile(quillet::SplitMix64& rng) {
       continue;
     }
     if (kind < 20 && file.error == VkpError::none) {
-      static constexpr std::pair<const char*, VkpError> kBroken[] = {
-          {"XYZ", VkpError::noColon}, {"+G", VkpError::badOffset}, {"1Q: 00", VkpError::badAddress},
-          {"3: 00 5AG0", VkpError::badByte}};
+      static constexpr std::pair<const char*, VkpError> kBroken[] = {{"XYZ", VkpError::noColon},
+                                                                     {"+G", VkpError::badOffset},
+                                                                     {"1Q: 00", VkpError::badAddress},
+                                                                     {"3: 00 5AG0", VkpError::badByte}};
       const auto& [text, error] = kBroken[rng.below(4)];
       file.text += std::string(text) + "\n";
       // Lines after the invalid one are still written, to show they count for nothing.

@@ -54,8 +54,7 @@ TEST(Cp1251, TableAgreesWithIconv) {
     char* outPtr = out;
     std::size_t inLeft = 1, outLeft = sizeof out;
     ASSERT_NE(::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft), static_cast<std::size_t>(-1)) << std::hex << b;
-    EXPECT_EQ(quillet::Cp1251ToUtf8(std::string(1, static_cast<char>(b))), std::string(out, outPtr))
-        << std::hex << b;
+    EXPECT_EQ(quillet::Cp1251ToUtf8(std::string(1, static_cast<char>(b))), std::string(out, outPtr)) << std::hex << b;
   }
   ::iconv_close(cd);
 }
@@ -75,20 +74,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(EncodeRow{"ascii", "0: 00 01 ;x\r\n", "0: 00 01 ;x\r\n"},
                       EncodeRow{"nul_kept", std::string("a\0b", 3), std::string("a\0b", 3)},
                       EncodeRow{"yo_and_symbols", "Ёё№€", "\xA8\xB8\xB9\x88"},
-                      EncodeRow{"not_in_code_page", "日本", "??"},
-                      EncodeRow{"emoji", "\xF0\x9F\x98\x80", "?"},
+                      EncodeRow{"not_in_code_page", "日本", "??"}, EncodeRow{"emoji", "\xF0\x9F\x98\x80", "?"},
                       EncodeRow{"replacement_char", "\xEF\xBF\xBD", "?"},
-                      EncodeRow{"stray_continuation", "a\x80z", "a?z"},
-                      EncodeRow{"cut_short", "a\xD0", "a?"},
-                      EncodeRow{"overlong_slash", "\xC0\xAF", "??"},
-                      EncodeRow{"surrogate", "\xED\xA0\x80", "???"},
+                      EncodeRow{"stray_continuation", "a\x80z", "a?z"}, EncodeRow{"cut_short", "a\xD0", "a?"},
+                      EncodeRow{"overlong_slash", "\xC0\xAF", "??"}, EncodeRow{"surrogate", "\xED\xA0\x80", "???"},
                       EncodeRow{"beyond_unicode", "\xF4\x90\x80\x80", "????"},
                       EncodeRow{"raw_cp1251_byte", "\xC0", "?"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Cp1251, UnassignedByteDecodesAsReplacement) {
-  EXPECT_EQ(quillet::Cp1251ToUtf8("\x98"), "\xEF\xBF\xBD");
-}
+TEST(Cp1251, UnassignedByteDecodesAsReplacement) { EXPECT_EQ(quillet::Cp1251ToUtf8("\x98"), "\xEF\xBF\xBD"); }
 
 // ---- file errors ----
 
@@ -126,15 +120,13 @@ INSTANTIATE_TEST_SUITE_P(
         CauseRow{"read_only_fs", EROFS, FileErrorCause::accessDenied, "Access to /w/p.vkp was denied."},
         CauseRow{"bad_handle", EBADF, FileErrorCause::invalidFile,
                  "An invalid file handle was associated with /w/p.vkp."},
-        CauseRow{"io", EIO, FileErrorCause::hardIO,
-                 "A hardware I/O error was reported while accessing /w/p.vkp."},
+        CauseRow{"io", EIO, FileErrorCause::hardIO, "A hardware I/O error was reported while accessing /w/p.vkp."},
         CauseRow{"busy", ETXTBSY, FileErrorCause::sharingViolation,
                  "A sharing violation occurred while accessing /w/p.vkp."},
         CauseRow{"no_locks", ENOLCK, FileErrorCause::lockViolation,
                  "A locking violation occurred while accessing /w/p.vkp."},
         CauseRow{"disk_full", ENOSPC, FileErrorCause::diskFull, "Disk full while accessing /w/p.vkp."},
-        CauseRow{"unknown", EXDEV, FileErrorCause::generic,
-                 "An unknown error occurred while accessing /w/p.vkp."}),
+        CauseRow{"unknown", EXDEV, FileErrorCause::generic, "An unknown error occurred while accessing /w/p.vkp."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FileErrorText, PathReplacesEveryPlaceholderOnce) {
@@ -317,7 +309,7 @@ TEST_F(FileIoTest, InterruptedSaveLeavesNoTemporaryFile) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      const struct rlimit noCore {0, 0};
+      const struct rlimit noCore { 0, 0 };
       ::setrlimit(RLIMIT_CORE, &noCore);
       ::signal(signal, SIG_DFL);  // nohup or a test runner may have it ignored
       try {

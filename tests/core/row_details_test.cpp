@@ -63,34 +63,55 @@ INSTANTIATE_TEST_SUITE_P(
     Verdicts, RowDetailsTable,
     ::testing::Values(
         DetailsRow{"installed", "100: 11 00\n101: 11 01\n", DetailsForm::full, {"Установлен: проверено байт: 2"}},
-        DetailsRow{"nothingChecked", "300: 00 FF", DetailsForm::full,
+        DetailsRow{"nothingChecked",
+                   "300: 00 FF",
+                   DetailsForm::full,
                    {"Установлен, но ни один байт не проверен: все адреса записи отфильтрованы или за концом образа"}},
-        DetailsRow{"cleanly", "110: 10 FF\n111: 11 FE", DetailsForm::full,
-                   {"Не установлен: уже новых байт 0 из 2; ставится чисто",
-                    "Адрес 000110: ожидается FF, найдено 10, старый 10",
-                    "Адрес 000111: ожидается FE, найдено 11, старый 11"}},
-        DetailsRow{"partly", "110: 10 FF\n112: 00 12", DetailsForm::full,
+        DetailsRow{
+            "cleanly",
+            "110: 10 FF\n111: 11 FE",
+            DetailsForm::full,
+            {"Не установлен: уже новых байт 0 из 2; ставится чисто",
+             "Адрес 000110: ожидается FF, найдено 10, старый 10", "Адрес 000111: ожидается FE, найдено 11, старый 11"}},
+        DetailsRow{"partly",
+                   "110: 10 FF\n112: 00 12",
+                   DetailsForm::full,
                    {"Не установлен: уже новых байт 1 из 2; установлен частично",
                     "Адрес 000110: ожидается FF, найдено 10, старый 10"}},
-        DetailsRow{"otherFirmware", "110: 55 FF", DetailsForm::full,
+        DetailsRow{"otherFirmware",
+                   "110: 55 FF",
+                   DetailsForm::full,
                    {"Не установлен: уже новых байт 0 из 1; сделан для другой прошивки",
                     "Адрес 000110: ожидается FF, найдено 10, старый 55"}},
-        DetailsRow{"oldUnknown", "110: FF", DetailsForm::full,
+        DetailsRow{"oldUnknown",
+                   "110: FF",
+                   DetailsForm::full,
                    {"Не установлен: уже новых байт 0 из 1; старые байты неизвестны",
                     "Адрес 000110: ожидается FF, найдено 10, старый неизвестен"}},
         DetailsRow{"tenDifferingFull", "101: 00000000000000000000 FFFFFFFFFFFFFFFFFFFF", DetailsForm::full,
                    kTenDiffering},
-        DetailsRow{"tenDifferingBrief", "101: 00000000000000000000 FFFFFFFFFFFFFFFFFFFF", DetailsForm::brief,
-                   {kTenDiffering[0], kTenDiffering[1], kTenDiffering[2], kTenDiffering[3],
-                    "…и ещё отличающихся адресов: 7"}},
-        DetailsRow{"badOffset", "100: 11\r\n+12G4 ; x\r\n", DetailsForm::full,
+        DetailsRow{
+            "tenDifferingBrief",
+            "101: 00000000000000000000 FFFFFFFFFFFFFFFFFFFF",
+            DetailsForm::brief,
+            {kTenDiffering[0], kTenDiffering[1], kTenDiffering[2], kTenDiffering[3], "…и ещё отличающихся адресов: 7"}},
+        DetailsRow{"badOffset",
+                   "100: 11\r\n+12G4 ; x\r\n",
+                   DetailsForm::full,
                    {"Ошибка в строке 2: «+12G4 ; x»: смещение не шестнадцатеричное"}},
-        DetailsRow{"badAddress", "\n\xCF\xF0\xE8: 00", DetailsForm::full,
+        DetailsRow{"badAddress",
+                   "\n\xCF\xF0\xE8: 00",
+                   DetailsForm::full,
                    {"Ошибка в строке 2: «При: 00»: адрес не шестнадцатеричный"}},
         DetailsRow{"noColon", "1234 00\n100: 11", DetailsForm::full, {"Ошибка в строке 1: «1234 00»: нет «:»"}},
-        DetailsRow{"badByte", "; a\n100: 11ZZ", DetailsForm::full,
+        DetailsRow{"badByte",
+                   "; a\n100: 11ZZ",
+                   DetailsForm::full,
                    {"Ошибка в строке 2: «100: 11ZZ»: записываемый байт не шестнадцатеричный"}},
-        DetailsRow{"byteOrderMark", "\xEF\xBB\xBF" "100: 11", DetailsForm::full,
+        DetailsRow{"byteOrderMark",
+                   "\xEF\xBB\xBF"
+                   "100: 11",
+                   DetailsForm::full,
                    {"Ошибка в строке 1: «100: 11»: адрес не шестнадцатеричный",
                     "Файл начинается с метки порядка байтов UTF-8"}}),
     [](const ::testing::TestParamInfo<DetailsRow>& info) { return std::string(info.param.name); });
@@ -104,15 +125,18 @@ TEST(RowDetails, EvidenceKnowsWhatItWasCheckedAgainst) {
   WriteBytes(dir / "a.vkp", "110: 10 FF\n111: 11 FE\n");  // cleanly, and collides with b at two addresses
   WriteBytes(dir / "b.vkp", "110: 55 EE\n111: 55 EE\n");  // another firmware
   WriteBytes(dir / "c.vkp", "100: 11 00\n");              // installed
-  WriteBytes(dir / "d.vkp", "zz\n");                       // broken
+  WriteBytes(dir / "d.vkp", "zz\n");                      // broken
   quillet::PatchList list;
   for (const char* name : {"a.vkp", "b.vkp", "c.vkp", "d.vkp"}) (void)list.Add(dir / name);
   const AddressFilter filter = {{0x1F0, 0x1FF}, {0x1E0, 0x1F4}};
   const std::string img = dir / "img.bin";
   const quillet::SearchJob job = list.StartSearch(img, filter, true);
-  const quillet::SearchOutcome result = quillet::RunSearch(
-      job, {.started = {}, .checking = {}, .checked = [&list](std::size_t row, const CheckDetails& found) { list.Record(row, found); }},
-      {});
+  const quillet::SearchOutcome result =
+      quillet::RunSearch(job,
+                         {.started = {},
+                          .checking = {},
+                          .checked = [&list](std::size_t row, const CheckDetails& found) { list.Record(row, found); }},
+                         {});
   ASSERT_EQ(result.cause, quillet::JobCause::none);
 
   EXPECT_EQ(quillet::SearchTotalsText(list),
@@ -125,13 +149,13 @@ TEST(RowDetails, EvidenceKnowsWhatItWasCheckedAgainst) {
   EXPECT_EQ(quillet::RowDetailsLines(list[2], dir / "other.bin", filter, DetailsForm::brief)[0],
             "Проверен с другим образом или фильтром");
 
-  const quillet::PatchConflicts conflicts = quillet::FindPatchConflicts({dir / "a.vkp", dir / "b.vkp",
-                                                                         dir / "c.vkp", dir / "d.vkp"});
-  EXPECT_EQ(quillet::RowDetailsLines(list[1], img, filter, DetailsForm::full,
-                                     quillet::ConflictsOfRow(conflicts, list, 1)),
-            Lines({"Не установлен: уже новых байт 0 из 2; сделан для другой прошивки",
-                   "Адрес 000110: ожидается EE, найдено 10, старый 55",
-                   "Адрес 000111: ожидается EE, найдено 11, старый 55", "Конфликтует с: a.vkp (2 адреса)"}));
+  const quillet::PatchConflicts conflicts =
+      quillet::FindPatchConflicts({dir / "a.vkp", dir / "b.vkp", dir / "c.vkp", dir / "d.vkp"});
+  EXPECT_EQ(
+      quillet::RowDetailsLines(list[1], img, filter, DetailsForm::full, quillet::ConflictsOfRow(conflicts, list, 1)),
+      Lines({"Не установлен: уже новых байт 0 из 2; сделан для другой прошивки",
+             "Адрес 000110: ожидается EE, найдено 10, старый 55", "Адрес 000111: ожидается EE, найдено 11, старый 55",
+             "Конфликтует с: a.vkp (2 адреса)"}));
 
   WriteBytes(dir / "0.vkp", "100: 11 00\n");
   const std::size_t added = *list.Add(dir / "0.vkp");

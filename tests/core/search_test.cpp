@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,7 +51,6 @@ std::string CountingImage() {
 
 class SearchTest : public ::testing::Test {
  protected:
-
   std::string Patch(const std::string& name, const std::string& text) {
     const std::string path = m_dir / name;
     WriteBytes(path, text);
@@ -78,8 +77,11 @@ TEST_F(SearchTest, EachRowGetsTheStatusOfItsPatchInListOrder) {
   EXPECT_EQ(result.rowsChecked, patches.size());
   EXPECT_TRUE(quillet::SearchFailureMessage(result).text.empty());
   EXPECT_EQ(seen.started, std::vector<std::size_t>{patches.size()});
-  const std::vector<std::pair<std::size_t, PatchStatus>> expected = {
-      {0, PATCH_INSTALLED}, {1, PATCH_NOT_INSTALLED}, {2, PATCH_FILE_ERROR}, {3, PATCH_INSTALLED}, {4, PATCH_INSTALLED}};
+  const std::vector<std::pair<std::size_t, PatchStatus>> expected = {{0, PATCH_INSTALLED},
+                                                                     {1, PATCH_NOT_INSTALLED},
+                                                                     {2, PATCH_FILE_ERROR},
+                                                                     {3, PATCH_INSTALLED},
+                                                                     {4, PATCH_INSTALLED}};
   EXPECT_EQ(seen.checked, expected);
   ASSERT_EQ(seen.checking.size(), patches.size());
   for (std::size_t row = 0; row < patches.size(); ++row) {

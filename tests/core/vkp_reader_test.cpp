@@ -83,8 +83,10 @@ INSTANTIATE_TEST_SUITE_P(
         LineRow{"minus_line_is_broken", "-1234", VkpError::noColon, {}},
         LineRow{"minus_address_is_broken", "-1234: AB", VkpError::badAddress, {}},
         LineRow{"bad_address", "12X4: AB", VkpError::badAddress, {}},
-        LineRow{"colon_sought_this_far_after_a_bad_address", "X" + std::string(4094, '\0') + ": AB",
-                VkpError::badAddress, {}},
+        LineRow{"colon_sought_this_far_after_a_bad_address",
+                "X" + std::string(4094, '\0') + ": AB",
+                VkpError::badAddress,
+                {}},
         LineRow{"and_no_further", "X" + std::string(4095, '\0') + ": AB", VkpError::badAddressOrNoColon, {}},
         LineRow{"bad_pair_inside_image", "1234: ABCX", VkpError::badByte, {{0x1234, 0xAB}}},
         LineRow{"bad_pair_beyond_image_untested", "1234: ABCX", VkpError::none, {{0x1234, 0xAB}}, 0x1235},
@@ -115,7 +117,11 @@ INSTANTIATE_TEST_SUITE_P(
         LineRow{"stray_cr_before_crlf_is_white_space", "1234: AB\r\r\n", VkpError::none, {{0x1234, 0xAB}}},
         LineRow{"cr_alone_does_not_end_a_line", "1234: AB\r1235: CD", VkpError::none, {{0x1234, 0xCD}}},
         LineRow{"ctrl_z_ends_the_file", "1234: AB\n\x1A\nno colon here", VkpError::none, {{0x1234, 0xAB}}},
-        LineRow{"ctrl_z_mid_line", "1234: AB\x1A" "CD", VkpError::none, {{0x1234, 0xAB}}}),
+        LineRow{"ctrl_z_mid_line",
+                "1234: AB\x1A"
+                "CD",
+                VkpError::none,
+                {{0x1234, 0xAB}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(VkpReader, InvalidLineNumberIsReported) {
@@ -178,17 +184,23 @@ TEST_P(VkpSplitTable, Lines) {
   EXPECT_EQ(lines, GetParam().lines);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Splits, VkpSplitTable,
-    ::testing::Values(SplitRow{"empty", "", {}}, SplitRow{"no_line_end", "a", {"a"}},
-                      SplitRow{"lf", "a\nb\n", {"a", "b"}}, SplitRow{"crlf", "a\r\nb\r\n", {"a", "b"}},
-                      SplitRow{"mixed", "a\r\n\nb", {"a", "", "b"}},
-                      SplitRow{"only_one_cr_goes_with_lf", "a\r\r\n", {"a\r"}},
-                      SplitRow{"lone_cr_kept", "a\rb", {"a\rb"}},
-                      SplitRow{"cr_at_end_of_file_kept", "a\r", {"a\r"}},
-                      SplitRow{"ctrl_z_ends", "a\nb\x1A" "c\nd", {"a", "b"}},
-                      SplitRow{"ctrl_z_first", "\x1A" "a", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Splits, VkpSplitTable,
+                         ::testing::Values(SplitRow{"empty", "", {}}, SplitRow{"no_line_end", "a", {"a"}},
+                                           SplitRow{"lf", "a\nb\n", {"a", "b"}},
+                                           SplitRow{"crlf", "a\r\nb\r\n", {"a", "b"}},
+                                           SplitRow{"mixed", "a\r\n\nb", {"a", "", "b"}},
+                                           SplitRow{"only_one_cr_goes_with_lf", "a\r\r\n", {"a\r"}},
+                                           SplitRow{"lone_cr_kept", "a\rb", {"a\rb"}},
+                                           SplitRow{"cr_at_end_of_file_kept", "a\r", {"a\r"}},
+                                           SplitRow{"ctrl_z_ends",
+                                                    "a\nb\x1A"
+                                                    "c\nd",
+                                                    {"a", "b"}},
+                                           SplitRow{"ctrl_z_first",
+                                                    "\x1A"
+                                                    "a",
+                                                    {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct NormaliseRow {
   const char* name;
@@ -206,15 +218,14 @@ TEST_P(VkpNormaliseTable, Text) {
   EXPECT_EQ(out, GetParam().normalised);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Normalise, VkpNormaliseTable,
-    ::testing::Values(NormaliseRow{"upper_case_ascii_only", "ab:cd\xe0", "AB:CD\xe0"},
-                      NormaliseRow{"tabs_and_runs_collapse", "\t a \t\t b  c\t", "A B C"},
-                      NormaliseRow{"trims_vt_ff_cr", "\v\f\r a b \r\f\v", "A B"},
-                      NormaliseRow{"inner_vt_kept", "a\vb", "A\vB"},
-                      NormaliseRow{"comment_only_is_empty", "  ; anything", ""},
-                      NormaliseRow{"hash_before_semicolon", "1 # 2 ; 3", "1"},
-                      NormaliseRow{"bom_is_not_white_space", "\xEF\xBB\xBF ", "\xEF\xBB\xBF"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Normalise, VkpNormaliseTable,
+                         ::testing::Values(NormaliseRow{"upper_case_ascii_only", "ab:cd\xe0", "AB:CD\xe0"},
+                                           NormaliseRow{"tabs_and_runs_collapse", "\t a \t\t b  c\t", "A B C"},
+                                           NormaliseRow{"trims_vt_ff_cr", "\v\f\r a b \r\f\v", "A B"},
+                                           NormaliseRow{"inner_vt_kept", "a\vb", "A\vB"},
+                                           NormaliseRow{"comment_only_is_empty", "  ; anything", ""},
+                                           NormaliseRow{"hash_before_semicolon", "1 # 2 ; 3", "1"},
+                                           NormaliseRow{"bom_is_not_white_space", "\xEF\xBB\xBF ", "\xEF\xBB\xBF"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

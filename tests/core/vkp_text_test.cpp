@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/compare_lines.h"
+#include "core/platform/file_error.h"
+#include "core/platform/file_io.h"
 #include "core/search/patch_check.h"
 #include "core/vkp/vkp_reader.h"
 #include "core/vkp/vkp_text.h"
-#include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "tests/support/compare_lines.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -55,16 +55,16 @@ TEST_P(VkpDataLine, HasTheWrittenForm) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, VkpDataLine,
-    ::testing::Values(
-        LineRow{"two_bytes", 0x0A1B2C, {0x00, 0xFF}, {0x12, 0x34}, "0A1B2C: 00FF 1234\r\n"},
-        LineRow{"address_zero_padded_to_six", 0, {0xAB}, {0xCD}, "000000: AB CD\r\n"},
-        LineRow{"seven_digits_above_16_mib", 0x1000000, {0x01}, {0x02}, "1000000: 01 02\r\n"},
-        LineRow{"top_address", 0xFFFFFFFF, {0x0F}, {0xF0}, "FFFFFFFF: 0F F0\r\n"},
-        LineRow{"sixteen_bytes",
-                0x10,
-                {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
-                {0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF},
-                "000010: 000102030405060708090A0B0C0D0E0F F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF\r\n"}),
+    ::testing::Values(LineRow{"two_bytes", 0x0A1B2C, {0x00, 0xFF}, {0x12, 0x34}, "0A1B2C: 00FF 1234\r\n"},
+                      LineRow{"address_zero_padded_to_six", 0, {0xAB}, {0xCD}, "000000: AB CD\r\n"},
+                      LineRow{"seven_digits_above_16_mib", 0x1000000, {0x01}, {0x02}, "1000000: 01 02\r\n"},
+                      LineRow{"top_address", 0xFFFFFFFF, {0x0F}, {0xF0}, "FFFFFFFF: 0F F0\r\n"},
+                      LineRow{"sixteen_bytes",
+                              0x10,
+                              {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+                              {0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE,
+                               0xFF},
+                              "000010: 000102030405060708090A0B0C0D0E0F F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(VkpHeader, BothImagesGiveSevenLines) {
@@ -73,14 +73,20 @@ TEST(VkpHeader, BothImagesGiveSevenLines) {
   const std::string current = Put(folder, "Текущий образ.bin", "");
   SetModificationTime(original, 1700000000);
   SetModificationTime(current, 946684800);
-  EXPECT_EQ(quillet::ComposeComparisonHeader(original, current),
-            ";Оригинальный Full Flash: " + original + "\r\n"
-            ";Размер: 1234 байт\r\n"
-            ";Дата модификации: " + quillet::FormatLocalTime(1700000000) + "\r\n"
-            ";Текущий Full Flash: " + current + "\r\n"
-            ";Размер: 0 байт\r\n"
-            ";Дата модификации: " + quillet::FormatLocalTime(946684800) + "\r\n"
-            "\r\n");
+  EXPECT_EQ(quillet::ComposeComparisonHeader(original, current), ";Оригинальный Full Flash: " + original +
+                                                                     "\r\n"
+                                                                     ";Размер: 1234 байт\r\n"
+                                                                     ";Дата модификации: " +
+                                                                     quillet::FormatLocalTime(1700000000) +
+                                                                     "\r\n"
+                                                                     ";Текущий Full Flash: " +
+                                                                     current +
+                                                                     "\r\n"
+                                                                     ";Размер: 0 байт\r\n"
+                                                                     ";Дата модификации: " +
+                                                                     quillet::FormatLocalTime(946684800) +
+                                                                     "\r\n"
+                                                                     "\r\n");
 }
 
 TEST(VkpHeader, ImageThatCantBeOpenedGivesItsNameLineAlone) {
@@ -103,9 +109,9 @@ TEST(VkpHeader, LargeSizesAreWrittenAsTheirTrueValue) {
     std::uint64_t size;
     const char* text;
   };
-  for (const Row& row : {Row{"two_gib", std::uint64_t{1} << 31, "2147483648"},
-                         Row{"three_gib", std::uint64_t{3} << 30, "3221225472"},
-                         Row{"over_four_gib", (std::uint64_t{1} << 32) + 1, "4294967297"}}) {
+  for (const Row& row :
+       {Row{"two_gib", std::uint64_t{1} << 31, "2147483648"}, Row{"three_gib", std::uint64_t{3} << 30, "3221225472"},
+        Row{"over_four_gib", (std::uint64_t{1} << 32) + 1, "4294967297"}}) {
     SCOPED_TRACE(row.name);
     const std::string big = Put(folder, row.name, "");
     if (::truncate(big.c_str(), static_cast<off_t>(row.size)) != 0) GTEST_SKIP() << "no sparse files";
@@ -136,7 +142,10 @@ TEST(VkpHeader, NoFileNameCanAddADataLine) {
   for (const std::string& name :
        {std::string("evil\r\n000000: 00 FF\n.bin"), std::string("img\u2029000004: 00 EE ;.bin"),
         std::string("img\u2028000004: 00 EE ;.bin"), std::string("img\uFDD0000004: 00 EE\uFDD1000005: 00 EE"),
-        std::string("img\u0085000004: 00 EE"), std::string("img\x85" "000004: 00 EE\xC0\x8A" "000005: 00 EE")}) {
+        std::string("img\u0085000004: 00 EE"),
+        std::string("img\x85"
+                    "000004: 00 EE\xC0\x8A"
+                    "000005: 00 EE")}) {
     SCOPED_TRACE(name);
     const std::string path = Put(folder, name, "zz");
     const std::string header = quillet::ComposeComparisonHeader(path, folder / "missing\u2029000006: 00 EE");
@@ -164,8 +173,7 @@ TEST_P(VkpSplitEditLines, CountsLinesAsAnEditControl) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, VkpSplitEditLines,
-    ::testing::Values(SplitRow{"empty_text_is_one_empty_line", "", {""}},
-                      SplitRow{"no_break", "abc", {"abc"}},
+    ::testing::Values(SplitRow{"empty_text_is_one_empty_line", "", {""}}, SplitRow{"no_break", "abc", {"abc"}},
                       SplitRow{"final_break_gives_empty_last_line", "a\r\n", {"a", ""}},
                       SplitRow{"bare_lf_ends_a_line", "a\nb", {"a", "b"}},
                       SplitRow{"empty_line_kept", "a\r\n\r\nb", {"a", "", "b"}},
@@ -206,8 +214,7 @@ TEST(VkpEncode, CharacterOutsideTheCodePageRefusesTheSave) {
     quillet::SaveComparisonText(target, {"a", "b", "c", "d", "中"});
     ADD_FAILURE() << "saved";
   } catch (const quillet::UnencodableText& error) {
-    EXPECT_STREQ(error.what(),
-                 "Символ U+4E2D в строке 5 нельзя записать в кодировке Windows-1251. Файл не записан.");
+    EXPECT_STREQ(error.what(), "Символ U+4E2D в строке 5 нельзя записать в кодировке Windows-1251. Файл не записан.");
   }
   EXPECT_EQ(ReadBytes(target), "keep");
 }
@@ -272,14 +279,13 @@ TEST(VkpRoundTrip, SavedComparisonIsInstalledInTheCurrentImage) {
     for (int c = 0; c < changes; ++c) {
       const std::uint32_t at = random() % size;
       const auto end = std::min<std::uint64_t>(size, at + 1 + random() % 24);
-      for (std::uint32_t i = at; i < end; ++i) current[i] = static_cast<std::uint8_t>(current[i] ^ (1 + random() % 255));
+      for (std::uint32_t i = at; i < end; ++i)
+        current[i] = static_cast<std::uint8_t>(current[i] ^ (1 + random() % 255));
     }
-    const std::string originalPath =
-        Put(folder, round % 2 ? "Оригинал №1.bin" : "orig; # : 1234.bin",
-                     std::string_view(reinterpret_cast<const char*>(original.data()), size));
-    const std::string currentPath =
-        Put(folder, round % 3 ? "текущий\nобраз.bin" : "cur\u2029000004: 00 EE ;.bin",
-                     std::string_view(reinterpret_cast<const char*>(current.data()), size));
+    const std::string originalPath = Put(folder, round % 2 ? "Оригинал №1.bin" : "orig; # : 1234.bin",
+                                         std::string_view(reinterpret_cast<const char*>(original.data()), size));
+    const std::string currentPath = Put(folder, round % 3 ? "текущий\nобраз.bin" : "cur\u2029000004: 00 EE ;.bin",
+                                        std::string_view(reinterpret_cast<const char*>(current.data()), size));
 
     std::string text = quillet::ComposeComparisonHeader(originalPath, currentPath);
     text += quillet::testing::CompareLines(original.data(), current.data(), size);

@@ -14,9 +14,9 @@
 
 #include "core/filter/address_filter.h"
 #include "core/filter/filter_storage.h"
-#include "core/vkp/hex_string.h"
 #include "core/platform/file_io.h"
 #include "core/platform/profile.h"
+#include "core/vkp/hex_string.h"
 
 namespace {
 
@@ -27,9 +27,7 @@ const std::string& SettingsPath() {
     std::string pattern = folder + "/quillet-fuzz-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     static std::string folderToRemove = pattern;
-    std::atexit([] {
-      std::filesystem::remove_all(folderToRemove);
-    });
+    std::atexit([] { std::filesystem::remove_all(folderToRemove); });
     return pattern + "/quillet.INI";
   }();
   return path;

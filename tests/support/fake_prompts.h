@@ -18,19 +18,18 @@ class FakePrompts final : public IUserPrompts {
     Icon icon;
   };
 
-
-  std::deque<QString> openFileNames;       // answers of GetOpenFileName
-  std::deque<QStringList> openFileLists;   // answers of GetOpenFileNames
-  std::deque<QString> directories;         // answers of GetExistingDirectory
-  std::deque<QString> saveFileNames;       // answers of GetSaveFileName
-  std::vector<Box> boxes;                  // every message box shown
-  std::vector<QString> opened;             // every path handed to the desktop
-  std::vector<QString> lastFilters;        // the filter of every file prompt
-  std::function<void(const Box&)> onBox;   // runs while a box is "open"
-  std::deque<SaveAnswer> saveAnswers;      // answers of AskToSave
-  std::vector<QString> saveQuestions;      // every AskToSave text
-  std::deque<bool> confirmations;          // answers of Confirm
-  std::vector<QString> questions;          // every Confirm text
+  std::deque<QString> openFileNames;      // answers of GetOpenFileName
+  std::deque<QStringList> openFileLists;  // answers of GetOpenFileNames
+  std::deque<QString> directories;        // answers of GetExistingDirectory
+  std::deque<QString> saveFileNames;      // answers of GetSaveFileName
+  std::vector<Box> boxes;                 // every message box shown
+  std::vector<QString> opened;            // every path handed to the desktop
+  std::vector<QString> lastFilters;       // the filter of every file prompt
+  std::function<void(const Box&)> onBox;  // runs while a box is "open"
+  std::deque<SaveAnswer> saveAnswers;     // answers of AskToSave
+  std::vector<QString> saveQuestions;     // every AskToSave text
+  std::deque<bool> confirmations;         // answers of Confirm
+  std::vector<QString> questions;         // every Confirm text
 
   QString GetOpenFileName(QWidget*, const QString& filter, const QString&) override {
     lastFilters.push_back(filter);

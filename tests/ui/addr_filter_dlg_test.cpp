@@ -1,20 +1,20 @@
 // The address filter dialog, driven offscreen through its edits and buttons.
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTemporaryDir>
 #include <QTreeWidget>
-#include <QSignalBlocker>
 #include <QtTest>
 
 #include <fstream>
 #include <sstream>
 
-#include "ui/app/patch_finder_app.h"
-#include "tests/support/fake_prompts.h"
-#include "ui/filter/addr_filter_dlg.h"
 #include "core/filter/address_filter.h"
 #include "core/filter/filter_storage.h"
 #include "core/platform/profile.h"
+#include "tests/support/fake_prompts.h"
+#include "ui/app/patch_finder_app.h"
+#include "ui/filter/addr_filter_dlg.h"
 
 namespace {
 
@@ -49,10 +49,10 @@ class AddrFilterDlgTest : public QObject {
   };
 
   static Controls Find(CAddrFilterDlg& dlg) {
-    Controls c{dlg.findChild<QLineEdit*>("IDC_RANGE_START"),   dlg.findChild<QLineEdit*>("IDC_RANGE_END"),
-               dlg.findChild<QLineEdit*>("IDC_RANGE_LENGTH"),  dlg.findChild<QTreeWidget*>("IDC_RANGE_LIST"),
-               dlg.findChild<QPushButton*>("IDC_RANGE_ADD"),   dlg.findChild<QPushButton*>("IDC_RANGE_DELETE"),
-               dlg.findChild<QPushButton*>("IDOK"),            dlg.findChild<QPushButton*>("IDCANCEL")};
+    Controls c{dlg.findChild<QLineEdit*>("IDC_RANGE_START"),  dlg.findChild<QLineEdit*>("IDC_RANGE_END"),
+               dlg.findChild<QLineEdit*>("IDC_RANGE_LENGTH"), dlg.findChild<QTreeWidget*>("IDC_RANGE_LIST"),
+               dlg.findChild<QPushButton*>("IDC_RANGE_ADD"),  dlg.findChild<QPushButton*>("IDC_RANGE_DELETE"),
+               dlg.findChild<QPushButton*>("IDOK"),           dlg.findChild<QPushButton*>("IDCANCEL")};
     if (!c.start || !c.end || !c.length || !c.list || !c.add || !c.remove || !c.ok || !c.cancel)
       qFatal("a control of the filter dialog is missing");
     return c;
@@ -91,9 +91,9 @@ class AddrFilterDlgTest : public QObject {
     CAddrFilterDlg dlg(theApp.m_settingsPath, g_addrFilter, m_prompts);
     const Controls c = Find(dlg);
     // Text order, as the list sorts: "1000000" comes before "1A0000".
-    QCOMPARE(Rows(c.list), QStringList({"000005 - 000005 | 000000", "000100 - 000200 | 000100",
-                                        "000100 - 000200 | 000100", "1000000 - 1000010 | 000010",
-                                        "1A0000 - 1AFFFF | 00FFFF"}));
+    QCOMPARE(Rows(c.list),
+             QStringList({"000005 - 000005 | 000000", "000100 - 000200 | 000100", "000100 - 000200 | 000100",
+                          "1000000 - 1000010 | 000010", "1A0000 - 1AFFFF | 00FFFF"}));
     QVERIFY(c.start->text().isEmpty() && c.end->text().isEmpty() && c.length->text().isEmpty());
     QCOMPARE(c.list->columnWidth(0), 200);
     QCOMPARE(c.list->columnWidth(1), 99);
@@ -105,20 +105,48 @@ class AddrFilterDlgTest : public QObject {
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("row");  // empty: no row may appear
 
-    QTest::newRow("start above end is swapped") << "1AFFFF" << "1A0000" << "1A0000 - 1AFFFF | 00FFFF";
-    QTest::newRow("0x prefix and bare digits") << "0x1000" << "2000" << "001000 - 002000 | 001000";
-    QTest::newRow("lower case digits") << "1a0000" << "1affff" << "1A0000 - 1AFFFF | 00FFFF";
-    QTest::newRow("start equal to end") << "5" << "5" << "000005 - 000005 | 000000";
-    QTest::newRow("prefix alone counts as 0") << "0x" << "10" << "000000 - 000010 | 000010";
-    QTest::newRow("above FFFFFF shows more digits") << "1000000" << "1000010" << "1000000 - 1000010 | 000010";
-    QTest::newRow("last eight digits count") << "123456789" << "123456790" << "23456789 - 23456790 | 000007";
-    QTest::newRow("whole 32-bit range") << "0" << "FFFFFFFF" << "000000 - FFFFFFFF | FFFFFFFF";
-    QTest::newRow("empty start") << "" << "2000" << "";
-    QTest::newRow("empty end") << "1000" << "" << "";
-    QTest::newRow("non-hex start") << "1G" << "2000" << "";
-    QTest::newRow("non-hex end") << "1000" << "20x0" << "";
-    QTest::newRow("a space makes it invalid") << " 1000" << "2000" << "";
-    QTest::newRow("Cyrillic letter") << "1000" << "2000А" << "";
+    QTest::newRow("start above end is swapped") << "1AFFFF"
+                                                << "1A0000"
+                                                << "1A0000 - 1AFFFF | 00FFFF";
+    QTest::newRow("0x prefix and bare digits") << "0x1000"
+                                               << "2000"
+                                               << "001000 - 002000 | 001000";
+    QTest::newRow("lower case digits") << "1a0000"
+                                       << "1affff"
+                                       << "1A0000 - 1AFFFF | 00FFFF";
+    QTest::newRow("start equal to end") << "5"
+                                        << "5"
+                                        << "000005 - 000005 | 000000";
+    QTest::newRow("prefix alone counts as 0") << "0x"
+                                              << "10"
+                                              << "000000 - 000010 | 000010";
+    QTest::newRow("above FFFFFF shows more digits") << "1000000"
+                                                    << "1000010"
+                                                    << "1000000 - 1000010 | 000010";
+    QTest::newRow("last eight digits count") << "123456789"
+                                             << "123456790"
+                                             << "23456789 - 23456790 | 000007";
+    QTest::newRow("whole 32-bit range") << "0"
+                                        << "FFFFFFFF"
+                                        << "000000 - FFFFFFFF | FFFFFFFF";
+    QTest::newRow("empty start") << ""
+                                 << "2000"
+                                 << "";
+    QTest::newRow("empty end") << "1000"
+                               << ""
+                               << "";
+    QTest::newRow("non-hex start") << "1G"
+                                   << "2000"
+                                   << "";
+    QTest::newRow("non-hex end") << "1000"
+                                 << "20x0"
+                                 << "";
+    QTest::newRow("a space makes it invalid") << " 1000"
+                                              << "2000"
+                                              << "";
+    QTest::newRow("Cyrillic letter") << "1000"
+                                     << "2000А"
+                                     << "";
   }
 
   void addRange() {
@@ -145,27 +173,46 @@ class AddrFilterDlgTest : public QObject {
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("length");
 
-    QTest::newRow("start with the end empty leaves the length")
-        << QStringList{"l=ABC", "s=1000"} << "1000" << "" << "ABC";
-    QTest::newRow("end below start gives the absolute difference")
-        << QStringList{"s=3000", "e=1000"} << "3000" << "1000" << "002000";
-    QTest::newRow("start typed after the end") << QStringList{"e=2000", "s=1000"} << "1000" << "2000" << "001000";
-    QTest::newRow("length sets the end and keeps its own text")
-        << QStringList{"s=1A0000", "l=10"} << "1A0000" << "1A0010" << "10";
-    QTest::newRow("length with 0x prefix") << QStringList{"s=1000", "l=0x10"} << "1000" << "001010" << "0x10";
-    QTest::newRow("cleared length sets the end to the start")
-        << QStringList{"s=1A0000", "l=10", "l="} << "1A0000" << "1A0000" << "";
-    QTest::newRow("sum wraps at 32 bits") << QStringList{"s=FFFFFFFF", "l=2"} << "FFFFFFFF" << "000001" << "2";
-    QTest::newRow("non-hex start counts as 0") << QStringList{"e=E000", "s=1G"} << "1G" << "E000" << "00E000";
-    QTest::newRow("non-hex length counts as 0") << QStringList{"s=1000", "l=xyz"} << "1000" << "001000" << "xyz";
-    QTest::newRow("end with an invalid start leaves the length")
-        << QStringList{"s=zz", "e=10"} << "zz" << "10" << "";
-    QTest::newRow("length with an empty start leaves the end")
-        << QStringList{"e=77", "l=5"} << "" << "77" << "5";
+    QTest::newRow("start with the end empty leaves the length") << QStringList{"l=ABC", "s=1000"} << "1000"
+                                                                << ""
+                                                                << "ABC";
+    QTest::newRow("end below start gives the absolute difference") << QStringList{"s=3000", "e=1000"} << "3000"
+                                                                   << "1000"
+                                                                   << "002000";
+    QTest::newRow("start typed after the end") << QStringList{"e=2000", "s=1000"} << "1000"
+                                               << "2000"
+                                               << "001000";
+    QTest::newRow("length sets the end and keeps its own text") << QStringList{"s=1A0000", "l=10"} << "1A0000"
+                                                                << "1A0010"
+                                                                << "10";
+    QTest::newRow("length with 0x prefix") << QStringList{"s=1000", "l=0x10"} << "1000"
+                                           << "001010"
+                                           << "0x10";
+    QTest::newRow("cleared length sets the end to the start") << QStringList{"s=1A0000", "l=10", "l="} << "1A0000"
+                                                              << "1A0000"
+                                                              << "";
+    QTest::newRow("sum wraps at 32 bits") << QStringList{"s=FFFFFFFF", "l=2"} << "FFFFFFFF"
+                                          << "000001"
+                                          << "2";
+    QTest::newRow("non-hex start counts as 0") << QStringList{"e=E000", "s=1G"} << "1G"
+                                               << "E000"
+                                               << "00E000";
+    QTest::newRow("non-hex length counts as 0") << QStringList{"s=1000", "l=xyz"} << "1000"
+                                                << "001000"
+                                                << "xyz";
+    QTest::newRow("end with an invalid start leaves the length") << QStringList{"s=zz", "e=10"} << "zz"
+                                                                 << "10"
+                                                                 << "";
+    QTest::newRow("length with an empty start leaves the end") << QStringList{"e=77", "l=5"} << ""
+                                                               << "77"
+                                                               << "5";
     QTest::newRow("retyped length does not bounce back from the end")
-        << QStringList{"s=1000", "e=2000", "l=5"} << "1000" << "001005" << "5";
-    QTest::newRow("more than eight digits keep the last eight")
-        << QStringList{"s=100000000", "e=10"} << "100000000" << "10" << "000010";
+        << QStringList{"s=1000", "e=2000", "l=5"} << "1000"
+        << "001005"
+        << "5";
+    QTest::newRow("more than eight digits keep the last eight") << QStringList{"s=100000000", "e=10"} << "100000000"
+                                                                << "10"
+                                                                << "000010";
   }
 
   void editsFollowEachOther() {
@@ -211,9 +258,13 @@ class AddrFilterDlgTest : public QObject {
     QTest::addColumn<QString>("startBefore");
     QTest::addColumn<QString>("endBefore");
     QTest::addColumn<QString>("lengthBefore");
-    QTest::newRow("empty edits") << "" << "" << "";
+    QTest::newRow("empty edits") << ""
+                                 << ""
+                                 << "";
     // The edits may already hold the row's texts; the length must still follow.
-    QTest::newRow("edits already hold the texts") << "1A0000" << "1AFFFF" << "junk";
+    QTest::newRow("edits already hold the texts") << "1A0000"
+                                                  << "1AFFFF"
+                                                  << "junk";
   }
 
   void doubleClickTakesTheRowIntoTheEdits() {
@@ -225,7 +276,8 @@ class AddrFilterDlgTest : public QObject {
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     const Controls c = Find(dlg);
-    for (auto [edit, before] : {std::pair{c.start, startBefore}, std::pair{c.end, endBefore}, std::pair{c.length, lengthBefore}}) {
+    for (auto [edit, before] :
+         {std::pair{c.start, startBefore}, std::pair{c.end, endBefore}, std::pair{c.length, lengthBefore}}) {
       const QSignalBlocker quiet(edit);
       edit->setText(before);
     }
@@ -269,13 +321,14 @@ class AddrFilterDlgTest : public QObject {
     QTest::addColumn<int>("rowsToDelete");
     QTest::addColumn<QStringList>("keys");  // keys 0..6 of the section afterwards, "-" if absent
 
-    const QString fiveKeys = "[Address Filter]\r\n0=1000 2000\r\n1=3000 4000\r\n2=5000 6000\r\n"
-                             "3=7000 8000\r\n4=9000 A000\r\n";
+    const QString fiveKeys =
+        "[Address Filter]\r\n0=1000 2000\r\n1=3000 4000\r\n2=5000 6000\r\n"
+        "3=7000 8000\r\n4=9000 A000\r\n";
     QTest::newRow("two rows over five keys")
         << fiveKeys << 3 << QStringList{"001000 002000", "003000 004000", "-", "-", "-", "-", "-"};
     QTest::newRow("a malformed entry is replaced")
-        << "[Address Filter]\r\n0=1000 2000\r\n1=zz\r\n2=3000 4000\r\n" << 0
-        << QStringList{"001000 002000", "003000 004000", "-", "-", "-", "-", "-"};
+        << "[Address Filter]\r\n0=1000 2000\r\n1=zz\r\n2=3000 4000\r\n"
+        << 0 << QStringList{"001000 002000", "003000 004000", "-", "-", "-", "-", "-"};
   }
 
   void okWritesTheRowsAndDropsStaleKeys() {
@@ -293,8 +346,9 @@ class AddrFilterDlgTest : public QObject {
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QVERIFY(prompts.boxes.empty());
     for (int key = 0; key < keys.size(); ++key) {
-      const std::string value =
-          quillet::ProfileDocument::Load(theApp.m_settingsPath).Get(quillet::kFilterSection, std::to_string(key)).value_or("-");
+      const std::string value = quillet::ProfileDocument::Load(theApp.m_settingsPath)
+                                    .Get(quillet::kFilterSection, std::to_string(key))
+                                    .value_or("-");
       QCOMPARE(QString::fromStdString(value), keys[key]);
     }
   }
@@ -313,7 +367,9 @@ class AddrFilterDlgTest : public QObject {
     QCOMPARE(g_addrFilter.size(), std::size_t{2});
     QVERIFY(LoadAddressFilter(theApp.m_settingsPath, g_addrFilter));
     QVERIFY(g_addrFilter.empty());
-    QCOMPARE(QString::fromStdString(quillet::ProfileDocument::Load(theApp.m_settingsPath).Get("Other", "keep").value_or("")), QString("1"));
+    QCOMPARE(
+        QString::fromStdString(quillet::ProfileDocument::Load(theApp.m_settingsPath).Get("Other", "keep").value_or("")),
+        QString("1"));
   }
 
   void cancelEscapeAndCloseWriteNothing_data() {

@@ -14,12 +14,12 @@
 #include <memory>
 #include <sstream>
 
-#include "ui/app/patch_finder_app.h"
-#include "ui/main_window/patch_finder_dlg.h"
-#include "ui/compare/flash_compare_dlg.h"
-#include "tests/support/fake_prompts.h"
 #include "core/filter/address_filter.h"
 #include "core/vkp/vkp_text.h"
+#include "tests/support/fake_prompts.h"
+#include "ui/app/patch_finder_app.h"
+#include "ui/compare/flash_compare_dlg.h"
+#include "ui/main_window/patch_finder_dlg.h"
 
 namespace {
 
@@ -314,7 +314,8 @@ class FlashCompareDlgTest : public QObject {
     QCOMPARE(prompts.boxes.size(), std::size_t{1});
     QCOMPARE(prompts.boxes[0].caption, QString("Ошибка"));
     QCOMPARE(prompts.boxes[0].text, QString("Символ U+4E2D в строке %1 нельзя записать в кодировке Windows-1251. "
-                                            "Файл не записан.").arg(lines));
+                                            "Файл не записан.")
+                                        .arg(lines));
     QCOMPARE(ReadAll(target), saved);
   }
 
@@ -550,8 +551,8 @@ class FlashCompareDlgTest : public QObject {
     QCOMPARE(c.cancel->geometry().bottomRight(), QPoint(cx - 1, cy - 1));
     QCOMPARE(c.save->geometry().right() + 1, c.cancel->geometry().left());
     QCOMPARE(c.save->geometry().bottom(), cy - 1);
-    QCOMPARE(c.progress->geometry(), QRect(0, cy - saveSize.height(), cx - exitSize.width() - saveSize.width(),
-                                           saveSize.height()));
+    QCOMPARE(c.progress->geometry(),
+             QRect(0, cy - saveSize.height(), cx - exitSize.width() - saveSize.width(), saveSize.height()));
     QCOMPARE(c.text->geometry(), QRect(0, 0, cx, cy - 25));
   }
 
@@ -568,10 +569,11 @@ class FlashCompareDlgTest : public QObject {
     QCOMPARE(dlg.windowTitle(), QString("Сравнение Full Flash"));
     dlg.show();
     QTRY_COMPARE_WITH_TIMEOUT(dlg.State(), State::ended, kRunTimeoutMs);
-    QVERIFY(Find(dlg).text->toPlainText().endsWith("000000: 00000000000000000000000000000000 "
-                                                   "02020202020202020202020202020202\n"
-                                                   "000010: 00000000000000000000000000000000 "
-                                                   "02020202020202020202020202020202\n"));
+    QVERIFY(
+        Find(dlg).text->toPlainText().endsWith("000000: 00000000000000000000000000000000 "
+                                               "02020202020202020202020202020202\n"
+                                               "000010: 00000000000000000000000000000000 "
+                                               "02020202020202020202020202020202\n"));
   }
 
   void focusPutsTheCaretAtTheStart() {
@@ -627,11 +629,13 @@ class FlashCompareDlgTest : public QObject {
       const qint64 gapWalking = longestGap;
       QTRY_VERIFY_WITH_TIMEOUT(!dlg.Filling(), 600000);
       ticker.stop();
-      qInfo("%d lines: read %lld ms, walked %lld ms, shown %lld ms (%s); longest wait of the event loop: "
-            "%lld ms reading, %lld ms to the end of the walk, %lld ms in all",
-            lines, static_cast<long long>(read), static_cast<long long>(walked - read),
-            static_cast<long long>(clock.elapsed() - walked), dlg.ResultOutsideField() ? "outside the field" : "in the field",
-            static_cast<long long>(gapReading), static_cast<long long>(gapWalking), static_cast<long long>(longestGap));
+      qInfo(
+          "%d lines: read %lld ms, walked %lld ms, shown %lld ms (%s); longest wait of the event loop: "
+          "%lld ms reading, %lld ms to the end of the walk, %lld ms in all",
+          lines, static_cast<long long>(read), static_cast<long long>(walked - read),
+          static_cast<long long>(clock.elapsed() - walked),
+          dlg.ResultOutsideField() ? "outside the field" : "in the field", static_cast<long long>(gapReading),
+          static_cast<long long>(gapWalking), static_cast<long long>(longestGap));
       clock.restart();
       if (dlg.ResultOutsideField()) {
         const QString target = m_dir.filePath("big.vkp");
@@ -667,10 +671,11 @@ class FlashCompareDlgTest : public QObject {
       ticker.stop();
       clock.restart();
       dlg.reset();
-      qInfo("stop in the middle of the walk: window ended in %lld ms, field done after %lld ms (longest wait %lld ms), "
-            "window and worker gone %lld ms later",
-            static_cast<long long>(stopped), static_cast<long long>(shown), static_cast<long long>(longestGap),
-            static_cast<long long>(clock.elapsed()));
+      qInfo(
+          "stop in the middle of the walk: window ended in %lld ms, field done after %lld ms (longest wait %lld ms), "
+          "window and worker gone %lld ms later",
+          static_cast<long long>(stopped), static_cast<long long>(shown), static_cast<long long>(longestGap),
+          static_cast<long long>(clock.elapsed()));
     }
   }
 
@@ -688,9 +693,7 @@ class FlashCompareDlgTest : public QObject {
     qint64 longestGap = 0;
     QTimer ticker;
     ticker.setInterval(5);
-    connect(&ticker, &QTimer::timeout, [&] {
-      longestGap = std::max(longestGap, sinceTick.restart());
-    });
+    connect(&ticker, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
     clock.start();
     sinceTick.start();
     ticker.start();

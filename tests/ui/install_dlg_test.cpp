@@ -64,7 +64,8 @@ class InstallDlgTest : public QObject {
 
  private slots:
   void init() {
-    for (const QString& left : QDir(m_dir.path()).entryList({QStringLiteral("*.undo.vkp"), QStringLiteral("patched.bin")}))
+    for (const QString& left :
+         QDir(m_dir.path()).entryList({QStringLiteral("*.undo.vkp"), QStringLiteral("patched.bin")}))
       QFile::remove(Path(left));
     WriteFile(Path(QStringLiteral("image.bin")), CountingImage());
     WriteFile(Path(QStringLiteral("clean.vkp")), "000010: 10 AA\r\n000011: 11 BB\r\n");

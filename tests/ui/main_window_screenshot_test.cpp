@@ -9,10 +9,10 @@
 #include <QTreeView>
 #include <QtTest>
 
-#include "ui/app/patch_finder_app.h"
-#include "ui/main_window/patch_finder_dlg.h"
 #include "tests/support/fake_prompts.h"
+#include "ui/app/patch_finder_app.h"
 #include "ui/common/resources.h"
+#include "ui/main_window/patch_finder_dlg.h"
 
 class MainWindowScreenshotTest : public QObject {
   Q_OBJECT
@@ -73,7 +73,7 @@ class MainWindowScreenshotTest : public QObject {
     const auto markOf = [&](int row) {
       const QRect cell = list->visualRect(list->model()->index(row, 0));
       const QPoint topLeft = list->viewport()->mapTo(&dlg, cell.topLeft());
-      return shot.copy(QRect(topLeft, QSize(quillet::res::kSmallImage + 4, cell.height())) );
+      return shot.copy(QRect(topLeft, QSize(quillet::res::kSmallImage + 4, cell.height())));
     };
     const quillet::PatchList& rows = dlg.PatchList();
     for (std::size_t a = 0; a < rows.size(); ++a)

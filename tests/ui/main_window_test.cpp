@@ -1,37 +1,37 @@
 // The main window driven through its handlers offscreen, with every prompt
 // answered by FakePrompts. The byte logic is tested in tests/core.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMimeData>
-#include <QUrl>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QHeaderView>
 #include <QTreeView>
+#include <QUrl>
 #include <QtTest>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <random>
-#include <fcntl.h>
-#include <sys/stat.h>
 
-#include "ui/common/dialog_units.h"
+#include "core/filter/address_filter.h"
+#include "tests/support/fake_prompts.h"
 #include "ui/app/patch_finder_app.h"
+#include "ui/common/dialog_units.h"
 #include "ui/install/install_dlg.h"
 #include "ui/main_window/patch_finder_dlg.h"
-#include "tests/support/fake_prompts.h"
-#include "core/filter/address_filter.h"
 
 namespace {
 
@@ -78,7 +78,8 @@ QString Tooltip(const QWidget& dlg, int row, int column) { return Shown(dlg, row
 
 void Select(QTreeView* list, std::initializer_list<int> rows) {
   for (int row : rows)
-    list->selectionModel()->select(list->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    list->selectionModel()->select(list->model()->index(row, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 QList<PatchStatus> Marks(const CPatchFinderDlg& dlg) {
@@ -154,7 +155,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(list->height(), du.rect(11, 60, 288, 93).height() + 200);
     QCOMPARE(list->columnWidth(0), 206);
     QVERIFY(list->columnWidth(1) >= pathWidth + 300);
-    for (const char* id : {"IDC_ADD_FILE", "IDC_ADD_FOLDER", "IDC_REMOVE_FILE", "IDC_FILTER", "IDC_SEARCH", "IDC_DIFFERENCES"}) {
+    for (const char* id :
+         {"IDC_ADD_FILE", "IDC_ADD_FOLDER", "IDC_REMOVE_FILE", "IDC_FILTER", "IDC_SEARCH", "IDC_DIFFERENCES"}) {
       const QWidget* button = Child<QWidget>(dlg, id);
       QVERIFY2(button->y() >= list->geometry().bottom() && button->y() <= list->geometry().bottom() + 3, id);
     }
@@ -188,9 +190,10 @@ class MainWindowTest : public QObject {
     dlg.OnBrowseCurrentFlash();
     dlg.OnBrowseOriginalFlash();
     AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
-    const QStringList expected = {"IDC_CUR_FLASH_BROWSE", "IDC_PATCH_LIST", "IDC_ADD_FILE",  "IDC_ADD_FOLDER",
-                                  "IDC_REMOVE_FILE",      "IDC_FILTER",     "IDC_SEARCH",    "IDC_DIFFERENCES",
-                                  "IDCANCEL",             "IDC_ORIG_FLASH_BROWSE", "IDC_CUR_FLASH_BROWSE"};
+    const QStringList expected = {
+        "IDC_CUR_FLASH_BROWSE", "IDC_PATCH_LIST", "IDC_ADD_FILE",    "IDC_ADD_FOLDER", "IDC_REMOVE_FILE",
+        "IDC_FILTER",           "IDC_SEARCH",     "IDC_DIFFERENCES", "IDCANCEL",       "IDC_ORIG_FLASH_BROWSE",
+        "IDC_CUR_FLASH_BROWSE"};
     QStringList seen;
     QWidget* widget = Child<QWidget>(dlg, "IDC_CUR_FLASH_BROWSE");
     for (int i = 0; i < expected.size(); ++i) {
@@ -443,8 +446,7 @@ class MainWindowTest : public QObject {
     Search(dlg);
     QCOMPARE(Tooltip(dlg, 0, 0), dir + "/installed.vkp\nУстановлен: проверено байт: 1");
     QVERIFY(Tooltip(dlg, 1, 1).contains(QStringLiteral("Адрес 000010: ожидается FF, найдено 10, старый 55")));
-    const QString totals = QStringLiteral(
-        "Установлено: 1, не установлено: 1 (другая прошивка: 1), с ошибкой: 0");
+    const QString totals = QStringLiteral("Установлено: 1, не установлено: 1 (другая прошивка: 1), с ошибкой: 0");
     auto* status = Child<QLabel>(dlg, "IDC_STATUS_TEXT");
     QCOMPARE(status->text(), totals);
     QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), totals);
@@ -458,10 +460,11 @@ class MainWindowTest : public QObject {
     QVERIFY(details && details->isVisible());
     auto* text = Child<QPlainTextEdit>(*details, "IDC_DETAILS_TEXT");
     QVERIFY(text->isReadOnly());
-    QCOMPARE(text->toPlainText(), dir + "/other.vkp\n"
-                                        "Не установлен: уже новых байт 0 из 1; сделан для другой прошивки\n"
-                                        "Адрес 000010: ожидается FF, найдено 10, старый 55\n"
-                                        "Конфликтует с: installed.vkp (1 адрес)");
+    QCOMPARE(text->toPlainText(), dir +
+                                      "/other.vkp\n"
+                                      "Не установлен: уже новых байт 0 из 1; сделан для другой прошивки\n"
+                                      "Адрес 000010: ожидается FF, найдено 10, старый 55\n"
+                                      "Конфликтует с: installed.vkp (1 адрес)");
     QTest::mouseClick(Child<QPushButton>(*details, "IDCANCEL"), Qt::LeftButton);
     QVERIFY(!details->isVisible());
 
@@ -494,8 +497,8 @@ class MainWindowTest : public QObject {
                                     << QList<PatchStatus>(3, PATCH_NOT_INSTALLED);
     QTest::newRow("patch file vanished") << "patch" << gone + " was not found." << QStringLiteral("Quillet")
                                          << int(IUserPrompts::Icon::stop)
-                                         << QList<PatchStatus>({PATCH_INSTALLED, PATCH_NOT_INSTALLED,
-                                                                PATCH_NOT_INSTALLED});
+                                         << QList<PatchStatus>(
+                                                {PATCH_INSTALLED, PATCH_NOT_INSTALLED, PATCH_NOT_INSTALLED});
   }
   void searchFailuresAreReported() {
     QFETCH(QString, failure);
@@ -617,7 +620,8 @@ class MainWindowTest : public QObject {
     if (how == QLatin1String("keys")) {
       QTest::keyClick(&dlg, Qt::Key_Space, Qt::AltModifier);
     } else {
-      QWidget* target = how == QLatin1String("free") ? static_cast<QWidget*>(&dlg) : Child<QWidget>(dlg, qPrintable(how));
+      QWidget* target =
+          how == QLatin1String("free") ? static_cast<QWidget*>(&dlg) : Child<QWidget>(dlg, qPrintable(how));
       const QPoint pos = how == QLatin1String("free") ? QPoint(2, dlg.height() - 2) : QPoint(3, 3);
       QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
       QApplication::sendEvent(target, &event);
@@ -671,7 +675,9 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("settings");
     const QString work = Path(QStringLiteral("work dir"));
     QTest::newRow("a folder") << work << "/opt/quillet/bin/quillet" << work + "/quillet.INI";
-    QTest::newRow("the root, one slash") << "/" << "/opt/quillet/bin/quillet" << "/quillet.INI";
+    QTest::newRow("the root, one slash") << "/"
+                                         << "/opt/quillet/bin/quillet"
+                                         << "/quillet.INI";
     QTest::newRow("another executable name") << work << "/usr/bin/Quillet.EXE" << work + "/Quillet.INI";
   }
   void startUpPlacesTheSettingsFile() {
@@ -721,7 +727,7 @@ class MainWindowTest : public QObject {
     });
     close.start(10);
     theApp.InitInstance(ParseStartUp("/usr/bin/quillet", {"--from-desktop", Path("given").toStdString(),
-                                                           "file://" + Path("single.txt").toStdString()}));
+                                                          "file://" + Path("single.txt").toStdString()}));
     qputenv("XDG_CONFIG_HOME", savedXdg);
     QCOMPARE(QString::fromStdString(theApp.m_settingsPath), config + "/quillet/quillet.INI");
     QVERIFY(QFileInfo(config + "/quillet").isDir());
@@ -768,7 +774,8 @@ class MainWindowTest : public QObject {
   void aSearchCanBeStopped() {
     QFETCH(bool, escape);
     const QString dir = Path(QStringLiteral("many"));
-    for (int i = 0; i < 200; ++i) WriteFile(dir + QStringLiteral("/p%1.vkp").arg(i, 3, 10, QLatin1Char('0')), "000010: 00 10\r\n");
+    for (int i = 0; i < 200; ++i)
+      WriteFile(dir + QStringLiteral("/p%1.vkp").arg(i, 3, 10, QLatin1Char('0')), "000010: 00 10\r\n");
     FakePrompts prompts;
     CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
     dlg.show();

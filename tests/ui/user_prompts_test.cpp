@@ -17,11 +17,12 @@ class UserPromptsTest : public QObject {
                              << QStringList{QStringLiteral("Файлы патчей (*.vkp)"), QStringLiteral("Все файлы (*)")};
     QTest::newRow("several patterns") << QStringLiteral("Text (*.txt;*.log)|*.txt; *.log||")
                                       << QStringList{QStringLiteral("Text (*.txt *.log)")};
-    QTest::newRow("the patterns decide, not the text") << QStringLiteral("Patches (*.txt)|*.vkp||")
-                                                       << QStringList{QStringLiteral("Patches (*.vkp)")};
-    QTest::newRow("text without patterns shown") << QStringLiteral("Patches|*.vkp||")
-                                                 << QStringList{QStringLiteral("Patches (*.vkp)")};
-    QTest::newRow("no patterns: every file") << QStringLiteral("Anything||") << QStringList{QStringLiteral("Anything (*)")};
+    QTest::newRow("the patterns decide, not the text")
+        << QStringLiteral("Patches (*.txt)|*.vkp||") << QStringList{QStringLiteral("Patches (*.vkp)")};
+    QTest::newRow("text without patterns shown")
+        << QStringLiteral("Patches|*.vkp||") << QStringList{QStringLiteral("Patches (*.vkp)")};
+    QTest::newRow("no patterns: every file")
+        << QStringLiteral("Anything||") << QStringList{QStringLiteral("Anything (*)")};
     QTest::newRow("empty") << QString() << QStringList{};
     QTest::newRow("the list ends at ||") << QStringLiteral("A (*.a)|*.a||B (*.b)|*.b||")
                                          << QStringList{QStringLiteral("A (*.a)")};

@@ -1,8 +1,8 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "ui/app/patch_finder_app.h"
 #include "core/platform/file_io.h"
+#include "ui/app/patch_finder_app.h"
 
 int main(int argc, char* argv[]) {
   // Before anything is opened, so that no file becomes stdin, stdout or stderr.

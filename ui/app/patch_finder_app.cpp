@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <string_view>
 
-#include "ui/common/user_prompts.h"
-#include "ui/main_window/patch_finder_dlg.h"
 #include "core/platform/file_io.h"
 #include "core/platform/profile.h"
 #include "core/res/strings.h"
+#include "ui/common/user_prompts.h"
+#include "ui/main_window/patch_finder_dlg.h"
 
 CPatchFinderApp theApp;
 AddressFilter g_addrFilter;
@@ -30,7 +30,8 @@ bool CPatchFinderApp::InitInstance(const StartUp& startUp) {
   if (startUp.fromDesktop) {
     const std::string config = quillet::DesktopSettingsFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
     std::error_code ignored;  // a folder that can't be made shows up when the filter is saved
-    if (!config.empty() && (std::filesystem::create_directories(config, ignored) || std::filesystem::is_directory(config)))
+    if (!config.empty() &&
+        (std::filesystem::create_directories(config, ignored) || std::filesystem::is_directory(config)))
       folder = config;
   }
   m_settingsPath = quillet::SettingsPathFor(folder, quillet::FileNameOf(startUp.executablePath));

@@ -15,7 +15,8 @@ int MulDiv(int a, int b, int c) {
 
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
-  const int alphabet = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int alphabet =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   m_baseX = (alphabet / 26 + 1) / 2;
   m_baseY = metrics.height();
 }
@@ -23,9 +24,7 @@ DialogUnits::DialogUnits(const QFont& font) {
 int DialogUnits::x(int dlu) const { return MulDiv(dlu, m_baseX, 4); }
 int DialogUnits::y(int dlu) const { return MulDiv(dlu, m_baseY, 8); }
 
-QRect DialogUnits::rect(int x0, int y0, int width, int height) const {
-  return {x(x0), y(y0), x(width), y(height)};
-}
+QRect DialogUnits::rect(int x0, int y0, int width, int height) const { return {x(x0), y(y0), x(width), y(height)}; }
 
 QSize DialogUnits::size(int width, int height) const { return {x(width), y(height)}; }
 

@@ -11,6 +11,5 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const QRect area = contentsRect();
   painter.setPen(palette().color(foregroundRole()));
-  painter.drawText(area, static_cast<int>(alignment()),
-                   fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+  painter.drawText(area, static_cast<int>(alignment()), fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
 }

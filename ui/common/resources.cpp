@@ -14,8 +14,7 @@ static void InitQuilletResources() {
 
 namespace quillet::res {
 
-namespace {
-}
+namespace {}
 
 QIcon AppIcon() {
   InitQuilletResources();

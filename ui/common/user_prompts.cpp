@@ -50,8 +50,7 @@ class QtDesktopPrompts final : public IUserPrompts {
 
   QString GetExistingDirectory(QWidget* owner) override {
     const QString key = QStringLiteral("folders/patch-folder");
-    QString folder =
-        QFileDialog::getExistingDirectory(owner, QString(), LastFolder(key), QFileDialog::ShowDirsOnly);
+    QString folder = QFileDialog::getExistingDirectory(owner, QString(), LastFolder(key), QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty()) RememberFolder(key, folder);
     return folder;
   }
@@ -75,9 +74,12 @@ class QtDesktopPrompts final : public IUserPrompts {
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);
     switch (box.exec()) {
-      case QMessageBox::Save: return SaveAnswer::save;
-      case QMessageBox::Discard: return SaveAnswer::discard;
-      default: return SaveAnswer::cancel;
+      case QMessageBox::Save:
+        return SaveAnswer::save;
+      case QMessageBox::Discard:
+        return SaveAnswer::discard;
+      default:
+        return SaveAnswer::cancel;
     }
   }
 
@@ -97,7 +99,8 @@ class QtDesktopPrompts final : public IUserPrompts {
   static QStringList Run(QWidget* owner, const QString& filter, const QString& defaultSuffix,
                          QFileDialog::AcceptMode mode, QFileDialog::FileMode fileMode) {
     // Each kind of file dialog opens where it was last used, also in the next run.
-    const QString key = QStringLiteral("folders/%1-%2").arg(mode == QFileDialog::AcceptSave ? "save" : "open", defaultSuffix);
+    const QString key =
+        QStringLiteral("folders/%1-%2").arg(mode == QFileDialog::AcceptSave ? "save" : "open", defaultSuffix);
     QFileDialog dialog(owner);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(fileMode);
@@ -122,9 +125,12 @@ class QtDesktopPrompts final : public IUserPrompts {
 
   static QMessageBox::Icon ToQt(Icon icon) {
     switch (icon) {
-      case Icon::exclamation: return QMessageBox::Warning;
-      case Icon::stop: return QMessageBox::Critical;
-      case Icon::none: break;
+      case Icon::exclamation:
+        return QMessageBox::Warning;
+      case Icon::stop:
+        return QMessageBox::Critical;
+      case Icon::none:
+        break;
     }
     return QMessageBox::NoIcon;
   }

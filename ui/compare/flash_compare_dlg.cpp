@@ -1,14 +1,14 @@
 #include "ui/compare/flash_compare_dlg.h"
 
 #include <QElapsedTimer>
-#include <QFontDatabase>
-#include <QShortcut>
 #include <QFocusEvent>
+#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "ui/common/dialog_units.h"
-#include "ui/common/user_prompts.h"
-#include "core/vkp/vkp_text.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
 #include "core/res/strings.h"
+#include "core/vkp/vkp_text.h"
+#include "ui/common/dialog_units.h"
+#include "ui/common/user_prompts.h"
 
 namespace {
 
@@ -180,8 +180,8 @@ void CFlashCompareDlg::reject() {
   }
   // Edits made after the run are the user's work: ask before dropping them.
   if (m_state == RunState::ended && !m_filling && m_text->document()->isModified()) {
-    switch (m_prompts.AskToSave(this, QString::fromUtf8(text::kUnsavedQuestion),
-                                QString::fromUtf8(text::kCompareTitle))) {
+    switch (
+        m_prompts.AskToSave(this, QString::fromUtf8(text::kUnsavedQuestion), QString::fromUtf8(text::kCompareTitle))) {
       case IUserPrompts::SaveAnswer::save:
         if (!Save()) return;
         break;

@@ -129,7 +129,7 @@ class CFlashCompareDlg : public QDialog {
     bool m_failed = false;
   };
 
-  QtJobLink m_link;  // first made, last gone: the worker holds pointers into this window
+  QtJobLink m_link;           // first made, last gone: the worker holds pointers into this window
   quillet::CompareJob m_job;  // m_strOriginalFlash and m_strCurrentFlash, and the filter
   SaveWatch m_saveWatch;
   IUserPrompts& m_prompts;  // m_saveWatch

@@ -10,12 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "ui/common/dialog_units.h"
-#include "ui/common/user_prompts.h"
 #include "core/filter/address_filter.h"
 #include "core/filter/filter_storage.h"
-#include "core/vkp/hex_string.h"
 #include "core/res/strings.h"
+#include "core/vkp/hex_string.h"
+#include "ui/common/dialog_units.h"
+#include "ui/common/user_prompts.h"
 
 namespace {
 
@@ -165,7 +165,8 @@ void CAddrFilterDlg::OnChangeRangeLength() {
 
 void CAddrFilterDlg::AddRow(std::uint32_t start, std::uint32_t end) {
   auto* item = new QTreeWidgetItem;
-  item->setText(0, QString::fromStdString(quillet::FormatAddress(start) + kRangeSeparator + quillet::FormatAddress(end)));
+  item->setText(0,
+                QString::fromStdString(quillet::FormatAddress(start) + kRangeSeparator + quillet::FormatAddress(end)));
   item->setText(1, QString::fromStdString(quillet::FormatAddress(end - start)));
   item->setData(0, kStartRole, QVariant::fromValue(start));
   item->setData(0, kEndRole, QVariant::fromValue(end));
@@ -204,7 +205,8 @@ void CAddrFilterDlg::accept() {
   rows.reserve(static_cast<std::size_t>(m_rangeList->topLevelItemCount()));
   for (int i = 0; i < m_rangeList->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* item = m_rangeList->topLevelItem(i);
-    rows.push_back({quillet::FormatAddress(RangeValue(item, kStartRole)), quillet::FormatAddress(RangeValue(item, kEndRole))});
+    rows.push_back(
+        {quillet::FormatAddress(RangeValue(item, kStartRole)), quillet::FormatAddress(RangeValue(item, kEndRole))});
   }
   // The caller reloads the filter from the file: closing after a failed write
   // would throw the user's edits away and look like success.

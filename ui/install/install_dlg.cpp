@@ -171,8 +171,8 @@ void CInstallDlg::OnWrite() {
   job.dryRun = false;
   job.inPlace = m_inPlace->isChecked();
   if (job.inPlace) {
-    const QString question = Text(text::kInstallInPlaceQuestion)
-                                 .arg(QString::fromStdString(quillet::FileNameOf(job.imagePath)));
+    const QString question =
+        Text(text::kInstallInPlaceQuestion).arg(QString::fromStdString(quillet::FileNameOf(job.imagePath)));
     if (!m_prompts.Confirm(this, question, windowTitle())) return;
   } else {
     const QString path = m_prompts.GetSaveFileName(this, Text(text::kBinaryFilter), QStringLiteral("bin"));

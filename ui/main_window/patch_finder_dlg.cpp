@@ -3,37 +3,37 @@
 #include <QAccessible>
 #include <QContextMenuEvent>
 #include <QDropEvent>
-#include <QKeyEvent>
-#include <QMimeData>
-#include <QUrl>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QTreeView>
+#include <QUrl>
 
 #include <algorithm>
 #include <utility>
 
+#include "core/filter/filter_storage.h"
+#include "core/res/strings.h"
+#include "core/search/patch_conflicts.h"
+#include "core/search/row_details.h"
 #include "ui/about/about_dlg.h"
 #include "ui/common/dialog_units.h"
 #include "ui/common/elided_label.h"
 #include "ui/common/group_frame.h"
+#include "ui/common/resources.h"
 #include "ui/common/user_prompts.h"
 #include "ui/compare/flash_compare_dlg.h"
 #include "ui/details/patch_details_dlg.h"
 #include "ui/filter/addr_filter_dlg.h"
 #include "ui/install/install_dlg.h"
 #include "ui/main_window/patch_list_model.h"
-#include "core/filter/filter_storage.h"
-#include "core/search/patch_conflicts.h"
-#include "core/search/row_details.h"
-#include "ui/common/resources.h"
-#include "core/res/strings.h"
 
 namespace {
 
@@ -137,8 +137,8 @@ void CPatchFinderDlg::CreateControls() {
   m_addFile->setDefault(true);
   m_addFolder =
       button("IDC_ADD_FOLDER", quillet::text::kAddFolder, du.rect(59, 153, 47, 14), &CPatchFinderDlg::OnAddFolder);
-  m_removeFile = button("IDC_REMOVE_FILE", quillet::text::kRemoveFile, du.rect(107, 153, 47, 14),
-                        &CPatchFinderDlg::OnRemoveFile);
+  m_removeFile =
+      button("IDC_REMOVE_FILE", quillet::text::kRemoveFile, du.rect(107, 153, 47, 14), &CPatchFinderDlg::OnRemoveFile);
   m_filter = button("IDC_FILTER", quillet::text::kFilter, du.rect(155, 153, 47, 14), &CPatchFinderDlg::OnFilter);
   m_search = button("IDC_SEARCH", quillet::text::kSearch, du.rect(203, 153, 47, 14), &CPatchFinderDlg::OnSearch);
   m_differences = button("IDC_DIFFERENCES", quillet::text::kDifferences, du.rect(251, 153, 47, 14),
@@ -174,12 +174,15 @@ void CPatchFinderDlg::CreateControls() {
 
   m_rowMenu = new QMenu(this);
   m_rowMenu->setObjectName(QStringLiteral("rowMenu"));
-  QAction* details = m_rowMenu->addAction(Text(quillet::text::kDetailsMenuEntry), this, &CPatchFinderDlg::OnPatchDetails);
+  QAction* details =
+      m_rowMenu->addAction(Text(quillet::text::kDetailsMenuEntry), this, &CPatchFinderDlg::OnPatchDetails);
   details->setObjectName(QStringLiteral("IDM_PATCH_DETAILS"));
   m_rowMenu->addSeparator();
-  QAction* install = m_rowMenu->addAction(Text(quillet::text::kInstallMenuEntry), this, &CPatchFinderDlg::OnInstallPatches);
+  QAction* install =
+      m_rowMenu->addAction(Text(quillet::text::kInstallMenuEntry), this, &CPatchFinderDlg::OnInstallPatches);
   install->setObjectName(QStringLiteral("IDM_INSTALL"));
-  QAction* revert = m_rowMenu->addAction(Text(quillet::text::kRevertMenuEntry), this, &CPatchFinderDlg::OnRevertPatches);
+  QAction* revert =
+      m_rowMenu->addAction(Text(quillet::text::kRevertMenuEntry), this, &CPatchFinderDlg::OnRevertPatches);
   revert->setObjectName(QStringLiteral("IDM_REVERT"));
   // Writing needs an image, and no search going on over the rows it would change.
   connect(m_rowMenu, &QMenu::aboutToShow, this, [this, install, revert] {
@@ -246,10 +249,9 @@ void CPatchFinderDlg::ReloadAddressFilter() {
   // An unreadable settings file keeps the filter as it was; the user must know
   // that the search and the comparison don't use what the file holds.
   if (!LoadAddressFilter(m_settingsPath, m_addrFilter)) {
-    m_prompts.MessageBox(this,
-                         Text(quillet::text::kFilterLoadErrorPrefix) + QString::fromStdString(m_settingsPath) +
-                             QLatin1Char('\''),
-                         Text(quillet::text::kErrorCaption), IUserPrompts::Icon::none);
+    m_prompts.MessageBox(
+        this, Text(quillet::text::kFilterLoadErrorPrefix) + QString::fromStdString(m_settingsPath) + QLatin1Char('\''),
+        Text(quillet::text::kErrorCaption), IUserPrompts::Icon::none);
   }
 }
 
@@ -272,9 +274,9 @@ void CPatchFinderDlg::OnPatchDetails() {
   const quillet::PatchConflicts conflicts = quillet::FindPatchConflicts(paths);
   const quillet::PatchRow& patch = m_patches[row];
   QString text = QString::fromStdString(patch.path);
-  for (const std::string& line : quillet::RowDetailsLines(patch, m_strCurrentFlash, m_addrFilter,
-                                                          quillet::DetailsForm::full,
-                                                          quillet::ConflictsOfRow(conflicts, m_patches, row)))
+  for (const std::string& line :
+       quillet::RowDetailsLines(patch, m_strCurrentFlash, m_addrFilter, quillet::DetailsForm::full,
+                                quillet::ConflictsOfRow(conflicts, m_patches, row)))
     text += QLatin1Char('\n') + QString::fromStdString(line);
   const QString title = Text(quillet::text::kDetailsTitle).arg(QString::fromStdString(patch.name));
   auto* dlg = new CPatchDetailsDlg(title, text, this);

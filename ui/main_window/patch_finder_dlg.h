@@ -160,7 +160,7 @@ class CPatchFinderDlg : public QDialog {
   qint64 m_lastStatusPaint = -1;
   std::chrono::microseconds m_pacing{0};
   std::vector<std::size_t> m_searchRowOf;  // the running search's rows, when not all
-  std::size_t m_searchRows = 0;     // of the running search
-  std::size_t m_searchChecked = 0;  // rows it has reported
-  QtJobLink m_link;  // last member: gone first, after the search has stopped
+  std::size_t m_searchRows = 0;            // of the running search
+  std::size_t m_searchChecked = 0;         // rows it has reported
+  QtJobLink m_link;                        // last member: gone first, after the search has stopped
 };

@@ -1,20 +1,18 @@
 // The main window's choice of the current and the original Full Flash image.
 #include <QLabel>
 
+#include "core/res/strings.h"
+#include "core/search/flash_selection.h"
+#include "ui/common/user_prompts.h"
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/main_window/patch_list_model.h"
-#include "ui/common/user_prompts.h"
-#include "core/search/flash_selection.h"
-#include "core/res/strings.h"
 
 void CPatchFinderDlg::OnBrowseCurrentFlash() {
   BrowseFlash(m_strCurrentFlash, m_curName, m_curSize, m_curDate);
   m_model->AllRowsChanged();  // the tooltips say whether the evidence was found against this image
 }
 
-void CPatchFinderDlg::OnBrowseOriginalFlash() {
-  BrowseFlash(m_strOriginalFlash, m_origName, m_origSize, m_origDate);
-}
+void CPatchFinderDlg::OnBrowseOriginalFlash() { BrowseFlash(m_strOriginalFlash, m_origName, m_origSize, m_origDate); }
 
 void CPatchFinderDlg::ChooseCurrentFlash(const std::string& path) {
   ShowFlash(quillet::ChooseFlash(path), m_strCurrentFlash, m_curName, m_curSize, m_curDate);

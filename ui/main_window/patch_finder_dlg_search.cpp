@@ -17,9 +17,12 @@ namespace {
 
 IUserPrompts::Icon BoxIcon(quillet::SearchMessage::Icon icon) {
   switch (icon) {
-    case quillet::SearchMessage::Icon::exclamation: return IUserPrompts::Icon::exclamation;
-    case quillet::SearchMessage::Icon::stop: return IUserPrompts::Icon::stop;
-    case quillet::SearchMessage::Icon::none: break;
+    case quillet::SearchMessage::Icon::exclamation:
+      return IUserPrompts::Icon::exclamation;
+    case quillet::SearchMessage::Icon::stop:
+      return IUserPrompts::Icon::stop;
+    case quillet::SearchMessage::Icon::none:
+      break;
   }
   return IUserPrompts::Icon::none;
 }
@@ -59,11 +62,10 @@ void CPatchFinderDlg::SearchRows(std::vector<std::size_t> rows) {
       show(row, path);
     };
   }
-  const bool started = link.Start<quillet::SearchOutcome>(
-      [job = std::move(job), events = std::move(events)](quillet::StopToken stop) {
-        return quillet::RunSearch(job, events, stop);
-      },
-      [this](quillet::SearchOutcome& outcome) { OnSearchDone(outcome); });
+  const bool started =
+      link.Start<quillet::SearchOutcome>([job = std::move(job), events = std::move(events)](
+                                             quillet::StopToken stop) { return quillet::RunSearch(job, events, stop); },
+                                         [this](quillet::SearchOutcome& outcome) { OnSearchDone(outcome); });
   if (!started) {
     quillet::SearchOutcome failed;
     failed.cause = quillet::JobCause::outOfMemory;
@@ -93,10 +95,7 @@ void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {
   m_model->AllRowsChanged();  // the tooltips now tell what this search found
   ResetProgress();
   if (outcome.cause == quillet::JobCause::stopped) {
-    ShowStatus(QString::fromUtf8(quillet::text::kSearchStopped)
-                   .arg(m_searchChecked)
-                   .arg(m_searchRows),
-               true);
+    ShowStatus(QString::fromUtf8(quillet::text::kSearchStopped).arg(m_searchChecked).arg(m_searchRows), true);
     return;
   }
   if (!outcome.ok()) {

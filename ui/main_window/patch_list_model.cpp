@@ -6,9 +6,12 @@ namespace {
 
 const char* MarkDescription(PatchStatus status) {
   switch (status) {
-    case PATCH_INSTALLED: return quillet::text::kMarkInstalled;
-    case PATCH_FILE_ERROR: return quillet::text::kMarkFileError;
-    case PATCH_NOT_INSTALLED: break;
+    case PATCH_INSTALLED:
+      return quillet::text::kMarkInstalled;
+    case PATCH_FILE_ERROR:
+      return quillet::text::kMarkFileError;
+    case PATCH_NOT_INSTALLED:
+      break;
   }
   return quillet::text::kMarkNotInstalled;
 }
