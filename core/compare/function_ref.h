@@ -13,12 +13,12 @@ class FunctionRef;
 template <typename R, typename... Args>
 class FunctionRef<R(Args...)> {
  public:
+  // The constraint keeps copies on the copy constructor; the class is used like a function parameter.
+  // NOLINTBEGIN(bugprone-forwarding-reference-overload,google-explicit-constructor)
   template <typename F>
   requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> && std::is_invocable_r_v<R, F&, Args...>)
-      // NOLINTNEXTLINE(bugprone-forwarding-reference-overload): the constraint above keeps copies on the copy
-      // constructor
       FunctionRef(F&& callable)
-  noexcept  // NOLINT(google-explicit-constructor): used like a function parameter
+  noexcept
       : m_object(const_cast<void*>(static_cast<const void*>(std::addressof(callable)))),
         m_call([](void* object, Args... args) -> R {
           auto& target = *static_cast<std::remove_reference_t<F>*>(object);
@@ -27,6 +27,7 @@ class FunctionRef<R(Args...)> {
           else
             return target(std::forward<Args>(args)...);
         }) {}
+  // NOLINTEND(bugprone-forwarding-reference-overload,google-explicit-constructor)
 
   R operator()(Args... args) const { return m_call(m_object, std::forward<Args>(args)...); }
 
