@@ -4,21 +4,12 @@
 
 #include "core/platform/file_error.h"
 #include "core/res/strings.h"
+#include "core/search/row_details.h"
 #include "core/vkp/hex_string.h"
 
 namespace quillet {
 
 namespace {
-
-// Replaces "%1", "%2"… in order.
-std::string Fill(std::string text, const std::vector<std::string>& values) {
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    const std::string mark = "%" + std::to_string(i + 1);
-    for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + values[i].size()))
-      text.replace(at, mark.size(), values[i]);
-  }
-  return text;
-}
 
 std::string Hex2(int value) {
   char text[3];
@@ -79,7 +70,7 @@ std::string InstallDecisionText(const PatchDecision& decision, const std::vector
         default:
           break;
       }
-      why = Fill(text::kDetailsBrokenLine, {std::to_string(decision.line), decision.lineText, rule});
+      why = Fill(text::kDetailsBrokenLine, {std::to_string(decision.line), decision.lineText, std::string(rule)});
       break;
     }
     case RefusalCause::tooLarge:

@@ -15,20 +15,6 @@ constexpr std::size_t kBriefDiffering = 3;
 // Long enough to recognise the line, short enough for a tooltip's width.
 constexpr std::size_t kBriefLineChars = 60;
 
-// The format with %1.. replaced; at most nine arguments, so one digit names each.
-std::string Fill(const char* format, std::initializer_list<std::string> args) {
-  std::string out;
-  for (const char* c = format; *c != '\0'; ++c) {
-    if (c[0] == '%' && c[1] >= '1' && c[1] <= '9' && static_cast<std::size_t>(c[1] - '1') < args.size()) {
-      out += *(args.begin() + (c[1] - '1'));
-      ++c;
-    } else {
-      out += *c;
-    }
-  }
-  return out;
-}
-
 std::string Hex2(int value) {
   constexpr char kDigits[] = "0123456789ABCDEF";
   return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
@@ -211,6 +197,19 @@ std::string SearchTotalsText(const PatchList& list) {
   if (!verdicts.empty()) verdicts += ")";
   return Fill(text::kSearchTotals,
               {std::to_string(installed), std::to_string(notInstalled), verdicts, std::to_string(broken)});
+}
+
+std::string Fill(const char* format, std::initializer_list<std::string> args) {
+  std::string out;
+  for (const char* c = format; *c != '\0'; ++c) {
+    if (c[0] == '%' && c[1] >= '1' && c[1] <= '9' && static_cast<std::size_t>(c[1] - '1') < args.size()) {
+      out += *(args.begin() + (c[1] - '1'));
+      ++c;
+    } else {
+      out += *c;
+    }
+  }
+  return out;
 }
 
 }  // namespace quillet

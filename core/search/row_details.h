@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,9 @@ struct RowConflict {
 
 // The status line after a search that reached every row.
 [[nodiscard]] std::string SearchTotalsText(const PatchList& list);
+
+// The format with %1.. replaced by the arguments in one pass, so that an
+// argument holding "%2" (a file's line, a path) stays as it is; at most nine.
+[[nodiscard]] std::string Fill(const char* format, std::initializer_list<std::string> args);
 
 }  // namespace quillet
