@@ -4,19 +4,19 @@
 
 namespace {
 
-// Index of the first stretch from `from` on that ends at or after address.
-// Without branches on the data: a patch's lines come in no order, so each
-// step of an ordinary binary search would be a guess, wrong half the time.
-std::size_t FirstEndingFrom(const std::vector<AddressRange>& stretches, std::uint32_t address, std::size_t from = 0) {
-  std::size_t count = stretches.size() - from;
-  if (count == 0) return from;
-  const AddressRange* base = stretches.data() + from;
+// Index of the first of count stretches from base on that ends at or after
+// address (count when none does). Without branches on the data: a patch's
+// lines come in no order, so each step of an ordinary binary search would be
+// a guess, wrong half the time.
+std::size_t FirstEndingIn(const AddressRange* base, std::size_t count, std::uint32_t address) {
+  if (count == 0) return 0;
+  const AddressRange* const first = base;
   while (count > 1) {
     const std::size_t half = count / 2;
     base = base[half].end < address ? base + half : base;
     count -= half;
   }
-  return static_cast<std::size_t>(base - stretches.data()) + (base->end < address ? 1 : 0);
+  return static_cast<std::size_t>(base - first) + (base->end < address ? 1 : 0);
 }
 
 }  // namespace
@@ -40,18 +40,47 @@ AddressFilter::AddressFilter(std::vector<AddressRange> ranges) : m_ranges(std::m
     }
   }
   m_stretches.resize(kept);
+  BuildIndex();
+}
+
+void AddressFilter::BuildIndex() {
+  if (m_stretches.empty()) return;
+  // About two buckets a stretch, so that a bucket holds the ends of few: the
+  // index is at most twice the stretches' count in entries.
+  const std::uint64_t last = m_stretches.back().end;
+  const std::uint64_t wanted = 2 * static_cast<std::uint64_t>(m_stretches.size());
+  while ((last >> m_bucketShift) + 1 > wanted) ++m_bucketShift;
+  const std::uint64_t buckets = (last >> m_bucketShift) + 1;
+  m_firstInBucket.resize(buckets + 1);
+  std::size_t at = 0;
+  for (std::uint64_t bucket = 0; bucket < buckets; ++bucket) {
+    const std::uint64_t from = bucket << m_bucketShift;
+    while (at < m_stretches.size() && m_stretches[at].end < from) ++at;
+    m_firstInBucket[bucket] = static_cast<std::uint32_t>(at);
+  }
+  m_firstInBucket[buckets] = static_cast<std::uint32_t>(m_stretches.size());
+}
+
+std::size_t AddressFilter::FirstEndingFrom(std::uint32_t address) const {
+  const std::size_t bucket = address >> m_bucketShift;
+  // Past the last bucket every stretch ends before the address.
+  if (bucket + 1 >= m_firstInBucket.size()) return m_stretches.size();
+  // The answer lies between this bucket's first and the next one's: the
+  // stretches before the next one's first all end inside this bucket or before.
+  const std::size_t from = m_firstInBucket[bucket];
+  return from + FirstEndingIn(m_stretches.data() + from, m_firstInBucket[bucket + 1] - from, address);
 }
 
 namespace quillet {
 
 bool FilterCursor::Look(std::uint32_t address) {
-  const std::vector<AddressRange>& stretches = *m_stretches;
+  const std::vector<AddressRange>& stretches = m_filter->Stretches();
   if (m_at > 0 && address <= stretches[m_at - 1].end) {
-    m_at = FirstEndingFrom(stretches, address);  // a step back
+    m_at = m_filter->FirstEndingFrom(address);  // a step back
   } else if (m_at < stretches.size() && stretches[m_at].end < address) {
     // Mostly the next stretch; a jump further on is looked up.
     ++m_at;
-    if (m_at < stretches.size() && stretches[m_at].end < address) m_at = FirstEndingFrom(stretches, address, m_at);
+    if (m_at < stretches.size() && stretches[m_at].end < address) m_at = m_filter->FirstEndingFrom(address);
   }
   m_knownFiltered = m_at < stretches.size() && stretches[m_at].start <= address;
   if (m_knownFiltered) {

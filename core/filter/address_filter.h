@@ -17,6 +17,12 @@ struct AddressRange {
 // sorted, disjoint stretches, so that asking about an address (through a
 // FilterCursor) costs a lookup however many ranges there are. Overlapping and
 // duplicate ranges are kept as loaded; they answer as their union.
+//
+// The lookup goes through a coarse index: the address space up to the last
+// stretch cut into about twice as many equal buckets as there are stretches,
+// each naming the first stretch that ends in it or after. An address then
+// looks among the few stretches that end inside its bucket, instead of a
+// binary search over all of them, which a check pays once per data line.
 class AddressFilter {
  public:
   AddressFilter() = default;
@@ -32,9 +38,19 @@ class AddressFilter {
   // The sorted, disjoint stretches the ranges cover.
   [[nodiscard]] const std::vector<AddressRange>& Stretches() const { return m_stretches; }
 
+  // Index of the first stretch that ends at or after address (the count of
+  // stretches when none does).
+  [[nodiscard]] std::size_t FirstEndingFrom(std::uint32_t address) const;
+
  private:
+  void BuildIndex();
+
   std::vector<AddressRange> m_ranges;
   std::vector<AddressRange> m_stretches;
+  // m_firstInBucket[b]: the first stretch ending at or after b << m_bucketShift;
+  // one more entry than there are buckets, the count of stretches.
+  std::vector<std::uint32_t> m_firstInBucket;
+  unsigned m_bucketShift = 0;
 };
 
 namespace quillet {
@@ -44,7 +60,7 @@ namespace quillet {
 // stood at and only moves on from there; a step back costs one lookup.
 class FilterCursor {
  public:
-  explicit FilterCursor(const AddressFilter& filter) : m_stretches(&filter.Stretches()) { (void)Look(0); }
+  explicit FilterCursor(const AddressFilter& filter) : m_filter(&filter) { (void)Look(0); }
   // True if the address lies in some range of the filter. The stretch or gap
   // of the last lookup answers the addresses after it on a data line without
   // a lookup: a patch asks about every byte it writes.
@@ -55,7 +71,7 @@ class FilterCursor {
 
  private:
   bool Look(std::uint32_t address);
-  const std::vector<AddressRange>* m_stretches;
+  const AddressFilter* m_filter;
   std::size_t m_at = 0;  // first stretch whose end is not below the last address looked up
   // [m_knownFrom, m_knownFrom + m_knownSpan] all answer m_knownFiltered.
   std::uint32_t m_knownFrom = 0;

@@ -26,12 +26,37 @@ std::string ReadEntry(const ProfileDocument& document, std::size_t n) {
   return std::string(DropLeadingWhiteSpace(value));
 }
 
+// The number a key names when it is one the loader asks for: it asks for
+// std::to_string(n), so "07", "+7" and "7a" name none.
+std::optional<std::size_t> KeyNumber(std::string_view key) {
+  if (key.empty() || key.size() > 9 || (key.size() > 1 && key.front() == '0')) return std::nullopt;
+  std::size_t n = 0;
+  for (const char c : key) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return n;
+}
+
+// Key by key from 0 up to the first missing or empty one, as ReadEntry reads
+// them, but in one pass over the section: key n is only reached when keys 0
+// to n - 1 all hold a value, so no key beyond the count of key lines counts.
 std::vector<AddressRange> RangesOf(const ProfileDocument& document) {
+  std::vector<std::pair<std::size_t, std::string_view>> numbered;
+  std::size_t keyLines = 0;
+  document.ForEachKey(kFilterSection, [&](std::string_view key, std::string_view value) {
+    ++keyLines;
+    if (const auto n = KeyNumber(key)) numbered.emplace_back(*n, value);
+  });
+  std::vector<std::optional<std::string_view>> values(keyLines);
+  for (const auto& [n, value] : numbered)
+    if (n < values.size() && !values[n]) values[n] = value;  // the first of equal keys wins
   std::vector<AddressRange> ranges;
-  for (std::size_t n = 0;; ++n) {
-    const std::string value = ReadEntry(document, n);
-    if (value.empty()) break;
-    if (const auto range = ParseFilterValue(value)) ranges.push_back(*range);
+  for (const auto& value : values) {
+    if (!value) break;
+    const std::string_view entry = DropLeadingWhiteSpace(value->substr(0, kProfileValueChars));
+    if (entry.empty()) break;
+    if (const auto range = ParseFilterValue(entry)) ranges.push_back(*range);
   }
   return ranges;
 }
