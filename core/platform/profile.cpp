@@ -62,10 +62,10 @@ std::optional<KeyLine> ParseKeyLine(std::string_view text, bool firstLine) {
   return KeyLine{Trim(text.substr(0, equals)), Trim(text.substr(equals + 1))};
 }
 
-std::string Unquote(std::string_view value) {
+std::string_view Unquote(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
     value = value.substr(1, value.size() - 2);
-  return std::string(value);
+  return value;
 }
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
@@ -219,7 +219,24 @@ void ProfileDocument::Append(std::string text, std::string end) {
 std::optional<std::string> ProfileDocument::Get(std::string_view section, std::string_view key) const {
   const auto line = FindKey(section, key);
   if (!line) return std::nullopt;
-  return Unquote(ParseKeyLine(TextOf(*line), false)->value);
+  return std::string(Unquote(ParseKeyLine(TextOf(*line), false)->value));
+}
+
+void ProfileDocument::ForEachKey(std::string_view section,
+                                 const std::function<void(std::string_view, std::string_view)>& visit) const {
+  // The walk IndexOf makes, without building the index of every key.
+  const std::string wanted = LowerName(section);
+  bool inside = false;
+  ForEachLine(Start(), [&](const LineView& line) {
+    const auto name = HeaderName(line.text, line.firstLine);
+    if (inside) {
+      if (name) return false;  // the section ends at the next header
+      if (const auto key = ParseKeyLine(line.text, false)) visit(key->key, Unquote(key->value));
+      return true;
+    }
+    inside = name && LowerName(*name) == wanted;
+    return true;
+  });
 }
 
 std::string ProfileDocument::NewLineEnd() const {

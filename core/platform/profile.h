@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -36,6 +37,12 @@ class ProfileDocument {
   [[nodiscard]] static ProfileDocument Load(const std::string& file);
 
   [[nodiscard]] std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+  // Calls visit(key, value) for each key line of the section, in the file's
+  // order, duplicates included: the key trimmed, the value as Get returns it.
+  // One pass, for readers of a whole list of keys (a long filter asked key by
+  // key costs a lookup and copies per key).
+  void ForEachKey(std::string_view section,
+                  const std::function<void(std::string_view key, std::string_view value)>& visit) const;
   // False, and nothing changed, for a name or value a settings line can't hold
   // (a line break, a key with '=' or empty, a section name with ']').
   bool Set(std::string_view section, std::string_view key, std::string_view value);
