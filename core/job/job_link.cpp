@@ -7,15 +7,21 @@ JobLink::JobLink(std::function<void()> doorbell) : m_doorbell(std::move(doorbell
 JobLink::~JobLink() { Close(); }
 
 void JobLink::Enqueue(Call call) {
+  bool wake = true;
   {
     std::lock_guard lock(m_mutex);
     if (m_closed) {
       if (call.done) call.done->set_value();
       return;
     }
+    // A caller in RunUntilDone looks at the queue often enough on its own:
+    // woken for every posted call, it would cost the job a wake-up (and the
+    // two threads a hand-over of the lock) per event, doubling a short job's
+    // time. A job waiting for its call must not wait for the next look.
+    wake = !m_polling || call.done != nullptr;
     m_calls.push_back(std::move(call));
   }
-  m_wake.notify_all();
+  if (wake) m_wake.notify_all();
   if (m_doorbell) m_doorbell();
 }
 
@@ -67,15 +73,20 @@ void JobLink::RunPendingCalls() {
 void JobLink::RunUntilDone() {
   if (!m_hThread.joinable()) return;
   std::unique_lock lock(m_mutex);
+  m_polling = true;
   for (;;) {
-    m_wake.wait(lock, [this] { return !m_calls.empty() || m_workerFinished; });
-    if (m_calls.empty()) break;
+    m_wake.wait_for(lock, kPollInterval, [this] { return !m_calls.empty() || m_workerFinished; });
+    if (m_calls.empty()) {
+      if (m_workerFinished) break;
+      continue;
+    }
     Call call = std::move(m_calls.front());
     m_calls.pop_front();
     lock.unlock();
     RunOne(call.run, call.done);
     lock.lock();
   }
+  m_polling = false;
   lock.unlock();
   Join();
 }

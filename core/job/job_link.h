@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -92,6 +93,8 @@ class JobLink {
   std::deque<Call> m_calls;       // guarded by m_mutex
   bool m_workerFinished = false;  // guarded by m_mutex
   bool m_closed = false;          // guarded by m_mutex: no call runs any more
+  bool m_polling = false;         // guarded by m_mutex: RunUntilDone looks at the queue every kPollInterval
+  static constexpr std::chrono::milliseconds kPollInterval{2};
   std::atomic<bool> m_bStop{false};
   bool m_busy = false;  // window thread only
   std::thread m_hThread;
