@@ -121,18 +121,35 @@ class Job {
       setFailure(JobCause::noTarget, {}, 0);
       return false;
     }
-    // Links and hard links too: a path is an input when it names the same file.
-    const auto namesAnInput = [&](const std::string& output) {
-      return IsSameFile(output, m_job.imagePath) ||
-             std::any_of(m_job.patchPaths.begin(), m_job.patchPaths.end(),
-                         [&](const std::string& patch) { return IsSameFile(output, patch); });
+    // Links and hard links too: a path is an input when it names the same
+    // file. Each path is looked up once, since a run may name thousands of
+    // patches; an output that doesn't exist yet is no input.
+    struct stat output {};
+    struct stat undo {};
+    const bool outputExists =
+        !m_job.inPlace && !m_job.outputPath.empty() && ::stat(m_job.outputPath.c_str(), &output) == 0;
+    const bool undoExists = !m_job.undoPath.empty() && ::stat(m_job.undoPath.c_str(), &undo) == 0;
+    const auto same = [](const struct stat& a, const struct stat& b) {
+      return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
     };
-    if (!m_job.inPlace && !m_job.outputPath.empty() && namesAnInput(m_job.outputPath)) {
+    bool outputIsInput = false;
+    bool undoIsInput = false;
+    const auto compare = [&](const std::string& input) {
+      struct stat st {};
+      if (::stat(input.c_str(), &st) != 0) return;
+      outputIsInput = outputIsInput || (outputExists && same(st, output));
+      undoIsInput = undoIsInput || (undoExists && same(st, undo));
+    };
+    if (outputExists || undoExists) {
+      compare(m_job.imagePath);
+      for (const std::string& patch : m_job.patchPaths) compare(patch);
+    }
+    if (outputIsInput) {
       setFailure(JobCause::outputIsInput, m_job.outputPath, 0);
       return false;
     }
-    if (!m_job.undoPath.empty() && (namesAnInput(m_job.undoPath) || (!m_job.inPlace && !m_job.outputPath.empty() &&
-                                                                     SameOutput(m_job.undoPath, m_job.outputPath)))) {
+    if (undoIsInput || (!m_job.undoPath.empty() && !m_job.inPlace && !m_job.outputPath.empty() &&
+                        SameOutput(m_job.undoPath, m_job.outputPath))) {
       setFailure(JobCause::outputIsInput, m_job.undoPath, 0);
       return false;
     }
@@ -169,7 +186,8 @@ class Job {
     return outcome;
   }
 
-  InstallOutcome writeResultFile(const ImageBuffer& image, std::int64_t mtime, const std::vector<PatchWrites>& patches) {
+  InstallOutcome writeResultFile(const ImageBuffer& image, std::int64_t mtime,
+                                 const std::vector<PatchWrites>& patches) {
     try {
       AtomicFileWriter result(target());
       for (std::size_t at = 0; at < image.size(); at += kPiece) {

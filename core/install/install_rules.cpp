@@ -319,7 +319,8 @@ bool HoldsPatch(const ImageReader& read, InstallMode mode, const PatchWrites& pa
     const std::size_t count = writes[end - 1].address - start + 1;
     if (read(start, bytes, count) != count) return false;
     for (std::size_t i = first; i < end; ++i)
-      if ((mode == InstallMode::revert && writes[i].old < 0) || bytes[writes[i].address - start] != Target(mode, writes[i]))
+      if ((mode == InstallMode::revert && writes[i].old < 0) ||
+          bytes[writes[i].address - start] != Target(mode, writes[i]))
         return false;
     first = end;
   }
