@@ -90,6 +90,8 @@ class Job {
       // The rules' own promise, before a byte reaches the disk.
       if (!HoldsPlan(image.data.data(), size, m_job.mode, patches, plan))
         return fail(JobCause::verifyFailed, target(), 0);
+      // The patches' writes stay until the written file is checked against
+      // them: no more memory than while they were being decided.
       return write(image.data, before, patches, plan);
     } catch (const std::bad_alloc&) {
       return fail(JobCause::outOfMemory, {}, 0);
