@@ -21,8 +21,8 @@ namespace quillet {
 
 namespace {
 
-// Pieces of the result written and read back at a time: the writer's own
-// chunk, so that nothing of the image's size is copied.
+// Pieces of the result written at a time: the writer's own chunk, so that
+// nothing of the image's size is copied.
 constexpr std::size_t kPiece = std::size_t{1} << 20;
 // Changes turned into undo lines at a time.
 constexpr std::size_t kUndoChanges = std::size_t{1} << 16;
@@ -61,7 +61,7 @@ class Job {
           return fail(JobCause::imageTooLarge, m_job.imagePath, 0);
       }
       const auto size = static_cast<std::uint32_t>(image.data.size());
-      m_total = m_job.patchPaths.size() + 2 * ((std::uint64_t{size} + kPiece - 1) / kPiece);
+      m_total = 2 * m_job.patchPaths.size() + (std::uint64_t{size} + kPiece - 1) / kPiece;
 
       std::vector<PatchWrites> patches;
       patches.reserve(m_job.patchPaths.size());
@@ -90,8 +90,9 @@ class Job {
       // The rules' own promise, before a byte reaches the disk.
       if (!HoldsPlan(image.data.data(), size, m_job.mode, patches, plan))
         return fail(JobCause::verifyFailed, target(), 0);
-      patches = {};
-      return write(image.data, before, plan.changes);
+      // The patches' writes stay until the written file is checked against
+      // them: no more memory than while they were being decided.
+      return write(image.data, before, patches, plan);
     } catch (const std::bad_alloc&) {
       return fail(JobCause::outOfMemory, {}, 0);
     }
@@ -122,18 +123,35 @@ class Job {
       setFailure(JobCause::noTarget, {}, 0);
       return false;
     }
-    // Links and hard links too: a path is an input when it names the same file.
-    const auto namesAnInput = [&](const std::string& output) {
-      return IsSameFile(output, m_job.imagePath) ||
-             std::any_of(m_job.patchPaths.begin(), m_job.patchPaths.end(),
-                         [&](const std::string& patch) { return IsSameFile(output, patch); });
+    // Links and hard links too: a path is an input when it names the same
+    // file. Each path is looked up once, since a run may name thousands of
+    // patches; an output that doesn't exist yet is no input.
+    struct stat output {};
+    struct stat undo {};
+    const bool outputExists =
+        !m_job.inPlace && !m_job.outputPath.empty() && ::stat(m_job.outputPath.c_str(), &output) == 0;
+    const bool undoExists = !m_job.undoPath.empty() && ::stat(m_job.undoPath.c_str(), &undo) == 0;
+    const auto same = [](const struct stat& a, const struct stat& b) {
+      return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
     };
-    if (!m_job.inPlace && !m_job.outputPath.empty() && namesAnInput(m_job.outputPath)) {
+    bool outputIsInput = false;
+    bool undoIsInput = false;
+    const auto compare = [&](const std::string& input) {
+      struct stat st {};
+      if (::stat(input.c_str(), &st) != 0) return;
+      outputIsInput = outputIsInput || (outputExists && same(st, output));
+      undoIsInput = undoIsInput || (undoExists && same(st, undo));
+    };
+    if (outputExists || undoExists) {
+      compare(m_job.imagePath);
+      for (const std::string& patch : m_job.patchPaths) compare(patch);
+    }
+    if (outputIsInput) {
       setFailure(JobCause::outputIsInput, m_job.outputPath, 0);
       return false;
     }
-    if (!m_job.undoPath.empty() && (namesAnInput(m_job.undoPath) || (!m_job.inPlace && !m_job.outputPath.empty() &&
-                                                                     SameOutput(m_job.undoPath, m_job.outputPath)))) {
+    if (undoIsInput || (!m_job.undoPath.empty() && !m_job.inPlace && !m_job.outputPath.empty() &&
+                        SameOutput(m_job.undoPath, m_job.outputPath))) {
       setFailure(JobCause::outputIsInput, m_job.undoPath, 0);
       return false;
     }
@@ -146,7 +164,8 @@ class Job {
   // patch made for it is removed again; one that replaced an older file stays,
   // and reverted into the image it finds every byte reverted already.
   InstallOutcome write(const ImageBuffer& image, const std::optional<FileInfo>& before,
-                       const std::vector<ByteChange>& changes) {
+                       const std::vector<PatchWrites>& patches, const InstallPlan& plan) {
+    const std::vector<ByteChange>& changes = plan.changes;
     // In place and nothing to change: the image is not rewritten at all.
     const bool writeResult = !(m_job.inPlace && changes.empty());
     std::optional<FileInfo> after = before;
@@ -164,12 +183,13 @@ class Job {
       }
     }
     if (!writeResult) return std::move(m_outcome);
-    InstallOutcome outcome = writeResultFile(image, after->mtime);
+    InstallOutcome outcome = writeResultFile(image, after->mtime, patches);
     if (!outcome.written && undoMade) ::unlink(m_job.undoPath.c_str());
     return outcome;
   }
 
-  InstallOutcome writeResultFile(const ImageBuffer& image, std::int64_t mtime) {
+  InstallOutcome writeResultFile(const ImageBuffer& image, std::int64_t mtime,
+                                 const std::vector<PatchWrites>& patches) {
     try {
       AtomicFileWriter result(target());
       for (std::size_t at = 0; at < image.size(); at += kPiece) {
@@ -178,18 +198,22 @@ class Job {
         result.Write({reinterpret_cast<const char*>(image.data()) + at, count});
         step();
       }
-      // Read back from the file itself, as the disk will hold it, before it replaces anything.
-      std::uint64_t seen = 0;
-      bool same = true;
-      result.ReadBack([&](std::uint64_t position, std::string_view bytes) {
-        same = position == seen && position + bytes.size() <= image.size() &&
-               std::memcmp(image.data() + position, bytes.data(), bytes.size()) == 0;
-        seen += bytes.size();
+      // Read back from the file itself, as the disk will hold it, before it
+      // replaces anything: its size, then every byte a patch writes, checked
+      // against the patch as the check would. That is the whole promise; the
+      // other bytes are the image's own, which the buffer held when the plan
+      // was checked in memory and which went out in the same writes, so the
+      // size shows they are all there. Reading just these stretches costs
+      // little beside the disk's writing, which goes on meanwhile.
+      if (result.WrittenSize() != image.size()) return fail(JobCause::verifyFailed, target(), 0);
+      const ImageReader read = [&result](std::uint32_t position, std::uint8_t* buffer, std::size_t count) {
+        return result.ReadBackAt(position, buffer, count);
+      };
+      for (const PatchWrites& patch : patches) {
+        if (m_stop.StopRequested()) return fail(JobCause::stopped, {}, 0);
+        if (!HoldsPatch(read, m_job.mode, patch)) return fail(JobCause::verifyFailed, target(), 0);
         step();
-        return same && !m_stop.StopRequested();
-      });
-      if (m_stop.StopRequested()) return fail(JobCause::stopped, {}, 0);
-      if (!same || seen != image.size()) return fail(JobCause::verifyFailed, target(), 0);
+      }
       result.Commit();
     } catch (const FileError& error) {
       return fail(JobCause::outputWrite, target(), error.osError());

@@ -26,8 +26,8 @@ struct InstallJob {
 
 // What the job tells its caller, each on the job's thread.
 struct InstallEvents {
-  // Steps done of all: one per patch read, then one per piece written and per
-  // piece read back. Must return at once.
+  // Steps done of all: one per patch read, then one per piece written and one
+  // per patch read back from the written file. Must return at once.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
   // Every patch's decision, in list order, once all of them are known.
   std::function<void(std::size_t index, const PatchDecision& decision)> patchDecided;

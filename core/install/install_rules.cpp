@@ -306,6 +306,27 @@ bool HoldsPlan(const std::uint8_t* image, std::uint32_t size, InstallMode mode, 
   return true;
 }
 
+bool HoldsPatch(const ImageReader& read, InstallMode mode, const PatchWrites& patch) {
+  // A stretch is read whole, the bytes between its writes too: copying a few
+  // KiB more costs less than another call into the file system.
+  constexpr std::uint32_t kStretch = 4096;
+  std::uint8_t bytes[kStretch];
+  const std::vector<PatchWrite>& writes = patch.writes;
+  for (std::size_t first = 0; first < writes.size();) {
+    const std::uint32_t start = writes[first].address;
+    std::size_t end = first + 1;
+    while (end < writes.size() && writes[end].address - start < kStretch) ++end;
+    const std::size_t count = writes[end - 1].address - start + 1;
+    if (read(start, bytes, count) != count) return false;
+    for (std::size_t i = first; i < end; ++i)
+      if ((mode == InstallMode::revert && writes[i].old < 0) ||
+          bytes[writes[i].address - start] != Target(mode, writes[i]))
+        return false;
+    first = end;
+  }
+  return true;
+}
+
 void ApplyChanges(std::uint8_t* image, const std::vector<ByteChange>& changes) {
   for (const ByteChange& change : changes) image[change.address] = change.after;
 }

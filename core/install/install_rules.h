@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -107,6 +108,16 @@ struct InstallPlan {
 // each installed patch, the old value of every write of each reverted one.
 [[nodiscard]] bool HoldsPlan(const std::uint8_t* image, std::uint32_t size, InstallMode mode,
                              const std::vector<PatchWrites>& patches, const InstallPlan& plan);
+
+// Reads up to count bytes of an image from position into buffer, fewer only
+// at its end, and returns how many arrived.
+using ImageReader = std::function<std::size_t(std::uint32_t position, std::uint8_t* buffer, std::size_t count)>;
+
+// The same promise for one patch of the plan, on an image read through read,
+// such as the written file: every write holds its new value (installing) or
+// its known old value (reverting). Writes near each other are read together,
+// so that a file costs one read per stretch of them, not one per byte.
+[[nodiscard]] bool HoldsPatch(const ImageReader& read, InstallMode mode, const PatchWrites& patch);
 
 // Writes the plan's changes into image.
 void ApplyChanges(std::uint8_t* image, const std::vector<ByteChange>& changes);

@@ -395,7 +395,8 @@ int CreateTemporaryBeside(const std::string& folder, std::string& temp, TempFile
       errno = ENAMETOOLONG;
       return -1;
     }
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Readable too, so that the file is read back through the descriptor that wrote it.
+    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
     const int error = errno;
     guard.Forget();
@@ -417,6 +418,7 @@ struct AtomicFileWriter::State {
   TempFileGuard guard;
   Fd fd{-1};
   std::string pending;  // small pieces are gathered into large writes
+  std::uint64_t written = 0;
   bool committed = false;
 
   void WriteOut(std::string_view bytes) {
@@ -429,6 +431,13 @@ struct AtomicFileWriter::State {
       }
       done += static_cast<std::size_t>(put);
     }
+    // The disk starts on each piece as soon as it is written, so that it
+    // writes while the program goes on and Commit's flush waits only for the
+    // last pieces. Only advice, which a file system may ignore.
+    if (!temp.empty() && !bytes.empty())
+      (void)::sync_file_range(fd.get(), static_cast<off_t>(written), static_cast<off_t>(bytes.size()),
+                              SYNC_FILE_RANGE_WRITE);
+    written += bytes.size();
   }
   void Flush() {
     WriteOut(pending);
@@ -494,28 +503,30 @@ void AtomicFileWriter::Write(std::string_view bytes) {
   if (state.pending.size() >= kWriteChunk) state.Flush();
 }
 
-void AtomicFileWriter::ReadBack(const std::function<bool(std::uint64_t, std::string_view)>& piece) {
+std::uint64_t AtomicFileWriter::WrittenSize() {
   State& state = *m_state;
   state.Flush();
   if (state.temp.empty()) throw FileError::FromErrno(EINVAL, state.path);
-  // The disk starts on the file now, so that Commit's flush waits for less:
-  // only advice, which a file system may ignore.
-  (void)::sync_file_range(state.fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-  // A descriptor of its own: the writing one is write-only, and its offset
-  // must stay at the end for what is written after.
-  Fd fd(::open(state.temp.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.ok()) throw FileError::FromErrno(errno, state.path);
-  // Pieces that stay in the cache while the caller compares them.
-  constexpr std::size_t kReadBackPiece = std::size_t{256} << 10;
-  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBackPiece);
-  for (std::uint64_t position = 0;;) {
-    int error = 0;
-    const std::size_t got = ReadFully(fd.get(), buffer.get(), kReadBackPiece, error);
-    if (error != 0) throw FileError::FromErrno(error, state.path);
-    if (got == 0) return;
-    if (!piece(position, {reinterpret_cast<const char*>(buffer.get()), got})) return;
-    position += got;
+  struct stat st {};
+  if (::fstat(state.fd.get(), &st) != 0) throw FileError::FromErrno(errno, state.path);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::size_t AtomicFileWriter::ReadBackAt(std::uint64_t position, std::uint8_t* buffer, std::size_t count) {
+  State& state = *m_state;
+  state.Flush();
+  if (state.temp.empty()) throw FileError::FromErrno(EINVAL, state.path);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::pread(state.fd.get(), buffer + done, count - done, static_cast<off_t>(position + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw FileError::FromErrno(errno, state.path);
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
   }
+  return done;
 }
 
 void AtomicFileWriter::Commit() {

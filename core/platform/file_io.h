@@ -116,11 +116,13 @@ class AtomicFileWriter {
 
   void Write(std::string_view bytes);
   // What has been written so far, read back from the file itself (bytes still
-  // gathered are written first), piece by piece from the start, so that a
-  // caller can verify the file before Commit puts it in place. Stops when
-  // piece returns false. Throws FileError with the target's path, also for a
-  // special file, which can't be read back.
-  void ReadBack(const std::function<bool(std::uint64_t position, std::string_view bytes)>& piece);
+  // gathered are written first), so that a caller can verify the file before
+  // Commit puts it in place: its size, and up to count bytes from position
+  // into buffer, fewer only at its end, returning how many arrived. Throws
+  // FileError with the target's path, also for a special file, which can't be
+  // read back.
+  [[nodiscard]] std::uint64_t WrittenSize();
+  [[nodiscard]] std::size_t ReadBackAt(std::uint64_t position, std::uint8_t* buffer, std::size_t count);
   void Commit();
 
  private:
