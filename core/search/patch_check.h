@@ -68,14 +68,6 @@ struct CheckDetails {
 
 namespace quillet {
 
-// The same on a patch text already in memory (the reader's result, for
-// diagnostics: which line broke the file and why).
-[[nodiscard]] VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::uint32_t size,
-                                           const AddressFilter& filter);
-[[nodiscard]] PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
-                                         std::uint32_t size, const AddressFilter& filter,
-                                         CheckDetails* details = nullptr);
-
 // The details as English lines, for quillet-cli.
 [[nodiscard]] std::vector<std::string> FormatCheckDetails(const CheckDetails& details);
 

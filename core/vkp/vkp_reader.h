@@ -15,28 +15,6 @@
 
 namespace quillet {
 
-// The line rules one step at a time, as a reader of whole lines sees them; the
-// stream reader below applies the same rules in one pass.
-//
-// Splits the raw bytes of a file into lines the way a text-mode read does: a
-// byte 0x1A ends the file, LF ends a line and a CR directly before it goes with
-// it. A line of any length comes out whole; a last line without LF is a line.
-class VkpLineSplitter {
- public:
-  explicit VkpLineSplitter(std::string_view text);
-  // The next line without its line end; false after the last one.
-  [[nodiscard]] bool next(std::string_view& line);
-
- private:
-  std::string_view m_rest;
-  bool m_done = false;
-};
-
-// Comments cut at ';' and '#', TAB as space, runs of spaces as one, white space
-// trimmed at both ends, ASCII letters upper-cased. The result goes to out,
-// whose capacity is reused from line to line.
-void NormaliseVkpLine(std::string_view raw, std::string& out);
-
 enum class VkpError {
   none,
   badOffset,   // the offset value is not hexadecimal
