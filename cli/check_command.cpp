@@ -8,6 +8,7 @@
 #include "core/job/job_link.h"
 #include "core/platform/cp1251.h"
 #include "core/search/patch_list.h"
+#include "core/vkp/hex_string.h"
 
 namespace quillet::cli {
 

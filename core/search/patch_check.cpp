@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/platform/file_io.h"
+#include "core/vkp/hex_string.h"
 
 namespace {
 

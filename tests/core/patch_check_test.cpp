@@ -15,6 +15,7 @@
 #include "core/filter/address_filter.h"
 #include "core/platform/file_error.h"
 #include "core/search/patch_check.h"
+#include "core/vkp/hex_string.h"
 #include "tests/support/temp_dir.h"
 #include "tools/split_mix.h"
 
