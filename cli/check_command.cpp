@@ -10,6 +10,15 @@
 #include "core/search/patch_list.h"
 #include "core/vkp/hex_string.h"
 
+using quillet::AddressFilter;
+using quillet::CheckDetails;
+using quillet::DifferingByte;
+using quillet::OldBytesVerdict;
+using quillet::PATCH_FILE_ERROR;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+using quillet::PatchStatus;
+
 namespace quillet::cli {
 
 namespace {

@@ -7,6 +7,8 @@
 #include "core/platform/file_io.h"
 #include "core/vkp/hex_string.h"
 
+namespace quillet {
+
 namespace {
 
 // Bytes go where the check writes them: inside the image and outside the
@@ -373,8 +375,6 @@ PatchStatus Check(quillet::FileReader& source, const std::uint8_t* current, std:
 
 }  // namespace
 
-namespace quillet {
-
 std::vector<std::string> FormatCheckDetails(const CheckDetails& details) {
   std::vector<std::string> lines;
   const auto hex2 = [](int value) {
@@ -442,8 +442,6 @@ std::vector<std::string> FormatCheckDetails(const CheckDetails& details) {
   return lines;
 }
 
-}  // namespace quillet
-
 bool ApplyPatchFile(const std::string& path, std::uint8_t* image, std::uint32_t size, const AddressFilter& filter) {
   quillet::FileReader file(path);
   TouchSink sink(nullptr, image, size, filter, /*straightIntoWork=*/true);
@@ -455,3 +453,5 @@ PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std
   quillet::FileReader file(path);
   return Check(file, current, work, size, filter, details);
 }
+
+}  // namespace quillet

@@ -19,6 +19,19 @@
 #include "tests/support/temp_dir.h"
 #include "tools/split_mix.h"
 
+using quillet::AddressFilter;
+using quillet::AddressRange;
+using quillet::ApplyPatchFile;
+using quillet::CheckDetails;
+using quillet::CheckPatch;
+using quillet::DifferingByte;
+using quillet::HexStringToInt;
+using quillet::OldBytesVerdict;
+using quillet::PATCH_FILE_ERROR;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+using quillet::PatchStatus;
+
 namespace {
 
 using quillet::testing::TempDir;

@@ -9,6 +9,10 @@
 #include "core/search/row_details.h"
 #include "tests/support/temp_dir.h"
 
+using quillet::AddressFilter;
+using quillet::CheckDetails;
+using quillet::CheckPatch;
+
 namespace {
 
 using quillet::DetailsForm;

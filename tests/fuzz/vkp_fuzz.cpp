@@ -12,6 +12,15 @@
 #include "core/filter/address_filter.h"
 #include "core/search/patch_check.h"
 
+using quillet::AddressFilter;
+using quillet::ApplyPatchFile;
+using quillet::CheckDetails;
+using quillet::CheckPatch;
+using quillet::PATCH_FILE_ERROR;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+using quillet::PatchStatus;
+
 namespace {
 
 // The input as a file, for the file functions: one memory file, rewritten each time.
