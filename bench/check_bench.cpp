@@ -26,6 +26,14 @@
 #include "core/search/patch_check.h"
 #include "tools/split_mix.h"
 
+using quillet::ApplyPatchFile;
+using quillet::CheckDetails;
+using quillet::CheckPatch;
+using quillet::PATCH_FILE_ERROR;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+using quillet::PatchStatus;
+
 namespace {
 
 constexpr std::uint32_t kImageSize = 64u << 20;

@@ -13,6 +13,10 @@
 #include "core/search/patch_list.h"
 #include "core/vkp/hex_string.h"
 
+using quillet::CheckDetails;
+using quillet::DifferingByte;
+using quillet::PATCH_FILE_ERROR;
+
 namespace quillet::cli {
 
 namespace {

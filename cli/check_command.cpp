@@ -8,6 +8,16 @@
 #include "core/job/job_link.h"
 #include "core/platform/cp1251.h"
 #include "core/search/patch_list.h"
+#include "core/vkp/hex_string.h"
+
+using quillet::AddressFilter;
+using quillet::CheckDetails;
+using quillet::DifferingByte;
+using quillet::OldBytesVerdict;
+using quillet::PATCH_FILE_ERROR;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+using quillet::PatchStatus;
 
 namespace quillet::cli {
 

@@ -52,7 +52,7 @@ struct CommandArgs {
 // desktop program started in this working directory would use (absent: no
 // ranges). A named file that is missing or unreadable is an error: the
 // message goes to stderr and the result is kExitInput; otherwise kExitOk.
-[[nodiscard]] int LoadFilter(const FilterChoice& choice, AddressFilter& filter);
+[[nodiscard]] int LoadFilter(const FilterChoice& choice, quillet::AddressFilter& filter);
 
 int RunCheck(const std::vector<std::string>& args);
 int RunFilter(const std::vector<std::string>& args);

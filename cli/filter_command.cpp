@@ -17,6 +17,9 @@
 #include "core/platform/profile.h"
 #include "core/vkp/hex_string.h"
 
+using quillet::AddressFilter;
+using quillet::AddressRange;
+
 namespace quillet::cli {
 
 namespace {

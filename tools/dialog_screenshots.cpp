@@ -18,6 +18,9 @@
 #include "ui/filter/addr_filter_dlg.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
+using quillet::AddressFilter;
+using quillet::LoadAddressFilter;
+
 namespace {
 
 bool Save(QWidget& window, const QString& path) {

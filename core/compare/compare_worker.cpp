@@ -13,12 +13,9 @@
 #include "core/platform/file_io.h"
 #include "core/res/strings.h"
 
-namespace {
+namespace quillet {
 
-using quillet::ImageRead;
-using quillet::ImageReadStatus;
-using quillet::JobCause;
-using quillet::JobOutcome;
+namespace {
 
 JobCause CauseOf(ImageReadStatus status) {
   switch (status) {
@@ -145,8 +142,6 @@ JobOutcome ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareEve
 constexpr std::size_t kTextPiece = std::size_t{8} << 20;
 
 }  // namespace
-
-namespace quillet {
 
 JobOutcome CompareFlashFiles(const CompareJob& job, const CompareEvents& events, StopToken stop) {
   try {

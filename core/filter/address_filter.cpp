@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace quillet {
+
 namespace {
 
 // Index of the first of count stretches from base on that ends at or after
@@ -70,8 +72,6 @@ std::size_t AddressFilter::FirstEndingFrom(std::uint32_t address) const {
   const std::size_t from = m_firstInBucket[bucket];
   return from + FirstEndingIn(m_stretches.data() + from, m_firstInBucket[bucket + 1] - from, address);
 }
-
-namespace quillet {
 
 bool FilterCursor::Look(std::uint32_t address) {
   const std::vector<AddressRange>& stretches = m_filter->Stretches();

@@ -4,6 +4,8 @@
 #include <initializer_list>
 #include <vector>
 
+namespace quillet {
+
 // One filtered range of image addresses, both ends inclusive. Its "length" in
 // the program's texts is end - start (not + 1); start <= end in every range the
 // loader produces.
@@ -52,8 +54,6 @@ class AddressFilter {
   std::vector<std::uint32_t> m_firstInBucket;
   unsigned m_bucketShift = 0;
 };
-
-namespace quillet {
 
 // Answers for addresses asked mostly in increasing order (the comparison's
 // walk, a patch's data lines) in constant time: it remembers the stretch it

@@ -107,8 +107,6 @@ bool WriteAddressFilter(const std::string& settingsPath, const std::vector<Filte
   }
 }
 
-}  // namespace quillet
-
 bool LoadAddressFilter(const std::string& settingsPath, AddressFilter& filter) {
   try {
     filter = quillet::ReadAddressFilter(settingsPath);
@@ -117,3 +115,5 @@ bool LoadAddressFilter(const std::string& settingsPath, AddressFilter& filter) {
     return false;
   }
 }
+
+}  // namespace quillet

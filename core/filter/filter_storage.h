@@ -34,9 +34,9 @@ struct FilterRowText {
 // exactly as it was, so the caller can tell the user the filter was not saved.
 bool WriteAddressFilter(const std::string& settingsPath, const std::vector<FilterRowText>& rows);
 
-}  // namespace quillet
-
 // Replaces filter with the ranges stored in the settings file (none when there
 // is no file). False when the file exists but can't be read: filter is then
 // left as it was rather than silently emptied.
 [[nodiscard]] bool LoadAddressFilter(const std::string& settingsPath, AddressFilter& filter);
+
+}  // namespace quillet

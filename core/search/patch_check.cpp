@@ -5,6 +5,9 @@
 #include <memory>
 
 #include "core/platform/file_io.h"
+#include "core/vkp/hex_string.h"
+
+namespace quillet {
 
 namespace {
 
@@ -17,13 +20,6 @@ struct WrittenTest {
   bool filtering;
   quillet::FilterCursor filter;
   bool operator()(std::uint32_t address) { return address < size && !(filtering && filter.IsAddressFiltered(address)); }
-};
-
-struct ImageSink {
-  std::uint8_t* image;
-  WrittenTest isWritten;
-  bool accepts(std::uint32_t address) { return isWritten(address); }
-  void write(std::uint32_t address, std::uint8_t value) const { image[address] = value; }
 };
 
 struct Touch {
@@ -42,15 +38,6 @@ Touch* TouchedList() {
   return touched.get();
 }
 
-// Writes are kept in order and only compared once the file has been read, in
-// tight loops with the addresses ahead fetched early: spread through the
-// parsing, each access to the image waited for its own cache miss. When a
-// differing write may have been overwritten, they are put into work; then work
-// holds the last value written at each touched address, which is all that a
-// whole-image comparison could find different; the other bytes of work are
-// never read, so they need not be a copy of the current image. A patch that
-// writes more than kTouchedLimit bytes turns work into that copy instead and is
-// compared whole.
 // The fallback of a check that kept too many writes: work becomes the current
 // image with the kept writes replayed on it, in their order.
 template <class Kept>
@@ -60,11 +47,26 @@ void ReplayOnCopy(std::uint8_t* work, const std::uint8_t* current, std::uint32_t
   for (std::size_t i = 0; i < count; ++i) work[kept[i].address] = kept[i].value;
 }
 
+// Writes are kept in order and only compared once the file has been read, in
+// tight loops with the addresses ahead fetched early: spread through the
+// parsing, each access to the image waited for its own cache miss. When a
+// differing write may have been overwritten, they are put into work; then work
+// holds the last value written at each touched address, which is all that a
+// whole-image comparison could find different; the other bytes of work are
+// never read, so they need not be a copy of the current image. A patch that
+// writes more than kTouchedLimit bytes turns work into that copy instead and is
+// compared whole. ApplyPatchFile reads through the same sink, straight into
+// work: its writes go into the image at once, as a check's do after the fallback.
 class TouchSink {
  public:
   TouchSink(const std::uint8_t* current, std::uint8_t* work, std::uint32_t size, const AddressFilter& filter,
-            Touch* touched)
-      : m_current(current), m_work(work), m_size(size), m_isWritten(size, filter), m_touched(touched) {}
+            bool straightIntoWork = false)
+      : m_current(current),
+        m_work(work),
+        m_size(size),
+        m_isWritten(size, filter),
+        m_touched(straightIntoWork ? nullptr : TouchedList()),
+        m_whole(straightIntoWork) {}
   bool accepts(std::uint32_t address) { return m_isWritten(address); }
   void write(std::uint32_t address, std::uint8_t value) {
     if (m_whole) {
@@ -113,7 +115,7 @@ class TouchSink {
   WrittenTest m_isWritten;
   Touch* m_touched;
   std::size_t m_count = 0;
-  bool m_whole = false;
+  bool m_whole;
 };
 
 // The check with its evidence: each write also keeps its old byte, and once the
@@ -335,12 +337,15 @@ class DetailSink {
   std::unique_ptr<WholeEvidence> m_whole;
 };
 
-template <class Source>
-PatchStatus Check(Source& source, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
+// ApplyPatchFile and the check read a file alike: a line is given up as soon as
+// it is known to be invalid.
+bool Apply(quillet::FileReader& file, TouchSink& sink) { return quillet::ReadVkp(file, sink, false).ok(); }
+
+PatchStatus Check(quillet::FileReader& source, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
                   const AddressFilter& filter, CheckDetails* details) {
   if (!details) {
-    TouchSink sink(current, work, size, filter, TouchedList());
-    if (!quillet::ReadVkp(source, sink, false).ok()) return PATCH_FILE_ERROR;
+    TouchSink sink(current, work, size, filter);
+    if (!Apply(source, sink)) return PATCH_FILE_ERROR;
     return sink.status();
   }
   *details = CheckDetails{};
@@ -369,20 +374,6 @@ PatchStatus Check(Source& source, const std::uint8_t* current, std::uint8_t* wor
 }
 
 }  // namespace
-
-namespace quillet {
-
-VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::uint32_t size,
-                             const AddressFilter& filter) {
-  ImageSink sink{image, {size, filter}};
-  return ReadVkpText(text, sink);
-}
-
-PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
-                           const AddressFilter& filter, CheckDetails* details) {
-  VkpMemorySource source(text);
-  return Check(source, current, work, size, filter, details);
-}
 
 std::vector<std::string> FormatCheckDetails(const CheckDetails& details) {
   std::vector<std::string> lines;
@@ -451,12 +442,10 @@ std::vector<std::string> FormatCheckDetails(const CheckDetails& details) {
   return lines;
 }
 
-}  // namespace quillet
-
 bool ApplyPatchFile(const std::string& path, std::uint8_t* image, std::uint32_t size, const AddressFilter& filter) {
   quillet::FileReader file(path);
-  ImageSink sink{image, {size, filter}};
-  return quillet::ReadVkp(file, sink, false).ok();
+  TouchSink sink(nullptr, image, size, filter, /*straightIntoWork=*/true);
+  return Apply(file, sink);
 }
 
 PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
@@ -464,3 +453,5 @@ PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std
   quillet::FileReader file(path);
   return Check(file, current, work, size, filter, details);
 }
+
+}  // namespace quillet

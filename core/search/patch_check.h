@@ -7,6 +7,8 @@
 #include "core/filter/address_filter.h"
 #include "core/vkp/vkp_reader.h"
 
+namespace quillet {
+
 // Also the state image index of the patch's row in the main window's list.
 enum PatchStatus {
   PATCH_NOT_INSTALLED = 1,
@@ -65,16 +67,6 @@ struct CheckDetails {
 // these are filled in as well; the status is the same either way.
 [[nodiscard]] PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std::uint8_t* work,
                                      std::uint32_t size, const AddressFilter& filter, CheckDetails* details = nullptr);
-
-namespace quillet {
-
-// The same on a patch text already in memory (the reader's result, for
-// diagnostics: which line broke the file and why).
-[[nodiscard]] VkpReadResult ApplyPatchText(std::string_view text, std::uint8_t* image, std::uint32_t size,
-                                           const AddressFilter& filter);
-[[nodiscard]] PatchStatus CheckPatchText(std::string_view text, const std::uint8_t* current, std::uint8_t* work,
-                                         std::uint32_t size, const AddressFilter& filter,
-                                         CheckDetails* details = nullptr);
 
 // The details as English lines, for quillet-cli.
 [[nodiscard]] std::vector<std::string> FormatCheckDetails(const CheckDetails& details);

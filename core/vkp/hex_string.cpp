@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace quillet {
+
 namespace {
 
 constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -36,8 +38,6 @@ std::uint32_t HexStringToInt(std::string_view text) {
   }
   return value;
 }
-
-namespace quillet {
 
 std::string FormatAddress(std::uint32_t value) {
   char buffer[16];

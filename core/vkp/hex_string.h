@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace quillet {
+
 // The one hexadecimal number syntax of the program, shared by patch files, the
 // address filter and its dialog. Letters are upper-cased as ASCII whatever the
 // locale; one leading "0X" is dropped; what remains must be 0-9/A-F only. The
@@ -13,7 +15,6 @@
 // run only the last eight digits count.
 [[nodiscard]] std::uint32_t HexStringToInt(std::string_view text);
 
-namespace quillet {
 // "%06lX": upper case, at least six digits, more where the value needs them.
 [[nodiscard]] std::string FormatAddress(std::uint32_t value);
 }  // namespace quillet

@@ -1,68 +1,40 @@
 #include "core/vkp/vkp_reader.h"
 
-namespace quillet {
+#include <cstring>
 
-namespace {
+namespace quillet::vkp_detail {
 
-constexpr char kEndOfFile = '\x1A';
-
-// The white space that trimming removes. NUL and the byte-order mark are not in
-// it, so a line holding them can't come out empty.
-constexpr bool IsTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string_view TrimLeft(std::string_view text) {
-  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
-  return text;
+bool LineMachine::fail(VkpError error) {
+  m_result = {error, m_line, m_lineStart};
+  return false;
 }
 
-std::string_view TrimRight(std::string_view text) {
-  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
-  return text;
+// Only a ':' or the line's end can matter once the address is impossible:
+// straight on to them, but not through a file of zeros. A line that has shown
+// neither within kColonLookahead bytes is invalid either way.
+std::size_t LineMachine::skipBrokenAddress(const char* begin, std::size_t size, std::size_t i) {
+  if (m_brokenAt == kNotBroken) m_brokenAt = m_piecePos + i;
+  if (m_piecePos + i - m_brokenAt >= kColonLookahead) return stop(VkpError::badAddressOrNoColon);
+  std::size_t end = i + 1;
+  for (; end < size; ++end) {
+    if (m_piecePos + end - m_brokenAt >= kColonLookahead) return stop(VkpError::badAddressOrNoColon);
+    const std::uint8_t next = ClassOf(begin[end]);
+    if (next == kColon || next == kLineEnd || next == kFileEnd || next == kComment) break;
+  }
+  return end;
 }
 
-}  // namespace
-
-VkpLineSplitter::VkpLineSplitter(std::string_view text) : m_rest(text.substr(0, text.find(kEndOfFile))) {
-  m_done = m_rest.empty();
-}
-
-bool VkpLineSplitter::next(std::string_view& line) {
-  if (m_done) return false;
-  const std::size_t lf = m_rest.find('\n');
-  if (lf == std::string_view::npos) {
-    line = m_rest;
-    m_done = true;
+std::size_t LineMachine::offsetChar(std::size_t i, std::uint8_t cls) {
+  if (cls == kSpace) {
+    m_state = m_pendingWeak ? State::offsetDoneStrict : State::offsetDone;
+  } else if (cls == kWeak) {
+    m_pendingWeak = 1;
   } else {
-    line = m_rest.substr(0, lf);
-    m_rest.remove_prefix(lf + 1);
-    m_done = m_rest.empty();
+    if (m_pendingWeak) return stop(VkpError::badOffset);
+    m_number.push(cls);
+    if (!m_number.valid) return stop(VkpError::badOffset);
   }
-  if (!line.empty() && line.back() == '\r' && lf != std::string_view::npos) line.remove_suffix(1);
-  return true;
+  return i + 1;
 }
 
-void NormaliseVkpLine(std::string_view raw, std::string& out) {
-  raw = raw.substr(0, raw.find_first_of(";#"));
-  out.clear();
-  bool afterSpace = false;
-  for (char c : raw) {
-    if (c == '\t') c = ' ';
-    if (c == ' ') {
-      if (afterSpace) continue;
-      afterSpace = true;
-    } else {
-      afterSpace = false;
-    }
-    out.push_back(AsciiUpper(c));
-  }
-  const std::string_view trimmed = TrimRight(TrimLeft(out));
-  if (trimmed.size() != out.size()) {
-    const auto start = static_cast<std::size_t>(trimmed.data() - out.data());
-    out.erase(start + trimmed.size());
-    out.erase(0, start);
-  }
-}
-
-}  // namespace quillet
+}  // namespace quillet::vkp_detail

@@ -10,6 +10,10 @@
 #include "core/vkp/hex_string.h"
 #include "tests/support/temp_dir.h"
 
+using quillet::AddressFilter;
+using quillet::AddressRange;
+using quillet::LoadAddressFilter;
+
 namespace {
 
 using quillet::FilterRowText;

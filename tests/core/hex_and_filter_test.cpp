@@ -4,6 +4,11 @@
 #include "core/vkp/hex_string.h"
 #include "tools/split_mix.h"
 
+using quillet::AddressFilter;
+using quillet::AddressRange;
+using quillet::HexStringToInt;
+using quillet::IsHexString;
+
 namespace {
 
 struct HexRow {

@@ -12,6 +12,9 @@
 #include "core/install/install_rules.h"
 #include "tools/split_mix.h"
 
+using quillet::AddressFilter;
+using quillet::AddressRange;
+
 // The install and revert rules held to a plain reference: patches made as
 // lists of lines, read back from their text by the program and taken apart
 // on their own by the reference, decided both ways on random images and

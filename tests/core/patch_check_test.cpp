@@ -9,23 +9,40 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "core/filter/address_filter.h"
 #include "core/platform/file_error.h"
 #include "core/search/patch_check.h"
+#include "core/vkp/hex_string.h"
+#include "tests/support/temp_dir.h"
 #include "tools/split_mix.h"
+
+using quillet::AddressFilter;
+using quillet::AddressRange;
+using quillet::ApplyPatchFile;
+using quillet::CheckDetails;
+using quillet::CheckPatch;
+using quillet::DifferingByte;
+using quillet::HexStringToInt;
+using quillet::OldBytesVerdict;
+using quillet::PATCH_FILE_ERROR;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+using quillet::PatchStatus;
 
 namespace {
 
+using quillet::testing::TempDir;
+using quillet::testing::WriteBytes;
+
 // The check as the format defines it: copy the whole image, write the patch
 // into the copy, compare the whole image. The fast check must agree with it.
-PatchStatus ReferenceCheck(std::string_view text, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
+PatchStatus ReferenceCheck(const std::string& path, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
                            const AddressFilter& filter) {
   if (size) std::memcpy(work, current, size);
-  if (!quillet::ApplyPatchText(text, work, size, filter).ok()) return PATCH_FILE_ERROR;
+  if (!ApplyPatchFile(path, work, size, filter)) return PATCH_FILE_ERROR;
   return (size == 0 || std::memcmp(work, current, size) == 0) ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
 }
 
@@ -41,24 +58,11 @@ const char* StatusName(PatchStatus status) {
   return "?";
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillet-check-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    m_path = pattern;
-  }
-  ~TempDir() { std::filesystem::remove_all(m_path); }
-  std::string write(const std::string& name, const std::string& bytes) const {
-    const std::string path = m_path + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-  const std::string& path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
+// The text as a file in dir, for the file functions.
+std::string Written(const TempDir& dir, std::string_view text) {
+  WriteBytes(dir / "p.vkp", text);
+  return dir / "p.vkp";
+}
 
 // A small image: zeros, with 11 22 33 44 at 100 and 5A at 0.
 std::vector<std::uint8_t> SmallImage(std::uint32_t size) {
@@ -87,13 +91,13 @@ TEST_P(PatchCheckTable, StatusFromFile) {
   const CheckRow& row = GetParam();
   const AddressFilter filter(row.filter);
   TempDir dir;
-  const std::string path = dir.write("p.vkp", row.text);
+  const std::string path = Written(dir, row.text);
   const std::vector<std::uint8_t> current = SmallImage(row.size);
   std::vector<std::uint8_t> work(row.size, 0xEE);
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     EXPECT_STREQ(StatusName(CheckPatch(path, current.data(), work.data(), row.size, filter)), StatusName(row.status));
-    EXPECT_STREQ(StatusName(ReferenceCheck(row.text, current.data(), work.data(), row.size, filter)),
+    EXPECT_STREQ(StatusName(ReferenceCheck(path, current.data(), work.data(), row.size, filter)),
                  StatusName(row.status));
   }
   EXPECT_EQ(current, SmallImage(row.size));
@@ -137,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PatchCheckFile, ApplyWritesOnlyInsideAndUnfiltered) {
   const AddressFilter filter{{0x10, 0x11}};
   TempDir dir;
-  const std::string path = dir.write("p.vkp", "E: 0102030405\n1E: AABBCC");
+  const std::string path = Written(dir, "E: 0102030405\n1E: AABBCC");
   std::vector<std::uint8_t> image(0x20, 0);
   ASSERT_TRUE(ApplyPatchFile(path, image.data(), 0x20, filter));
   std::vector<std::uint8_t> expected(0x20, 0);
@@ -197,7 +201,8 @@ long PeakRssKiB() {
 TEST(PatchCheckFile, HugeFilesCostBoundedMemoryAndBrokenOnesStopEarly) {
   TempDir dir;
   const auto sparse = [&](const std::string& name, const std::string& head, std::uint64_t size) {
-    const std::string path = dir.write(name, head);
+    const std::string path = dir / name;
+    WriteBytes(path, head);
     EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
     return path;
   };
@@ -335,12 +340,19 @@ CheckDetails ReferenceDetails(std::string_view text, const std::uint8_t* current
       if (address >= r.start && address <= r.end) return true;
     return false;
   };
-  quillet::VkpLineSplitter lines(text);
-  std::string_view raw;
-  std::string line;
   std::uint32_t offset = 0;
-  while (lines.next(raw)) {
-    quillet::NormaliseVkpLine(raw, line);
+  text = text.substr(0, text.find('\x1A'));
+  for (std::size_t at = 0; at <= text.size(); at = std::min(text.find('\n', at), text.size()) + 1) {
+    // The line normalised: comments cut, TAB as space, runs of spaces as one, ends
+    // trimmed (a CR before the LF with them), ASCII letters upper-cased.
+    const std::string_view raw = text.substr(at, text.find('\n', at) - at);
+    std::string line;
+    for (char c : raw.substr(0, raw.find_first_of(";#"))) {
+      c = c == '\t' ? ' ' : (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+      if (c != ' ' || !line.ends_with(' ')) line += c;
+    }
+    line.erase(0, line.find_first_not_of(" \v\f\r"));
+    line.erase(line.find_last_not_of(" \v\f\r") + 1);
     if (line.empty()) continue;
     if (line[0] == '+') {
       offset = HexStringToInt(std::string_view(line).substr(1, line.find(' ') - 1));
@@ -425,7 +437,7 @@ TEST(PatchCheckFile, BrokenDetailsNameTheLineAndTheRule) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.text);
     CheckDetails details;
-    const std::string path = dir.write("p.vkp", row.text);
+    const std::string path = Written(dir, row.text);
     EXPECT_EQ(CheckPatch(path, current.data(), work.data(), 0x200, {}, &details), PATCH_FILE_ERROR);
     EXPECT_EQ(details.error, row.error);
     EXPECT_EQ(details.line, row.line);
@@ -435,6 +447,7 @@ TEST(PatchCheckFile, BrokenDetailsNameTheLineAndTheRule) {
 }
 
 TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
+  TempDir dir;
   int verdicts[5] = {};
   int wholeVerdicts[5] = {};  // of patches too big to keep their writes one by one
   int seen[4] = {};
@@ -459,10 +472,11 @@ TEST(PatchCheckDifferential, FastCheckAgreesWithCopyAndCompare) {
     if (size) std::memcpy(current.data(), image.data(), size);
     Guarded referenceWork(size, 0x00);
     Guarded fastWork(size, static_cast<std::uint8_t>(rng.next()));
-    const PatchStatus expected = ReferenceCheck(text, current.data(), referenceWork.data(), size, filter);
-    const PatchStatus fast = quillet::CheckPatchText(text, current.data(), fastWork.data(), size, filter);
+    const std::string path = Written(dir, text);
+    const PatchStatus expected = ReferenceCheck(path, current.data(), referenceWork.data(), size, filter);
+    const PatchStatus fast = CheckPatch(path, current.data(), fastWork.data(), size, filter);
     CheckDetails details;
-    const PatchStatus detailed = quillet::CheckPatchText(text, current.data(), fastWork.data(), size, filter, &details);
+    const PatchStatus detailed = CheckPatch(path, current.data(), fastWork.data(), size, filter, &details);
 
     SCOPED_TRACE("seed " + std::to_string(seed) + ", size " + std::to_string(size) + ", patch:\n" +
                  (big ? text.substr(0, 2000) + "…" : text));

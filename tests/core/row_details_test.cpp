@@ -9,6 +9,10 @@
 #include "core/search/row_details.h"
 #include "tests/support/temp_dir.h"
 
+using quillet::AddressFilter;
+using quillet::CheckDetails;
+using quillet::CheckPatch;
+
 namespace {
 
 using quillet::DetailsForm;
@@ -38,9 +42,11 @@ TEST_P(RowDetailsTable, TheCheckSaysWhyInRussian) {
   const DetailsRow& param = GetParam();
   const std::vector<std::uint8_t> image = CountingImage(0x200);
   std::vector<std::uint8_t> work(image.size());
+  TempDir dir;
+  WriteBytes(dir / "p.vkp", param.patch);
   quillet::PatchRow row;
   CheckDetails details;
-  row.status = quillet::CheckPatchText(param.patch, image.data(), work.data(), 0x200, {}, &details);
+  row.status = CheckPatch(dir / "p.vkp", image.data(), work.data(), 0x200, {}, &details);
   row.details = details;
   row.basis = std::make_shared<const quillet::CheckBasis>(quillet::CheckBasis::Of("/img.bin", {}));
   EXPECT_EQ(quillet::RowDetailsLines(row, "/img.bin", {}, param.form), param.expected);

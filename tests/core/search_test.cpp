@@ -18,6 +18,12 @@
 #include "tests/support/temp_dir.h"
 #include "tools/split_mix.h"
 
+using quillet::CheckDetails;
+using quillet::PATCH_FILE_ERROR;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+using quillet::PatchStatus;
+
 namespace {
 
 using quillet::JobCause;

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <map>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "core/vkp/vkp_reader.h"
@@ -117,6 +116,9 @@ INSTANTIATE_TEST_SUITE_P(
         LineRow{"stray_cr_before_crlf_is_white_space", "1234: AB\r\r\n", VkpError::none, {{0x1234, 0xAB}}},
         LineRow{"cr_alone_does_not_end_a_line", "1234: AB\r1235: CD", VkpError::none, {{0x1234, 0xCD}}},
         LineRow{"ctrl_z_ends_the_file", "1234: AB\n\x1A\nno colon here", VkpError::none, {{0x1234, 0xAB}}},
+        LineRow{"cr_at_end_of_file_is_white_space", "1234: AB\r", VkpError::none, {{0x1234, 0xAB}}},
+        LineRow{"vt_ff_cr_trimmed_at_both_ends", "\v\f\r 1234: AB \r\f\v", VkpError::none, {{0x1234, 0xAB}}},
+        LineRow{"ctrl_z_first", std::string("\x1A") + "1234: AB", VkpError::none, {}},
         LineRow{"ctrl_z_mid_line",
                 "1234: AB\x1A"
                 "CD",
@@ -165,67 +167,5 @@ TEST(VkpReader, VeryLongLineIsReadWhole) {
   EXPECT_EQ(sink.writes.rbegin()->first, 0x10 + kBytes);
   EXPECT_EQ(sink.writes.rbegin()->second, 0x0C);
 }
-
-struct SplitRow {
-  const char* name;
-  std::string text;
-  std::vector<std::string> lines;
-};
-
-void PrintTo(const SplitRow& row, std::ostream* os) { *os << row.name; }
-
-class VkpSplitTable : public ::testing::TestWithParam<SplitRow> {};
-
-TEST_P(VkpSplitTable, Lines) {
-  quillet::VkpLineSplitter splitter(GetParam().text);
-  std::vector<std::string> lines;
-  std::string_view line;
-  while (splitter.next(line)) lines.emplace_back(line);
-  EXPECT_EQ(lines, GetParam().lines);
-}
-
-INSTANTIATE_TEST_SUITE_P(Splits, VkpSplitTable,
-                         ::testing::Values(SplitRow{"empty", "", {}}, SplitRow{"no_line_end", "a", {"a"}},
-                                           SplitRow{"lf", "a\nb\n", {"a", "b"}},
-                                           SplitRow{"crlf", "a\r\nb\r\n", {"a", "b"}},
-                                           SplitRow{"mixed", "a\r\n\nb", {"a", "", "b"}},
-                                           SplitRow{"only_one_cr_goes_with_lf", "a\r\r\n", {"a\r"}},
-                                           SplitRow{"lone_cr_kept", "a\rb", {"a\rb"}},
-                                           SplitRow{"cr_at_end_of_file_kept", "a\r", {"a\r"}},
-                                           SplitRow{"ctrl_z_ends",
-                                                    "a\nb\x1A"
-                                                    "c\nd",
-                                                    {"a", "b"}},
-                                           SplitRow{"ctrl_z_first",
-                                                    "\x1A"
-                                                    "a",
-                                                    {}}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-struct NormaliseRow {
-  const char* name;
-  std::string raw;
-  std::string normalised;
-};
-
-void PrintTo(const NormaliseRow& row, std::ostream* os) { *os << row.name; }
-
-class VkpNormaliseTable : public ::testing::TestWithParam<NormaliseRow> {};
-
-TEST_P(VkpNormaliseTable, Text) {
-  std::string out = "stale";
-  quillet::NormaliseVkpLine(GetParam().raw, out);
-  EXPECT_EQ(out, GetParam().normalised);
-}
-
-INSTANTIATE_TEST_SUITE_P(Normalise, VkpNormaliseTable,
-                         ::testing::Values(NormaliseRow{"upper_case_ascii_only", "ab:cd\xe0", "AB:CD\xe0"},
-                                           NormaliseRow{"tabs_and_runs_collapse", "\t a \t\t b  c\t", "A B C"},
-                                           NormaliseRow{"trims_vt_ff_cr", "\v\f\r a b \r\f\v", "A B"},
-                                           NormaliseRow{"inner_vt_kept", "a\vb", "A\vB"},
-                                           NormaliseRow{"comment_only_is_empty", "  ; anything", ""},
-                                           NormaliseRow{"hash_before_semicolon", "1 # 2 ; 3", "1"},
-                                           NormaliseRow{"bom_is_not_white_space", "\xEF\xBB\xBF ", "\xEF\xBB\xBF"}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

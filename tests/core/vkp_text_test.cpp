@@ -19,6 +19,10 @@
 #include "tests/support/compare_lines.h"
 #include "tests/support/temp_dir.h"
 
+using quillet::CheckPatch;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

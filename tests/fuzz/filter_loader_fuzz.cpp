@@ -18,6 +18,10 @@
 #include "core/platform/profile.h"
 #include "core/vkp/hex_string.h"
 
+using quillet::AddressFilter;
+using quillet::AddressRange;
+using quillet::LoadAddressFilter;
+
 namespace {
 
 const std::string& SettingsPath() {

@@ -423,3 +423,5 @@ class AddrFilterDlgTest : public QObject {
 
 QTEST_MAIN(AddrFilterDlgTest)
 #include "addr_filter_dlg_test.moc"
+
+using quillet::LoadAddressFilter;

@@ -21,6 +21,9 @@
 #include "ui/compare/flash_compare_dlg.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
+using quillet::AddressFilter;
+using quillet::AddressRange;
+
 namespace {
 
 using State = CFlashCompareDlg::RunState;

@@ -33,6 +33,11 @@
 #include "ui/install/install_dlg.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
+using quillet::PATCH_FILE_ERROR;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+using quillet::PatchStatus;
+
 namespace {
 
 void WriteFile(const QString& path, const QByteArray& bytes) {

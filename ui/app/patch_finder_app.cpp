@@ -18,6 +18,8 @@
 #include "ui/common/user_prompts.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
+using quillet::AddressFilter;
+
 CPatchFinderApp theApp;
 AddressFilter g_addrFilter;
 

@@ -37,7 +37,7 @@ extern CPatchFinderApp theApp;
 // The address filter in force for this run, created empty beside theApp; the
 // main window loads it and hands it to the search, the comparison and the
 // filter dialog.
-extern AddressFilter g_addrFilter;
+extern quillet::AddressFilter g_addrFilter;
 
 class QCoreApplication;
 // Loads Qt's own Russian texts (file dialogs, standard buttons, context menus)

@@ -18,6 +18,6 @@ inline constexpr int kSmallImage = 16;
 
 // One 16 x 16 picture of IDB_PATCH_STATES, chosen by the row's status: the
 // status values are the strip's 1-based picture numbers.
-[[nodiscard]] QPixmap PatchStateImage(PatchStatus status);
+[[nodiscard]] QPixmap PatchStateImage(quillet::PatchStatus status);
 
 }  // namespace quillet::res

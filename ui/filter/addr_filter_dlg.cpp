@@ -17,6 +17,11 @@
 #include "ui/common/dialog_units.h"
 #include "ui/common/user_prompts.h"
 
+using quillet::AddressFilter;
+using quillet::AddressRange;
+using quillet::HexStringToInt;
+using quillet::IsHexString;
+
 namespace {
 
 namespace text = quillet::text;

@@ -22,7 +22,7 @@ class QTreeWidgetItem;
 class CAddrFilterDlg : public QDialog {
   Q_OBJECT
  public:
-  CAddrFilterDlg(std::string settingsPath, const AddressFilter& filter, IUserPrompts& prompts,
+  CAddrFilterDlg(std::string settingsPath, const quillet::AddressFilter& filter, IUserPrompts& prompts,
                  QWidget* parent = nullptr);
   ~CAddrFilterDlg() override;
 
@@ -47,7 +47,7 @@ class CAddrFilterDlg : public QDialog {
   static void WriteSuppressed(QLineEdit* edit, const std::string& text);
 
   std::string m_settingsPath;
-  const AddressFilter& m_filter;
+  const quillet::AddressFilter& m_filter;
   IUserPrompts& m_prompts;
 
   QLineEdit* m_start = nullptr;

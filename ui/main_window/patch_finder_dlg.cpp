@@ -35,6 +35,13 @@
 #include "ui/install/install_dlg.h"
 #include "ui/main_window/patch_list_model.h"
 
+using quillet::AddressFilter;
+using quillet::LoadAddressFilter;
+using quillet::PATCH_FILE_ERROR;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+using quillet::PatchStatus;
+
 namespace {
 
 constexpr int kColumnWidth = 206;  // pixels, as the list was drawn

@@ -36,7 +36,8 @@ class QTreeView;
 class CPatchFinderDlg : public QDialog {
   Q_OBJECT
  public:
-  CPatchFinderDlg(std::string settingsPath, AddressFilter& filter, IUserPrompts& prompts, QWidget* parent = nullptr);
+  CPatchFinderDlg(std::string settingsPath, quillet::AddressFilter& filter, IUserPrompts& prompts,
+                  QWidget* parent = nullptr);
   ~CPatchFinderDlg() override;
 
   // Full paths of the chosen images (bytes as the file system has them); empty
@@ -61,7 +62,7 @@ class CPatchFinderDlg : public QDialog {
 
   // What the comparison window and the filter dialog are handed.
   [[nodiscard]] const std::string& SettingsPath() const { return m_settingsPath; }
-  [[nodiscard]] AddressFilter& Filter() const { return m_addrFilter; }
+  [[nodiscard]] quillet::AddressFilter& Filter() const { return m_addrFilter; }
   [[nodiscard]] IUserPrompts& Prompts() const { return m_prompts; }
 
   // The window menu (the About entry last, after a separator).
@@ -115,7 +116,7 @@ class CPatchFinderDlg : public QDialog {
   void InstallSelected(bool revert);
   // The search's events, on the window's thread.
   void OnSearchStarted(std::size_t rows);
-  void OnSearchChecked(std::size_t row, const CheckDetails& details);
+  void OnSearchChecked(std::size_t row, const quillet::CheckDetails& details);
   void OnSearchDone(const quillet::SearchOutcome& outcome);
   // While a search runs, "Поиск" reads "Стоп" and the commands that would
   // change the list, the images or the filter can't be used.
@@ -126,7 +127,7 @@ class CPatchFinderDlg : public QDialog {
   void ShowWindowMenu(const QPoint& globalPos);
 
   std::string m_settingsPath;
-  AddressFilter& m_addrFilter;
+  quillet::AddressFilter& m_addrFilter;
   IUserPrompts& m_prompts;
   quillet::PatchList m_patches;  // the rows; m_patchList shows them through m_model
 

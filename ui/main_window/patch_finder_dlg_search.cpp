@@ -13,6 +13,8 @@
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/main_window/patch_list_model.h"
 
+using quillet::CheckDetails;
+
 namespace {
 
 IUserPrompts::Icon BoxIcon(quillet::SearchMessage::Icon icon) {

@@ -2,6 +2,11 @@
 
 #include "core/res/strings.h"
 
+using quillet::PATCH_FILE_ERROR;
+using quillet::PATCH_INSTALLED;
+using quillet::PATCH_NOT_INSTALLED;
+using quillet::PatchStatus;
+
 namespace {
 
 const char* MarkDescription(PatchStatus status) {
