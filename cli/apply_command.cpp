@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,14 +24,16 @@ namespace quillet::cli {
 
 namespace {
 
-const char* StatusWord(InstallStatus status) {
+// What a run that wrote nothing says of the patches it would have written:
+// "applied" only ever means bytes that are in place.
+const char* StatusWord(InstallStatus status, bool written) {
   switch (status) {
     case InstallStatus::applied:
-      return "applied";
+      return written ? "applied" : "would-apply";
     case InstallStatus::alreadyInstalled:
       return "already-installed";
     case InstallStatus::reverted:
-      return "reverted";
+      return written ? "reverted" : "would-revert";
     case InstallStatus::alreadyReverted:
       return "already-reverted";
     case InstallStatus::refused:
@@ -103,9 +108,12 @@ std::string JsonByte(const DifferingByte& byte) {
          Hex2(byte.expected) + "\",\"found\":\"" + Hex2(byte.found) + "\"}";
 }
 
-std::string JsonRecord(const PatchDecision& decision, const std::vector<std::string>& paths, std::size_t row) {
-  std::string out = "{" + JsonPathFields(paths[row]) + ",\"status\":\"" + StatusWord(decision.status) + "\"";
+std::string JsonRecord(const PatchDecision& decision, const std::vector<std::string>& paths, std::size_t row,
+                       bool written) {
+  std::string out = "{" + JsonPathFields(paths[row]) + ",\"status\":\"" + StatusWord(decision.status, written) + "\"";
   out += ",\"bytes\":" + std::to_string(decision.bytesToWrite);
+  out += ",\"filtered\":" + std::to_string(decision.filtered);
+  if (decision.undoPatch) out += ",\"undoPatch\":true";
   if (decision.forced) out += ",\"forced\":true";
   if (decision.status == InstallStatus::refused) {
     out += std::string(",\"cause\":\"") + CauseWord(decision.cause) + "\"";
@@ -123,16 +131,17 @@ std::string JsonRecord(const PatchDecision& decision, const std::vector<std::str
   return out + "}";
 }
 
-void PrintDecisions(const std::vector<PatchDecision>& decisions, const std::vector<std::string>& paths, bool json) {
+void PrintDecisions(const std::vector<PatchDecision>& decisions, const std::vector<std::string>& paths, bool json,
+                    bool written) {
   if (json) {
     std::printf("[");
     for (std::size_t row = 0; row < decisions.size(); ++row)
-      std::printf("%s\n%s", row ? "," : "", JsonRecord(decisions[row], paths, row).c_str());
+      std::printf("%s\n%s", row ? "," : "", JsonRecord(decisions[row], paths, row, written).c_str());
     std::printf("%s]\n", decisions.empty() ? "" : "\n");
     return;
   }
   for (std::size_t row = 0; row < decisions.size(); ++row) {
-    std::printf("%s\t%s\n", StatusWord(decisions[row].status), EscapedText(paths[row]).c_str());
+    std::printf("%s\t%s\n", StatusWord(decisions[row].status, written), EscapedText(paths[row]).c_str());
     if (decisions[row].status != InstallStatus::refused) continue;
     for (const std::string& line : ReasonLines(decisions[row], paths)) std::printf("  %s\n", EscapedText(line).c_str());
   }
@@ -145,10 +154,32 @@ std::string FileErrorText(const std::string& path, int error) {
   return text;
 }
 
-int UsageError(const char* message) {
+int UsageError(const std::string& message) {
   PrintError(message);
   PrintUsage(stderr);
   return kExitUsage;
+}
+
+// What the filter and the patches' own kind say beside the listing, on
+// stderr: bytes left out, and an undo patch chosen to be installed.
+void PrintNotes(const std::vector<PatchDecision>& decisions, const std::vector<std::string>& paths, InstallMode mode) {
+  for (std::size_t row = 0; row < decisions.size() && row < paths.size(); ++row) {
+    const PatchDecision& decision = decisions[row];
+    if (decision.filtered != 0)
+      PrintError(paths[row] + ": " + ByteCount(decision.filtered) + " left out by the address filter");
+    if (decision.undoPatch && mode == InstallMode::install)
+      PrintError(paths[row] + " is an undo patch: it is meant to be reverted (apply --revert)");
+  }
+}
+
+// Why a run wrote nothing, as its last line says.
+std::string NothingWritten(const std::string& why) { return "nothing was written: " + why; }
+
+std::string RefusedCount(const std::vector<PatchDecision>& decisions) {
+  std::size_t refused = 0;
+  for (const PatchDecision& decision : decisions) refused += decision.status == InstallStatus::refused ? 1 : 0;
+  return std::to_string(refused) + " of " + std::to_string(decisions.size()) + (decisions.size() == 1 ? " patch" : " patches") +
+         " refused";
 }
 
 }  // namespace
@@ -177,6 +208,10 @@ int RunApply(const std::vector<std::string>& args) {
   if (job.inPlace && !job.outputPath.empty()) return UsageError("choose one of -o OUT and --in-place");
   if (!job.inPlace && job.outputPath.empty() && !job.dryRun)
     return UsageError("apply writes to -o OUT or, with --in-place, over the image");
+  // An earlier undo patch may be the only record of an earlier change.
+  if (struct stat st {}; !job.undoPath.empty() && ::lstat(job.undoPath.c_str(), &st) == 0)
+    return UsageError(job.undoPath + " exists: an undo patch never replaces another; name a new file");
+  job.otherInputs = SettingsInputs(parsed->filter);
   if (const int status = LoadFilter(parsed->filter, job.filter); status != kExitOk) return status;
 
   // The list the window would hold, in its order.
@@ -193,46 +228,74 @@ int RunApply(const std::vector<std::string>& args) {
   // The same job the window runs, on a thread of its own; this one only waits.
   InstallOutcome outcome;
   JobLink link({});
-  if (!link.Start<InstallOutcome>([&job](StopToken stop) { return InstallPatches(job, {}, stop); },
+  const std::string imagePath = job.imagePath;
+  const InstallEvents events{
+      .progress = {},
+      .patchDecided = {},
+      .waitingForImage = [&imagePath] { PrintError("waiting: another run is changing " + imagePath); },
+  };
+  if (!link.Start<InstallOutcome>([&job, &events](StopToken stop) { return InstallPatches(job, events, stop); },
                                   [&outcome](InstallOutcome& ended) { outcome = std::move(ended); }))
-    outcome = InstallPatches(job, {}, {});
+    outcome = InstallPatches(job, events, {});
   link.RunUntilDone();
   if (!outcome.patches.empty() || outcome.cause == JobCause::none || outcome.cause == JobCause::refused)
-    PrintDecisions(outcome.patches, job.patchPaths, json);
-  std::fflush(stdout);
+    PrintDecisions(outcome.patches, job.patchPaths, json, outcome.written);
+  PrintNotes(outcome.patches, job.patchPaths, job.mode);
+  const bool listed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  const std::string& target = job.inPlace ? job.imagePath : job.outputPath;
   switch (outcome.cause) {
     case JobCause::none:
+      if (!listed) {
+        // The listing is all that failed: the result is in place, and a
+        // caller must not take it for a run that changed nothing.
+        PrintError(std::string(outcome.written ? target + " was written" : "nothing needed writing") +
+                   "; only the listing could not be written: " + std::strerror(errno));
+        return kExitOutput;
+      }
+      if (job.dryRun) PrintError(NothingWritten("a dry run"));
       return kExitOk;
     case JobCause::refused:
-      PrintError("a patch was refused; nothing was written");
+      PrintError(NothingWritten(RefusedCount(outcome.patches)));
       return kExitConflicts;
     case JobCause::noTarget:
       return UsageError("apply writes to -o OUT or, with --in-place, over the image");
     case JobCause::outputIsInput:
-      PrintError(outcome.path + " is the image, a patch or the other output: it is never written over");
-      PrintUsage(stderr);
-      return kExitUsage;
+      return UsageError(outcome.path + " is the image, a patch, the settings file or the other output: it is never "
+                        "written over");
+    case JobCause::undoExists:
+      return UsageError(outcome.path + " exists: an undo patch never replaces another; name a new file");
     case JobCause::imageOpen:
     case JobCause::imageRead:
       PrintError(outcome.path + ": " +
                  (outcome.cause == JobCause::imageOpen ? text::kCurrentOpenError : text::kCurrentReadError) + " (" +
                  std::strerror(outcome.systemError) + ")");
+      PrintError(NothingWritten("the image can't be used"));
       return kExitInput;
     case JobCause::imageTooLarge:
       PrintError(text::kTooLargePrefix + outcome.path + "'");
+      PrintError(NothingWritten("the image can't be used"));
       return kExitInput;
     case JobCause::outOfMemory:
       PrintError(text::kOutOfMemory);
+      PrintError(NothingWritten("out of memory"));
       return kExitInput;
     case JobCause::patchFile:
       PrintError(FileErrorText(outcome.path, outcome.systemError));
+      PrintError(NothingWritten("a patch file can't be read"));
       return kExitPatchFile;
     case JobCause::outputWrite:
     case JobCause::undoWrite:
-      PrintError(FileErrorText(outcome.path, outcome.systemError) + "; nothing was changed");
+      PrintError(FileErrorText(outcome.path, outcome.systemError));
+      PrintError(NothingWritten(outcome.cause == JobCause::undoWrite ? "the undo patch can't be written"
+                                                                     : "the output can't be written"));
       return kExitOutput;
     case JobCause::verifyFailed:
-      PrintError(outcome.path + " did not read back as written; nothing was changed");
+      PrintError(outcome.path + " did not read back as written");
+      PrintError(NothingWritten("the result did not read back as planned"));
+      return kExitOutput;
+    case JobCause::imageChanged:
+      PrintError(outcome.path + ": the image changed while it was being patched");
+      PrintError(NothingWritten("the image changed meanwhile"));
       return kExitOutput;
     case JobCause::stopped:
       break;

@@ -54,6 +54,10 @@ struct CommandArgs {
 // message goes to stderr and the result is kExitInput; otherwise kExitOk.
 [[nodiscard]] int LoadFilter(const FilterChoice& choice, quillet::AddressFilter& filter);
 
+// The settings files an output must never replace: the one named, and the
+// one the desktop program started here would use, whether read or not.
+[[nodiscard]] std::vector<std::string> SettingsInputs(const FilterChoice& choice);
+
 int RunCheck(const std::vector<std::string>& args);
 int RunFilter(const std::vector<std::string>& args);
 int RunDiff(const std::vector<std::string>& args);

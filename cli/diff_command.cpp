@@ -45,8 +45,6 @@ class ProgressBar {
   int m_percent = -1;
 };
 
-std::string ByteCount(std::uint64_t count) { return std::to_string(count) + (count == 1 ? " byte" : " bytes"); }
-
 bool WriteToStdout(std::string_view bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
 }
@@ -64,13 +62,31 @@ int RunDiff(const std::vector<std::string>& args) {
   const bool exitCode = parsed->flags.contains("--exit-code");
   const auto output = parsed->values.find("-o");
   const bool toStdout = output == parsed->values.end() || output->second == "-";
+  // Resolved once, here: the checks below and the writer use this path, so a
+  // link planted at the name meanwhile is replaced, not followed.
+  std::string resolved;
+  if (!toStdout) {
+    try {
+      resolved = ResolveOutputPath(output->second);
+    } catch (const FileError& error) {
+      PrintError(error.what());
+      return kExitOutput;
+    }
+  }
   // The patch would replace the firmware image it was made from. Compared as
   // files, not as text, so that no other spelling, link or hard link gets by;
   // stdout counts as well, since ">> image" does not empty the image first.
   for (const std::string& image : parsed->operands) {
-    if (toStdout ? IsSameFile(STDOUT_FILENO, image) : IsSameFile(output->second, image)) {
+    if (toStdout ? IsSameFile(STDOUT_FILENO, image) : IsSameFile(resolved, image)) {
       PrintError((toStdout ? std::string("standard output") : "the output " + output->second) + " is the image " +
                  image + " itself; the patch would replace it: name another file");
+      return kExitUsage;
+    }
+  }
+  for (const std::string& settings : SettingsInputs(parsed->filter)) {
+    if (!toStdout && IsSameFile(resolved, settings)) {
+      PrintError("the output " + output->second + " is the settings file " + settings +
+                 "; the patch would replace it: name another file");
       return kExitUsage;
     }
   }
@@ -79,12 +95,12 @@ int RunDiff(const std::vector<std::string>& args) {
 
   // The bytes "Записать" would save for the unedited comparison, written as
   // the walk finds them, so that memory holds the two images and little else
-  // however many lines there are. A file is replaced only once it is complete:
-  // a failed run leaves an existing one as it was.
+  // however many lines there are. A file is replaced only once it is complete
+  // and read back: a failed run leaves an existing one as it was.
   std::optional<AtomicFileWriter> file;
   if (!toStdout) {
     try {
-      file.emplace(output->second, true);
+      file.emplace(resolved, WriterOptions{.intoSpecialFiles = true, .resolved = true});
     } catch (const FileError& error) {
       PrintError(error.what());
       return kExitOutput;
@@ -168,6 +184,9 @@ int RunDiff(const std::vector<std::string>& args) {
   }
   try {
     file->Commit();
+  } catch (const WriteVerifyError&) {
+    PrintError(output->second + " did not read back as written; nothing was changed");
+    return kExitOutput;
   } catch (const FileError& error) {
     PrintError(error.what());
     return kExitOutput;

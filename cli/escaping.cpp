@@ -93,6 +93,8 @@ std::string JsonPathFields(std::string_view path) {
 
 void PrintError(std::string_view message) { std::fprintf(stderr, "quillet-cli: %s\n", EscapedText(message).c_str()); }
 
+std::string ByteCount(std::uint64_t count) { return std::to_string(count) + (count == 1 ? " byte" : " bytes"); }
+
 std::string RangeCount(std::size_t count) { return std::to_string(count) + (count == 1 ? " range" : " ranges"); }
 
 }  // namespace quillet::cli

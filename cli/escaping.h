@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -30,5 +31,7 @@ void PrintError(std::string_view message);
 
 // "1 range", "2 ranges".
 [[nodiscard]] std::string RangeCount(std::size_t count);
+// "1 byte", "2 bytes".
+[[nodiscard]] std::string ByteCount(std::uint64_t count);
 
 }  // namespace quillet::cli

@@ -145,6 +145,12 @@ int LoadFilter(const FilterChoice& choice, AddressFilter& filter) {
   return kExitOk;
 }
 
+std::vector<std::string> SettingsInputs(const FilterChoice& choice) {
+  std::vector<std::string> inputs{SettingsPathFor(GetWorkingDirectory(), "quillet")};
+  if (choice.source == FilterChoice::Source::iniFile) inputs.push_back(choice.iniPath);
+  return inputs;
+}
+
 int RunFilter(const std::vector<std::string>& args) {
   const auto parsed = ParseCommandArgs(args);
   if (!parsed) return kExitUsage;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <new>
@@ -27,17 +26,15 @@ constexpr std::size_t kPiece = std::size_t{1} << 20;
 // Changes turned into undo lines at a time.
 constexpr std::size_t kUndoChanges = std::size_t{1} << 16;
 
-// Whether two outputs, neither of which may exist yet, are one file: the file
-// itself where it exists (IsSameFile), otherwise the place it would be made at.
-bool SameOutput(const std::string& a, const std::string& b) {
-  if (IsSameFile(a, b)) return true;
-  struct stat st {};
-  if (::stat(a.c_str(), &st) == 0 || ::stat(b.c_str(), &st) == 0) return false;
+// Thrown from the last moment before the rename when the image is no longer
+// the file that was read.
+struct ImageChanged {};
+
+// Where a resolved output would be made, for telling two outputs apart when
+// neither exists yet.
+std::filesystem::path PlaceOf(const std::string& resolved) {
   std::error_code ignored;
-  const auto place = [&ignored](const std::string& path) {
-    return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ignored), ignored);
-  };
-  return place(a) == place(b);
+  return std::filesystem::weakly_canonical(std::filesystem::absolute(resolved, ignored), ignored);
 }
 
 class Job {
@@ -48,20 +45,10 @@ class Job {
   InstallOutcome run() {
     try {
       if (!checkTargets()) return std::move(m_outcome);
-      const std::optional<FileInfo> before = ProbeFile(m_job.imagePath);
-      ImageRead image = ReadImageFile(m_job.imagePath);
-      switch (image.status) {
-        case ImageReadStatus::ok:
-          break;
-        case ImageReadStatus::openFailed:
-          return fail(JobCause::imageOpen, m_job.imagePath, image.osError);
-        case ImageReadStatus::readShort:
-          return fail(JobCause::imageRead, m_job.imagePath, image.osError);
-        case ImageReadStatus::tooLarge:
-          return fail(JobCause::imageTooLarge, m_job.imagePath, 0);
-      }
+      ImageRead image;
+      if (!readImage(image)) return std::move(m_outcome);
       const auto size = static_cast<std::uint32_t>(image.data.size());
-      m_total = 2 * m_job.patchPaths.size() + (std::uint64_t{size} + kPiece - 1) / kPiece;
+      m_total = m_job.patchPaths.size() + (std::uint64_t{size} + kPiece - 1) / kPiece + 1;
 
       std::vector<PatchWrites> patches;
       patches.reserve(m_job.patchPaths.size());
@@ -87,12 +74,12 @@ class Job {
       if (m_stop.StopRequested()) return fail(JobCause::stopped, {}, 0);
 
       ApplyChanges(image.data.data(), plan.changes);
-      // The rules' own promise, before a byte reaches the disk.
+      // The rules' own promise, before a byte reaches the disk; the writer
+      // then holds the file to these bytes, every one of them.
       if (!HoldsPlan(image.data.data(), size, m_job.mode, patches, plan))
         return fail(JobCause::verifyFailed, target(), 0);
-      // The patches' writes stay until the written file is checked against
-      // them: no more memory than while they were being decided.
-      return write(image.data, before, patches, plan);
+      std::vector<PatchWrites>().swap(patches);
+      return write(image, plan.changes);
     } catch (const std::bad_alloc&) {
       return fail(JobCause::outOfMemory, {}, 0);
     }
@@ -116,121 +103,189 @@ class Job {
     if (m_events.progress) m_events.progress(m_done, m_total);
   }
 
+  [[nodiscard]] WriterOptions options(bool noReplace) const {
+    return WriterOptions{.resolved = true, .noReplace = noReplace, .ops = m_job.fileOps};
+  }
+
   // Nothing is written over an input: the output is not the image (unless in
-  // place) nor a patch, the undo patch none of those nor the output.
+  // place), a patch or another input, the undo patch none of those nor the
+  // output, and an undo patch that exists is never replaced. Each output is
+  // resolved here, once: the checks and the writer use that path, so a link
+  // planted at the name later is replaced, not followed.
   bool checkTargets() {
-    if (!m_job.inPlace && m_job.outputPath.empty() && !m_job.dryRun) {
+    const bool writes = !m_job.dryRun;
+    if (!m_job.inPlace && m_job.outputPath.empty() && writes) {
       setFailure(JobCause::noTarget, {}, 0);
       return false;
+    }
+    try {
+      m_resolvedTarget = ResolveOutputPath(m_job.inPlace ? m_job.imagePath : m_job.outputPath);
+      if (!m_job.undoPath.empty()) m_resolvedUndo = ResolveOutputPath(m_job.undoPath);
+    } catch (const FileError& error) {
+      setFailure(JobCause::outputWrite, error.path(), error.osError());
+      return false;
+    }
+    if (!m_job.undoPath.empty()) {
+      struct stat st {};
+      if (::lstat(m_job.undoPath.c_str(), &st) == 0 || ::lstat(m_resolvedUndo.c_str(), &st) == 0) {
+        setFailure(JobCause::undoExists, m_job.undoPath, EEXIST);
+        return false;
+      }
     }
     // Links and hard links too: a path is an input when it names the same
     // file. Each path is looked up once, since a run may name thousands of
     // patches; an output that doesn't exist yet is no input.
     struct stat output {};
-    struct stat undo {};
     const bool outputExists =
-        !m_job.inPlace && !m_job.outputPath.empty() && ::stat(m_job.outputPath.c_str(), &output) == 0;
-    const bool undoExists = !m_job.undoPath.empty() && ::stat(m_job.undoPath.c_str(), &undo) == 0;
-    const auto same = [](const struct stat& a, const struct stat& b) {
-      return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-    };
+        !m_job.inPlace && !m_job.outputPath.empty() && ::stat(m_resolvedTarget.c_str(), &output) == 0;
     bool outputIsInput = false;
-    bool undoIsInput = false;
     const auto compare = [&](const std::string& input) {
       struct stat st {};
       if (::stat(input.c_str(), &st) != 0) return;
-      outputIsInput = outputIsInput || (outputExists && same(st, output));
-      undoIsInput = undoIsInput || (undoExists && same(st, undo));
+      outputIsInput = outputIsInput || (st.st_dev == output.st_dev && st.st_ino == output.st_ino);
     };
-    if (outputExists || undoExists) {
+    if (outputExists) {
       compare(m_job.imagePath);
       for (const std::string& patch : m_job.patchPaths) compare(patch);
     }
+    if (!m_job.inPlace || outputExists)
+      for (const std::string& input : m_job.otherInputs) compare(input);
+    // In place, the settings file may still not be the image.
+    if (m_job.inPlace)
+      for (const std::string& input : m_job.otherInputs)
+        outputIsInput = outputIsInput || IsSameFile(input, m_job.imagePath);
     if (outputIsInput) {
-      setFailure(JobCause::outputIsInput, m_job.outputPath, 0);
+      setFailure(JobCause::outputIsInput, target(), 0);
       return false;
     }
-    if (undoIsInput || (!m_job.undoPath.empty() && !m_job.inPlace && !m_job.outputPath.empty() &&
-                        SameOutput(m_job.undoPath, m_job.outputPath))) {
+    // The undo patch does not exist (above): it can only be another output
+    // that does not exist either.
+    if (!m_job.undoPath.empty() && PlaceOf(m_resolvedUndo) == PlaceOf(m_resolvedTarget)) {
       setFailure(JobCause::outputIsInput, m_job.undoPath, 0);
       return false;
     }
     return true;
   }
 
+  // In place, the image is held from before its read: a second run waits
+  // here and then reads what the first put in place.
+  bool readImage(ImageRead& image) {
+    const bool holds = m_job.inPlace && !m_job.dryRun;
+    if (holds) {
+      bool told = false;
+      const auto keepWaiting = [&] {
+        if (!told && m_events.waitingForImage) m_events.waitingForImage();
+        told = true;
+        return !m_stop.StopRequested();
+      };
+      switch (m_lock.Acquire(m_resolvedTarget, keepWaiting)) {
+        case ImageLock::Status::locked:
+          break;
+        case ImageLock::Status::openFailed:
+          setFailure(JobCause::imageOpen, m_job.imagePath, errno);
+          return false;
+        case ImageLock::Status::givenUp:
+          setFailure(JobCause::stopped, {}, 0);
+          return false;
+      }
+    }
+    image = holds ? ReadImageFrom(m_lock.fd()) : ReadImageFile(m_job.imagePath);
+    switch (image.status) {
+      case ImageReadStatus::ok:
+        return true;
+      case ImageReadStatus::openFailed:
+        setFailure(JobCause::imageOpen, m_job.imagePath, image.osError);
+        return false;
+      case ImageReadStatus::readShort:
+        setFailure(JobCause::imageRead, m_job.imagePath, image.osError);
+        return false;
+      case ImageReadStatus::tooLarge:
+        setFailure(JobCause::imageTooLarge, m_job.imagePath, 0);
+        return false;
+    }
+    return false;
+  }
+
   // The undo patch first, then the result: once the image has changed, its
-  // undo is on disk. (Two temporary files can't be open at once: a signal must
-  // know the one to remove.) Should the result fail or be stopped, an undo
-  // patch made for it is removed again; one that replaced an older file stays,
-  // and reverted into the image it finds every byte reverted already.
-  InstallOutcome write(const ImageBuffer& image, const std::optional<FileInfo>& before,
-                       const std::vector<PatchWrites>& patches, const InstallPlan& plan) {
-    const std::vector<ByteChange>& changes = plan.changes;
+  // undo is on disk. Should the result fail, be stopped, or a signal end the
+  // program first, the undo patch goes again: it would record a change that
+  // was never made.
+  InstallOutcome write(const ImageRead& image, const std::vector<ByteChange>& changes) {
+    const FileInfo before{image.stamp.size, image.stamp.mtimeSeconds};
     // In place and nothing to change: the image is not rewritten at all.
     const bool writeResult = !(m_job.inPlace && changes.empty());
-    std::optional<FileInfo> after = before;
+    FileInfo after = before;
     // The result gets the time it was decided at, which its undo patch states.
-    if (writeResult) after = FileInfo{image.size(), static_cast<std::int64_t>(std::time(nullptr))};
-    bool undoMade = false;
+    if (writeResult) after = FileInfo{image.data.size(), static_cast<std::int64_t>(std::time(nullptr))};
+    std::optional<RemovedUnlessKept> undo;
     if (!m_job.undoPath.empty()) {
       if (m_stop.StopRequested()) return fail(JobCause::stopped, {}, 0);
-      struct stat st {};
-      undoMade = ::lstat(m_job.undoPath.c_str(), &st) != 0 && errno == ENOENT;
       try {
         writeUndo(before, after, changes);
       } catch (const FileError& error) {
         return fail(JobCause::undoWrite, m_job.undoPath, error.osError());
       }
+      undo.emplace(m_resolvedUndo);
     }
-    if (!writeResult) return std::move(m_outcome);
-    InstallOutcome outcome = writeResultFile(image, after->mtime, patches);
-    if (!outcome.written && undoMade) ::unlink(m_job.undoPath.c_str());
-    return outcome;
-  }
-
-  InstallOutcome writeResultFile(const ImageBuffer& image, std::int64_t mtime,
-                                 const std::vector<PatchWrites>& patches) {
-    try {
-      AtomicFileWriter result(target());
-      for (std::size_t at = 0; at < image.size(); at += kPiece) {
-        if (m_stop.StopRequested()) return fail(JobCause::stopped, {}, 0);
-        const std::size_t count = std::min(kPiece, image.size() - at);
-        result.Write({reinterpret_cast<const char*>(image.data()) + at, count});
-        step();
-      }
-      // Read back from the file itself, as the disk will hold it, before it
-      // replaces anything: its size, then every byte a patch writes, checked
-      // against the patch as the check would. That is the whole promise; the
-      // other bytes are the image's own, which the buffer held when the plan
-      // was checked in memory and which went out in the same writes, so the
-      // size shows they are all there. Reading just these stretches costs
-      // little beside the disk's writing, which goes on meanwhile.
-      if (result.WrittenSize() != image.size()) return fail(JobCause::verifyFailed, target(), 0);
-      const ImageReader read = [&result](std::uint32_t position, std::uint8_t* buffer, std::size_t count) {
-        return result.ReadBackAt(position, buffer, count);
-      };
-      for (const PatchWrites& patch : patches) {
-        if (m_stop.StopRequested()) return fail(JobCause::stopped, {}, 0);
-        if (!HoldsPatch(read, m_job.mode, patch)) return fail(JobCause::verifyFailed, target(), 0);
-        step();
-      }
-      result.Commit();
-    } catch (const FileError& error) {
-      return fail(JobCause::outputWrite, target(), error.osError());
+    if (!writeResult) {
+      if (undo) undo->Keep();
+      return std::move(m_outcome);
     }
-    m_outcome.written = true;
-    // Only the time a header states; a failure leaves the time of writing.
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<std::time_t>(mtime), 0}};
-    (void)::utimensat(AT_FDCWD, target().c_str(), times, 0);
+    (void)writeResultFile(image, after.mtime, undo);
     return std::move(m_outcome);
   }
 
-  // The comparison of the image before and after under its usual header, as
+  bool writeResultFile(const ImageRead& image, std::int64_t mtime, std::optional<RemovedUnlessKept>& undo) {
+    const ImageBuffer& bytes = image.data;
+    // Kept from just before the rename: a signal after it must not take away
+    // the undo of a change made. Should the rename itself fail, it goes.
+    bool undoKept = false;
+    const auto dropKeptUndo = [&] {
+      if (undoKept) (void)::unlink(m_resolvedUndo.c_str());
+    };
+    try {
+      AtomicFileWriter result(m_resolvedTarget, options(false));
+      for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+        if (m_stop.StopRequested()) {
+          setFailure(JobCause::stopped, {}, 0);
+          return false;
+        }
+        const std::size_t count = std::min(kPiece, bytes.size() - at);
+        result.Write({reinterpret_cast<const char*>(bytes.data()) + at, count});
+        step();
+      }
+      // The last moment before the rename: whatever wrote to the image since
+      // its read (another program, or this one run twice on a file system
+      // without locks) would have its bytes put back by this result.
+      result.Commit([&] {
+        if (StampOf(m_job.imagePath) != image.stamp) throw ImageChanged{};
+        if (undo) undo->Keep();
+        undoKept = undo.has_value();
+      });
+    } catch (const ImageChanged&) {
+      setFailure(JobCause::imageChanged, m_job.imagePath, 0);
+      return false;
+    } catch (const WriteVerifyError&) {
+      setFailure(JobCause::verifyFailed, target(), 0);
+      return false;
+    } catch (const FileError& error) {
+      dropKeptUndo();
+      setFailure(JobCause::outputWrite, target(), error.osError());
+      return false;
+    }
+    step();
+    m_outcome.written = true;
+    // Only the time a header states; a failure leaves the time of writing.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<std::time_t>(mtime), 0}};
+    (void)::utimensat(AT_FDCWD, m_resolvedTarget.c_str(), times, 0);
+    return true;
+  }
+
+  // The comparison of the image before and after under the undo header, as
   // `diff` of the two files would save it once the result is in place.
-  void writeUndo(const std::optional<FileInfo>& before, const std::optional<FileInfo>& after,
-                 const std::vector<ByteChange>& changes) {
-    AtomicFileWriter undo(m_job.undoPath);
-    undo.Write(EncodeSavedHeader(ComposeComparisonHeader(m_job.imagePath, before, target(), after)));
+  void writeUndo(const FileInfo& before, const FileInfo& after, const std::vector<ByteChange>& changes) {
+    AtomicFileWriter undo(m_resolvedUndo, options(true));
+    undo.Write(EncodeSavedHeader(ComposeUndoHeader(m_job.imagePath, before, target(), after)));
     std::string lines;
     for (std::size_t at = 0; at < changes.size();) {
       std::size_t end = std::min(at + kUndoChanges, changes.size());
@@ -249,6 +304,9 @@ class Job {
   const InstallEvents& m_events;
   StopToken m_stop;
   InstallOutcome m_outcome;
+  std::string m_resolvedTarget;
+  std::string m_resolvedUndo;
+  ImageLock m_lock;  // in place: held until the run ends, after the rename
   std::uint64_t m_done = 0;
   std::uint64_t m_total = 0;
 };
@@ -257,6 +315,15 @@ class Job {
 
 InstallOutcome InstallPatches(const InstallJob& job, const InstallEvents& events, StopToken stop) {
   return Job(job, events, stop).run();
+}
+
+std::string FreeUndoPath(const std::string& resultPath) {
+  std::string path = resultPath + ".undo.vkp";
+  for (int number = 2;; ++number) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return path;
+    path = resultPath + ".undo-" + std::to_string(number) + ".vkp";
+  }
 }
 
 }  // namespace quillet

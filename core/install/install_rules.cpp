@@ -10,46 +10,6 @@ namespace quillet {
 
 namespace {
 
-// Keeps the writes the check would compare, with their old bytes, in reading
-// order; a repeated address is settled once the file has been read.
-class WriteCollector {
- public:
-  WriteCollector(std::uint32_t size, const AddressFilter& filter, std::size_t room, std::vector<PatchWrite>& kept)
-      : m_size(size), m_filtering(!filter.Stretches().empty()), m_filter(filter), m_room(room), m_kept(kept) {}
-
-  // The check's rule: inside the image and outside the filter, and the filter
-  // is not asked about addresses beyond the image.
-  bool accepts(std::uint32_t address) {
-    return address < m_size && !(m_filtering && m_filter.IsAddressFiltered(address));
-  }
-  void write(std::uint32_t address, std::uint8_t value) { writeOld(address, value, -1); }
-  void writeOld(std::uint32_t address, std::uint8_t value, int old) {
-    if (m_tooLarge) return;
-    if (m_kept.size() == m_room) {
-      // Reading goes on to its end all the same: a broken file is reported as broken.
-      m_tooLarge = true;
-      std::vector<PatchWrite>().swap(m_kept);
-      return;
-    }
-    m_kept.push_back({address, value, static_cast<std::int16_t>(old)});
-  }
-  void beginOldLine() { m_lineFrom = m_kept.size(); }
-  void endOldLine(bool usable) {
-    if (usable) return;
-    for (std::size_t i = m_lineFrom; i < m_kept.size(); ++i) m_kept[i].old = -1;
-  }
-  [[nodiscard]] bool tooLarge() const { return m_tooLarge; }
-
- private:
-  std::uint32_t m_size;
-  bool m_filtering;
-  FilterCursor m_filter;
-  std::size_t m_room;
-  std::vector<PatchWrite>& m_kept;
-  std::size_t m_lineFrom = 0;
-  bool m_tooLarge = false;
-};
-
 // One write per address, the last one read: what a copy of the image would
 // hold after the check wrote the patch into it.
 void KeepLastWrites(std::vector<PatchWrite>& writes) {
@@ -67,12 +27,96 @@ void KeepLastWrites(std::vector<PatchWrite>& writes) {
   writes.resize(kept);
 }
 
+// Keeps the writes the check would compare, with their old bytes, in reading
+// order; a repeated address is settled once the file has been read, or
+// whenever the writes outgrow their room, since room is counted in
+// addresses: a patch that writes one address a million times writes one byte.
+class WriteCollector {
+ public:
+  WriteCollector(std::uint32_t size, const AddressFilter& filter, std::size_t room, std::vector<PatchWrite>& kept)
+      : m_size(size),
+        m_filtering(!filter.Stretches().empty()),
+        m_filter(filter),
+        m_room(room),
+        m_settleAt(room + room / 2 + 1),
+        m_kept(kept) {}
+
+  // The check's rule: inside the image and outside the filter, and the filter
+  // is not asked about addresses beyond the image.
+  bool accepts(std::uint32_t address) {
+    if (address >= m_size) return false;
+    if (m_filtering && m_filter.IsAddressFiltered(address)) {
+      ++m_filtered;
+      return false;
+    }
+    return true;
+  }
+  void write(std::uint32_t address, std::uint8_t value) { writeOld(address, value, -1); }
+  void writeOld(std::uint32_t address, std::uint8_t value, int old) {
+    if (m_tooLarge) return;
+    if (m_kept.size() >= m_settleAt) settle();
+    if (m_tooLarge) return;
+    m_kept.push_back({address, value, static_cast<std::int16_t>(old)});
+  }
+  void beginOldLine() { m_lineFrom = m_kept.size(); }
+  void endOldLine(bool usable) {
+    if (usable) return;
+    for (std::size_t i = m_lineFrom; i < m_kept.size(); ++i) m_kept[i].old = -1;
+  }
+  // After the last write: more addresses than room is too large.
+  void finish() {
+    if (!m_tooLarge) KeepLastWrites(m_kept);
+    if (m_kept.size() > m_room) giveUp();
+  }
+  [[nodiscard]] bool tooLarge() const { return m_tooLarge; }
+  [[nodiscard]] std::uint64_t filtered() const { return m_filtered; }
+
+ private:
+  // The lines read whole are settled; the line being read stays in reading
+  // order behind them, since its old field is judged at its end.
+  void settle() {
+    std::vector<PatchWrite> line(m_kept.begin() + static_cast<std::ptrdiff_t>(m_lineFrom), m_kept.end());
+    m_kept.resize(m_lineFrom);
+    KeepLastWrites(m_kept);
+    m_lineFrom = m_kept.size();
+    m_kept.insert(m_kept.end(), line.begin(), line.end());
+    if (m_kept.size() <= m_room) return;
+    // Only where the line itself is that long can its addresses be the ones
+    // that tip it: count them exactly.
+    std::vector<std::uint32_t> addresses;
+    addresses.reserve(m_kept.size());
+    for (const PatchWrite& write : m_kept) addresses.push_back(write.address);
+    std::sort(addresses.begin(), addresses.end());
+    if (static_cast<std::size_t>(std::unique(addresses.begin(), addresses.end()) - addresses.begin()) > m_room)
+      giveUp();
+  }
+  void giveUp() {
+    // Reading goes on to its end all the same: a broken file is reported as broken.
+    m_tooLarge = true;
+    std::vector<PatchWrite>().swap(m_kept);
+  }
+
+  std::uint32_t m_size;
+  bool m_filtering;
+  FilterCursor m_filter;
+  std::size_t m_room;
+  std::size_t m_settleAt;
+  std::vector<PatchWrite>& m_kept;
+  std::size_t m_lineFrom = 0;
+  std::uint64_t m_filtered = 0;
+  bool m_tooLarge = false;
+};
+
 template <class Source>
 PatchWrites ReadWrites(Source& source, std::uint32_t size, const AddressFilter& filter, std::size_t room) {
   PatchWrites patch;
-  WriteCollector collector(size, filter, room, patch.writes);
+  patch.undoPatch = IsUndoPatchText(source.readAt(0, kUndoMarkLookahead));
+  static const AddressFilter kNone;
+  WriteCollector collector(size, patch.undoPatch ? kNone : filter, room, patch.writes);
   patch.read = ReadVkp(source, collector, true);
+  if (patch.read.ok()) collector.finish();
   patch.tooLarge = collector.tooLarge();
+  patch.filtered = collector.filtered();
   if (!patch.read.ok()) {
     patch.writes.clear();
     // The line as read, without its line end, as the check's details show it.
@@ -88,7 +132,6 @@ PatchWrites ReadWrites(Source& source, std::uint32_t size, const AddressFilter& 
     if (text.ends_with('\r') && text.size() < CheckDetails::kLineTextLimit) text.pop_back();
     return patch;
   }
-  KeepLastWrites(patch.writes);
   patch.writes.shrink_to_fit();
   return patch;
 }
@@ -103,6 +146,8 @@ std::uint8_t Target(InstallMode mode, const PatchWrite& write) {
 
 void Decide(const std::uint8_t* image, InstallMode mode, bool force, const PatchWrites& patch,
             PatchDecision& decision) {
+  decision.filtered = patch.filtered;
+  decision.undoPatch = patch.undoPatch;
   if (!patch.read.ok()) {
     decision.cause = RefusalCause::broken;
     decision.line = patch.read.line;
@@ -302,27 +347,6 @@ bool HoldsPlan(const std::uint8_t* image, std::uint32_t size, InstallMode mode, 
       if (write.address >= size || (mode == InstallMode::revert && write.old < 0) ||
           image[write.address] != Target(mode, write))
         return false;
-  }
-  return true;
-}
-
-bool HoldsPatch(const ImageReader& read, InstallMode mode, const PatchWrites& patch) {
-  // A stretch is read whole, the bytes between its writes too: copying a few
-  // KiB more costs less than another call into the file system.
-  constexpr std::uint32_t kStretch = 4096;
-  std::uint8_t bytes[kStretch];
-  const std::vector<PatchWrite>& writes = patch.writes;
-  for (std::size_t first = 0; first < writes.size();) {
-    const std::uint32_t start = writes[first].address;
-    std::size_t end = first + 1;
-    while (end < writes.size() && writes[end].address - start < kStretch) ++end;
-    const std::size_t count = writes[end - 1].address - start + 1;
-    if (read(start, bytes, count) != count) return false;
-    for (std::size_t i = first; i < end; ++i)
-      if ((mode == InstallMode::revert && writes[i].old < 0) ||
-          bytes[writes[i].address - start] != Target(mode, writes[i]))
-        return false;
-    first = end;
   }
   return true;
 }

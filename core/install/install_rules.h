@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,14 +33,19 @@ struct PatchWrites {
   std::vector<PatchWrite> writes;  // increasing addresses, one per address
   VkpReadResult read;              // not ok: the file is broken, writes are empty
   std::string lineText;            // the broken line, up to CheckDetails::kLineTextLimit bytes
-  bool tooLarge = false;           // it writes more than the room left: writes are empty
+  bool tooLarge = false;           // it writes more addresses than the room left: writes are empty
+  std::uint64_t filtered = 0;      // written bytes inside the image that the filter left out
+  // An undo patch records bytes, not a modification: no filter leaves any of
+  // them out, or a revert would report bytes restored that it never touched.
+  bool undoPatch = false;
 };
 
 // The writes the check would compare: inside an image of size bytes and
 // outside the filter, each with its line's old byte when the line's old field
 // is all hexadecimal digits and as long as its new field. At most room writes
-// are kept while reading (a repeated address counts each time); a patch that
-// writes more is tooLarge. The file's form throws FileError.
+// distinct addresses are kept; a patch that writes more is tooLarge. An undo
+// patch (IsUndoPatchText) is read without the filter. The file's form throws
+// FileError.
 [[nodiscard]] PatchWrites ReadPatchWritesText(std::string_view text, std::uint32_t size, const AddressFilter& filter,
                                               std::size_t room = kMaxInstallWrites);
 [[nodiscard]] PatchWrites ReadPatchWritesFile(const std::string& path, std::uint32_t size, const AddressFilter& filter,
@@ -68,6 +72,8 @@ struct PatchDecision {
   std::optional<DifferingByte> offending;
   // Bytes this patch changes (all of them, also when refused: what it would).
   std::uint64_t bytesToWrite = 0;
+  std::uint64_t filtered = 0;  // its bytes the filter left out
+  bool undoPatch = false;      // an undo patch, meant to be reverted
   // collision: the lowest such address, and there the first other patch in
   // the list, with the values the two write (new ones installing, old ones
   // reverting).
@@ -108,16 +114,6 @@ struct InstallPlan {
 // each installed patch, the old value of every write of each reverted one.
 [[nodiscard]] bool HoldsPlan(const std::uint8_t* image, std::uint32_t size, InstallMode mode,
                              const std::vector<PatchWrites>& patches, const InstallPlan& plan);
-
-// Reads up to count bytes of an image from position into buffer, fewer only
-// at its end, and returns how many arrived.
-using ImageReader = std::function<std::size_t(std::uint32_t position, std::uint8_t* buffer, std::size_t count)>;
-
-// The same promise for one patch of the plan, on an image read through read,
-// such as the written file: every write holds its new value (installing) or
-// its known old value (reverting). Writes near each other are read together,
-// so that a file costs one read per stretch of them, not one per byte.
-[[nodiscard]] bool HoldsPatch(const ImageReader& read, InstallMode mode, const PatchWrites& patch);
 
 // Writes the plan's changes into image.
 void ApplyChanges(std::uint8_t* image, const std::vector<ByteChange>& changes);

@@ -24,7 +24,27 @@ std::string ByteText(const DifferingByte& byte) {
 
 }  // namespace
 
+namespace {
+
+std::string DecisionOnly(const PatchDecision& decision, const std::vector<std::string>& names);
+
+}  // namespace
+
 std::string InstallDecisionText(const PatchDecision& decision, const std::vector<std::string>& names) {
+  std::string text = DecisionOnly(decision, names);
+  if (decision.filtered != 0) text += Fill(text::kInstallFilteredNote, {std::to_string(decision.filtered)});
+  return text;
+}
+
+std::string InstallUndoNote(const PatchDecision& decision, InstallMode mode) {
+  return decision.undoPatch && mode == InstallMode::install ? text::kInstallUndoPatchNote : std::string();
+}
+
+std::string InstallUndoSavedText(const std::string& undoPath) { return Fill(text::kInstallUndoSaved, {undoPath}); }
+
+namespace {
+
+std::string DecisionOnly(const PatchDecision& decision, const std::vector<std::string>& names) {
   const std::string bytes = std::to_string(decision.bytesToWrite);
   switch (decision.status) {
     case InstallStatus::applied:
@@ -82,6 +102,8 @@ std::string InstallDecisionText(const PatchDecision& decision, const std::vector
   return Fill(text::kInstallRefused, {why});
 }
 
+}  // namespace
+
 std::string InstallSummaryText(const std::vector<PatchDecision>& decisions, std::uint64_t bytesChanged) {
   std::size_t refused = 0;
   for (const PatchDecision& decision : decisions) refused += decision.status == InstallStatus::refused ? 1 : 0;
@@ -109,6 +131,10 @@ std::string InstallFailureText(const InstallOutcome& outcome) {
       return Fill(text::kInstallOutputIsInput, {outcome.path});
     case JobCause::verifyFailed:
       return Fill(text::kInstallVerifyFailed, {outcome.path});
+    case JobCause::undoExists:
+      return Fill(text::kInstallUndoExists, {outcome.path});
+    case JobCause::imageChanged:
+      return Fill(text::kInstallImageChanged, {outcome.path});
     case JobCause::patchFile:
     case JobCause::outputWrite:
     case JobCause::undoWrite:

@@ -13,6 +13,13 @@ namespace quillet {
 // patches' file names, for a collision's other patch.
 [[nodiscard]] std::string InstallDecisionText(const PatchDecision& decision, const std::vector<std::string>& names);
 
+// For an undo patch chosen to be installed: that it is meant to be reverted.
+// Empty otherwise.
+[[nodiscard]] std::string InstallUndoNote(const PatchDecision& decision, InstallMode mode);
+
+// Where the undo patch of a run that was written went, and how it is used.
+[[nodiscard]] std::string InstallUndoSavedText(const std::string& undoPath);
+
 // The line under the list: how many bytes will change, or that nothing will
 // be written and why.
 [[nodiscard]] std::string InstallSummaryText(const std::vector<PatchDecision>& decisions, std::uint64_t bytesChanged);

@@ -35,6 +35,8 @@ enum class JobCause {
   outputIsInput,  // the output (path) is one of the inputs, which it would destroy
   verifyFailed,   // what was written does not read back as planned; it was not put in place
   undoWrite,      // the undo patch (path) can't be written; nothing was put in place
+  undoExists,     // the undo patch (path) exists already: an earlier one is never replaced
+  imageChanged,   // the image (path) changed while it was being patched; nothing was put in place
 };
 
 struct JobOutcome {

@@ -8,6 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/platform/atomic_writer.h"
+#include "core/platform/unique_fd.h"
+
 namespace quillet {
 
 // Memory for one whole image. An anonymous mapping advised for huge pages: a
@@ -46,12 +49,27 @@ struct FileInfo {
 // Nothing when it can't be opened (or is not a regular file), errno saying why.
 [[nodiscard]] std::optional<FileInfo> ProbeFile(const std::string& path);
 
+// Which file a name stood for and in what state: a file put in its place,
+// written into, cut or grown since shows another stamp.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t mtimeSeconds = 0;
+  std::int64_t mtimeNanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the file at path now, links followed; nothing when there is none.
+[[nodiscard]] std::optional<FileStamp> StampOf(const std::string& path);
+
 enum class ImageReadStatus { ok, openFailed, readShort, tooLarge };
 
 struct ImageRead {
   ImageReadStatus status = ImageReadStatus::openFailed;
   ImageBuffer data;  // the whole file when status is ok
   int osError = 0;
+  FileStamp stamp;  // of the file read, taken before its first byte
 };
 
 // Reads a whole image with one read and checks that all of it arrived.
@@ -65,6 +83,27 @@ using ReadPieceHook = std::function<bool(std::uint64_t bytesRead)>;
 // The same a piece at a time, so that a read of a large image can be shown and
 // given up before its end.
 [[nodiscard]] ImageRead ReadImageFile(const std::string& path, const ReadPieceHook& onPiece);
+
+// The same from a descriptor open for reading at its start.
+[[nodiscard]] ImageRead ReadImageFrom(int fd, const ReadPieceHook& onPiece = {});
+
+// An image held for a run that replaces it, from before its read until its
+// replacement is in place: a second such run waits, instead of reading the
+// image before the first has put its result in place and then putting the
+// first one's change back. Advisory (flock): it keeps out runs of this
+// program, and the stamp taken at the read tells of any other writer.
+class ImageLock {
+ public:
+  enum class Status { locked, openFailed, givenUp };
+  // Opens the file at path and holds it. While another holds it, keepWaiting
+  // is asked every 50 ms and false gives up. openFailed leaves errno saying why.
+  [[nodiscard]] Status Acquire(const std::string& path, const std::function<bool()>& keepWaiting);
+  // Open for reading at its start once locked.
+  [[nodiscard]] int fd() const { return m_fd.get(); }
+
+ private:
+  UniqueFd m_fd;
+};
 
 // Reads a whole (small) file, such as a patch file. Throws FileError when it
 // can't be opened or read.
@@ -92,42 +131,6 @@ class FileReader {
   int m_fd = -1;
   std::unique_ptr<char[]> m_piece;
   std::unique_ptr<char[]> m_again;
-};
-
-// Replaces the file's content so that a failure leaves an existing file as it
-// was: a temporary file in the same folder, flushed, then renamed over it.
-// Throws FileError with the target's path.
-void WriteFileAtomically(const std::string& path, std::string_view bytes);
-
-// The same written piece by piece, for output too large to hold whole (a
-// comparison of millions of lines): Write as the bytes come, then Commit. Until
-// Commit the target is untouched; a writer destroyed before it, or any signal
-// that ends the program meanwhile (one it has not taken over itself), leaves no
-// temporary file behind. An existing target keeps its mode, owner and group. With intoSpecialFiles, a
-// device or FIFO target is written into instead (renaming over /dev/null would
-// replace it for everyone); otherwise it is refused as WriteFileAtomically
-// refuses it. Throws FileError with the target's path.
-class AtomicFileWriter {
- public:
-  explicit AtomicFileWriter(const std::string& path, bool intoSpecialFiles = false);
-  AtomicFileWriter(const AtomicFileWriter&) = delete;
-  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
-  ~AtomicFileWriter();
-
-  void Write(std::string_view bytes);
-  // What has been written so far, read back from the file itself (bytes still
-  // gathered are written first), so that a caller can verify the file before
-  // Commit puts it in place: its size, and up to count bytes from position
-  // into buffer, fewer only at its end, returning how many arrived. Throws
-  // FileError with the target's path, also for a special file, which can't be
-  // read back.
-  [[nodiscard]] std::uint64_t WrittenSize();
-  [[nodiscard]] std::size_t ReadBackAt(std::uint64_t position, std::uint8_t* buffer, std::size_t count);
-  void Commit();
-
- private:
-  struct State;
-  std::unique_ptr<State> m_state;
 };
 
 // The process's working directory ('/'-separated, without a trailing '/' except

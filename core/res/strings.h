@@ -106,6 +106,10 @@ inline constexpr char kFilterLoadErrorPrefix[] =
 // Comparison header (the .vkp text)
 inline constexpr char kHeaderOriginal[] = ";Оригинальный Full Flash: ";
 inline constexpr char kHeaderCurrent[] = ";Текущий Full Flash: ";
+// An undo patch's first line, and the start of it by which one is known.
+inline constexpr char kHeaderUndoMark[] = ";Патч отмены:";
+inline constexpr char kHeaderUndo[] =
+    ";Патч отмены: хранит байты образа до изменения. Его откатывают («Откатить…»), а не устанавливают";
 inline constexpr char kHeaderSize[] = ";Размер: ";  // + size + " байт"
 inline constexpr char kHeaderBytes[] = " байт";
 inline constexpr char kHeaderDate[] = ";Дата модификации: ";
@@ -157,7 +161,15 @@ inline constexpr char kInstallStopped[] = "Остановлено: ничего 
 inline constexpr char kInstallOutputIsInput[] = "Файл '%1' — это сам образ или один из патчей: выберите другой файл";
 inline constexpr char kInstallVerifyFailed[] =
     "Записанный файл '%1' при проверке не совпал с ожидаемым; он не сохранён";
-inline constexpr char kUndoSuffix[] = ".undo.vkp";  // beside the result: <result>.undo.vkp
+inline constexpr char kInstallWaitingForImage[] = "Образ сейчас изменяет другая запись: ожидание её конца…";
+inline constexpr char kInstallFilteredNote[] = "; фильтр адресов исключил байт: %1";
+inline constexpr char kInstallUndoPatchNote[] = "Это патч отмены: его откатывают («Откатить…»), а не устанавливают";
+inline constexpr char kInstallUndoSaved[] =
+    "Патч отмены сохранён в '%1'. Чтобы вернуть прежние байты, откатите его («Откатить…»), а не устанавливайте";
+inline constexpr char kInstallUndoExists[] =
+    "Патч отмены '%1' уже есть: прежний патч отмены не заменяется. Ничего не записано";
+inline constexpr char kInstallImageChanged[] =
+    "Образ '%1' изменился, пока в него записывались патчи: ничего не записано";
 inline constexpr char kAccInstallList[] = "Что будет с патчами";
 inline constexpr char kAccInstallProgress[] = "Ход установки";
 

@@ -88,6 +88,17 @@ std::string ComposeComparisonHeader(const std::string& originalPath, const std::
          ImageBlock(text::kHeaderCurrent, currentPath, current) + kLineEnd;
 }
 
+std::string ComposeUndoHeader(const std::string& beforePath, const std::optional<FileInfo>& before,
+                              const std::string& afterPath, const std::optional<FileInfo>& after) {
+  return text::kHeaderUndo + std::string(kLineEnd) + ComposeComparisonHeader(beforePath, before, afterPath, after);
+}
+
+bool IsUndoPatchText(std::string_view head) {
+  static const std::string mark = Utf8ToCp1251(text::kHeaderUndoMark);
+  if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
+  return head.starts_with(mark);
+}
+
 void AppendDataLine(std::string& text, std::uint32_t address, const std::uint8_t* oldBytes,
                     const std::uint8_t* newBytes, std::size_t count) {
   // "%06lX": at least six digits, as many as the address needs.

@@ -22,6 +22,16 @@ namespace quillet {
                                                   const std::string& currentPath,
                                                   const std::optional<FileInfo>& current);
 
+// An undo patch's header: a line saying that it records the image's bytes
+// and is to be reverted, then the comparison header of the image before and
+// after.
+[[nodiscard]] std::string ComposeUndoHeader(const std::string& beforePath, const std::optional<FileInfo>& before,
+                                            const std::string& afterPath, const std::optional<FileInfo>& after);
+// Whether a patch file's first bytes (as saved, in Windows-1251) are those
+// of an undo patch: its first line, after a byte-order mark, is that line.
+[[nodiscard]] bool IsUndoPatchText(std::string_view head);
+inline constexpr std::size_t kUndoMarkLookahead = 64;
+
 // One data line: "%06lX: " + old bytes + " " + new bytes + CR LF, each byte "%02lX".
 void AppendDataLine(std::string& text, std::uint32_t address, const std::uint8_t* oldBytes,
                     const std::uint8_t* newBytes, std::size_t count);

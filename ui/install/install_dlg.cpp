@@ -108,6 +108,7 @@ void CInstallDlg::StartRun(quillet::InstallJob job) {
         m_progress->setValue(static_cast<int>(std::min(done, total) * kSteps / total));
       }),
       .patchDecided = {},
+      .waitingForImage = link.Posted<>([this] { m_summary->setText(Text(text::kInstallWaitingForImage)); }),
   };
   const bool started = link.Start<quillet::InstallOutcome>(
       [job = std::move(job), events](quillet::StopToken stop) { return quillet::InstallPatches(job, events, stop); },
@@ -136,7 +137,10 @@ void CInstallDlg::ShowDecisions(const quillet::InstallOutcome& outcome) {
   for (const std::string& path : m_job.patchPaths) names.push_back(quillet::FileNameOf(path));
   for (std::size_t i = 0; i < outcome.patches.size() && i < names.size(); ++i) {
     QTreeWidgetItem* row = m_list->topLevelItem(static_cast<int>(i));
-    const QString what = QString::fromStdString(quillet::InstallDecisionText(outcome.patches[i], names));
+    std::string said = quillet::InstallDecisionText(outcome.patches[i], names);
+    if (const std::string note = quillet::InstallUndoNote(outcome.patches[i], m_job.mode); !note.empty())
+      said += ". " + note;
+    const QString what = QString::fromStdString(said);
     row->setText(1, what);
     row->setToolTip(1, what);
   }
@@ -161,6 +165,8 @@ void CInstallDlg::OnRunDone(const quillet::InstallOutcome& outcome) {
   }
   if (wrote && outcome.ok()) {
     m_written = m_job.inPlace ? m_job.imagePath : m_job.outputPath;
+    m_undoSaved = m_undoPath.empty() ? std::string() : quillet::InstallUndoSavedText(m_undoPath);
+    if (!m_undoSaved.empty()) m_summary->setText(QString::fromStdString(m_undoSaved));
     accept();
   }
 }
@@ -180,9 +186,10 @@ void CInstallDlg::OnWrite() {
     job.outputPath = path.toStdString();
   }
   const std::string& result = job.inPlace ? job.imagePath : job.outputPath;
-  job.undoPath = m_saveUndo->isChecked() ? result + text::kUndoSuffix : std::string();
+  job.undoPath = m_saveUndo->isChecked() ? quillet::FreeUndoPath(result) : std::string();
   m_job.inPlace = job.inPlace;
   m_job.outputPath = job.outputPath;
+  m_undoPath = job.undoPath;
   StartRun(std::move(job));
 }
 

@@ -28,6 +28,8 @@ class CInstallDlg : public QDialog {
 
   // The file written by a run that succeeded; empty until then.
   [[nodiscard]] const std::string& WrittenPath() const { return m_written; }
+  // Where that run's undo patch went and how it is used; empty without one.
+  [[nodiscard]] const std::string& UndoSavedText() const { return m_undoSaved; }
   // True while a run reads or writes.
   [[nodiscard]] bool Busy() const { return m_link->Busy(); }
 
@@ -51,6 +53,8 @@ class CInstallDlg : public QDialog {
   bool m_writing = false;  // the running job writes
   bool m_writable = false;
   std::string m_written;
+  std::string m_undoPath;   // of the write under way
+  std::string m_undoSaved;
 
   QTreeWidget* m_list = nullptr;
   QLabel* m_summary = nullptr;

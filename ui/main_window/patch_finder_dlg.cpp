@@ -340,6 +340,7 @@ void CPatchFinderDlg::InstallSelected(bool revert) {
   if (dlg.exec() != QDialog::Accepted || dlg.WrittenPath().empty()) return;
   // The written file is the image now, and the chosen rows' marks show what it holds.
   ChooseCurrentFlash(dlg.WrittenPath());
+  m_statusNote = QString::fromStdString(dlg.UndoSavedText());
   SearchRows(std::move(rows));
 }
 

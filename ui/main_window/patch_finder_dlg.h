@@ -163,5 +163,6 @@ class CPatchFinderDlg : public QDialog {
   std::vector<std::size_t> m_searchRowOf;  // the running search's rows, when not all
   std::size_t m_searchRows = 0;            // of the running search
   std::size_t m_searchChecked = 0;         // rows it has reported
+  QString m_statusNote;                    // said before the next search's totals (an undo patch saved)
   QtJobLink m_link;                        // last member: gone first, after the search has stopped
 };

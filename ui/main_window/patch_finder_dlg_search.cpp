@@ -5,6 +5,7 @@
 #include <QTreeView>
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 #include "core/res/strings.h"
 #include "core/search/patch_list.h"
@@ -107,7 +108,10 @@ void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {
     return;
   }
   // Totals of a search that stopped early would count rows it never reached.
-  ShowStatus(QString::fromStdString(quillet::SearchTotalsText(m_patches)), true);
+  QString totals = QString::fromStdString(quillet::SearchTotalsText(m_patches));
+  // Where an install just put its undo patch stays in view with them.
+  if (!m_statusNote.isEmpty()) totals = std::exchange(m_statusNote, QString()) + QStringLiteral(". ") + totals;
+  ShowStatus(totals, true);
 }
 
 void CPatchFinderDlg::ShowSearching(bool searching) {
