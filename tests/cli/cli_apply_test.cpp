@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/platform/cp1251.h"
+#include "core/res/strings.h"
 #include "tests/support/temp_dir.h"
 
 // quillet-cli apply end to end: what is refused, what reaches the disk, and
@@ -68,7 +70,7 @@ std::string With(const Changes& changes) {
   return image;
 }
 
-enum Setup { plain = 0, readOnlyImage = 1, linkToImage = 2 };
+enum Setup { plain = 0, readOnlyImage = 1, linkToImage = 2, settingsFile = 4, earlierUndo = 8 };
 
 struct ApplyRow {
   const char* name;
@@ -107,6 +109,8 @@ TEST_P(ApplyTable, ExitStatusLinesAndFiles) {
   for (const auto& [path, text] : patches) WriteBytes(dir / path, text);
   if (row.setup & readOnlyImage) ::chmod((dir / "img.bin").c_str(), 0444);
   if (row.setup & linkToImage) std::filesystem::create_symlink("img.bin", dir / "link.bin");
+  if (row.setup & settingsFile) WriteBytes(dir / "quillet.INI", "[Address Filter]\r\n");
+  if (row.setup & earlierUndo) WriteBytes(dir / "undo.vkp", "earlier");
 
   const CliResult result = RunCli(dir, row.args, row.shell);
   EXPECT_EQ(result.exitCode, row.exitCode);
@@ -126,11 +130,15 @@ TEST_P(ApplyTable, ExitStatusLinesAndFiles) {
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
   std::erase_if(names, [](const std::string& name) {
     return name == "img.bin" || name == "p" || name == "out.bin" || name == "link.bin" || name == ".out" ||
-           name == ".err" || name == "undo.vkp";
+           name == ".err" || name == "undo.vkp" || name == "quillet.INI";
   });
   EXPECT_TRUE(names.empty()) << names.front();
   // No row's run may leave an undo patch: each that asks for one writes nothing.
-  EXPECT_FALSE(std::filesystem::exists(dir / "undo.vkp"));
+  if (row.setup & earlierUndo)
+    EXPECT_EQ(ReadBytes(dir / "undo.vkp"), "earlier");
+  else
+    EXPECT_FALSE(std::filesystem::exists(dir / "undo.vkp"));
+  if (row.setup & settingsFile) EXPECT_EQ(ReadBytes(dir / "quillet.INI"), "[Address Filter]\r\n");
 }
 
 const std::vector<std::string> kApply{"apply", "--no-filter"};
@@ -150,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "already-installed\tp/done.vkp\n", "", Changes{}},
         ApplyRow{"other_firmware_refused_nothing_written",
                  Args({"img.bin", "p/clean.vkp", "p/foreign.vkp", "-o", "out.bin", "--undo", "undo.vkp"}), 1,
-                 "applied\tp/clean.vkp\nrefused\tp/foreign.vkp\n" + kForeignLine, "nothing was written", std::nullopt},
+                 "would-apply\tp/clean.vkp\nrefused\tp/foreign.vkp\n" + kForeignLine,
+                 "nothing was written: 1 of 2 patches refused", std::nullopt},
         ApplyRow{"force_writes_other_firmware",
                  Args({"--force", "img.bin", "p/clean.vkp", "p/foreign.vkp", "-o", "out.bin"}), 0,
                  "applied\tp/clean.vkp\napplied\tp/foreign.vkp\n", "", kCleanAndForeign},
@@ -162,8 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "refused\tp/broken.vkp\n  line 1: no ':': XYZ\n"
                  "refused\tp/clash.vkp\n  collides with p/clean.vkp at 000011: 35 here, 34 there\n"
                  "refused\tp/clean.vkp\n  collides with p/clash.vkp at 000011: 34 here, 35 there\n"
-                 "already-installed\tp/done.vkp\napplied\tp/foreign.vkp\napplied\tp/single.vkp\n",
-                 "nothing was written", std::nullopt},
+                 "already-installed\tp/done.vkp\nwould-apply\tp/foreign.vkp\nwould-apply\tp/single.vkp\n",
+                 "nothing was written: 3 of 6 patches refused", std::nullopt},
         ApplyRow{"revert_writes_old_bytes", Args({"--revert", "img.bin", "p/done.vkp", "-o", "out.bin"}), 0,
                  "reverted\tp/done.vkp\n", "", Changes{{0x20, 0x00}}},
         ApplyRow{
@@ -176,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
         ApplyRow{"read_only_image_in_place_stays",
                  Args({"img.bin", "p/clean.vkp", "--in-place"}),
                  74,
-                 "applied\tp/clean.vkp\n",
+                 "would-apply\tp/clean.vkp\n",
                  "Access to img.bin was denied",
                  std::nullopt,
                  {},
@@ -184,17 +193,17 @@ INSTANTIATE_TEST_SUITE_P(
         ApplyRow{"full_disk_changes_nothing",
                  Args({"img.bin", "p/clean.vkp", "-o", "out.bin", "--undo", "undo.vkp"}),
                  74,
-                 "applied\tp/clean.vkp\n",
-                 "Disk full",
+                 "would-apply\tp/clean.vkp\n",
+                 "nothing was written: the output can't be written",
                  std::nullopt,
                  {},
                  plain,
                  "ulimit -f 2; trap '' XFSZ;"},
         ApplyRow{"dry_run_writes_nothing",
                  Args({"--dry-run", "img.bin", "p/clean.vkp", "-o", "out.bin", "--undo", "undo.vkp"}), 0,
-                 "applied\tp/clean.vkp\n", "", std::nullopt},
+                 "would-apply\tp/clean.vkp\n", "nothing was written: a dry run", std::nullopt},
         ApplyRow{"dry_run_needs_no_target", Args({"--dry-run", "--json", "img.bin", "p/foreign.vkp"}), 1,
-                 "[\n{\"path\":\"p/foreign.vkp\",\"status\":\"refused\",\"bytes\":1,\"cause\":\"other-firmware\","
+                 "[\n{\"path\":\"p/foreign.vkp\",\"status\":\"refused\",\"bytes\":1,\"filtered\":0,\"cause\":\"other-firmware\","
                  "\"reason\":\"made for another firmware: 000030: old " +
                      Hex(At(0x30) ^ 1) + ", new 99, found " + Hex(At(0x30)) +
                      "\",\"byte\":{\"address\":\"000030\",\"old\":\"" + Hex(At(0x30) ^ 1) +
@@ -213,9 +222,25 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  linkToImage},
         ApplyRow{"undo_names_the_image", Args({"img.bin", "p/clean.vkp", "--in-place", "--undo", "img.bin"}), 64, "",
-                 "img.bin is the image", std::nullopt},
+                 "img.bin exists: an undo patch never replaces another", std::nullopt},
         ApplyRow{"undo_names_the_output", Args({"img.bin", "p/clean.vkp", "-o", "out.bin", "--undo", "out.bin"}), 64,
-                 "", "out.bin is the image, a patch or the other output", std::nullopt},
+                 "", "out.bin is the image, a patch, the settings file or the other output", std::nullopt},
+        ApplyRow{"output_is_the_settings_file",
+                 Args({"img.bin", "p/clean.vkp", "-o", "quillet.INI"}),
+                 64,
+                 "",
+                 "quillet.INI is the image, a patch, the settings file",
+                 std::nullopt,
+                 {},
+                 settingsFile},
+        ApplyRow{"undo_never_replaces_an_earlier_one",
+                 Args({"img.bin", "p/clean.vkp", "--in-place", "--undo", "undo.vkp"}),
+                 64,
+                 "",
+                 "undo.vkp exists: an undo patch never replaces another",
+                 std::nullopt,
+                 {},
+                 earlierUndo},
         ApplyRow{"no_target", Args({"img.bin", "p/clean.vkp"}), 64, "", "usage:", std::nullopt},
         ApplyRow{"both_targets", Args({"img.bin", "p/clean.vkp", "-o", "out.bin", "--in-place"}), 64, "",
                  "usage:", std::nullopt},
@@ -225,8 +250,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "p/gone.vkp was not found.", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The undo patch is what diff of the image and the result saves, and
-// reverted into the result, in place, it gives the image back.
+// The undo patch is what diff of the image and the result saves, under a
+// line that marks it as one, and reverted into the result, in place, it gives
+// the image back.
+const std::string kUndoMark = quillet::Utf8ToCp1251(quillet::text::kHeaderUndo) + "\r\n";
+
 TEST(ApplyUndo, IsTheComparisonOfBeforeAndAfterAndRevertsExactly) {
   TempDir dir;
   WriteBytes(dir / "img.bin", Image());
@@ -236,7 +264,7 @@ TEST(ApplyUndo, IsTheComparisonOfBeforeAndAfterAndRevertsExactly) {
   ASSERT_EQ(RunCli(dir, Args({"img.bin", "a.vkp", "b.vkp", "-o", "out.bin", "--undo", "undo.vkp"})).exitCode, 0);
   const CliResult diff = RunCli(dir, {"diff", "--no-filter", "img.bin", "out.bin"});
   ASSERT_EQ(diff.exitCode, 0);
-  EXPECT_EQ(ReadBytes(dir / "undo.vkp"), diff.out);
+  EXPECT_EQ(ReadBytes(dir / "undo.vkp"), kUndoMark + diff.out);
   EXPECT_NE(diff.out.find("00001F: " + Hex(At(0x1F)) + " 56\r\n000020: " + Hex(At(0x20)) + " 78\r\n"),
             std::string::npos);
 
@@ -247,7 +275,7 @@ TEST(ApplyUndo, IsTheComparisonOfBeforeAndAfterAndRevertsExactly) {
   // Nothing left to revert: the image is not rewritten, and the undo of that is empty of lines.
   const CliResult again = RunCli(dir, Args({"--revert", "out.bin", "undo.vkp", "--in-place", "--undo", "none.vkp"}));
   EXPECT_EQ(again.out, "already-reverted\tundo.vkp\n");
-  EXPECT_EQ(ReadBytes(dir / "none.vkp"), RunCli(dir, {"diff", "--no-filter", "out.bin", "out.bin"}).out);
+  EXPECT_EQ(ReadBytes(dir / "none.vkp"), kUndoMark + RunCli(dir, {"diff", "--no-filter", "out.bin", "out.bin"}).out);
 }
 
 #endif

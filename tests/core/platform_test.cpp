@@ -298,8 +298,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, AtomicWriteFailTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A save ended by any signal that ends the program leaves no temporary file,
-// and the signal still ends it as it would have. The child holds a save open
-// until the signal comes, so the signal always lands inside it.
+// nor a file put in place for a change it never completed, and the signal
+// still ends it as it would have. The child holds a save open until the
+// signal comes, so the signal always lands inside it.
 TEST_F(FileIoTest, InterruptedSaveLeavesNoTemporaryFile) {
   const std::string target = m_dir / "out.vkp";
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR2, SIGXFSZ, SIGRTMIN + 1}) {
@@ -313,6 +314,8 @@ TEST_F(FileIoTest, InterruptedSaveLeavesNoTemporaryFile) {
       ::setrlimit(RLIMIT_CORE, &noCore);
       ::signal(signal, SIG_DFL);  // nohup or a test runner may have it ignored
       try {
+        quillet::WriteFileAtomically(m_dir / "undo.vkp", "undo");
+        const quillet::RemovedUnlessKept undo(m_dir / "undo.vkp");
         quillet::AtomicFileWriter writer(target);
         writer.Write(std::string(1 << 20, 'x'));
         if (::write(ready[1], "r", 1) != 1) ::_exit(2);
@@ -332,6 +335,26 @@ TEST_F(FileIoTest, InterruptedSaveLeavesNoTemporaryFile) {
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
       ADD_FAILURE() << "left behind: " << entry.path().filename();
   }
+}
+
+// A run killed outright leaves its temporary file; the next save in that
+// folder removes it once its process is gone, and nothing else: not a live
+// run's, not a link, not a name of another form.
+TEST_F(FileIoTest, TemporaryFilesOfRunsThatAreGoneAreRemoved) {
+  const pid_t gone = ::fork();
+  ASSERT_GE(gone, 0);
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string dead = ".quillet-" + std::to_string(gone) + "-0123456789abcdef.tmp";
+  const std::string live = ".quillet-" + std::to_string(::getppid()) + "-0123456789abcdef.tmp";
+  const std::string other = ".quillet-" + std::to_string(gone) + "-notours.tmp";
+  for (const std::string& name : {dead, live, other}) WriteBytes(m_dir / name, "left");
+  const std::string deadLink = ".quillet-" + std::to_string(gone) + "-00.tmp";
+  std::filesystem::create_symlink(dead, m_dir / deadLink);
+  quillet::WriteFileAtomically(m_dir / "out.vkp", "new");
+  EXPECT_FALSE(std::filesystem::exists(m_dir / dead));
+  for (const std::string& name : {live, other, deadLink})
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(m_dir / name))) << name;
 }
 
 // Root saving over another user's file leaves it theirs, mode included.
