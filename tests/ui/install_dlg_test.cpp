@@ -65,7 +65,7 @@ class InstallDlgTest : public QObject {
  private slots:
   void init() {
     for (const QString& left :
-         QDir(m_dir.path()).entryList({QStringLiteral("*.undo.vkp"), QStringLiteral("patched.bin")}))
+         QDir(m_dir.path()).entryList({QStringLiteral("*.undo*.vkp"), QStringLiteral("patched.bin")}))
       QFile::remove(Path(left));
     WriteFile(Path(QStringLiteral("image.bin")), CountingImage());
     WriteFile(Path(QStringLiteral("clean.vkp")), "000010: 10 AA\r\n000011: 11 BB\r\n");
@@ -96,9 +96,10 @@ class InstallDlgTest : public QObject {
     QVERIFY(!dlg.Busy());
     QCOMPARE(ReadFile(Path(QStringLiteral("image.bin"))), CountingImage());
 
-    // A new file.
+    // A new file, beside an earlier undo patch of that name, which stays.
     Child<QRadioButton>(dlg, "IDC_INSTALL_NEW")->setChecked(true);
     const QString out = Path(QStringLiteral("patched.bin"));
+    WriteFile(out + QStringLiteral(".undo.vkp"), "earlier");
     prompts.saveFileNames = {out};
     QTest::mouseClick(Child<QPushButton>(dlg, "IDOK"), Qt::LeftButton);
     QTRY_COMPARE(dlg.result(), int(QDialog::Accepted));
@@ -109,9 +110,14 @@ class InstallDlgTest : public QObject {
     expected[0x11] = '\xBB';
     QCOMPARE(ReadFile(out), expected);
     QCOMPARE(ReadFile(Path(QStringLiteral("image.bin"))), CountingImage());
-    const QByteArray undo = ReadFile(out + QStringLiteral(".undo.vkp"));
+    QCOMPARE(ReadFile(out + QStringLiteral(".undo.vkp")), QByteArray("earlier"));
+    const QString undoPath = out + QStringLiteral(".undo-2.vkp");
+    const QByteArray undo = ReadFile(undoPath);
     QVERIFY(undo.startsWith(';'));
     QVERIFY(undo.contains("000010: 1011 AABB\r\n"));
+    // Where it went, and that it is reverted, not installed.
+    QVERIFY(Child<QLabel>(dlg, "IDC_INSTALL_SUMMARY")->text().contains(undoPath));
+    QVERIFY(QString::fromStdString(dlg.UndoSavedText()).contains(QStringLiteral("«Откатить…»")));
   }
 
   // One refused patch refuses the run: the window says which and why, and
@@ -131,7 +137,7 @@ class InstallDlgTest : public QObject {
     QCOMPARE(ReadFile(Path(QStringLiteral("image.bin"))), CountingImage());
     QTest::mouseClick(Child<QPushButton>(dlg, "IDCANCEL"), Qt::LeftButton);
     QCOMPARE(dlg.result(), int(QDialog::Rejected));
-    QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral("*.undo.vkp")}).isEmpty());
+    QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral("*.undo*.vkp")}).isEmpty());
   }
 };
 
