@@ -103,8 +103,9 @@ class Job {
     if (m_events.progress) m_events.progress(m_done, m_total);
   }
 
-  [[nodiscard]] WriterOptions options(bool noReplace) const {
-    return WriterOptions{.resolved = true, .noReplace = noReplace, .ops = m_job.fileOps};
+  [[nodiscard]] WriterOptions options(bool noReplace, bool fromImage) const {
+    return WriterOptions{
+        .resolved = true, .noReplace = noReplace, .piecesOutliveCommit = fromImage, .ops = m_job.fileOps};
   }
 
   // Nothing is written over an input: the output is not the image (unless in
@@ -244,7 +245,7 @@ class Job {
       if (undoKept) (void)::unlink(m_resolvedUndo.c_str());
     };
     try {
-      AtomicFileWriter result(m_resolvedTarget, options(false));
+      AtomicFileWriter result(m_resolvedTarget, options(false, true));
       for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
         if (m_stop.StopRequested()) {
           setFailure(JobCause::stopped, {}, 0);
@@ -284,7 +285,7 @@ class Job {
   // The comparison of the image before and after under the undo header, as
   // `diff` of the two files would save it once the result is in place.
   void writeUndo(const FileInfo& before, const FileInfo& after, const std::vector<ByteChange>& changes) {
-    AtomicFileWriter undo(m_resolvedUndo, options(true));
+    AtomicFileWriter undo(m_resolvedUndo, options(true, false));
     undo.Write(EncodeSavedHeader(ComposeUndoHeader(m_job.imagePath, before, target(), after)));
     std::string lines;
     for (std::size_t at = 0; at < changes.size();) {

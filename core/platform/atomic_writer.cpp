@@ -296,11 +296,16 @@ struct AtomicFileWriter::State {
   std::string pending;  // small pieces are gathered into large writes
   std::uint64_t written = 0;
   ContentHash hash;  // of every byte handed to the file, before it went
+  bool keepsPieces = false;
+  std::vector<std::string_view> pieces;  // instead of the hash, with piecesOutliveCommit
   bool committed = false;
 
   void WriteOut(std::string_view bytes) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    hash.Add(data, bytes.size());
+    if (keepsPieces)
+      pieces.push_back(bytes);
+    else
+      hash.Add(data, bytes.size());
     std::size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t put = ops->Write(fd.get(), data + done, bytes.size() - done);
@@ -332,6 +337,23 @@ struct AtomicFileWriter::State {
     const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(written, kWriteChunk));
     std::vector<std::uint8_t> buffer(piece);
     ContentHash reread;
+    std::size_t kept = 0;        // the piece the next byte read back belongs to
+    std::size_t keptOffset = 0;  // and where in it
+    const auto sameAsKept = [&](const std::uint8_t* bytes, std::size_t count) {
+      while (count != 0) {
+        if (kept == pieces.size()) return false;
+        const std::size_t take = std::min(count, pieces[kept].size() - keptOffset);
+        if (std::memcmp(bytes, pieces[kept].data() + keptOffset, take) != 0) return false;
+        bytes += take;
+        count -= take;
+        keptOffset += take;
+        if (keptOffset == pieces[kept].size()) {
+          ++kept;
+          keptOffset = 0;
+        }
+      }
+      return true;
+    };
     for (std::uint64_t at = 0; at < written;) {
       const ssize_t got = ops->ReadAt(fd.get(), buffer.data(),
                                       static_cast<std::size_t>(std::min<std::uint64_t>(piece, written - at)),
@@ -341,10 +363,14 @@ struct AtomicFileWriter::State {
         throw FileError::FromErrno(errno, path);
       }
       if (got == 0) throw WriteVerifyError(path);
-      reread.Add(buffer.data(), static_cast<std::size_t>(got));
+      if (keepsPieces) {
+        if (!sameAsKept(buffer.data(), static_cast<std::size_t>(got))) throw WriteVerifyError(path);
+      } else {
+        reread.Add(buffer.data(), static_cast<std::size_t>(got));
+      }
       at += static_cast<std::uint64_t>(got);
     }
-    if (!(reread == hash)) throw WriteVerifyError(path);
+    if (!keepsPieces && !(reread == hash)) throw WriteVerifyError(path);
   }
 };
 
@@ -356,6 +382,7 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, const WriterOptions&
   state.path = path;
   state.target = options.resolved ? path : FollowLinks(path, path);
   state.noReplace = options.noReplace;
+  state.keepsPieces = options.piecesOutliveCommit;
   state.ops = options.ops ? options.ops : &SystemFileOps();
   struct stat st {};
   // A resolved path is looked at as it is: a link found there now was put
@@ -403,7 +430,7 @@ AtomicFileWriter::~AtomicFileWriter() {
 
 void AtomicFileWriter::Write(std::string_view bytes) {
   State& state = *m_state;
-  if (state.pending.empty() && bytes.size() >= kWriteChunk) {
+  if (state.keepsPieces || (state.pending.empty() && bytes.size() >= kWriteChunk)) {
     // Large enough on its own: written as it is, without a copy.
     state.WriteOut(bytes);
     return;

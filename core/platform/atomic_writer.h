@@ -25,6 +25,10 @@ struct WriterOptions {
   bool resolved = false;
   // An existing file is never replaced, whenever it appeared: EEXIST.
   bool noReplace = false;
+  // Every piece handed to Write stays as it is until Commit returns: the
+  // read-back compares the file with those bytes themselves, which costs
+  // less than a hash of both (an image's result, held in memory anyway).
+  bool piecesOutliveCommit = false;
   FileOps* ops = nullptr;  // the system's when null
 };
 

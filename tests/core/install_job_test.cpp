@@ -131,6 +131,13 @@ TEST_F(InstallJobFiles, AFaultOnTheWayLeavesEveryFileAsItWas) {
          };
        },
        JobCause::verifyFailed},
+      {"a bit flipped in the undo patch",
+       [](HookedOps& ops, std::atomic<bool>&) {
+         ops.onWrite = [&ops](std::string& bytes) {
+           if (ops.writes == 1) bytes[bytes.size() - 3] ^= 0x01;
+         };
+       },
+       JobCause::undoWrite},
       {"a write that loses its last byte",
        [](HookedOps& ops, std::atomic<bool>&) {
          ops.onWrite = [&ops](std::string& bytes) {
@@ -163,7 +170,9 @@ TEST_F(InstallJobFiles, AFaultOnTheWayLeavesEveryFileAsItWas) {
       const InstallOutcome outcome = quillet::InstallPatches(Job(inPlace), {}, quillet::StopToken(stop));
       EXPECT_EQ(outcome.cause, row.cause);
       EXPECT_FALSE(outcome.written);
-      if (row.cause != JobCause::imageChanged) EXPECT_TRUE(ReadBytes(m_dir / "img.bin") == Image());
+      if (row.cause != JobCause::imageChanged) {
+        EXPECT_TRUE(ReadBytes(m_dir / "img.bin") == Image());
+      }
       EXPECT_EQ(Names(), (std::vector<std::string>{"a.vkp", "b.vkp", "img.bin"}));
     }
   }
@@ -210,7 +219,7 @@ TEST_F(InstallJobFiles, TwoRunsInPlaceKeepBothChanges) {
       InstallJob job = Job(true, {"b.vkp"});
       job.fileOps = nullptr;
       job.undoPath.clear();
-      const quillet::InstallEvents events{.waitingForImage = [&] {
+      const quillet::InstallEvents events{.progress = {}, .patchDecided = {}, .waitingForImage = [&] {
         const std::lock_guard<std::mutex> lock(mutex);
         waiting = true;
         told.notify_all();

@@ -283,8 +283,9 @@ TEST(InstallRulesDifferential, DecisionsAndResultAgreeWithAPlainReferenceAndUndo
       if (reference.back().broken) continue;
       ASSERT_EQ(read.back().filtered, reference.back().filtered) << Text(lines);
       ASSERT_FALSE(quillet::ReadPatchWritesText(Text(lines), size, filter, addresses).tooLarge) << Text(lines);
-      if (addresses != 0)
+      if (addresses != 0) {
         ASSERT_TRUE(quillet::ReadPatchWritesText(Text(lines), size, filter, addresses - 1).tooLarge) << Text(lines);
+      }
     }
     SCOPED_TRACE("seed " + std::to_string(seed) + (mode == InstallMode::install ? " install" : " revert") +
                  (force ? " forced" : "") + ", size " + std::to_string(size) + "\n" + texts);
