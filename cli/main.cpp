@@ -123,8 +123,9 @@ bool AsksForHelp(const std::vector<std::string>& args) {
 
 // An unknown command, with the command it is closest to when it is near one.
 void ReportUnknownCommand(const std::string& word) {
-  std::vector<std::string_view> commands{"help"};
+  std::vector<std::string_view> commands;
   for (const CommandHelp& help : kCommandHelp) commands.emplace_back(help.name);
+  commands.emplace_back("help");
   quillet::cli::PrintError("unknown command '" + word + "'" + quillet::cli::DidYouMean(word, commands));
   quillet::cli::PrintUsage(stderr);
 }
