@@ -1,6 +1,6 @@
 #pragma once
-#include <vector>
 #include <string_view>
+#include <vector>
 
 namespace quillet {
 
