@@ -25,6 +25,13 @@ inline constexpr int kExitInternal = 70;
 
 void PrintUsage(std::FILE* out);
 
+// "; did you mean 'WORD'?" with the one of words that word is a typing slip of, or nothing.
+[[nodiscard]] std::string DidYouMean(std::string_view word, const std::vector<std::string_view>& words);
+
+// The command being run (main sets it before running it), which usage errors about an unknown
+// option name in their pointer to its help.
+void SetCommandName(std::string_view command);
+
 // Where the address filter comes from.
 struct FilterChoice {
   enum class Source { settingsFile, iniFile, none };
@@ -42,8 +49,9 @@ struct CommandArgs {
 // Takes "--filter-ini FILE" (or "--filter-ini=FILE"), "--no-filter", the
 // command's own valued options (such as "-o") and its flags (such as
 // "--details", which take no value) out of args; "--" ends the
-// options. Anything else that starts with '-' (except "-" alone), a repeated
-// or conflicting option or a missing value prints the usage and gives nothing.
+// options. Anything else that starts with '-' (except "-" alone) is refused with
+// a "did you mean" and a pointer to the command's help; a repeated or
+// conflicting option or a missing value prints the usage. Both give nothing.
 [[nodiscard]] std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args,
                                                           std::initializer_list<std::string_view> valuedOptions = {},
                                                           std::initializer_list<std::string_view> flagOptions = {});

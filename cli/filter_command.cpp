@@ -27,13 +27,33 @@ namespace {
 constexpr std::string_view kFilterIni = "--filter-ini";
 constexpr std::string_view kNoFilter = "--no-filter";
 
+std::string& CommandName() {
+  static std::string name;
+  return name;
+}
+
 std::optional<CommandArgs> UsageError(const std::string& message) {
   PrintError(message);
   PrintUsage(stderr);
   return std::nullopt;
 }
 
+// The whole usage would bury the one line that matters under every other command's.
+std::optional<CommandArgs> UnknownOption(const std::string& arg, const std::string& name,
+                                         std::initializer_list<std::string_view> valuedOptions,
+                                         std::initializer_list<std::string_view> flagOptions) {
+  std::vector<std::string_view> options{kFilterIni, kNoFilter, "--help"};
+  options.insert(options.end(), valuedOptions.begin(), valuedOptions.end());
+  options.insert(options.end(), flagOptions.begin(), flagOptions.end());
+  PrintError("unknown option '" + arg + "'" + DidYouMean(name, options));
+  const std::string help = CommandName().empty() ? "quillet-cli --help" : "quillet-cli " + CommandName() + " --help";
+  PrintError("'" + help + "' lists the options");
+  return std::nullopt;
+}
+
 }  // namespace
+
+void SetCommandName(std::string_view command) { CommandName() = command; }
 
 std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args,
                                             std::initializer_list<std::string_view> valuedOptions,
@@ -80,7 +100,7 @@ std::optional<CommandArgs> ParseCommandArgs(const std::vector<std::string>& args
     }
     bool valued = name == kFilterIni;
     for (const std::string_view own : valuedOptions) valued = valued || name == own;
-    if (!valued) return UsageError("unknown option '" + arg + "'");
+    if (!valued) return UnknownOption(arg, name, valuedOptions, flagOptions);
     if (!value) {
       if (i + 1 >= args.size()) return UsageError("option '" + name + "' needs a value");
       value = args[++i];

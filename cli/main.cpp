@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/escaping.h"
 #include "core/platform/file_io.h"
+#include "core/platform/nearest_word.h"
 #include "core/res/strings.h"
 
 namespace quillet::cli {
@@ -23,6 +24,11 @@ void PrintUsage(std::FILE* out) {
       "                         [--json] IMAGE PATCH_OR_FOLDER... (-o OUT | --in-place)\n"
       "       quillet-cli help [COMMAND] | COMMAND --help | --help | --version\n",
       out);
+}
+
+std::string DidYouMean(std::string_view word, const std::vector<std::string_view>& words) {
+  const std::string_view nearest = quillet::NearestWord(word, words);
+  return nearest.empty() ? std::string() : "; did you mean '" + std::string(nearest) + "'?";
 }
 
 }  // namespace quillet::cli
@@ -115,42 +121,12 @@ bool AsksForHelp(const std::vector<std::string>& args) {
   return false;
 }
 
-// Edits between two words, a swap of neighbours counting as one, so that
-// "chekc" is as close to "check" as "chek" is.
-std::size_t EditDistance(std::string_view a, std::string_view b) {
-  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-    }
-  }
-  return d[a.size()][b.size()];
-}
-
-// An unknown command, with the command it is closest to when it is near one:
-// at most two edits, and fewer than half the command's letters.
+// An unknown command, with the command it is closest to when it is near one.
 void ReportUnknownCommand(const std::string& word) {
-  std::string message = "unknown command '" + word + "'";
-  if (word.size() <= 64) {  // a longer word is no typing slip, and the table grows with it
-    const char* nearest = nullptr;
-    std::size_t best = 3;
-    const auto consider = [&](const char* command) {
-      const std::size_t distance = EditDistance(word, command);
-      if (distance < best && distance * 2 < std::strlen(command)) {
-        best = distance;
-        nearest = command;
-      }
-    };
-    for (const CommandHelp& help : kCommandHelp) consider(help.name);
-    consider("help");
-    if (nearest != nullptr) message += std::string("; did you mean '") + nearest + "'?";
-  }
-  quillet::cli::PrintError(message);
+  std::vector<std::string_view> commands;
+  for (const CommandHelp& help : kCommandHelp) commands.emplace_back(help.name);
+  commands.emplace_back("help");
+  quillet::cli::PrintError("unknown command '" + word + "'" + quillet::cli::DidYouMean(word, commands));
   quillet::cli::PrintUsage(stderr);
 }
 
@@ -198,6 +174,7 @@ int main(int argc, char** argv) {
     PrintHelp(help);
     return Finished(kExitOk);
   }
+  SetCommandName(command);
   int status = kExitUsage;
   if (command == "check") {
     status = RunCheck(args);
@@ -211,12 +188,18 @@ int main(int argc, char** argv) {
     status = RunApply(args);
   } else if (command.starts_with('-') && command != "-") {
     const std::string name = command.substr(0, command.find('='));
-    bool known = false;
-    for (const char* option : {"--filter-ini", "--no-filter", "--details", "--json", "-z", "--exit-code", "-o",
-                               "--revert", "--force", "--undo", "--dry-run", "--in-place"})
-      known = known || name == option;
-    PrintError(known ? "option '" + name + "' goes after the command" : "unknown option '" + command + "'");
-    PrintUsage(stderr);
+    const std::vector<std::string_view> commandOptions{"--filter-ini", "--no-filter", "--details", "--json",
+                                                       "-z",           "--exit-code", "-o",        "--revert",
+                                                       "--force",      "--undo",      "--dry-run", "--in-place"};
+    if (std::find(commandOptions.begin(), commandOptions.end(), name) != commandOptions.end()) {
+      PrintError("option '" + name + "' goes after the command");
+      PrintUsage(stderr);
+    } else {
+      std::vector<std::string_view> options{"--help", "--version"};
+      options.insert(options.end(), commandOptions.begin(), commandOptions.end());
+      PrintError("unknown option '" + command + "'" + DidYouMean(name, options));
+      PrintError("'quillet-cli --help' lists the commands and their options");
+    }
   } else {
     ReportUnknownCommand(command);
   }

@@ -35,22 +35,36 @@ struct StartRow {
   std::vector<std::string> environment;  // given to env(1) after the display variables are removed
   std::vector<std::string> args;
   int exitCode;
-  std::string out;   // exactly, or the first line when it ends in "\n..."
-  bool errNamesCli;  // stderr is one line pointing to quillet-cli
+  std::string out;  // exactly, or the first line when it ends in "\n..."
+  std::string err;  // exactly; kNoDisplay: one line that says so and points to quillet-cli
 };
+
+const std::string kNoDisplay = "(no display)";
 
 TEST(DesktopStart, AnswersWithoutAWindow) {
   const std::string version = std::string("quillet ") + QUILLET_VERSION + "\n";
   const std::string usage = "usage: quillet [--from-desktop] [--] [PATCH_OR_FOLDER...]\n...";
   const StartRow rows[] = {
-      {"help", {}, {"--help"}, 0, usage, false},
-      {"short help among patch files", {}, {"a.vkp", "-h", "b.vkp"}, 0, usage, false},
-      {"version, even with a display", {"DISPLAY=:97"}, {"--version"}, 0, version, false},
-      {"no display at all", {}, {}, 1, "", true},
-      {"an option after -- is a patch file", {}, {"--", "--help"}, 1, "", true},
-      {"a platform that needs a display", {"QT_QPA_PLATFORM=xcb"}, {"x.vkp"}, 1, "", true},
-      {"a list of such platforms", {"QT_QPA_PLATFORM=wayland-egl;xcb:foo"}, {}, 1, "", true},
-      {"an empty display is none", {"DISPLAY=", "WAYLAND_DISPLAY="}, {}, 1, "", true},
+      {"help", {}, {"--help"}, 0, usage, ""},
+      {"short help among patch files", {}, {"a.vkp", "-h", "b.vkp"}, 0, usage, ""},
+      {"version, even with a display", {"DISPLAY=:97"}, {"--version"}, 0, version, ""},
+      {"an unknown option, even with a display",
+       {"DISPLAY=:97"},
+       {"--from-dekstop", "a.vkp"},
+       64,
+       "",
+       "quillet: unknown option '--from-dekstop'; did you mean '--from-desktop'?\n"
+       "quillet: 'quillet --help' lists the options\n"},
+      {"no display at all", {}, {}, 1, "", kNoDisplay},
+      {"an option after -- is a patch file", {}, {"--", "--help"}, 1, "", kNoDisplay},
+      {"Qt's options, its platform one needing a display",
+       {"QT_QPA_PLATFORM=offscreen"},
+       {"-style", "fusion", "--platform", "xcb", "-reverse", "x.vkp"},
+       1,
+       "",
+       kNoDisplay},
+      {"a list of such platforms", {"QT_QPA_PLATFORM=wayland-egl;xcb:foo"}, {}, 1, "", kNoDisplay},
+      {"an empty display is none", {"DISPLAY=", "WAYLAND_DISPLAY="}, {}, 1, "", kNoDisplay},
   };
   std::string pattern = (std::filesystem::temp_directory_path() / "quillet-start-XXXXXX").string();
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -72,12 +86,12 @@ TEST(DesktopStart, AnswersWithoutAWindow) {
       EXPECT_EQ(out.substr(0, out.find('\n') + 1), row.out.substr(0, row.out.size() - 3)) << out;
     else
       EXPECT_EQ(out, row.out);
-    if (row.errNamesCli) {
+    if (row.err == kNoDisplay) {
       EXPECT_NE(err.find("no display"), std::string::npos) << err;
       EXPECT_NE(err.find("quillet-cli"), std::string::npos) << err;
       EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
     } else {
-      EXPECT_EQ(err, "");
+      EXPECT_EQ(err, row.err);
     }
   }
   std::filesystem::remove_all(dir);

@@ -10,9 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/platform/file_io.h"
+#include "core/platform/nearest_word.h"
 #include "core/platform/profile.h"
 #include "core/res/strings.h"
 #include "ui/common/user_prompts.h"
@@ -89,6 +92,36 @@ constexpr char kUsage[] =
 
 bool IsSet(const char* value) { return value != nullptr && *value != '\0'; }
 
+// Qt's own options, which QApplication takes out of the arguments (one dash or two), the X11
+// platform's among them: those followed by their value, those with none, those with "=value".
+constexpr std::string_view kQtValued[] = {
+    "-platform",    "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
+    "-qwindowicon", "-qwindowtitle",       "-session",       "-style",  "-stylesheet",
+    "-display",     "-geometry",           "-title",         "-icon",   "-name",
+    "-visual"};
+constexpr std::string_view kQtFlags[] = {"-reverse", "-widgetcount", "-testability", "-nograb", "-dograb", "-sync"};
+constexpr std::string_view kQtWithValue[] = {"-style=", "-stylesheet=", "-session=", "-qmljsdebugger="};
+
+// The Qt option arg is, with its dashes made one, and whether the next argument is its value.
+std::optional<std::pair<std::string_view, bool>> FindQtOption(std::string_view arg) {
+  if (arg.starts_with("--")) arg.remove_prefix(1);
+  for (const std::string_view option : kQtValued)
+    if (arg == option) return std::pair{option, true};
+  for (const std::string_view option : kQtFlags)
+    if (arg == option) return std::pair{option, false};
+  for (const std::string_view option : kQtWithValue)
+    if (arg.starts_with(option)) return std::pair{option, false};
+  return std::nullopt;
+}
+
+// An argument as one line of text: a control character in it could forge or hide one.
+std::string Printable(std::string_view text) {
+  std::string line(text);
+  for (char& c : line)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return line;
+}
+
 // Qt tries the platforms of a "name:options;name:options" list in turn; only its X11 and
 // Wayland ones need a display.
 bool NeedsDisplay(std::string_view platforms) {
@@ -117,6 +150,7 @@ std::optional<int> AnswerWithoutWindow(const std::vector<std::string>& args, con
                                        std::FILE* out, std::FILE* err) {
   bool displayGiven = IsSet(environment.display) || IsSet(environment.waylandDisplay);
   std::string platform = IsSet(environment.qpaPlatform) ? environment.qpaPlatform : "";
+  const std::string* unknown = nullptr;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--") break;
@@ -128,10 +162,27 @@ std::optional<int> AnswerWithoutWindow(const std::vector<std::string>& args, con
       std::fprintf(out, "quillet %s\n", quillet::text::kVersion);
       return Printed(out, err);
     }
-    // Qt's own options, which QApplication takes out of the arguments.
-    const bool hasValue = i + 1 < args.size();
-    if ((arg == "-platform" || arg == "--platform") && hasValue) platform = args[i + 1];
-    if ((arg == "-display" || arg == "--display") && hasValue) displayGiven = true;
+    if (arg == "--from-desktop" || arg == "-" || !arg.starts_with('-')) continue;
+    const auto qt = FindQtOption(arg);
+    if (!qt) {
+      if (unknown == nullptr) unknown = &arg;  // help and version still answered after it
+      continue;
+    }
+    const auto [name, takesValue] = *qt;
+    if (!takesValue || i + 1 >= args.size()) continue;
+    if (name == "-platform") platform = args[i + 1];
+    if (name == "-display") displayGiven = true;
+    ++i;
+  }
+  if (unknown != nullptr) {
+    // Taken for a patch file, it would only show up later as one that can't be read.
+    const std::string name = unknown->substr(0, unknown->find('='));
+    std::string message = "quillet: unknown option '" + Printable(*unknown) + "'";
+    if (const std::string_view nearest = quillet::NearestWord(name, {"--help", "--version", "--from-desktop"});
+        !nearest.empty())
+      message += "; did you mean '" + std::string(nearest) + "'?";
+    std::fprintf(err, "%s\nquillet: 'quillet --help' lists the options\n", message.c_str());
+    return 64;
   }
   if (!displayGiven && NeedsDisplay(platform)) {
     std::fputs(

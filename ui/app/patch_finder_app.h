@@ -56,9 +56,10 @@ struct DisplayEnvironment {
 };
 
 // Answers, before any Qt object exists, the starts that must not open a window: "--help"/"-h"
-// and "--version" (before "--") print to out and give 0; with no display to show the window
-// on, one line on err says so and gives 1, where Qt would abort. Nothing otherwise: the
-// window opens. A platform that needs no display (offscreen, vnc, ...), from $QT_QPA_PLATFORM
-// or Qt's own "-platform", and Qt's "-display" are taken as given.
+// and "--version" (before "--") print to out and give 0; an option (before "--") that is neither
+// the program's nor Qt's gives 64, a line on err naming it (with a "did you mean") and one
+// pointing to "quillet --help"; with no display to show the window on, one line on err says so
+// and gives 1, where Qt would abort. Nothing otherwise: the window opens. A platform that needs no display (offscreen,
+// vnc, ...), from $QT_QPA_PLATFORM or Qt's own "-platform", and Qt's "-display" are taken as given.
 std::optional<int> AnswerWithoutWindow(const std::vector<std::string>& args, const DisplayEnvironment& environment,
                                        std::FILE* out, std::FILE* err);
