@@ -138,7 +138,9 @@ TEST_P(ApplyTable, ExitStatusLinesAndFiles) {
     EXPECT_EQ(ReadBytes(dir / "undo.vkp"), "earlier");
   else
     EXPECT_FALSE(std::filesystem::exists(dir / "undo.vkp"));
-  if (row.setup & settingsFile) EXPECT_EQ(ReadBytes(dir / "quillet.INI"), "[Address Filter]\r\n");
+  if (row.setup & settingsFile) {
+    EXPECT_EQ(ReadBytes(dir / "quillet.INI"), "[Address Filter]\r\n");
+  }
 }
 
 const std::vector<std::string> kApply{"apply", "--no-filter"};

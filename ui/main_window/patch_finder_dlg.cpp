@@ -336,6 +336,7 @@ void CPatchFinderDlg::InstallSelected(bool revert) {
   for (const std::size_t row : rows) job.patchPaths.push_back(m_patches[row].path);
   job.filter = m_addrFilter;
   job.mode = revert ? quillet::InstallMode::revert : quillet::InstallMode::install;
+  job.otherInputs = {m_settingsPath};
   CInstallDlg dlg(this, std::move(job), m_prompts);
   if (dlg.exec() != QDialog::Accepted || dlg.WrittenPath().empty()) return;
   // The written file is the image now, and the chosen rows' marks show what it holds.
