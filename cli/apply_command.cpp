@@ -178,8 +178,8 @@ std::string NothingWritten(const std::string& why) { return "nothing was written
 std::string RefusedCount(const std::vector<PatchDecision>& decisions) {
   std::size_t refused = 0;
   for (const PatchDecision& decision : decisions) refused += decision.status == InstallStatus::refused ? 1 : 0;
-  return std::to_string(refused) + " of " + std::to_string(decisions.size()) + (decisions.size() == 1 ? " patch" : " patches") +
-         " refused";
+  return std::to_string(refused) + " of " + std::to_string(decisions.size()) +
+         (decisions.size() == 1 ? " patch" : " patches") + " refused";
 }
 
 }  // namespace
@@ -209,7 +209,7 @@ int RunApply(const std::vector<std::string>& args) {
   if (!job.inPlace && job.outputPath.empty() && !job.dryRun)
     return UsageError("apply writes to -o OUT or, with --in-place, over the image");
   // An earlier undo patch may be the only record of an earlier change.
-  if (struct stat st {}; !job.undoPath.empty() && ::lstat(job.undoPath.c_str(), &st) == 0)
+  if (struct stat st{}; !job.undoPath.empty() && ::lstat(job.undoPath.c_str(), &st) == 0)
     return UsageError(job.undoPath + " exists: an undo patch never replaces another; name a new file");
   job.otherInputs = SettingsInputs(parsed->filter);
   if (const int status = LoadFilter(parsed->filter, job.filter); status != kExitOk) return status;
@@ -260,7 +260,8 @@ int RunApply(const std::vector<std::string>& args) {
     case JobCause::noTarget:
       return UsageError("apply writes to -o OUT or, with --in-place, over the image");
     case JobCause::outputIsInput:
-      return UsageError(outcome.path + " is the image, a patch, the settings file or the other output: it is never "
+      return UsageError(outcome.path +
+                        " is the image, a patch, the settings file or the other output: it is never "
                         "written over");
     case JobCause::undoExists:
       return UsageError(outcome.path + " exists: an undo patch never replaces another; name a new file");

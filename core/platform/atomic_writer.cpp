@@ -355,9 +355,9 @@ struct AtomicFileWriter::State {
       return true;
     };
     for (std::uint64_t at = 0; at < written;) {
-      const ssize_t got = ops->ReadAt(fd.get(), buffer.data(),
-                                      static_cast<std::size_t>(std::min<std::uint64_t>(piece, written - at)),
-                                      static_cast<off_t>(at));
+      const ssize_t got =
+          ops->ReadAt(fd.get(), buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(piece, written - at)),
+                      static_cast<off_t>(at));
       if (got < 0) {
         if (errno == EINTR) continue;
         throw FileError::FromErrno(errno, path);

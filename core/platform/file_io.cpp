@@ -74,8 +74,8 @@ std::size_t ReadFully(int fd, std::uint8_t* buffer, std::size_t count, int& erro
 }
 
 FileStamp StampFrom(const struct stat& st) {
-  return FileStamp{static_cast<std::uint64_t>(st.st_dev),     static_cast<std::uint64_t>(st.st_ino),
-                   static_cast<std::uint64_t>(st.st_size),    static_cast<std::int64_t>(st.st_mtim.tv_sec),
+  return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                   static_cast<std::uint64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
                    static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
 }
 

@@ -205,7 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
                  Args({"--dry-run", "img.bin", "p/clean.vkp", "-o", "out.bin", "--undo", "undo.vkp"}), 0,
                  "would-apply\tp/clean.vkp\n", "nothing was written: a dry run", std::nullopt},
         ApplyRow{"dry_run_needs_no_target", Args({"--dry-run", "--json", "img.bin", "p/foreign.vkp"}), 1,
-                 "[\n{\"path\":\"p/foreign.vkp\",\"status\":\"refused\",\"bytes\":1,\"filtered\":0,\"cause\":\"other-firmware\","
+                 "[\n{\"path\":\"p/"
+                 "foreign.vkp\",\"status\":\"refused\",\"bytes\":1,\"filtered\":0,\"cause\":\"other-firmware\","
                  "\"reason\":\"made for another firmware: 000030: old " +
                      Hex(At(0x30) ^ 1) + ", new 99, found " + Hex(At(0x30)) +
                      "\",\"byte\":{\"address\":\"000030\",\"old\":\"" + Hex(At(0x30) ^ 1) +

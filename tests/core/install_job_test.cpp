@@ -58,7 +58,7 @@ std::string Patch(std::size_t address, char value) {
 class HookedOps final : public quillet::FileOps {
  public:
   std::function<void(std::string& bytes)> onWrite;  // may change what reaches the file
-  std::function<void()> onSync;                    // the flushed result, before the rename
+  std::function<void()> onSync;                     // the flushed result, before the rename
   int writes = 0;
   void Reset() {
     onWrite = nullptr;
@@ -146,9 +146,7 @@ TEST_F(InstallJobFiles, AFaultOnTheWayLeavesEveryFileAsItWas) {
        },
        JobCause::verifyFailed},
       {"a stop during the write",
-       [](HookedOps& ops, std::atomic<bool>& stop) {
-         ops.onWrite = [&stop](std::string&) { stop = true; };
-       },
+       [](HookedOps& ops, std::atomic<bool>& stop) { ops.onWrite = [&stop](std::string&) { stop = true; }; },
        JobCause::stopped},
       {"another program writing to the image meanwhile",
        [this](HookedOps& ops, std::atomic<bool>&) {
@@ -182,17 +180,15 @@ TEST_F(InstallJobFiles, AFaultOnTheWayLeavesEveryFileAsItWas) {
 // result has them, and a link planted at an output's name after the start is
 // replaced, never followed into the image.
 TEST_F(InstallJobFiles, TheUndoHeaderStatesTheResultAndALinkPlantedLaterIsNotFollowed) {
-  m_ops.onSync = [this] {
-    std::filesystem::create_symlink("img.bin", m_dir / "out.bin");
-  };
+  m_ops.onSync = [this] { std::filesystem::create_symlink("img.bin", m_dir / "out.bin"); };
   const InstallOutcome outcome = quillet::InstallPatches(Job(false), {}, {});
   ASSERT_EQ(outcome.cause, JobCause::none);
   EXPECT_TRUE(ReadBytes(m_dir / "img.bin") == Image());
   EXPECT_FALSE(std::filesystem::is_symlink(m_dir / "out.bin"));
   EXPECT_TRUE(ReadBytes(m_dir / "out.bin") == With({{0x10, 0x55}}));
-  const std::string header = quillet::Utf8ToCp1251(
-      quillet::ComposeUndoHeader(m_dir / "img.bin", quillet::ProbeFile(m_dir / "img.bin"), m_dir / "out.bin",
-                                 quillet::ProbeFile(m_dir / "out.bin")));
+  const std::string header =
+      quillet::Utf8ToCp1251(quillet::ComposeUndoHeader(m_dir / "img.bin", quillet::ProbeFile(m_dir / "img.bin"),
+                                                       m_dir / "out.bin", quillet::ProbeFile(m_dir / "out.bin")));
   EXPECT_EQ(ReadBytes(m_dir / "undo.vkp").substr(0, header.size()), header);
   EXPECT_TRUE(quillet::IsUndoPatchText(ReadBytes(m_dir / "undo.vkp")));
 
@@ -220,14 +216,15 @@ TEST_F(InstallJobFiles, TwoRunsInPlaceKeepBothChanges) {
       job.fileOps = nullptr;
       job.undoPath.clear();
       const quillet::InstallEvents events{.progress = {}, .patchDecided = {}, .waitingForImage = [&] {
-        const std::lock_guard<std::mutex> lock(mutex);
-        waiting = true;
-        told.notify_all();
-      }};
+                                            const std::lock_guard<std::mutex> lock(mutex);
+                                            waiting = true;
+                                            told.notify_all();
+                                          }};
       second = quillet::InstallPatches(job, events, {});
     });
     std::unique_lock<std::mutex> lock(mutex);
-    told.wait_for(lock, std::chrono::seconds(30), [&] { return waiting; });  // bounded: a run that never waits must fail, not hang
+    told.wait_for(lock, std::chrono::seconds(30),
+                  [&] { return waiting; });  // bounded: a run that never waits must fail, not hang
   };
   const InstallOutcome first = quillet::InstallPatches(Job(true), {}, {});
   other.join();

@@ -53,7 +53,7 @@ class CInstallDlg : public QDialog {
   bool m_writing = false;  // the running job writes
   bool m_writable = false;
   std::string m_written;
-  std::string m_undoPath;   // of the write under way
+  std::string m_undoPath;  // of the write under way
   std::string m_undoSaved;
 
   QTreeWidget* m_list = nullptr;
