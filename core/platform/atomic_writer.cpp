@@ -64,7 +64,7 @@ class ContentHash {
   void Mix(const std::uint8_t* block) {
     constexpr std::uint64_t kOdd[4] = {0x9E3779B97F4A7C15ULL, 0xC2B2AE3D27D4EB4FULL, 0x165667B19E3779F9ULL,
                                        0xD6E8FEB86659FD93ULL};
-    for (int i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i) {
       std::uint64_t word = 0;
       std::memcpy(&word, block + 8 * i, 8);
       const std::uint64_t product = (m_lane[i] ^ word) * kOdd[i];
