@@ -6,7 +6,6 @@
 #include "cli/commands.h"
 #include "cli/escaping.h"
 #include "core/install/install_job.h"
-#include "core/job/job_link.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_error.h"
 #include "core/res/strings.h"
@@ -190,13 +189,8 @@ int RunApply(const std::vector<std::string>& args) {
   }
   for (const PatchRow& row : list.Rows()) job.patchPaths.push_back(row.path);
 
-  // The same job the window runs, on a thread of its own; this one only waits.
-  InstallOutcome outcome;
-  JobLink link({});
-  if (!link.Start<InstallOutcome>([&job](StopToken stop) { return InstallPatches(job, {}, stop); },
-                                  [&outcome](InstallOutcome& ended) { outcome = std::move(ended); }))
-    outcome = InstallPatches(job, {}, {});
-  link.RunUntilDone();
+  // The same job the window runs, on this thread, which would only wait for it.
+  const InstallOutcome outcome = InstallPatches(job, {}, {});
   if (!outcome.patches.empty() || outcome.cause == JobCause::none || outcome.cause == JobCause::refused)
     PrintDecisions(outcome.patches, job.patchPaths, json);
   std::fflush(stdout);
