@@ -9,7 +9,6 @@
 #include "cli/commands.h"
 #include "cli/escaping.h"
 #include "core/install/install_job.h"
-#include "core/job/job_link.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_error.h"
 #include "core/res/strings.h"
@@ -225,19 +224,14 @@ int RunApply(const std::vector<std::string>& args) {
   }
   for (const PatchRow& row : list.Rows()) job.patchPaths.push_back(row.path);
 
-  // The same job the window runs, on a thread of its own; this one only waits.
-  InstallOutcome outcome;
-  JobLink link({});
+  // The same job the window runs, on this thread, which would only wait for it.
   const std::string imagePath = job.imagePath;
   const InstallEvents events{
       .progress = {},
       .patchDecided = {},
       .waitingForImage = [&imagePath] { PrintError("waiting: another run is changing " + imagePath); },
   };
-  if (!link.Start<InstallOutcome>([&job, &events](StopToken stop) { return InstallPatches(job, events, stop); },
-                                  [&outcome](InstallOutcome& ended) { outcome = std::move(ended); }))
-    outcome = InstallPatches(job, events, {});
-  link.RunUntilDone();
+  const InstallOutcome outcome = InstallPatches(job, events, {});
   if (!outcome.patches.empty() || outcome.cause == JobCause::none || outcome.cause == JobCause::refused)
     PrintDecisions(outcome.patches, job.patchPaths, json, outcome.written);
   PrintNotes(outcome.patches, job.patchPaths, job.mode);

@@ -5,7 +5,6 @@
 
 #include "cli/commands.h"
 #include "cli/escaping.h"
-#include "core/job/job_link.h"
 #include "core/platform/cp1251.h"
 #include "core/search/patch_list.h"
 #include "core/vkp/hex_string.h"
@@ -158,25 +157,19 @@ int RunCheck(const std::vector<std::string>& args) {
       }
     };
   }
-  // The same job the window runs, on a thread of its own; each row's result
-  // comes back to this thread, which prints it.
+  // The same job the window runs, on this thread: with no window to keep
+  // answering, each row is printed as it is checked, with nothing handed over.
   const SearchJob job = list.StartSearch(parsed->operands.front(), filter, details);
-  SearchOutcome result;
-  JobLink link({});
   const SearchEvents events{
       .started = {},
       .checking = {},
-      .checked = link.Posted<std::size_t, CheckDetails>([&](std::size_t row, const CheckDetails& found) {
-        list.Record(row, found);
-        print(row, found);
-      }),
+      .checked =
+          [&](std::size_t row, const CheckDetails& found) {
+            list.Record(row, found);
+            print(row, found);
+          },
   };
-  if (!link.Start<SearchOutcome>([&](StopToken stop) { return RunSearch(job, events, stop); },
-                                 [&result](SearchOutcome& ended) { result = std::move(ended); })) {
-    result = RunSearch(job, {}, {});  // no thread to be had: no rows printed either
-    result.rowsChecked = 0;
-  }
-  link.RunUntilDone();
+  const SearchOutcome result = RunSearch(job, events, {});
   const bool imageUsed = result.cause == JobCause::none || result.cause == JobCause::patchFile;
   if (json && imageUsed) std::printf("%s]\n", opened ? "\n" : "[");
   // A folder that could not be read may hold patch files the listing lacks.

@@ -10,7 +10,6 @@
 #include "cli/commands.h"
 #include "cli/escaping.h"
 #include "core/compare/compare_worker.h"
-#include "core/job/job_link.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
 #include "core/vkp/vkp_text.h"
@@ -129,25 +128,19 @@ int RunDiff(const std::vector<std::string>& args) {
     return emit(bytes);
   };
   ProgressBar bar(::isatty(STDERR_FILENO) == 1);
-  // The comparison runs on a thread of its own, as in the window. The output is
-  // written there as the lines are found (this thread only waits); the bar is
-  // drawn here.
-  JobOutcome outcome;
-  JobLink link({});
+  // The comparison the window runs, on this thread: the output is written as
+  // the lines are found, and the bar drawn as the walk goes.
   const CompareEvents events{
       .reading = {},
       .started =
           [&](std::uint32_t length) {
-            link.Posted<std::uint32_t>([&bar](std::uint32_t all) { bar.Start(all); })(length);
+            bar.Start(length);
             (void)emit(header);
           },
-      .progress = link.Latest<std::uint32_t>([&bar](std::uint32_t position) { bar.Show(position); }),
+      .progress = [&bar](std::uint32_t position) { bar.Show(position); },
       .lines = lines,
   };
-  const bool running = link.Start<JobOutcome>([&](StopToken stop) { return CompareFlashFiles(job, events, stop); },
-                                              [&outcome](JobOutcome& ended) { outcome = std::move(ended); });
-  if (!running) outcome = CompareFlashFiles(job, events, {});
-  link.RunUntilDone();
+  const JobOutcome outcome = CompareFlashFiles(job, events, {});
   bar.Clear();
   if (!outcome.ok()) {
     // The message names the image; the system's words say why.

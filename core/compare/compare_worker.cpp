@@ -1,13 +1,9 @@
 #include "core/compare/compare_worker.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <future>
 #include <new>
 #include <optional>
-#include <system_error>
 
 #include "core/compare/compare_images.h"
 #include "core/platform/file_io.h"
@@ -37,39 +33,6 @@ std::optional<JobOutcome> Failure(const std::string& path, const ImageRead& read
   return JobOutcome{CauseOf(read.status), path, read.osError};
 }
 
-// What the two reads share: how far each has got, and whether to give up.
-struct ReadState {
-  std::atomic<std::uint64_t> original{0};
-  std::atomic<std::uint64_t> current{0};
-  std::atomic<bool> giveUp{false};
-};
-
-// Gives the reads up on every way out, before the second read is waited for:
-// an image that is no longer needed is not read to its end.
-struct GiveUpOnExit {
-  std::atomic<bool>& giveUp;
-  ~GiveUpOnExit() { giveUp.store(true); }
-};
-
-// How often the comparing thread reports while it waits for the second read.
-constexpr std::chrono::milliseconds kReadReportInterval{20};
-
-// Reads the current image on a second thread while this one reads the
-// original: the two reads are most of a comparison's time. Nothing when no
-// thread can be had; the caller then reads it itself.
-std::optional<std::future<ImageRead>> StartReadingCurrent(const std::string& path, ReadState& state) {
-  try {
-    return std::async(std::launch::async, [&path, &state] {
-      return quillet::ReadImageFile(path, [&state](std::uint64_t done) {
-        state.current.store(done);
-        return !state.giveUp.load();
-      });
-    });
-  } catch (const std::system_error&) {
-    return std::nullopt;
-  }
-}
-
 const JobOutcome kStopped{JobCause::stopped, {}, 0};
 
 // Reads both images and walks them; both buffers are gone by the time it
@@ -88,41 +51,23 @@ JobOutcome ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareEve
   const std::optional<quillet::FileInfo> currentProbe = quillet::ProbeFile(currentPath);
   if (currentProbe && currentProbe->size >= quillet::kMaxImageSize) return {JobCause::imageTooLarge, currentPath, 0};
   const std::uint64_t total = probe->size + (currentProbe ? currentProbe->size : 0);
-  ReadState state;
-  // Reports on this thread only, and tells whether to go on.
-  auto report = [&] {
-    if (events.reading) events.reading(state.original.load() + state.current.load(), total);
-    if (stop.StopRequested()) state.giveUp.store(true);
-    return !state.giveUp.load();
+  // The images are read one after the other, on the job's one thread: the
+  // comparison shares no state with a reader of its own.
+  auto reading = [&](std::uint64_t done) {
+    if (events.reading) events.reading(done, total);
+    return !stop.StopRequested();
   };
-
-  // The future's destructor waits for the read, on every path out of here.
-  std::optional<std::future<ImageRead>> currentRead = StartReadingCurrent(currentPath, state);
-  const GiveUpOnExit giveUpOnExit{state.giveUp};
-  const ImageRead original = quillet::ReadImageFile(originalPath, [&](std::uint64_t done) {
-    state.original.store(done);
-    return report();
-  });
+  const ImageRead original = quillet::ReadImageFile(originalPath, reading);
   // A stopped run has no failure to tell.
   if (stop.StopRequested()) return kStopped;
   if (auto failure = Failure(originalPath, original)) return *failure;
-  ImageRead current;
-  if (currentRead) {
-    while (currentRead->wait_for(kReadReportInterval) != std::future_status::ready)
-      if (!report()) return kStopped;
-    current = currentRead->get();
-  } else {
-    current = quillet::ReadImageFile(currentPath, [&](std::uint64_t done) {
-      state.current.store(done);
-      return report();
-    });
-  }
+  const std::uint64_t originalSize = original.data.size();
+  const ImageRead current =
+      quillet::ReadImageFile(currentPath, [&](std::uint64_t done) { return reading(originalSize + done); });
   if (stop.StopRequested()) return kStopped;
   if (auto failure = Failure(currentPath, current)) return *failure;
 
   const auto length = static_cast<std::uint32_t>(std::min(original.data.size(), current.data.size()));
-  // A caller that has ended the run on a stop takes no more notifications.
-  if (stop.StopRequested()) return kStopped;
   if (events.started) events.started(length);
 
   quillet::FilterCursor filter(job.filter);
@@ -138,8 +83,11 @@ JobOutcome ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareEve
   return end == quillet::WalkEnd::stopped ? kStopped : JobOutcome{};
 }
 
-// The text grows by pieces of at least this size.
-constexpr std::size_t kTextPiece = std::size_t{8} << 20;
+// The window's text grows by batches of at least this size: few enough hand-overs
+// for millions of lines, and no batch is ever copied.
+constexpr std::size_t kBatchBytes = std::size_t{8} << 20;
+
+const JobOutcome kOutOfMemory{JobCause::outOfMemory, {}, ENOMEM};
 
 }  // namespace
 
@@ -147,7 +95,7 @@ JobOutcome CompareFlashFiles(const CompareJob& job, const CompareEvents& events,
   try {
     return ReadAndWalk(job, events, stop);
   } catch (const std::bad_alloc&) {
-    return {JobCause::outOfMemory, {}, ENOMEM};
+    return kOutOfMemory;
   }
 }
 
@@ -168,40 +116,26 @@ std::string CompareErrorText(const JobOutcome& outcome) {
   }
 }
 
-void CompareText::Reset(std::string header) {
-  std::lock_guard lock(m_mutex);
-  m_pieces.clear();
-  m_pieces.push_back(std::move(header));
-  m_closed = false;
-}
-
-bool CompareText::Append(std::string_view lines) {
-  std::unique_lock lock(m_mutex);
-  if (m_closed) return false;
-  if (m_pieces.empty() || m_pieces.back().capacity() - m_pieces.back().size() < lines.size()) {
-    lock.unlock();
-    std::string piece;
-    piece.reserve(std::max(kTextPiece, lines.size()));
-    lock.lock();
-    if (m_closed) return false;
-    m_pieces.push_back(std::move(piece));
+JobOutcome CompareThreadProc(const CompareJob& job, const CompareEvents& events, const LineBatches& batches,
+                             StopToken stop) {
+  std::string batch;
+  CompareEvents gathering = events;
+  gathering.lines = [&](std::string_view lines) {
+    if (!batch.empty() && batch.capacity() - batch.size() < lines.size()) {
+      batches(std::move(batch));
+      batch = std::string();
+    }
+    if (batch.capacity() == 0) batch.reserve(std::max(kBatchBytes, lines.size()));
+    batch.append(lines);
+    return true;
+  };
+  const JobOutcome outcome = CompareFlashFiles(job, gathering, stop);
+  try {
+    if (!batch.empty()) batches(std::move(batch));
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
   }
-  m_pieces.back().append(lines);
-  return true;
-}
-
-std::vector<std::string> CompareText::Close() {
-  std::lock_guard lock(m_mutex);
-  m_closed = true;
-  std::vector<std::string> pieces = std::move(m_pieces);
-  m_pieces.clear();
-  return pieces;
-}
-
-JobOutcome CompareThreadProc(const CompareJob& job, const CompareEvents& events, CompareText& text, StopToken stop) {
-  CompareEvents toText = events;
-  toText.lines = [&text](std::string_view lines) { return text.Append(lines); };
-  return CompareFlashFiles(job, toText, stop);
+  return outcome;
 }
 
 }  // namespace quillet

@@ -1,10 +1,8 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/filter/address_filter.h"
 #include "core/job/job.h"
@@ -44,31 +42,15 @@ struct CompareEvents {
 // it ("Ошибка открытия файла '…'", "Out of memory."); empty when ok.
 [[nodiscard]] std::string CompareErrorText(const JobOutcome& outcome);
 
-// m_strText: the comparison window's text, shared with its worker. The worker
-// appends; the window closes it when the run ends early, and from then on
-// nothing is appended, so what the window shows is what it keeps.
-class CompareText {
- public:
-  // The header, which the window shows at once.
-  void Reset(std::string header);
-  // False, appending nothing, once closed.
-  bool Append(std::string_view lines);
-  // Closes the text and moves it out in the pieces it is kept in, each ending
-  // at the end of a line: copying hundreds of MiB would hold the window up.
-  [[nodiscard]] std::vector<std::string> Close();
+// Where the comparison window's worker hands its lines on: batches of whole
+// lines, in the order found, called on the comparing thread.
+using LineBatches = std::function<void(std::string lines)>;
 
- private:
-  mutable std::mutex m_mutex;
-  // Guarded by m_mutex: the text is these pieces one after the other. A new
-  // piece is made outside the lock, so that the text's growth never copies it
-  // under the lock that the window's thread takes too.
-  std::vector<std::string> m_pieces;
-  bool m_closed = false;
-};
-
-// The comparison window's worker: the comparison, its lines appended to the
-// window's text as they are found (whatever events.lines says).
-[[nodiscard]] JobOutcome CompareThreadProc(const CompareJob& job, const CompareEvents& events, CompareText& text,
-                                           StopToken stop);
+// The comparison window's worker: the comparison, its lines gathered into
+// batches of megabytes for the window's text (m_strText), whatever
+// events.lines says. The last batch is handed on before it returns, a stopped
+// run's too.
+[[nodiscard]] JobOutcome CompareThreadProc(const CompareJob& job, const CompareEvents& events,
+                                           const LineBatches& batches, StopToken stop);
 
 }  // namespace quillet

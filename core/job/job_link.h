@@ -1,7 +1,5 @@
 #pragma once
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <future>
@@ -30,9 +28,14 @@ namespace quillet {
 //   job's done call comes last.
 // - Latest never makes the job wait: only the newest arguments are kept, and at
 //   most one such call waits in the queue.
-// - RunUntilDone() and Close() run or release the job's calls while they wait,
-//   so a job waiting in a Sent call can't deadlock a window that waits for it.
-// - After Close() no call reaches the window again.
+// - A stop is only asked for: the job ends at its next poll, and its done call
+//   ends the run, as when it finishes.
+// - Close() releases the job's calls while they wait, so a job waiting in a
+//   Sent call can't deadlock a window that waits for it; after Close() no
+//   call reaches the window again.
+//
+// A caller with no window to keep answering (the command line) needs no link:
+// it runs the job on its own thread, with a sink that calls its handlers.
 class JobLink {
  public:
   // doorbell: called on any thread; asks the window's thread to call
@@ -57,9 +60,6 @@ class JobLink {
 
   // Window thread: runs every call queued so far.
   void RunPendingCalls();
-  // Window thread: runs the calls as they come until the job has ended, and
-  // joins its thread. For a caller without an event loop (the command line).
-  void RunUntilDone();
   // Window thread: the window is going. Stops the job, releases it from every
   // call without running any, and joins its thread.
   void Close();
@@ -84,17 +84,12 @@ class JobLink {
 
   void Enqueue(Call call);
   void CallAndWait(std::function<void()> run);
-  void Finished();
   void Join();
 
   std::function<void()> m_doorbell;
   mutable std::mutex m_mutex;
-  std::condition_variable m_wake;
-  std::deque<Call> m_calls;       // guarded by m_mutex
-  bool m_workerFinished = false;  // guarded by m_mutex
-  bool m_closed = false;          // guarded by m_mutex: no call runs any more
-  bool m_polling = false;         // guarded by m_mutex: RunUntilDone looks at the queue every kPollInterval
-  static constexpr std::chrono::milliseconds kPollInterval{2};
+  std::deque<Call> m_calls;  // guarded by m_mutex
+  bool m_closed = false;     // guarded by m_mutex: no call runs any more
   std::atomic<bool> m_bStop{false};
   bool m_busy = false;  // window thread only
   std::thread m_hThread;
@@ -108,7 +103,6 @@ bool JobLink::Start(std::type_identity_t<std::function<Outcome(StopToken)>> work
   {
     std::lock_guard lock(m_mutex);
     if (m_closed) return false;
-    m_workerFinished = false;
   }
   m_bStop.store(false, std::memory_order_release);
   try {
@@ -118,7 +112,6 @@ bool JobLink::Start(std::type_identity_t<std::function<Outcome(StopToken)>> work
         m_busy = false;
         done(outcome);
       });
-      Finished();
     });
   } catch (const std::system_error&) {
     return false;
@@ -129,8 +122,12 @@ bool JobLink::Start(std::type_identity_t<std::function<Outcome(StopToken)>> work
 
 template <typename... Args>
 std::function<void(Args...)> JobLink::Posted(std::type_identity_t<std::function<void(Args...)>> fn) {
+  // Moved, not copied, on the way: a batch of lines may be megabytes.
   return [this, fn = std::move(fn)](Args... args) {
-    Enqueue(Call{[fn, kept = std::make_tuple(std::decay_t<Args>(args)...)] { std::apply(fn, kept); }, nullptr});
+    Enqueue(Call{[fn, kept = std::make_tuple(std::decay_t<Args>(std::move(args))...)]() mutable {
+                   std::apply(fn, std::move(kept));
+                 },
+                 nullptr});
   };
 }
 

@@ -121,6 +121,9 @@ inline constexpr char kStop[] = "Стоп";
 inline constexpr char kAccCompareText[] = "Текст сравнения";
 inline constexpr char kAccCompareProgress[] = "Ход сравнения";
 inline constexpr char kReadingImages[] = "Чтение файлов";
+// %1: the lines in the field so far, %2: all of them
+inline constexpr char kFillingText[] = "Вывод текста: %1 из %2 строк";
+inline constexpr char kPartialText[] = "Сравнение остановлено: текст неполный";
 // %1: the most lines the field shows, %2: the text's size in MiB
 inline constexpr char kTooManyLines[] =
     "Сравнение нашло больше %1 строк (%2 МиБ): поле не может показать их все.\n"

@@ -4,21 +4,18 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <fstream>
-#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/compare/compare_worker.h"
 #include "core/job/job_link.h"
 #include "core/res/strings.h"
 #include "tests/support/compare_lines.h"
+#include "tests/support/job_window.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -50,12 +47,6 @@ Bytes Pattern(std::size_t size, std::uint32_t seed) {
   std::mt19937 random(seed);
   for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
   return bytes;
-}
-
-std::string Joined(const std::vector<std::string>& pieces) {
-  std::string all;
-  for (const std::string& piece : pieces) all += piece;
-  return all;
 }
 
 std::string ExpectedLines(const Bytes& original, const Bytes& current) {
@@ -226,123 +217,59 @@ TEST(CompareWorkerTest, ImageBuffersAreGoneOnEveryPath) {
   }
 }
 
-// A window on the test's thread, as the desktop one: the worker's calls reach
-// it through the link, which the doorbell wakes.
-class Doorbell {
- public:
-  void Ring() {
-    {
-      std::lock_guard lock(m_mutex);
-      m_rung = true;
-    }
-    m_bell.notify_one();
-  }
-  // Runs the link's calls as they come until the time is up.
-  void Serve(quillet::JobLink& link, std::chrono::microseconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < until) {
-      {
-        std::unique_lock lock(m_mutex);
-        m_bell.wait_until(lock, until, [this] { return m_rung; });
-        m_rung = false;
-      }
-      link.RunPendingCalls();
-    }
-  }
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_bell;
-  bool m_rung = false;
-};
-
-// The comparison window's protocol under random stops, as the thread sanitizer
-// runs it: once the window has closed the text, nothing more is appended, and
-// what it took is whole lines of the full text; the events arrive in order.
-TEST(JobLinkTest, StopAtRandomMomentsFreezesTheText) {
+// The comparison window's protocol under stops at random points, as the
+// thread sanitizer runs it: the lines come in batches of whole lines, a prefix
+// of the full text (all of it unless stopped), the start before them, and the
+// done call last, with nothing after it.
+TEST(CompareWorkerTest, StopAtRandomPointsHandsOnWholeLines) {
   TempDir folder;
   const Bytes original = Pattern(1 << 16, 9);
   Bytes current = original;
   std::mt19937 random(77);
   for (std::size_t i = 0; i < current.size(); i += 1 + random() % 200) current[i] ^= 0x5A;
   const quillet::CompareJob job{Put(folder, "a.bin", original), Put(folder, "b.bin", current), {}};
-  const std::string full = "HEADER\r\n" + ExpectedLines(original, current);
+  const std::string full = ExpectedLines(original, current);
 
   for (int trial = 0; trial < 150; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
-    Doorbell bell;
-    quillet::JobLink link([&bell] { bell.Ring(); });
-    quillet::CompareText text;
-    text.Reset("HEADER\r\n");
+    quillet::testing::JobWindow window;
+    quillet::JobLink link(window.Doorbell());
+    // Past the end in a fifth of the trials: those run to the end.
+    const std::uint32_t stopAt = random() % (original.size() * 5 / 4);
     std::vector<std::string> events;
-    std::uint32_t lastPosition = 0;
-    std::vector<std::string> shown;
+    std::string text;
     const quillet::CompareEvents sink{
         .reading = {},
         .started = link.Sent<std::uint32_t>(
             [&](std::uint32_t length) { events.push_back("start " + std::to_string(length)); }),
         .progress = link.Latest<std::uint32_t>([&](std::uint32_t position) {
-          EXPECT_GE(position, lastPosition);
-          lastPosition = position;
+          if (position >= stopAt) link.RequestStop();
         }),
         .lines = {},
     };
+    const quillet::LineBatches batches = link.Posted<std::string>([&](std::string lines) {
+      EXPECT_TRUE(lines.ends_with("\r\n"));
+      EXPECT_EQ(events.size(), 1u);  // after the start, before the done call
+      text += lines;
+    });
+    quillet::JobOutcome outcome;
     ASSERT_TRUE(link.Start<quillet::JobOutcome>(
-        [&](quillet::StopToken stop) { return quillet::CompareThreadProc(job, sink, text, stop); },
-        [&](quillet::JobOutcome& outcome) {
-          EXPECT_TRUE(outcome.ok());
+        [&](quillet::StopToken stop) { return quillet::CompareThreadProc(job, sink, batches, stop); },
+        [&](quillet::JobOutcome& ended) {
+          outcome = ended;
           events.push_back("done");
-          if (shown.empty()) shown = text.Close();
         }));
-    bell.Serve(link, std::chrono::microseconds(random() % 3000));
-    if (!link.Busy()) {
-      EXPECT_EQ(Joined(shown), full);
-      EXPECT_EQ(events.back(), "done");
-      continue;
-    }
-    link.RequestStop();
-    shown = text.Close();
-    const std::string taken = Joined(shown);
-    EXPECT_EQ(full.compare(0, taken.size(), taken), 0);
-    EXPECT_TRUE(taken.ends_with("\r\n"));
-    if (trial % 3 == 0) bell.Serve(link, std::chrono::microseconds(random() % 2000));
-    if (trial % 2 == 0)
-      link.RunUntilDone();
-    else
-      link.Close();
-    EXPECT_EQ(Joined(text.Close()), "");  // nothing was appended after the stop
-    EXPECT_EQ(Joined(shown), taken);
-    // At most a start, then at most the done call, which comes last.
+    if (trial % 10 == 0) link.RequestStop();  // before the images are read
+    window.ServeUntilDone(link);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), "done");
     EXPECT_LE(events.size(), 2u);
-    if (events.size() == 2) {
-      EXPECT_EQ(events.front().rfind("start ", 0), 0u);
-      EXPECT_EQ(events.back(), "done");
+    if (outcome.cause == quillet::JobCause::none) {
+      EXPECT_EQ(text, full);
+    } else {
+      EXPECT_EQ(outcome.cause, quillet::JobCause::stopped);
+      EXPECT_EQ(full.compare(0, text.size(), text), 0);
     }
-  }
-}
-
-// Closing while the job waits in a call, or has calls queued, neither
-// deadlocks nor runs any of them.
-TEST(JobLinkTest, ClosingWhileTheJobWaitsOnTheWindowRunsNothing) {
-  for (int trial = 0; trial < 40; ++trial) {
-    SCOPED_TRACE("trial " + std::to_string(trial));
-    quillet::JobLink link([] {});
-    int ran = 0;
-    const auto sent = link.Sent<int>([&ran](int) { ++ran; });
-    const auto posted = link.Posted<int>([&ran](int) { ++ran; });
-    ASSERT_TRUE(link.Start<int>(
-        [&](quillet::StopToken stop) {
-          for (int i = 0; !stop.StopRequested(); ++i) {
-            posted(i);
-            sent(i);
-          }
-          return 0;
-        },
-        [&ran](int&) { ++ran; }));
-    std::this_thread::sleep_for(std::chrono::microseconds(trial * 50));
-    link.Close();
-    EXPECT_EQ(ran, 0);
-    EXPECT_FALSE(link.Busy());
   }
 }
 

@@ -4,6 +4,7 @@
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,6 +17,7 @@
 #include <climits>
 #include <new>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/platform/file_error.h"
@@ -87,6 +89,12 @@ CFlashCompareDlg::CFlashCompareDlg(QWidget* owner, quillet::CompareJob job, IUse
   m_progress->setTextVisible(true);
   m_progress->setRange(0, 0);
 
+  // Outside the text, so that nobody takes a stopped run's lines for all there are.
+  m_partial = new QLabel(QString::fromUtf8(text::kPartialText), this);
+  m_partial->setObjectName(QStringLiteral("partialNote"));
+  m_partial->setGeometry(m_progress->geometry());
+  m_partial->hide();
+
   setTabOrder(m_text, m_save);
   setTabOrder(m_save, m_cancel);
 
@@ -131,7 +139,7 @@ void CFlashCompareDlg::showEvent(QShowEvent* event) {
 void CFlashCompareDlg::SetWorkerPacing(std::chrono::microseconds pause) { m_pacing = pause; }
 
 void CFlashCompareDlg::StartWorker() {
-  m_strText.Reset(m_strHeader);
+  m_strText = {m_strHeader};
   quillet::JobLink& link = *m_link;
   quillet::CompareEvents events{
       .reading = link.Latest<std::uint64_t, std::uint64_t>(
@@ -142,6 +150,8 @@ void CFlashCompareDlg::StartWorker() {
       .progress = link.Latest<std::uint32_t>([this](std::uint32_t position) { m_lastPosition = position; }),
       .lines = {},
   };
+  const quillet::LineBatches batches =
+      link.Posted<std::string>([this](std::string lines) { OnLines(std::move(lines)); });
   if (m_pacing.count() != 0) {
     // Slowed down on purpose, so that a run can be watched and acted on in the middle.
     events.progress = [pause = m_pacing, show = events.progress, steps = 0u](std::uint32_t position) mutable {
@@ -154,15 +164,15 @@ void CFlashCompareDlg::StartWorker() {
     };
   }
   const bool started = link.Start<quillet::JobOutcome>(
-      [this, events = std::move(events)](quillet::StopToken stop) {
-        return quillet::CompareThreadProc(m_job, events, m_strText, stop);
+      [this, events = std::move(events), batches](quillet::StopToken stop) {
+        return quillet::CompareThreadProc(m_job, events, batches, stop);
       },
       [this](quillet::JobOutcome& outcome) { OnDiffDone(outcome); });
   // Without a thread the window can only be closed: the button still reads
   // "Стоп", and pressing it closes the window.
   if (!started) {
     m_state = RunState::ended;
-    m_progress->hide();
+    ShowStatusRow();
   }
 }
 
@@ -172,10 +182,9 @@ bool CFlashCompareDlg::JustRelabelled() const {
 
 void CFlashCompareDlg::reject() {
   if (m_state != RunState::ended && m_started) {
-    // The link takes the text and stops the worker under one lock: nothing
-    // the worker finds later can change what is shown now.
+    // The worker leaves at its next step; its done call ends the run with
+    // every line it found, and nothing comes after it.
     m_link->RequestStop();
-    EndRun(m_strText.Close());
     return;
   }
   // Edits made after the run are the user's work: ask before dropping them.
@@ -204,8 +213,6 @@ bool CFlashCompareDlg::Save() {
 }
 
 void CFlashCompareDlg::OnDiffStart(std::uint32_t length) {
-  // A start that arrives after a stop request belongs to a run already ended here.
-  if (m_state != RunState::reading) return;
   m_state = RunState::comparing;
   m_progress->setTextVisible(false);
   m_progress->setAccessibleDescription(QString());
@@ -218,38 +225,46 @@ void CFlashCompareDlg::OnDiffStart(std::uint32_t length) {
 }
 
 void CFlashCompareDlg::OnDiffProgress() {
-  if (m_state != RunState::comparing) return;
   const int value = static_cast<int>(m_lastPosition >> m_progressShift);
   if (value != m_progress->value()) m_progress->setValue(value);
 }
 
 void CFlashCompareDlg::OnReadProgress(std::uint64_t done, std::uint64_t total) {
-  if (m_state != RunState::reading || total == 0) return;
+  if (total == 0) return;
   constexpr int kSteps = 1000;
   if (m_progress->maximum() != kSteps) m_progress->setRange(0, kSteps);
   const int value = static_cast<int>(std::min(done, total) * kSteps / total);
   if (value != m_progress->value()) m_progress->setValue(value);
 }
 
-void CFlashCompareDlg::OnDiffDone(const quillet::JobOutcome& outcome) {
-  // A run the user stopped has ended here already: its late news are not shown.
-  if (m_state == RunState::ended) return;
-  if (const std::string error = quillet::CompareErrorText(outcome); !error.empty())
-    m_prompts.MessageBox(this, QString::fromStdString(error), QString::fromUtf8(text::kErrorCaption),
-                         IUserPrompts::Icon::none);
-  EndRun(m_strText.Close());
+void CFlashCompareDlg::OnLines(std::string lines) {
+  try {
+    m_strText.push_back(std::move(lines));
+  } catch (const std::bad_alloc&) {
+    m_outOfMemory = true;
+    m_link->RequestStop();
+  }
 }
 
-void CFlashCompareDlg::EndRun(std::vector<std::string> result) {
-  if (m_state == RunState::ended) return;
+void CFlashCompareDlg::OnDiffDone(const quillet::JobOutcome& outcome) {
+  std::string error = quillet::CompareErrorText(outcome);
+  if (m_outOfMemory) error = text::kOutOfMemory;
+  if (!error.empty())
+    m_prompts.MessageBox(this, QString::fromStdString(error), QString::fromUtf8(text::kErrorCaption),
+                         IUserPrompts::Icon::none);
   m_state = RunState::ended;
+  m_stopped = outcome.cause == quillet::JobCause::stopped || m_outOfMemory;
   m_progressTimer.stop();
-  m_progress->hide();
   m_progress->setValue(0);
   m_save->setEnabled(true);
   m_cancel->setText(QString::fromUtf8(text::kExit));
   m_cancelRelabelled.start();
-  ShowText(std::move(result));
+  ShowText(std::exchange(m_strText, {}));
+}
+
+void CFlashCompareDlg::ShowStatusRow() {
+  m_progress->setVisible(m_state != RunState::ended || m_filling);
+  m_partial->setVisible(m_stopped && m_state == RunState::ended && !m_filling);
 }
 
 void CFlashCompareDlg::ShowText(std::vector<std::string> pieces) {
@@ -258,6 +273,7 @@ void CFlashCompareDlg::ShowText(std::vector<std::string> pieces) {
   m_tooBig = false;
   m_pendingPiece = 0;
   m_pendingPos = 0;
+  ShowStatusRow();
   try {
     m_result = std::move(pieces);
     std::size_t bytes = 0;
@@ -302,6 +318,12 @@ void CFlashCompareDlg::ShowText(std::vector<std::string> pieces) {
     m_text->document()->setUndoRedoEnabled(false);
     m_save->setEnabled(false);
     m_filling = true;
+    m_filledLines = 0;
+    m_fillLines = lines;
+    m_progress->setRange(0, static_cast<int>(lines));
+    m_progress->setTextVisible(true);
+    m_progress->setAccessibleDescription(QString());
+    ShowStatusRow();
     m_fillTimer.start();
   } catch (const std::bad_alloc&) {
     m_result.clear();
@@ -320,6 +342,8 @@ void CFlashCompareDlg::FillStep() {
     // Whole lines per insertion, so no character and no CR LF is ever cut in two.
     std::size_t end = piece.find('\n', m_pendingPos + static_cast<std::size_t>(kFillInsertChars));
     end = end == std::string::npos ? piece.size() : end + 1;
+    m_filledLines += static_cast<std::size_t>(std::count(piece.begin() + static_cast<std::ptrdiff_t>(m_pendingPos),
+                                                         piece.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
     QString shown = QString::fromUtf8(piece.data() + m_pendingPos, static_cast<qsizetype>(end - m_pendingPos));
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     cursor.insertText(shown);
@@ -329,7 +353,11 @@ void CFlashCompareDlg::FillStep() {
       m_pendingPos = 0;
     }
   }
-  if (m_pendingPiece < m_result.size()) return;
+  if (m_pendingPiece < m_result.size()) {
+    m_progress->setFormat(QString::fromUtf8(text::kFillingText).arg(m_filledLines).arg(m_fillLines));
+    m_progress->setValue(static_cast<int>(m_filledLines));
+    return;
+  }
 
   m_fillTimer.stop();
   m_result.clear();
@@ -339,6 +367,7 @@ void CFlashCompareDlg::FillStep() {
   m_text->document()->setModified(false);
   m_text->setReadOnly(false);
   m_save->setEnabled(m_state == RunState::ended);
+  ShowStatusRow();
   OnTextSetFocus();
 }
 
@@ -442,6 +471,7 @@ void CFlashCompareDlg::OnSize(int cx, int cy) {
   m_cancel->move(cx - ew, cy - eh);
   m_save->move(cx - ew - sw, cy - sh);
   m_progress->setGeometry(0, cy - sh, std::max(0, cx - ew - sw), sh);
+  m_partial->setGeometry(m_progress->geometry());
 }
 
 void CFlashCompareDlg::OnSave() {

@@ -12,6 +12,7 @@
 #include "ui/common/job_link_qt.h"
 #include "ui/common/user_prompts.h"
 
+class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -56,13 +57,14 @@ class CFlashCompareDlg : public QDialog {
 
   // True while a long text is still being put into the field.
   [[nodiscard]] bool Filling() const { return m_filling; }
-  // True until the worker has ended, also after a stop has ended the run here.
+  // True until the worker's done call has come.
   [[nodiscard]] bool WorkerRunning() const { return m_link->Busy(); }
   // True for a moment after "Стоп" became "Выход": a click then was meant for "Стоп".
   [[nodiscard]] bool IgnoringClicks() const { return JustRelabelled(); }
 
  protected:
-  // "Стоп", Escape and the close box stop a run; after it they close.
+  // "Стоп", Escape and the close box ask a run to stop, and the worker's done
+  // call ends it; after it they close.
   void reject() override;
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -85,12 +87,16 @@ class CFlashCompareDlg : public QDialog {
   // True, after a box naming the file, when path is one of the two images.
   bool RefusedAsImage(const QString& path);
   [[nodiscard]] bool JustRelabelled() const;
+  // A batch of the worker's lines, for m_strText.
+  void OnLines(std::string lines);
   // The worker's end: a failure's box first, then the whole text.
   void OnDiffDone(const quillet::JobOutcome& outcome);
-  void EndRun(std::vector<std::string> result);
   void StartWorker();
   void ShowText(std::vector<std::string> text);
   void FillStep();
+  // The row below the field: the bar while the run goes and the field fills,
+  // then the note that a stopped run's text is partial.
+  void ShowStatusRow();
 
   // Passes every prompt on and notes what OnSave met, as it reports nothing:
   // a save was done when a file was chosen and no box followed.
@@ -136,7 +142,10 @@ class CFlashCompareDlg : public QDialog {
   RunState m_state = RunState::reading;
   bool m_started = false;
   std::string m_strHeader;
-  quillet::CompareText m_strText;  // appended by the worker
+  // The header, then the worker's batches as they come, each ending a line.
+  std::vector<std::string> m_strText;
+  bool m_stopped = false;      // the run ended on "Стоп": its text is partial
+  bool m_outOfMemory = false;  // a batch could not be kept
   std::chrono::microseconds m_pacing{0};
   // Written by the worker through the link, read by the bar's timer.
   std::uint32_t m_lastPosition = 0;
@@ -145,6 +154,7 @@ class CFlashCompareDlg : public QDialog {
   QPushButton* m_save = nullptr;
   QPushButton* m_cancel = nullptr;
   QProgressBar* m_progress = nullptr;
+  QLabel* m_partial = nullptr;
   QTimer m_progressTimer;
   QTimer m_fillTimer;
   bool m_filling = false;
@@ -156,6 +166,8 @@ class CFlashCompareDlg : public QDialog {
   std::vector<std::string> m_result;
   std::size_t m_pendingPiece = 0;  // what is still to go into the field
   std::size_t m_pendingPos = 0;
+  std::size_t m_filledLines = 0;  // of m_fillLines, in the field so far
+  std::size_t m_fillLines = 0;
   QElapsedTimer m_cancelRelabelled;
   // The bar counts in int; a length above INT_MAX is shown shifted right.
   int m_progressShift = 0;
