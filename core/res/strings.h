@@ -40,6 +40,7 @@ inline constexpr char kAccProgress[] = "Ход поиска";
 inline constexpr char kMarkNotInstalled[] = "не установлен";
 inline constexpr char kMarkInstalled[] = "установлен";
 inline constexpr char kMarkFileError[] = "ошибка в файле";
+inline constexpr char kMarkNotChecked[] = "не проверен";
 
 // A row's details: the tooltip, the details window and the status line after a
 // search. %1, %2… are filled in by the core.
@@ -63,6 +64,7 @@ inline constexpr char kRuleBadByte[] = "записываемый байт не �
 inline constexpr char kRuleBadAddressOrNoColon[] = "адрес не шестнадцатеричный или нет «:»";
 inline constexpr char kDetailsByteOrderMark[] = "Файл начинается с метки порядка байтов UTF-8";
 inline constexpr char kDetailsAddedAfterSearch[] = "Добавлен после поиска";
+inline constexpr char kDetailsNotChecked[] = "Не проверен: поиск не дошёл до этого файла";
 inline constexpr char kDetailsOtherBasis[] = "Проверен с другим образом или фильтром";
 inline constexpr char kDetailsConflict[] = "Конфликтует с: %1 (%2 %3)";  // %3: адрес, адреса or адресов
 inline constexpr char kAddressesOne[] = "адрес";

@@ -127,6 +127,8 @@ std::vector<std::string> RowDetailsLines(const PatchRow& row, const std::string&
   std::vector<std::string> lines;
   if (row.addedAfterSearch) {
     lines.emplace_back(text::kDetailsAddedAfterSearch);
+  } else if (row.notChecked) {
+    lines.emplace_back(text::kDetailsNotChecked);
   } else if (row.details) {
     // Said first: the evidence below may no longer hold for what is chosen now.
     if (!row.basis || !row.basis->Matches(imagePath, filter)) lines.emplace_back(text::kDetailsOtherBasis);
@@ -159,6 +161,7 @@ std::vector<RowConflict> ConflictsOfRow(const PatchConflicts& found, const Patch
 std::string SearchTotalsText(const PatchList& list) {
   std::size_t installed = 0, notInstalled = 0, broken = 0, clean = 0, partly = 0, other = 0, unknown = 0;
   for (const PatchRow& row : list.Rows()) {
+    if (row.notChecked) continue;  // neither installed nor not
     switch (row.status) {
       case PATCH_INSTALLED:
         ++installed;

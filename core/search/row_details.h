@@ -23,7 +23,7 @@ struct RowConflict {
 
 // The lines that explain row's mark, judged against the image and filter now
 // chosen: empty when no search has anything to say about the row (none has
-// run, or the last one stopped before it).
+// run over it).
 [[nodiscard]] std::vector<std::string> RowDetailsLines(const PatchRow& row, const std::string& imagePath,
                                                        const AddressFilter& filter, DetailsForm form,
                                                        const std::vector<RowConflict>& conflicts = {});

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -37,28 +36,12 @@
 
 using quillet::AddressFilter;
 using quillet::LoadAddressFilter;
-using quillet::PATCH_FILE_ERROR;
-using quillet::PATCH_INSTALLED;
-using quillet::PATCH_NOT_INSTALLED;
-using quillet::PatchStatus;
 
 namespace {
 
 constexpr int kColumnWidth = 206;  // pixels, as the list was drawn
-using quillet::res::kSmallImage;
-constexpr int kImageGap = 2;
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// The list shows a row's state picture and its small image side by side, as one icon.
-QIcon RowIcon(PatchStatus status, const QPixmap& smallImage) {
-  QPixmap pixmap(2 * kSmallImage + kImageGap, kSmallImage);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.drawPixmap(0, 0, quillet::res::PatchStateImage(status));
-  painter.drawPixmap(kSmallImage + kImageGap, 0, smallImage);
-  return QIcon(pixmap);
-}
 
 }  // namespace
 
@@ -74,16 +57,9 @@ CPatchFinderDlg::CPatchFinderDlg(std::string settingsPath, AddressFilter& filter
   OnInitDialog();
 }
 
-CPatchFinderDlg::~CPatchFinderDlg() {
-  m_link->Close();
-  // The view and its model read m_patches, which goes before the child widgets
-  // would; the view's last events are not this window's business.
-  QTreeView* list = std::exchange(m_patchList, nullptr);
-  list->viewport()->removeEventFilter(this);
-  list->removeEventFilter(this);
-  delete list;
-  delete m_model;
-}
+CPatchFinderDlg::~CPatchFinderDlg() { m_link->Close(); }
+
+const quillet::PatchList& CPatchFinderDlg::PatchList() const { return m_model->List(); }
 
 void CPatchFinderDlg::CreateControls() {
   setObjectName(QStringLiteral("IDD_PATCHFINDER_DIALOG"));
@@ -213,23 +189,13 @@ void CPatchFinderDlg::OnInitDialog() {
 
   setWindowIcon(m_hIcon);
 
-  const QPixmap smallImage = quillet::res::PatchIcon();
-  for (PatchStatus status : {PATCH_NOT_INSTALLED, PATCH_INSTALLED, PATCH_FILE_ERROR}) {
-    m_rowIcons.at(status) = RowIcon(status, smallImage);
-  }
-
-  m_model = new PatchListModel(
-      m_patches, m_rowIcons,
-      [this](std::size_t row) {
-        return QString::fromStdString(quillet::RowTooltip(m_patches[row], m_strCurrentFlash, m_addrFilter));
-      },
-      this);
+  m_model = new PatchListModel(m_addrFilter, this);
   m_patchList->setModel(m_model);
   m_patchList->setColumnWidth(0, kColumnWidth);
   m_patchList->setColumnWidth(1, kColumnWidth);
   // The rows differ at the end of their paths: a long one is shortened in the middle.
   m_patchList->setTextElideMode(Qt::ElideMiddle);
-  m_patchList->setIconSize(QSize(2 * kSmallImage + kImageGap, kSmallImage));
+  m_patchList->setIconSize(PatchListModel::IconSize());
   m_patchList->setRootIsDecorated(false);
   m_patchList->setItemsExpandable(false);
   m_patchList->setUniformRowHeights(true);
@@ -263,7 +229,7 @@ void CPatchFinderDlg::ReloadAddressFilter() {
 }
 
 void CPatchFinderDlg::UpdateButtons() {
-  const bool hasRows = !m_patches.empty();
+  const bool hasRows = !m_model->List().empty();
   const bool searching = Searching();
   m_removeFile->setEnabled(hasRows && !searching);
   m_search->setEnabled(searching || (!m_strCurrentFlash.empty() && hasRows));
@@ -276,14 +242,15 @@ void CPatchFinderDlg::OnPatchDetails() {
   const auto row = static_cast<std::size_t>(current.row());
   // Found only now: over a large list it takes a noticeable moment, which a search should not pay.
   std::vector<std::string> paths;
-  paths.reserve(m_patches.size());
-  for (const quillet::PatchRow& listed : m_patches.Rows()) paths.push_back(listed.path);
+  const quillet::PatchList& rows = m_model->List();
+  paths.reserve(rows.size());
+  for (const quillet::PatchRow& listed : rows.Rows()) paths.push_back(listed.path);
   const quillet::PatchConflicts conflicts = quillet::FindPatchConflicts(paths);
-  const quillet::PatchRow& patch = m_patches[row];
+  const quillet::PatchRow& patch = rows[row];
   QString text = QString::fromStdString(patch.path);
   for (const std::string& line :
        quillet::RowDetailsLines(patch, m_strCurrentFlash, m_addrFilter, quillet::DetailsForm::full,
-                                quillet::ConflictsOfRow(conflicts, m_patches, row)))
+                                quillet::ConflictsOfRow(conflicts, rows, row)))
     text += QLatin1Char('\n') + QString::fromStdString(line);
   const QString title = Text(quillet::text::kDetailsTitle).arg(QString::fromStdString(patch.name));
   auto* dlg = new CPatchDetailsDlg(title, text, this);
@@ -320,7 +287,7 @@ void CPatchFinderDlg::OnFilter() {
   CAddrFilterDlg dlg(m_settingsPath, m_addrFilter, m_prompts, this);
   if (dlg.exec() == QDialog::Accepted) {
     ReloadAddressFilter();
-    m_model->AllRowsChanged();
+    m_model->FilterChanged();
   }
 }
 
@@ -333,7 +300,7 @@ void CPatchFinderDlg::InstallSelected(bool revert) {
   std::sort(rows.begin(), rows.end());  // the list's order, whatever the order of selecting
   quillet::InstallJob job;
   job.imagePath = m_strCurrentFlash;
-  for (const std::size_t row : rows) job.patchPaths.push_back(m_patches[row].path);
+  for (const std::size_t row : rows) job.patchPaths.push_back(m_model->List()[row].path);
   job.filter = m_addrFilter;
   job.mode = revert ? quillet::InstallMode::revert : quillet::InstallMode::install;
   CInstallDlg dlg(this, std::move(job), m_prompts);

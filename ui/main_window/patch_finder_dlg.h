@@ -53,7 +53,7 @@ class CPatchFinderDlg : public QDialog {
   void AddPaths(const std::vector<std::string>& paths);
 
   // The list the rows show, in display order.
-  [[nodiscard]] const quillet::PatchList& PatchList() const { return m_patches; }
+  [[nodiscard]] const quillet::PatchList& PatchList() const;
   // True while a search runs.
   [[nodiscard]] bool Searching() const { return m_link->Busy(); }
   // Makes the search pause this long before each row, so that a run lasts long
@@ -129,14 +129,11 @@ class CPatchFinderDlg : public QDialog {
   std::string m_settingsPath;
   quillet::AddressFilter& m_addrFilter;
   IUserPrompts& m_prompts;
-  quillet::PatchList m_patches;  // the rows; m_patchList shows them through m_model
-
-  std::array<QIcon, 4> m_rowIcons;  // by PatchStatus: state picture + small image
   QIcon m_hIcon;
 
   QPushButton* m_curBrowse = nullptr;
   QTreeView* m_patchList = nullptr;
-  PatchListModel* m_model = nullptr;
+  PatchListModel* m_model = nullptr;  // owns the rows m_patchList shows
   QPushButton* m_addFile = nullptr;
   QPushButton* m_addFolder = nullptr;
   QPushButton* m_removeFile = nullptr;
@@ -160,8 +157,7 @@ class CPatchFinderDlg : public QDialog {
   QElapsedTimer m_paintClock;
   qint64 m_lastStatusPaint = -1;
   std::chrono::microseconds m_pacing{0};
-  std::vector<std::size_t> m_searchRowOf;  // the running search's rows, when not all
-  std::size_t m_searchRows = 0;            // of the running search
-  std::size_t m_searchChecked = 0;         // rows it has reported
-  QtJobLink m_link;                        // last member: gone first, after the search has stopped
+  std::size_t m_searchRows = 0;     // of the running search
+  std::size_t m_searchChecked = 0;  // rows it has reported
+  QtJobLink m_link;                 // last member: gone first, after the search has stopped
 };

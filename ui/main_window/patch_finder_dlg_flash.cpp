@@ -9,14 +9,14 @@
 
 void CPatchFinderDlg::OnBrowseCurrentFlash() {
   BrowseFlash(m_strCurrentFlash, m_curName, m_curSize, m_curDate);
-  m_model->AllRowsChanged();  // the tooltips say whether the evidence was found against this image
+  m_model->SetCurrentImage(m_strCurrentFlash);  // the tooltips say whether the evidence was found against it
 }
 
 void CPatchFinderDlg::OnBrowseOriginalFlash() { BrowseFlash(m_strOriginalFlash, m_origName, m_origSize, m_origDate); }
 
 void CPatchFinderDlg::ChooseCurrentFlash(const std::string& path) {
   ShowFlash(quillet::ChooseFlash(path), m_strCurrentFlash, m_curName, m_curSize, m_curDate);
-  m_model->AllRowsChanged();
+  m_model->SetCurrentImage(m_strCurrentFlash);
 }
 
 void CPatchFinderDlg::BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date) {
