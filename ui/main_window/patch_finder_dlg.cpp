@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "core/filter/filter_storage.h"
@@ -40,6 +41,20 @@ using quillet::LoadAddressFilter;
 namespace {
 
 constexpr int kColumnWidth = 206;  // pixels, as the list was drawn
+
+// The image groups' controls in dialog units, as the template places them;
+// OnSize moves them from here.
+struct DluRect {
+  int x, y, width, height;
+  [[nodiscard]] QRect In(const DialogUnits& du) const { return du.rect(x, y, width, height); }
+};
+constexpr DluRect kCurBrowse{286, 13, 15, 13};
+constexpr DluRect kOrigBrowse{135, 13, 15, 13};
+constexpr DluRect kCurGroup{158, 8, 146, 38};
+constexpr DluRect kOrigGroup{7, 8, 146, 38};
+// Name, size and date, top to bottom, of either group.
+constexpr std::array<DluRect, 3> kCurTexts{{{162, 16, 120, 8}, {162, 25, 120, 8}, {162, 34, 136, 8}}};
+constexpr std::array<DluRect, 3> kOrigTexts{{{11, 16, 120, 8}, {11, 25, 120, 8}, {11, 34, 136, 8}}};
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -99,8 +114,8 @@ void CPatchFinderDlg::CreateControls() {
     return g;
   };
 
-  m_curBrowse = button("IDC_CUR_FLASH_BROWSE", quillet::text::kBrowse, du.rect(286, 13, 15, 13),
-                       &CPatchFinderDlg::OnBrowseCurrentFlash);
+  m_curBrowse =
+      button("IDC_CUR_FLASH_BROWSE", quillet::text::kBrowse, kCurBrowse.In(du), &CPatchFinderDlg::OnBrowseCurrentFlash);
   m_curBrowse->setAccessibleName(Text(quillet::text::kAccCurrentBrowse));
 
   m_patchList = new QTreeView(this);
@@ -109,11 +124,14 @@ void CPatchFinderDlg::CreateControls() {
   m_patchList->setAccessibleName(Text(quillet::text::kAccPatchList));
   connect(m_patchList, &QTreeView::doubleClicked, this, &CPatchFinderDlg::OnDblclkPatchList);
   m_patchList->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(m_patchList, &QTreeView::customContextMenuRequested, this, [this](const QPoint& pos) {
-    const QModelIndex index = m_patchList->indexAt(pos);
-    if (!index.isValid()) return;
-    m_patchList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-    m_rowMenu->exec(m_patchList->viewport()->mapToGlobal(pos));
+  connect(m_patchList, &QTreeView::customContextMenuRequested, this,
+          [this](const QPoint& pos) { ShowRowMenu(m_patchList->indexAt(pos), pos); });
+  // Shift+F10 is the other context menu key: on the current row, as the Menu key.
+  auto* rowMenuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), m_patchList);
+  rowMenuKey->setContext(Qt::WidgetShortcut);
+  connect(rowMenuKey, &QShortcut::activated, this, [this] {
+    const QModelIndex current = m_patchList->currentIndex();
+    ShowRowMenu(current, m_patchList->visualRect(current).center());
   });
 
   m_addFile = button("IDC_ADD_FILE", quillet::text::kAddFile, du.rect(11, 153, 47, 14), &CPatchFinderDlg::OnAddFile);
@@ -127,18 +145,27 @@ void CPatchFinderDlg::CreateControls() {
   m_differences = button("IDC_DIFFERENCES", quillet::text::kDifferences, du.rect(251, 153, 47, 14),
                          &CPatchFinderDlg::OnDifferences);
   m_exit = button("IDCANCEL", quillet::text::kExit, du.rect(227, 175, 72, 14), &CPatchFinderDlg::reject);
-  m_origBrowse = button("IDC_ORIG_FLASH_BROWSE", quillet::text::kBrowse, du.rect(135, 13, 15, 13),
+  m_origBrowse = button("IDC_ORIG_FLASH_BROWSE", quillet::text::kBrowse, kOrigBrowse.In(du),
                         &CPatchFinderDlg::OnBrowseOriginalFlash);
   m_origBrowse->setAccessibleName(Text(quillet::text::kAccOriginalBrowse));
 
-  group(quillet::text::kCurrentGroup, du.rect(158, 8, 146, 38));
-  m_curName = label("IDC_CUR_FLASH_NAME", quillet::text::kNotChosen, du.rect(162, 16, 120, 8));
-  m_curSize = label("IDC_CUR_FLASH_SIZE", quillet::text::kSizeNone, du.rect(162, 25, 120, 8));
-  m_curDate = label("IDC_CUR_FLASH_DATE", quillet::text::kDateNone, du.rect(162, 34, 136, 8));
-  group(quillet::text::kOriginalGroup, du.rect(7, 8, 146, 38));
-  m_origName = label("IDC_ORIG_FLASH_NAME", quillet::text::kNotChosen, du.rect(11, 16, 120, 8));
-  m_origSize = label("IDC_ORIG_FLASH_SIZE", quillet::text::kSizeNone, du.rect(11, 25, 120, 8));
-  m_origDate = label("IDC_ORIG_FLASH_DATE", quillet::text::kDateNone, du.rect(11, 34, 136, 8));
+  // A long name is shortened in its middle, so that its end (the extension) stays.
+  auto nameLabel = [&](const char* id, QRect rect) {
+    auto* l = new ElidedLabel(Text(quillet::text::kNotChosen), this);
+    l->setObjectName(QString::fromLatin1(id));
+    l->setGeometry(rect);
+    l->SetElideMode(Qt::ElideMiddle);
+    return l;
+  };
+
+  m_curGroup = group(quillet::text::kCurrentGroup, kCurGroup.In(du));
+  m_curName = nameLabel("IDC_CUR_FLASH_NAME", kCurTexts[0].In(du));
+  m_curSize = label("IDC_CUR_FLASH_SIZE", quillet::text::kSizeNone, kCurTexts[1].In(du));
+  m_curDate = label("IDC_CUR_FLASH_DATE", quillet::text::kDateNone, kCurTexts[2].In(du));
+  m_origGroup = group(quillet::text::kOriginalGroup, kOrigGroup.In(du));
+  m_origName = nameLabel("IDC_ORIG_FLASH_NAME", kOrigTexts[0].In(du));
+  m_origSize = label("IDC_ORIG_FLASH_SIZE", quillet::text::kSizeNone, kOrigTexts[1].In(du));
+  m_origDate = label("IDC_ORIG_FLASH_DATE", quillet::text::kDateNone, kOrigTexts[2].In(du));
   m_patchesGroup = group(quillet::text::kPatchesGroup, du.rect(7, 49, 296, 122));
 
   m_progress = new QProgressBar(this);
@@ -358,9 +385,32 @@ void CPatchFinderDlg::OnSize(int cx, int cy) {
   m_status->setGeometry(status.x(), status.y() + grownY, status.width() + grownX, status.height());
   const QRect progress = du.rect(11, 181, 215, 8);
   m_progress->setGeometry(progress.x(), progress.y() + grownY, progress.width() + grownX, progress.height());
+  // The two image groups share the width: the original's on the left takes
+  // half the growth, the current one the rest and moves right by that half.
+  const int origGrown = grownX / 2;
+  const int curGrown = grownX - origGrown;
+  auto place = [&du](QWidget* widget, const DluRect& rect, int moved, int grown) {
+    widget->setGeometry(rect.In(du).adjusted(moved, 0, moved + grown, 0));
+  };
+  place(m_origGroup, kOrigGroup, 0, origGrown);
+  place(m_origBrowse, kOrigBrowse, origGrown, 0);
+  place(m_curGroup, kCurGroup, origGrown, curGrown);
+  place(m_curBrowse, kCurBrowse, grownX, 0);
+  const std::array<QWidget*, 3> origTexts{m_origName, m_origSize, m_origDate};
+  const std::array<QWidget*, 3> curTexts{m_curName, m_curSize, m_curDate};
+  for (std::size_t i = 0; i < origTexts.size(); ++i) {
+    place(origTexts[i], kOrigTexts[i], 0, origGrown);
+    place(curTexts[i], kCurTexts[i], origGrown, curGrown);
+  }
 }
 
 void CPatchFinderDlg::ShowWindowMenu(const QPoint& globalPos) { m_windowMenu->exec(globalPos); }
+
+void CPatchFinderDlg::ShowRowMenu(const QModelIndex& row, const QPoint& viewportPos) {
+  if (!row.isValid()) return;
+  m_patchList->selectionModel()->setCurrentIndex(row, QItemSelectionModel::NoUpdate);
+  m_rowMenu->exec(m_patchList->viewport()->mapToGlobal(viewportPos));
+}
 
 void CPatchFinderDlg::contextMenuEvent(QContextMenuEvent* event) {
   // Only the window's free area: the frames (which let clicks through) and the texts, not a control.

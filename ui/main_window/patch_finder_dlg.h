@@ -20,6 +20,7 @@ class PatchListModel;
 class QContextMenuEvent;
 class QLabel;
 class QMenu;
+class QModelIndex;
 class QProgressBar;
 class QPushButton;
 class QTreeView;
@@ -103,8 +104,8 @@ class CPatchFinderDlg : public QDialog {
   // Loads the address filter from the settings file; says so when it can't.
   void ReloadAddressFilter();
   void CreateControls();
-  void BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date);
-  void ShowFlash(const quillet::FlashChoice& choice, std::string& field, QLabel* name, QLabel* size, QLabel* date);
+  void BrowseFlash(std::string& field, ElidedLabel* name, QLabel* size, QLabel* date);
+  void ShowFlash(const quillet::FlashChoice& choice, std::string& field, ElidedLabel* name, QLabel* size, QLabel* date);
   // Makes path the current image, as if it had been chosen with its "?".
   void ChooseCurrentFlash(const std::string& path);
   // Keeps the controls where the template puts them, the list taking what the
@@ -125,6 +126,8 @@ class CPatchFinderDlg : public QDialog {
   // Shows text in the status line at once, without letting input events in.
   void ShowStatus(const QString& text, bool force);
   void ShowWindowMenu(const QPoint& globalPos);
+  // The row's context menu, at viewportPos; nothing off the rows.
+  void ShowRowMenu(const QModelIndex& row, const QPoint& viewportPos);
 
   std::string m_settingsPath;
   quillet::AddressFilter& m_addrFilter;
@@ -142,15 +145,17 @@ class CPatchFinderDlg : public QDialog {
   QPushButton* m_differences = nullptr;
   QPushButton* m_exit = nullptr;
   QPushButton* m_origBrowse = nullptr;
-  QLabel* m_curName = nullptr;
+  ElidedLabel* m_curName = nullptr;
   QLabel* m_curSize = nullptr;
   QLabel* m_curDate = nullptr;
-  QLabel* m_origName = nullptr;
+  ElidedLabel* m_origName = nullptr;
   QLabel* m_origSize = nullptr;
   QLabel* m_origDate = nullptr;
   QProgressBar* m_progress = nullptr;
   ElidedLabel* m_status = nullptr;
   QWidget* m_patchesGroup = nullptr;
+  QWidget* m_curGroup = nullptr;
+  QWidget* m_origGroup = nullptr;
   QMenu* m_windowMenu = nullptr;
   QMenu* m_rowMenu = nullptr;
   QSize m_templateSize;  // the size the window opens with, and its least

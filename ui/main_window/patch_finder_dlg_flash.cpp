@@ -3,6 +3,7 @@
 
 #include "core/res/strings.h"
 #include "core/search/flash_selection.h"
+#include "ui/common/elided_label.h"
 #include "ui/common/user_prompts.h"
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/main_window/patch_list_model.h"
@@ -19,17 +20,18 @@ void CPatchFinderDlg::ChooseCurrentFlash(const std::string& path) {
   m_model->SetCurrentImage(m_strCurrentFlash);
 }
 
-void CPatchFinderDlg::BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date) {
+void CPatchFinderDlg::BrowseFlash(std::string& field, ElidedLabel* name, QLabel* size, QLabel* date) {
   // A cancelled dialog forgets the earlier choice too: the texts always match the field.
   const QString chosen =
       m_prompts.GetOpenFileName(this, QString::fromUtf8(quillet::text::kBinaryFilter), QStringLiteral("bin"));
   ShowFlash(quillet::ChooseFlash(chosen.toStdString()), field, name, size, date);
 }
 
-void CPatchFinderDlg::ShowFlash(const quillet::FlashChoice& choice, std::string& field, QLabel* name, QLabel* size,
+void CPatchFinderDlg::ShowFlash(const quillet::FlashChoice& choice, std::string& field, ElidedLabel* name, QLabel* size,
                                 QLabel* date) {
   field = choice.path;
-  name->setText(QString::fromStdString(choice.texts.name));
+  // The whole path is a pointer away; a name alone may stand for two files.
+  name->SetFullText(QString::fromStdString(choice.texts.name), QString::fromStdString(choice.path));
   size->setText(QString::fromStdString(choice.texts.size));
   date->setText(QString::fromStdString(choice.texts.date));
   UpdateButtons();
