@@ -135,8 +135,12 @@ inline constexpr char kInstallMenuEntry[] = "Установить в образ�
 inline constexpr char kRevertMenuEntry[] = "Откатить…";
 inline constexpr char kInstallTitle[] = "Установка патчей";
 inline constexpr char kRevertTitle[] = "Откат патчей";
-inline constexpr char kInstallApplied[] = "будет установлен: записать байт %1";
-inline constexpr char kInstallReverted[] = "будет откачен: вернуть байт %1";
+inline constexpr char kInstallApplied[] = "будет установлен: записать %1 %2";
+inline constexpr char kInstallReverted[] = "будет откачен: вернуть %1 %2";
+inline constexpr char kBytesOne[] = "байт";
+inline constexpr char kBytesFew[] = "байта";
+inline constexpr char kBytesMany[] = "байт";
+inline constexpr char kColumnInstallDecision[] = "Что будет";
 inline constexpr char kInstallAlreadyInstalled[] = "уже установлен: ничего не записывается";
 inline constexpr char kInstallAlreadyReverted[] = "уже откачен: ничего не записывается";
 inline constexpr char kInstallRefused[] = "отказ: %1";
@@ -162,6 +166,8 @@ inline constexpr char kInstallVerifyFailed[] =
 inline constexpr char kUndoSuffix[] = ".undo.vkp";  // beside the result: <result>.undo.vkp
 inline constexpr char kAccInstallList[] = "Что будет с патчами";
 inline constexpr char kAccInstallProgress[] = "Ход установки";
+inline constexpr char kAccRevertProgress[] = "Ход отката";
+inline constexpr char kAccInstallReason[] = "Что будет с выбранным патчем";
 
 // Address filter dialog
 inline constexpr char kFilterTitle[] = "Фильтрация адресов";

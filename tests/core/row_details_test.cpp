@@ -177,4 +177,13 @@ TEST(RowDetails, EvidenceKnowsWhatItWasCheckedAgainst) {
             "Установлено: 0, не установлено: 3 (чисто: 1, другая прошивка: 1, неизвестно: 1), с ошибкой: 1");
 }
 
+// Russian counts a noun in three forms, the teens always in the many form.
+TEST(RowDetails, CountedWordsTakeTheirRussianForm) {
+  const std::pair<std::uint64_t, const char*> kCounts[] = {
+      {0, "many"},  {1, "one"},  {2, "few"},  {4, "few"},   {5, "many"},   {11, "many"},  {12, "many"},
+      {14, "many"}, {21, "one"}, {22, "few"}, {101, "one"}, {111, "many"}, {112, "many"}, {1004, "few"}};
+  for (const auto& [count, word] : kCounts)
+    EXPECT_STREQ(quillet::CountedWord(count, "one", "few", "many"), word) << count;
+}
+
 }  // namespace
