@@ -163,6 +163,9 @@ inline constexpr char kInstallStopped[] = "Остановлено: ничего 
 inline constexpr char kInstallOutputIsInput[] = "Файл '%1' — это сам образ или один из патчей: выберите другой файл";
 inline constexpr char kInstallVerifyFailed[] =
     "Записанный файл '%1' при проверке не совпал с ожидаемым; он не сохранён";
+inline constexpr char kSaveIsInput[] = "Файл «%1» сейчас читается: выберите для записи другой файл";
+inline constexpr char kInstallProposedSuffix[] = "_patched";
+inline constexpr char kRevertProposedSuffix[] = "_reverted";
 inline constexpr char kUndoSuffix[] = ".undo.vkp";  // beside the result: <result>.undo.vkp
 inline constexpr char kAccInstallList[] = "Что будет с патчами";
 inline constexpr char kAccInstallProgress[] = "Ход установки";

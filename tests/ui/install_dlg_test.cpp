@@ -112,6 +112,10 @@ class InstallDlgTest : public QObject {
     prompts.saveFileNames = {out};
     QTest::mouseClick(Child<QPushButton>(dlg, "IDOK"), Qt::LeftButton);
     QCOMPARE(Child<QLabel>(dlg, "IDC_INSTALL_SUMMARY")->text(), QStringLiteral("Запись…"));
+    // The save dialog opens beside the image with a name of its own, and refuses what is being read.
+    QCOMPARE(prompts.saveChoices.back().proposed, Path(QStringLiteral("image_patched.bin")));
+    QVERIFY(prompts.saveChoices.back().inputs.contains(Path(QStringLiteral("image.bin"))));
+    QVERIFY(prompts.saveChoices.back().inputs.contains(Path(QStringLiteral("sub/clean.vkp"))));
     QTRY_COMPARE(dlg.result(), int(QDialog::Accepted));
     QVERIFY(prompts.boxes.empty());
     QCOMPARE(QString::fromStdString(dlg.WrittenPath()), out);

@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -205,7 +207,16 @@ void CInstallDlg::OnWrite() {
         Text(text::kInstallInPlaceQuestion).arg(QString::fromStdString(quillet::FileNameOf(job.imagePath)));
     if (!m_prompts.Confirm(this, question, windowTitle())) return;
   } else {
-    const QString path = m_prompts.GetSaveFileName(this, Text(text::kBinaryFilter), QStringLiteral("bin"));
+    // Beside the image, named after it; neither the image nor a patch may be chosen.
+    const QFileInfo image(QString::fromStdString(job.imagePath));
+    IUserPrompts::SaveChoice choice;
+    choice.proposed = image.absoluteDir().filePath(
+        image.completeBaseName() +
+        Text(job.mode == quillet::InstallMode::revert ? text::kRevertProposedSuffix : text::kInstallProposedSuffix) +
+        QStringLiteral(".bin"));
+    choice.inputs << image.filePath();
+    for (const std::string& patch : job.patchPaths) choice.inputs << QString::fromStdString(patch);
+    const QString path = m_prompts.GetSaveFileNameFor(this, Text(text::kBinaryFilter), QStringLiteral("bin"), choice);
     if (path.isEmpty()) return;
     job.outputPath = path.toStdString();
   }
