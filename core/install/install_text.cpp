@@ -46,11 +46,12 @@ namespace {
 
 std::string DecisionOnly(const PatchDecision& decision, const std::vector<std::string>& names) {
   const std::string bytes = std::to_string(decision.bytesToWrite);
+  const std::string word = CountedWord(decision.bytesToWrite, text::kBytesOne, text::kBytesFew, text::kBytesMany);
   switch (decision.status) {
     case InstallStatus::applied:
-      return Fill(text::kInstallApplied, {bytes});
+      return Fill(text::kInstallApplied, {bytes, word});
     case InstallStatus::reverted:
-      return Fill(text::kInstallReverted, {bytes});
+      return Fill(text::kInstallReverted, {bytes, word});
     case InstallStatus::alreadyInstalled:
       return text::kInstallAlreadyInstalled;
     case InstallStatus::alreadyReverted:

@@ -40,6 +40,7 @@ inline constexpr char kAccProgress[] = "Ход поиска";
 inline constexpr char kMarkNotInstalled[] = "не установлен";
 inline constexpr char kMarkInstalled[] = "установлен";
 inline constexpr char kMarkFileError[] = "ошибка в файле";
+inline constexpr char kMarkNotChecked[] = "не проверен";
 
 // A row's details: the tooltip, the details window and the status line after a
 // search. %1, %2… are filled in by the core.
@@ -63,6 +64,7 @@ inline constexpr char kRuleBadByte[] = "записываемый байт не �
 inline constexpr char kRuleBadAddressOrNoColon[] = "адрес не шестнадцатеричный или нет «:»";
 inline constexpr char kDetailsByteOrderMark[] = "Файл начинается с метки порядка байтов UTF-8";
 inline constexpr char kDetailsAddedAfterSearch[] = "Добавлен после поиска";
+inline constexpr char kDetailsNotChecked[] = "Не проверен: поиск не дошёл до этого файла";
 inline constexpr char kDetailsOtherBasis[] = "Проверен с другим образом или фильтром";
 inline constexpr char kDetailsConflict[] = "Конфликтует с: %1 (%2 %3)";  // %3: адрес, адреса or адресов
 inline constexpr char kAddressesOne[] = "адрес";
@@ -140,8 +142,12 @@ inline constexpr char kInstallMenuEntry[] = "Установить в образ�
 inline constexpr char kRevertMenuEntry[] = "Откатить…";
 inline constexpr char kInstallTitle[] = "Установка патчей";
 inline constexpr char kRevertTitle[] = "Откат патчей";
-inline constexpr char kInstallApplied[] = "будет установлен: записать байт %1";
-inline constexpr char kInstallReverted[] = "будет откачен: вернуть байт %1";
+inline constexpr char kInstallApplied[] = "будет установлен: записать %1 %2";
+inline constexpr char kInstallReverted[] = "будет откачен: вернуть %1 %2";
+inline constexpr char kBytesOne[] = "байт";
+inline constexpr char kBytesFew[] = "байта";
+inline constexpr char kBytesMany[] = "байт";
+inline constexpr char kColumnInstallDecision[] = "Что будет";
 inline constexpr char kInstallAlreadyInstalled[] = "уже установлен: ничего не записывается";
 inline constexpr char kInstallAlreadyReverted[] = "уже откачен: ничего не записывается";
 inline constexpr char kInstallRefused[] = "отказ: %1";
@@ -173,8 +179,13 @@ inline constexpr char kInstallUndoExists[] =
     "Патч отмены '%1' уже есть: прежний патч отмены не заменяется. Ничего не записано";
 inline constexpr char kInstallImageChanged[] =
     "Образ '%1' изменился, пока в него записывались патчи: ничего не записано";
+inline constexpr char kSaveIsInput[] = "Файл «%1» сейчас читается: выберите для записи другой файл";
+inline constexpr char kInstallProposedSuffix[] = "_patched";
+inline constexpr char kRevertProposedSuffix[] = "_reverted";
 inline constexpr char kAccInstallList[] = "Что будет с патчами";
 inline constexpr char kAccInstallProgress[] = "Ход установки";
+inline constexpr char kAccRevertProgress[] = "Ход отката";
+inline constexpr char kAccInstallReason[] = "Что будет с выбранным патчем";
 
 // Address filter dialog
 inline constexpr char kFilterTitle[] = "Фильтрация адресов";

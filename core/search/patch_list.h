@@ -37,6 +37,28 @@ struct PatchRow {
   std::optional<CheckDetails> details;
   std::shared_ptr<const CheckBasis> basis;
   bool addedAfterSearch = false;  // listed after a search had run over the list
+  // The last search that was to check it ended before it did: its mark says
+  // nothing, neither installed nor not.
+  bool notChecked = false;
+};
+
+// Told of every change of a PatchList while it happens, so that a view of the
+// rows never has to be told by hand. A Before call comes while the rows are
+// still as they were, its After call once they have changed.
+class PatchListObserver {
+ public:
+  virtual void BeforeInsert(std::size_t first, std::size_t count) = 0;
+  virtual void AfterInsert() = 0;
+  virtual void BeforeRemove(std::size_t first, std::size_t count) = 0;
+  virtual void AfterRemove() = 0;
+  // Too many scattered rows come or go at once to be told run by run.
+  virtual void BeforeReset() = 0;
+  virtual void AfterReset() = 0;
+  // Rows first..last have new marks or evidence.
+  virtual void Changed(std::size_t first, std::size_t last) = 0;
+
+ protected:
+  ~PatchListObserver() = default;
 };
 
 // The list of patch files the main window shows and quillet-cli checks: each
@@ -54,10 +76,10 @@ class PatchList {
   [[nodiscard]] std::optional<std::size_t> Find(std::string_view path) const;
   // Removes the rows at these indexes (any order, duplicates ignored).
   void Remove(std::vector<std::size_t> rows);
-  void Clear() {
-    m_rows.clear();
-    m_searched = false;
-  }
+  void Clear();
+  // observer (or none) is told of every change from now on; it must outlive
+  // the list or be taken away first.
+  void SetObserver(PatchListObserver* observer) { m_observer = observer; }
 
   [[nodiscard]] const std::vector<PatchRow>& Rows() const { return m_rows; }
   [[nodiscard]] std::size_t size() const { return m_rows.size(); }
@@ -70,16 +92,24 @@ class PatchList {
   // the job's row i is then rows[i].
   [[nodiscard]] SearchJob StartSearch(const std::string& imagePath, const AddressFilter& filter, bool details,
                                       const std::vector<std::size_t>* rows = nullptr);
-  // The search's result for row: its status, and its evidence (with what it was
-  // found against) when the search gathered it.
-  void Record(std::size_t row, const CheckDetails& details);
+  // The search's result for the job's row: its status, and its evidence (with
+  // what it was found against) when the search gathered it.
+  void Record(std::size_t jobRow, const CheckDetails& details);
+  // The search has ended having checked its first rowsChecked rows: the rest
+  // are marked not checked, since a search that never reached a row knows
+  // nothing of it.
+  void EndSearch(std::size_t rowsChecked);
 
  private:
   // First row that sorts after (name, path).
   [[nodiscard]] std::size_t UpperBound(std::string_view name, std::string_view path) const;
+  // Tells the observer that rows first..last changed, if there is one.
+  void Changed(std::size_t first, std::size_t last) const;
 
   std::vector<PatchRow> m_rows;
-  bool m_searched = false;  // a search has run over the list since it was made or cleared
+  PatchListObserver* m_observer = nullptr;
+  std::vector<std::size_t> m_searchRows;  // the running search's rows, when not all
+  bool m_searched = false;                // a search has run over the list since it was made or cleared
   bool m_keepDetails = false;
   std::shared_ptr<const CheckBasis> m_basis;  // of the latest search
 };

@@ -52,16 +52,6 @@ const char* RuleText(VkpError error) {
   return text::kRuleBadAddressOrNoColon;
 }
 
-// Russian counts its nouns in three forms: 1 адрес, 2 адреса, 5 адресов.
-const char* AddressesWord(std::size_t count) {
-  const std::size_t lastTwo = count % 100;
-  const std::size_t last = count % 10;
-  if (lastTwo >= 11 && lastTwo <= 14) return text::kAddressesMany;
-  if (last == 1) return text::kAddressesOne;
-  if (last >= 2 && last <= 4) return text::kAddressesFew;
-  return text::kAddressesMany;
-}
-
 // The invalid line as the user wrote it (patch files are Windows-1251), cut to
 // maxChars characters, never inside one.
 std::string ShownLine(const CheckDetails& details, std::size_t maxChars) {
@@ -127,6 +117,8 @@ std::vector<std::string> RowDetailsLines(const PatchRow& row, const std::string&
   std::vector<std::string> lines;
   if (row.addedAfterSearch) {
     lines.emplace_back(text::kDetailsAddedAfterSearch);
+  } else if (row.notChecked) {
+    lines.emplace_back(text::kDetailsNotChecked);
   } else if (row.details) {
     // Said first: the evidence below may no longer hold for what is chosen now.
     if (!row.basis || !row.basis->Matches(imagePath, filter)) lines.emplace_back(text::kDetailsOtherBasis);
@@ -134,8 +126,9 @@ std::vector<std::string> RowDetailsLines(const PatchRow& row, const std::string&
   }
   if (form == DetailsForm::full) {
     for (const RowConflict& conflict : conflicts)
-      lines.push_back(Fill(text::kDetailsConflict,
-                           {conflict.name, std::to_string(conflict.addresses), AddressesWord(conflict.addresses)}));
+      lines.push_back(Fill(text::kDetailsConflict, {conflict.name, std::to_string(conflict.addresses),
+                                                    CountedWord(conflict.addresses, text::kAddressesOne,
+                                                                text::kAddressesFew, text::kAddressesMany)}));
   }
   return lines;
 }
@@ -159,6 +152,7 @@ std::vector<RowConflict> ConflictsOfRow(const PatchConflicts& found, const Patch
 std::string SearchTotalsText(const PatchList& list) {
   std::size_t installed = 0, notInstalled = 0, broken = 0, clean = 0, partly = 0, other = 0, unknown = 0;
   for (const PatchRow& row : list.Rows()) {
+    if (row.notChecked) continue;  // neither installed nor not
     switch (row.status) {
       case PATCH_INSTALLED:
         ++installed;
@@ -197,6 +191,15 @@ std::string SearchTotalsText(const PatchList& list) {
   if (!verdicts.empty()) verdicts += ")";
   return Fill(text::kSearchTotals,
               {std::to_string(installed), std::to_string(notInstalled), verdicts, std::to_string(broken)});
+}
+
+const char* CountedWord(std::uint64_t count, const char* one, const char* few, const char* many) {
+  const std::uint64_t lastTwo = count % 100;
+  const std::uint64_t last = count % 10;
+  if (lastTwo >= 11 && lastTwo <= 14) return many;
+  if (last == 1) return one;
+  if (last >= 2 && last <= 4) return few;
+  return many;
 }
 
 std::string Fill(const char* format, std::initializer_list<std::string> args) {

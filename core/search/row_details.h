@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -23,7 +24,7 @@ struct RowConflict {
 
 // The lines that explain row's mark, judged against the image and filter now
 // chosen: empty when no search has anything to say about the row (none has
-// run, or the last one stopped before it).
+// run over it).
 [[nodiscard]] std::vector<std::string> RowDetailsLines(const PatchRow& row, const std::string& imagePath,
                                                        const AddressFilter& filter, DetailsForm form,
                                                        const std::vector<RowConflict>& conflicts = {});
@@ -38,6 +39,10 @@ struct RowConflict {
 
 // The status line after a search that reached every row.
 [[nodiscard]] std::string SearchTotalsText(const PatchList& list);
+
+// The noun's form that Russian counts with: 1 адрес, 2 адреса, 5 адресов
+// (21 адрес, 12 адресов).
+[[nodiscard]] const char* CountedWord(std::uint64_t count, const char* one, const char* few, const char* many);
 
 // The format with %1.. replaced by the arguments in one pass, so that an
 // argument holding "%2" (a file's line, a path) stays as it is; at most nine.

@@ -166,6 +166,24 @@ TEST(RowDetails, EvidenceKnowsWhatItWasCheckedAgainst) {
   WriteBytes(dir / "0.vkp", "100: 11 00\n");
   const std::size_t added = *list.Add(dir / "0.vkp");
   EXPECT_EQ(quillet::RowTooltip(list[added], img, filter), dir / "0.vkp" + "\nДобавлен после поиска");
+
+  // A search that ended before a row knows nothing of it, and counts it nowhere.
+  const std::vector<std::size_t> rows = {added, 3};
+  (void)list.StartSearch(img, filter, true, &rows);
+  list.EndSearch(1);
+  EXPECT_FALSE(list[added].notChecked);
+  EXPECT_EQ(quillet::RowTooltip(list[3], img, filter), dir / "c.vkp" + "\nНе проверен: поиск не дошёл до этого файла");
+  EXPECT_EQ(quillet::SearchTotalsText(list),
+            "Установлено: 0, не установлено: 3 (чисто: 1, другая прошивка: 1, неизвестно: 1), с ошибкой: 1");
+}
+
+// Russian counts a noun in three forms, the teens always in the many form.
+TEST(RowDetails, CountedWordsTakeTheirRussianForm) {
+  const std::pair<std::uint64_t, const char*> kCounts[] = {
+      {0, "many"},  {1, "one"},  {2, "few"},  {4, "few"},   {5, "many"},   {11, "many"},  {12, "many"},
+      {14, "many"}, {21, "one"}, {22, "few"}, {101, "one"}, {111, "many"}, {112, "many"}, {1004, "few"}};
+  for (const auto& [count, word] : kCounts)
+    EXPECT_STREQ(quillet::CountedWord(count, "one", "few", "many"), word) << count;
 }
 
 }  // namespace

@@ -273,25 +273,76 @@ TEST_F(FlashTextsTest, ChoosingAnImage) {
 
 namespace {
 
+// Keeps a copy of a list's paths from the list's notifications alone, as a
+// view does; each Before call must come while the rows are still as they were.
+class Mirror final : public quillet::PatchListObserver {
+ public:
+  explicit Mirror(const quillet::PatchList& list) : m_list(list), paths(PathsOf(list)) {}
+  static std::vector<std::string> PathsOf(const quillet::PatchList& list) {
+    std::vector<std::string> paths;
+    for (const quillet::PatchRow& row : list.Rows()) paths.push_back(row.path);
+    return paths;
+  }
+
+  void BeforeInsert(std::size_t first, std::size_t count) override { Before(first, count); }
+  void AfterInsert() override {
+    for (std::size_t i = 0; i < m_count; ++i)
+      paths.insert(paths.begin() + static_cast<std::ptrdiff_t>(m_first + i), m_list[m_first + i].path);
+  }
+  void BeforeRemove(std::size_t first, std::size_t count) override { Before(first, count); }
+  void AfterRemove() override {
+    const auto first = paths.begin() + static_cast<std::ptrdiff_t>(m_first);
+    paths.erase(first, first + static_cast<std::ptrdiff_t>(m_count));
+  }
+  void BeforeReset() override { ++resets; }
+  void AfterReset() override { paths = PathsOf(m_list); }
+  void Changed(std::size_t, std::size_t) override {}
+
+ private:
+  void Before(std::size_t first, std::size_t count) {
+    EXPECT_EQ(paths, PathsOf(m_list));
+    m_first = first;
+    m_count = count;
+  }
+  const quillet::PatchList& m_list;
+  std::size_t m_first = 0;
+  std::size_t m_count = 0;
+
+ public:
+  std::vector<std::string> paths;
+  int resets = 0;
+};
+
+std::size_t RunsOf(const std::vector<std::size_t>& sorted) {
+  std::size_t runs = 0;
+  for (std::size_t i = 0; i < sorted.size(); ++i)
+    if (i == 0 || sorted[i] != sorted[i - 1] + 1) ++runs;
+  return runs;
+}
+
 // A batch lands where one Add after another would put each path: the same
 // rows in the same order, each path once, and the indexes of the new rows.
 // Names repeat across folders, differ only in case and come in any order,
-// and some paths are listed already or come twice.
-TEST(PatchListBatch, AddAllEndsAsAddOneByOne) {
+// and some paths are listed already or come twice. Watched, the list tells
+// every row that comes or goes run by run, as a view needs it told, unless
+// the runs are too many.
+TEST(PatchListBatch, AddAllEndsAsAddOneByOneAndTellsItsObserver) {
   static constexpr const char* kNames[] = {"a.vkp", "A.vkp", "b.VKP", "patch.vkp", "Patch.vkp", "z", "á.vkp"};
   static constexpr const char* kFolders[] = {"/x/", "/X/", "/y/sub/", "", "./"};
   for (std::uint64_t seed = 1; seed <= 300; ++seed) {
     quillet::SplitMix64 rng(seed);
-    const auto randomPath = [&rng] {
-      return std::string(kFolders[rng.below(std::size(kFolders))]) + kNames[rng.below(std::size(kNames))];
+    const auto randomPath = [&rng, seed] {
+      return std::to_string(rng.below(seed % 3 == 0 ? 60 : 2)) + kFolders[rng.below(std::size(kFolders))] +
+             kNames[rng.below(std::size(kNames))];
     };
-    quillet::PatchList batch, oneByOne;
-    for (std::uint32_t n = rng.below(12); n > 0; --n) {
+    quillet::PatchList batch, watched, oneByOne;
+    for (std::uint32_t n = rng.below(seed % 3 == 0 ? 400 : 12); n > 0; --n) {
       const std::string path = randomPath();
       (void)batch.Add(path);
+      (void)watched.Add(path);
       (void)oneByOne.Add(path);
     }
-    std::vector<std::string> paths(rng.below(30));
+    std::vector<std::string> paths(rng.below(seed % 3 == 0 ? 600 : 30));
     for (std::string& path : paths) path = randomPath();
 
     std::vector<std::string> newPaths;
@@ -308,6 +359,29 @@ TEST(PatchListBatch, AddAllEndsAsAddOneByOne) {
       EXPECT_EQ(batch[row].path, oneByOne[row].path) << row;
       EXPECT_EQ(batch[row].name, oneByOne[row].name) << row;
     }
+
+    Mirror mirror(watched);
+    watched.SetObserver(&mirror);
+    EXPECT_EQ(watched.AddAll(paths), expectedIndexes);
+    EXPECT_EQ(mirror.paths, Mirror::PathsOf(oneByOne));
+    EXPECT_EQ(mirror.resets, RunsOf(expectedIndexes) > 64 ? 1 : 0);
+
+    std::vector<std::size_t> gone(rng.below(static_cast<std::uint32_t>(watched.size()) + 1));
+    for (std::size_t& row : gone) row = rng.below(static_cast<std::uint32_t>(watched.size()));
+    std::vector<std::string> kept = mirror.paths;
+    std::sort(gone.begin(), gone.end());
+    gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+    for (auto row = gone.rbegin(); row != gone.rend(); ++row)
+      kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(*row));
+    mirror.resets = 0;
+    std::vector<std::size_t> shuffled = gone;
+    std::reverse(shuffled.begin(), shuffled.end());
+    shuffled.push_back(watched.size());  // past the end: passed over
+    watched.Remove(shuffled);
+    EXPECT_EQ(mirror.paths, kept);
+    EXPECT_EQ(Mirror::PathsOf(watched), kept);
+    EXPECT_EQ(mirror.resets, RunsOf(gone) > 64 ? 1 : 0);
+    watched.SetObserver(nullptr);
   }
 }
 

@@ -21,7 +21,8 @@ class FakePrompts final : public IUserPrompts {
   std::deque<QString> openFileNames;      // answers of GetOpenFileName
   std::deque<QStringList> openFileLists;  // answers of GetOpenFileNames
   std::deque<QString> directories;        // answers of GetExistingDirectory
-  std::deque<QString> saveFileNames;      // answers of GetSaveFileName
+  std::deque<QString> saveFileNames;      // answers of GetSaveFileName and GetSaveFileNameFor
+  std::vector<SaveChoice> saveChoices;    // what every GetSaveFileNameFor was told
   std::vector<Box> boxes;                 // every message box shown
   std::vector<QString> opened;            // every path handed to the desktop
   std::vector<QString> lastFilters;       // the filter of every file prompt
@@ -42,6 +43,11 @@ class FakePrompts final : public IUserPrompts {
   QString GetExistingDirectory(QWidget*) override { return Take(directories); }
   QString GetSaveFileName(QWidget*, const QString& filter, const QString&) override {
     lastFilters.push_back(filter);
+    return Take(saveFileNames);
+  }
+  QString GetSaveFileNameFor(QWidget*, const QString& filter, const QString&, const SaveChoice& choice) override {
+    lastFilters.push_back(filter);
+    saveChoices.push_back(choice);
     return Take(saveFileNames);
   }
   void MessageBox(QWidget*, const QString& text, const QString& caption, Icon icon) override {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <QAbstractButton>
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
@@ -30,6 +32,7 @@
 #include "tests/support/fake_prompts.h"
 #include "ui/app/patch_finder_app.h"
 #include "ui/common/dialog_units.h"
+#include "ui/common/elided_label.h"
 #include "ui/install/install_dlg.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
@@ -140,7 +143,9 @@ class MainWindowTest : public QObject {
 
   // It opens as the template has it and may grow, never shrink: the list and
   // its path column take the room, the buttons stay right below the list and
-  // "Выход" in the bottom right corner; long texts are shortened, not cut.
+  // "Выход" in the bottom right corner, the two image groups share the width
+  // with their "?" at their right; back at the opening size, everything is
+  // where it opened. Long texts are shortened, not cut.
   void opensAsTheTemplateAndGrows() {
     FakePrompts prompts;
     CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
@@ -151,15 +156,22 @@ class MainWindowTest : public QObject {
     QCOMPARE(dlg.minimumSize(), du.size(311, 199));
     QTreeView* list = List(dlg);
     QCOMPARE(list->geometry(), du.rect(11, 60, 288, 93));
+    const QList<QWidget*> controls = dlg.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    QList<QRect> opened;
+    for (const QWidget* control : controls) opened << control->geometry();
     auto* exit = Child<QPushButton>(dlg, "IDCANCEL");
     const QPoint exitFromCorner = QPoint(dlg.width(), dlg.height()) - exit->geometry().bottomRight();
     const int pathWidth = list->columnWidth(1);
+    auto right = [&dlg](const char* id) { return Child<QWidget>(dlg, id)->geometry().right(); };
+    const int origGap = right("IDC_ORIG_FLASH_BROWSE") - right("IDC_ORIG_FLASH_NAME");
+    const int curGap = right("IDC_CUR_FLASH_BROWSE") - right("IDC_CUR_FLASH_NAME");
+    const int between = Child<QWidget>(dlg, "IDC_CUR_FLASH_NAME")->x() - right("IDC_ORIG_FLASH_BROWSE");
 
-    dlg.resize(dlg.width() + 300, dlg.height() + 200);
-    QTRY_COMPARE(list->width(), du.rect(11, 60, 288, 93).width() + 300);
+    dlg.resize(dlg.width() + 301, dlg.height() + 200);
+    QTRY_COMPARE(list->width(), du.rect(11, 60, 288, 93).width() + 301);
     QCOMPARE(list->height(), du.rect(11, 60, 288, 93).height() + 200);
     QCOMPARE(list->columnWidth(0), 206);
-    QVERIFY(list->columnWidth(1) >= pathWidth + 300);
+    QVERIFY(list->columnWidth(1) >= pathWidth + 301);
     for (const char* id :
          {"IDC_ADD_FILE", "IDC_ADD_FOLDER", "IDC_REMOVE_FILE", "IDC_FILTER", "IDC_SEARCH", "IDC_DIFFERENCES"}) {
       const QWidget* button = Child<QWidget>(dlg, id);
@@ -167,13 +179,31 @@ class MainWindowTest : public QObject {
     }
     QCOMPARE(QPoint(dlg.width(), dlg.height()) - exit->geometry().bottomRight(), exitFromCorner);
     QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
+    const int origGrown = Child<QWidget>(dlg, "IDC_ORIG_FLASH_NAME")->width() - du.rect(11, 16, 120, 8).width();
+    const int curGrown = Child<QWidget>(dlg, "IDC_CUR_FLASH_NAME")->width() - du.rect(162, 16, 120, 8).width();
+    QCOMPARE(origGrown + curGrown, 301);
+    QVERIFY(std::abs(origGrown - curGrown) <= 1);
+    QCOMPARE(right("IDC_ORIG_FLASH_BROWSE") - right("IDC_ORIG_FLASH_NAME"), origGap);
+    QCOMPARE(right("IDC_CUR_FLASH_BROWSE") - right("IDC_CUR_FLASH_NAME"), curGap);
+    QCOMPARE(Child<QWidget>(dlg, "IDC_CUR_FLASH_NAME")->x() - right("IDC_ORIG_FLASH_BROWSE"), between);
+    for (const char* id : {"IDC_CUR_FLASH_SIZE", "IDC_CUR_FLASH_DATE"})
+      QCOMPARE(Child<QWidget>(dlg, id)->x(), Child<QWidget>(dlg, "IDC_CUR_FLASH_NAME")->x());
+
+    // A long image name keeps its end and is whole in the tooltip and to a screen reader.
+    const QString longName = QString(150, QLatin1Char('n')) + QStringLiteral("_end.bin");
+    WriteFile(Path(longName), CountingImage());
+    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(longName));
+    auto* name = Child<ElidedLabel>(dlg, "IDC_CUR_FLASH_NAME");
+    QCOMPARE(name->text(), longName);
+    QCOMPARE(name->toolTip(), Path(longName));
+    QVERIFY(name->ShownText().contains(QChar(0x2026)));
+    QVERIFY(name->ShownText().endsWith(QStringLiteral("_end.bin")));
+    QVERIFY(name->fontMetrics().horizontalAdvance(name->ShownText()) <= name->contentsRect().width());
 
     // The status line shortens what doesn't fit, and keeps all of it for the
     // tooltip and a screen reader.
     auto* status = Child<QLabel>(dlg, "IDC_STATUS_TEXT");
     QVERIFY(status->width() > du.rect(11, 173, 215, 8).width());
-    const QString longText = QString(400, QLatin1Char('x'));
-    Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
     Search(dlg);
     QVERIFY(!status->text().isEmpty());
@@ -182,6 +212,8 @@ class MainWindowTest : public QObject {
 
     dlg.resize(100, 100);
     QTRY_COMPARE(dlg.size(), du.size(311, 199));
+    for (qsizetype i = 0; i < controls.size(); ++i)
+      QVERIFY2(controls[i]->geometry() == opened[i], qPrintable(controls[i]->objectName()));
   }
 
   void tabOrderFollowsTheTemplate() {
@@ -364,14 +396,31 @@ class MainWindowTest : public QObject {
     AddFiles(dlg, prompts, {Path("e.vkp"), Path("c.vkp"), Path("a.vkp"), Path("d.vkp"), Path("b.vkp")});
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     QTreeView* list = List(dlg);
+    QAbstractItemModelTester consistent(list->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy resets(list->model(), &QAbstractItemModel::modelReset);
     Select(list, {0, 2, 4});
     QTest::mouseClick(Child<QPushButton>(dlg, "IDC_REMOVE_FILE"), Qt::LeftButton);
     QCOMPARE(Column(dlg, 0), QStringList({"b.vkp", "d.vkp"}));
+    // A file that stays keeps its selection and the current row while others
+    // come and go: the view is told of the rows that move, never of a new list.
+    list->setCurrentIndex(list->model()->index(1, 0));
+    AddFiles(dlg, prompts, {Path("c.vkp")});
+    Search(dlg);
+    QCOMPARE(list->currentIndex().row(), 2);
+    QCOMPARE(list->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(list->selectionModel()->selectedRows().front().row(), 2);
+    QCOMPARE(resets.count(), 0);
+    Select(list, {1});
+
+    QTest::mouseClick(Child<QPushButton>(dlg, "IDC_REMOVE_FILE"), Qt::LeftButton);
+    QCOMPARE(Column(dlg, 0), QStringList({"b.vkp"}));
+    QCOMPARE(resets.count(), 0);
     QVERIFY(Enabled(dlg, "IDC_SEARCH"));
 
     // Nothing selected: nothing goes.
+    list->clearSelection();
     QTest::mouseClick(Child<QPushButton>(dlg, "IDC_REMOVE_FILE"), Qt::LeftButton);
-    QCOMPARE(static_cast<int>(dlg.PatchList().size()), 2);
+    QCOMPARE(static_cast<int>(dlg.PatchList().size()), 1);
 
     list->selectAll();
     QTest::mouseClick(Child<QPushButton>(dlg, "IDC_REMOVE_FILE"), Qt::LeftButton);
@@ -598,32 +647,46 @@ class MainWindowTest : public QObject {
   }
 
   // The window menu opens from Alt+Space and from a right click on the free
-  // area, never from a right click on a control.
-  void windowMenuOpensWhereExpected_data() {
+  // area, never from a right click on a control; a row's menu from Shift+F10.
+  void contextMenusOpenWhereExpected_data() {
     QTest::addColumn<QString>("how");
-    QTest::addColumn<bool>("opens");
-    QTest::newRow("Alt+Space") << "keys" << true;
-    QTest::newRow("right click on the free area") << "free" << true;
-    QTest::newRow("right click on a size text") << "IDC_CUR_FLASH_SIZE" << true;
-    QTest::newRow("right click on a button") << "IDC_SEARCH" << false;
+    QTest::addColumn<QString>("menu");
+    QTest::newRow("Alt+Space") << "keys"
+                               << "windowMenu";
+    QTest::newRow("right click on the free area") << "free"
+                                                  << "windowMenu";
+    QTest::newRow("right click on a size text") << "IDC_CUR_FLASH_SIZE"
+                                                << "windowMenu";
+    QTest::newRow("right click on a button") << "IDC_SEARCH"
+                                             << "";
+    QTest::newRow("Shift+F10 on a row") << "Shift+F10"
+                                        << "rowMenu";
   }
-  void windowMenuOpensWhereExpected() {
+  void contextMenusOpenWhereExpected() {
     QFETCH(QString, how);
     FakePrompts prompts;
     CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
+    AddFiles(dlg, prompts, {Path(QStringLiteral("a.vkp")), Path(QStringLiteral("b.vkp"))});
     dlg.show();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    bool opened = false;
+    // Each menu runs modally inside the event that opens it: it is seen, and closed, before that returns.
+    QString opened;
     QTimer poll;
     connect(&poll, &QTimer::timeout, [&] {
       if (QWidget* popup = QApplication::activePopupWidget()) {
-        opened = popup == dlg.WindowMenu();
+        opened = popup->objectName();
         popup->close();
       }
     });
     poll.start(10);
     if (how == QLatin1String("keys")) {
       QTest::keyClick(&dlg, Qt::Key_Space, Qt::AltModifier);
+    } else if (how == QLatin1String("Shift+F10")) {
+      QTreeView* list = List(dlg);
+      list->setFocus();
+      list->setCurrentIndex(list->model()->index(1, 0));
+      QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+      QCOMPARE(list->currentIndex().row(), 1);
     } else {
       QWidget* target =
           how == QLatin1String("free") ? static_cast<QWidget*>(&dlg) : Child<QWidget>(dlg, qPrintable(how));
@@ -631,8 +694,7 @@ class MainWindowTest : public QObject {
       QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
       QApplication::sendEvent(target, &event);
     }
-    QTest::qWait(50);
-    QTEST(opened, "opens");
+    QTEST(opened, "menu");
   }
 
   void differencesNeedBothImages() {
@@ -770,7 +832,9 @@ class MainWindowTest : public QObject {
 
   // A running search keeps the window answering: "Поиск" reads "Стоп", the
   // commands that would change what it works on are off, and "Стоп" or Escape
-  // ends it with the rows it checked keeping their marks.
+  // ends it with the rows it checked keeping their marks. The rows it never
+  // reached were ticked by the search before; they must not look missing now,
+  // nor ticked: no box, "не проверен" to a screen reader and in the tooltip.
   void aSearchCanBeStopped_data() {
     QTest::addColumn<bool>("escape");
     QTest::newRow("Стоп") << false;
@@ -787,6 +851,8 @@ class MainWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     Choose(dlg, prompts, "IDC_CUR_FLASH_BROWSE", Path(QStringLiteral("current.bin")));
     AddFolder(dlg, prompts, dir);
+    Search(dlg);
+    QCOMPARE(Marks(dlg), QList<PatchStatus>(200, PATCH_INSTALLED));
     dlg.SetWorkerPacing(std::chrono::milliseconds(5));
     auto* search = Child<QPushButton>(dlg, "IDC_SEARCH");
     QTest::mouseClick(search, Qt::LeftButton);
@@ -806,7 +872,18 @@ class MainWindowTest : public QObject {
     const int checked = static_cast<int>(Marks(dlg).count(PATCH_INSTALLED));
     QVERIFY(checked < 200);
     QCOMPARE(Marks(dlg).mid(0, checked), QList<PatchStatus>(checked, PATCH_INSTALLED));
-    QCOMPARE(Marks(dlg).mid(checked), QList<PatchStatus>(200 - checked, PATCH_NOT_INSTALLED));
+    for (int row = 0; row < 200; ++row) {
+      const bool reached = row < checked;
+      QCOMPARE(Shown(dlg, row, 0, Qt::AccessibleDescriptionRole).toString(),
+               reached ? QStringLiteral("установлен") : QStringLiteral("не проверен"));
+      QCOMPARE(Tooltip(dlg, row, 0).contains(QStringLiteral("Не проверен")), !reached);
+      // The state picture's place, left of the small image.
+      const QImage icon = Shown(dlg, row, 0, Qt::DecorationRole).value<QIcon>().pixmap(List(dlg)->iconSize()).toImage();
+      bool boxShown = false;
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) boxShown = boxShown || qAlpha(icon.pixel(x, y)) != 0;
+      QCOMPARE(boxShown, reached);
+    }
     QCOMPARE(LabelText(dlg, "IDC_STATUS_TEXT"), QStringLiteral("Поиск остановлен: проверено %1 из 200").arg(checked));
     QCOMPARE(search->text(), QStringLiteral("Поиск"));
     QVERIFY(Enabled(dlg, "IDC_ADD_FILE"));

@@ -1,4 +1,7 @@
 // The program's "Text (*.x)|*.x|...||" filters as the name filters Qt's file dialog takes.
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "ui/common/user_prompts.h"
@@ -30,6 +33,44 @@ class UserPromptsTest : public QObject {
   void filtersBecomeQtNameFilters() {
     QFETCH(QString, filter);
     QTEST(ToQtNameFilters(filter), "expected");
+  }
+
+  // The real save dialog opens on the proposed file; choosing a file being
+  // read is refused with our own box, never Qt's question about replacing it,
+  // and the dialog stays open for another choice.
+  void aSaveDialogRefusesItsInputs() {
+    QTemporaryDir dir;
+    const QString input = dir.filePath(QStringLiteral("image.bin"));
+    QFile file(input);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QStringList seen;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        seen << QStringLiteral("box: ") + box->text();
+        box->done(QMessageBox::Ok);
+      } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+        seen << QStringLiteral("dialog: ") + dialog->selectedFiles().value(0);
+        if (seen.size() == 1) {
+          dialog->selectFile(input);
+          // As its button does; after this poll, whose timer would not come again inside the box.
+          QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+        } else {
+          dialog->reject();
+        }
+      }
+    });
+    poll.start(10);
+    const QString chosen = DesktopPrompts().GetSaveFileNameFor(
+        nullptr, QStringLiteral("Бинарные файлы (*.bin)|*.bin||"), QStringLiteral("bin"),
+        {dir.filePath(QStringLiteral("image_patched.bin")), {input}});
+    QVERIFY(chosen.isEmpty());
+    QCOMPARE(seen,
+             QStringList({QStringLiteral("dialog: ") + dir.filePath(QStringLiteral("image_patched.bin")),
+                          QStringLiteral("box: Файл «image.bin» сейчас читается: выберите для записи другой файл"),
+                          QStringLiteral("dialog: ") + input}));
   }
 };
 

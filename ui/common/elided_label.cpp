@@ -2,14 +2,15 @@
 
 #include <QPainter>
 
-void ElidedLabel::SetFullText(const QString& text) {
+void ElidedLabel::SetFullText(const QString& text, const QString& tooltip) {
   setText(text);
-  setToolTip(text);
+  setToolTip(tooltip.isEmpty() ? text : tooltip);
 }
+
+QString ElidedLabel::ShownText() const { return fontMetrics().elidedText(text(), m_mode, contentsRect().width()); }
 
 void ElidedLabel::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  const QRect area = contentsRect();
   painter.setPen(palette().color(foregroundRole()));
-  painter.drawText(area, static_cast<int>(alignment()), fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+  painter.drawText(contentsRect(), static_cast<int>(alignment()), ShownText());
 }

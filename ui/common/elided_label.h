@@ -8,9 +8,16 @@ class ElidedLabel final : public QLabel {
   Q_OBJECT
  public:
   using QLabel::QLabel;
-  // Sets the text and the tooltip to it.
-  void SetFullText(const QString& text);
+  // Sets the text, and the tooltip to tooltip (to the text when none is given).
+  void SetFullText(const QString& text, const QString& tooltip = QString());
+  // Where the text is shortened: at its end unless told otherwise.
+  void SetElideMode(Qt::TextElideMode mode) { m_mode = mode; }
+  // The text as it is painted at the label's width now.
+  [[nodiscard]] QString ShownText() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+
+ private:
+  Qt::TextElideMode m_mode = Qt::ElideRight;
 };

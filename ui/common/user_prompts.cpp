@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <utility>
+
 #include "core/res/strings.h"
 
 QStringList ToQtNameFilters(const QString& filter) {
@@ -56,7 +58,12 @@ class QtDesktopPrompts final : public IUserPrompts {
   }
 
   QString GetSaveFileName(QWidget* owner, const QString& filter, const QString& defaultSuffix) override {
-    const QStringList files = Run(owner, filter, defaultSuffix, QFileDialog::AcceptSave, QFileDialog::AnyFile);
+    return GetSaveFileNameFor(owner, filter, defaultSuffix, {});
+  }
+
+  QString GetSaveFileNameFor(QWidget* owner, const QString& filter, const QString& defaultSuffix,
+                             const SaveChoice& choice) override {
+    const QStringList files = Run(owner, filter, defaultSuffix, QFileDialog::AcceptSave, QFileDialog::AnyFile, &choice);
     return files.isEmpty() ? QString() : files.front();
   }
 
@@ -96,17 +103,50 @@ class QtDesktopPrompts final : public IUserPrompts {
   }
 
  private:
+  // A save dialog that refuses the files being read before Qt's own accept
+  // asks whether to replace one of them.
+  class SaveDialog final : public QFileDialog {
+   public:
+    SaveDialog(QWidget* owner, QStringList inputs) : QFileDialog(owner), m_inputs(std::move(inputs)) {}
+    void accept() override {
+      const QStringList chosen = selectedFiles();
+      if (!chosen.isEmpty()) {
+        const QFileInfo file(chosen.front());
+        for (const QString& input : m_inputs) {
+          if (file == QFileInfo(input)) {
+            QMessageBox box(QMessageBox::Warning, windowTitle(),
+                            QString::fromUtf8(quillet::text::kSaveIsInput).arg(file.fileName()), QMessageBox::Ok, this);
+            box.exec();
+            return;
+          }
+        }
+      }
+      QFileDialog::accept();
+    }
+
+   private:
+    QStringList m_inputs;
+  };
+
   static QStringList Run(QWidget* owner, const QString& filter, const QString& defaultSuffix,
-                         QFileDialog::AcceptMode mode, QFileDialog::FileMode fileMode) {
+                         QFileDialog::AcceptMode mode, QFileDialog::FileMode fileMode,
+                         const SaveChoice* choice = nullptr) {
     // Each kind of file dialog opens where it was last used, also in the next run.
     const QString key =
         QStringLiteral("folders/%1-%2").arg(mode == QFileDialog::AcceptSave ? "save" : "open", defaultSuffix);
-    QFileDialog dialog(owner);
+    SaveDialog dialog(owner, choice ? choice->inputs : QStringList());
+    // A native dialog would ask about replacing before the refusal could come.
+    if (choice && !choice->inputs.isEmpty()) dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(fileMode);
     dialog.setNameFilters(ToQtNameFilters(filter));
     dialog.setDefaultSuffix(defaultSuffix);
-    if (const QString last = LastFolder(key); !last.isEmpty()) dialog.setDirectory(last);
+    if (choice && !choice->proposed.isEmpty()) {
+      dialog.setDirectory(QFileInfo(choice->proposed).absolutePath());
+      dialog.selectFile(QFileInfo(choice->proposed).fileName());
+    } else if (const QString last = LastFolder(key); !last.isEmpty()) {
+      dialog.setDirectory(last);
+    }
     if (dialog.exec() != QDialog::Accepted) return {};
     QStringList files = dialog.selectedFiles();
     if (!files.isEmpty()) RememberFolder(key, QFileInfo(files.front()).absolutePath());

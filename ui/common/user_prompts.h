@@ -19,6 +19,17 @@ class IUserPrompts {
   virtual QString GetExistingDirectory(QWidget* owner) = 0;
   // Asks before an existing file is overwritten.
   virtual QString GetSaveFileName(QWidget* owner, const QString& filter, const QString& defaultSuffix) = 0;
+  // What a save dialog may be told beyond its filter.
+  struct SaveChoice {
+    QString proposed;    // the file (folder and name) it opens with; empty: the last folder, no name
+    QStringList inputs;  // the files being read, which are refused before the overwrite question
+  };
+  // The same, opening as choice proposes and refusing its inputs.
+  virtual QString GetSaveFileNameFor(QWidget* owner, const QString& filter, const QString& defaultSuffix,
+                                     const SaveChoice& choice) {
+    (void)choice;
+    return GetSaveFileName(owner, filter, defaultSuffix);
+  }
   // A box with one OK button; returns when it is answered.
   virtual void MessageBox(QWidget* owner, const QString& text, const QString& caption, Icon icon) = 0;
   enum class SaveAnswer { save, discard, cancel };

@@ -1,6 +1,9 @@
 #include "ui/install/install_dlg.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -43,12 +46,21 @@ CInstallDlg::CInstallDlg(QWidget* owner, quillet::InstallJob job, IUserPrompts& 
 
   m_list = Named(new QTreeWidget(this), "IDC_INSTALL_LIST");
   m_list->setAccessibleName(Text(text::kAccInstallList));
-  m_list->setHeaderLabels({Text(text::kColumnFileName), Text(reverting ? text::kRevertTitle : text::kInstallTitle)});
+  // Two patches may share a name: the path tells them apart, as in the main list.
+  m_list->setHeaderLabels(
+      {Text(text::kColumnFileName), Text(text::kColumnFilePath), Text(text::kColumnInstallDecision)});
   m_list->setRootIsDecorated(false);
-  m_list->setSelectionMode(QAbstractItemView::NoSelection);
-  m_list->setColumnWidth(0, 200);
+  m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_list->setColumnWidth(0, 120);
+  m_list->setColumnWidth(1, 160);
   m_list->header()->setStretchLastSection(true);
   m_list->setTextElideMode(Qt::ElideMiddle);
+  // A reason is often longer than its column: the chosen row's is shown whole below the list.
+  m_reason = Named(new QLabel(this), "IDC_INSTALL_REASON");
+  m_reason->setWordWrap(true);
+  m_reason->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_reason->setAccessibleName(Text(text::kAccInstallReason));
+  connect(m_list, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* row) { ShowReason(row); });
   m_summary = Named(new QLabel(Text(text::kInstallChecking), this), "IDC_INSTALL_SUMMARY");
   m_summary->setWordWrap(true);
   m_toNew = Named(new QRadioButton(Text(text::kInstallToNewFile), this), "IDC_INSTALL_NEW");
@@ -57,7 +69,7 @@ CInstallDlg::CInstallDlg(QWidget* owner, quillet::InstallJob job, IUserPrompts& 
   m_saveUndo = Named(new QCheckBox(Text(text::kInstallSaveUndo), this), "IDC_SAVE_UNDO");
   m_saveUndo->setChecked(true);
   m_progress = Named(new QProgressBar(this), "IDC_PROGRESS");
-  m_progress->setAccessibleName(Text(text::kAccInstallProgress));
+  m_progress->setAccessibleName(Text(reverting ? text::kAccRevertProgress : text::kAccInstallProgress));
   m_progress->setTextVisible(false);
   m_write = Named(new QPushButton(Text(text::kInstallWrite), this), "IDOK");
   m_cancel = Named(new QPushButton(Text(text::kCancel), this), "IDCANCEL");
@@ -66,7 +78,9 @@ CInstallDlg::CInstallDlg(QWidget* owner, quillet::InstallJob job, IUserPrompts& 
   for (const std::string& path : m_job.patchPaths) {
     auto* row = new QTreeWidgetItem(m_list);
     row->setText(0, QString::fromStdString(quillet::FileNameOf(path)));
+    row->setText(1, QString::fromStdString(path));
     row->setToolTip(0, QString::fromStdString(path));
+    row->setToolTip(1, QString::fromStdString(path));
   }
 
   auto* buttons = new QHBoxLayout;
@@ -75,6 +89,7 @@ CInstallDlg::CInstallDlg(QWidget* owner, quillet::InstallJob job, IUserPrompts& 
   buttons->addWidget(m_cancel);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_list, 1);
+  layout->addWidget(m_reason);
   layout->addWidget(m_summary);
   layout->addWidget(m_toNew);
   layout->addWidget(m_inPlace);
@@ -99,6 +114,7 @@ void CInstallDlg::showEvent(QShowEvent* event) {
 
 void CInstallDlg::StartRun(quillet::InstallJob job) {
   m_writing = !job.dryRun;
+  m_summary->setText(Text(m_writing ? text::kInstallWriting : text::kInstallChecking));
   quillet::JobLink& link = *m_link;
   const quillet::InstallEvents events{
       .progress = link.Latest<std::uint64_t, std::uint64_t>([this](std::uint64_t done, std::uint64_t total) {
@@ -141,12 +157,28 @@ void CInstallDlg::ShowDecisions(const quillet::InstallOutcome& outcome) {
     if (const std::string note = quillet::InstallUndoNote(outcome.patches[i], m_job.mode); !note.empty())
       said += ". " + note;
     const QString what = QString::fromStdString(said);
-    row->setText(1, what);
-    row->setToolTip(1, what);
+    row->setText(2, what);
+    row->setToolTip(2, what);
+  }
+  // The first refused patch is the one the user needs to read about.
+  int shown = 0;
+  for (std::size_t i = 0; i < outcome.patches.size(); ++i) {
+    if (outcome.patches[i].status == quillet::InstallStatus::refused) {
+      shown = static_cast<int>(i);
+      break;
+    }
+  }
+  if (QTreeWidgetItem* row = m_list->topLevelItem(shown)) {
+    m_list->setCurrentItem(row);
+    ShowReason(row);
   }
   m_summary->setText(QString::fromStdString(quillet::InstallSummaryText(outcome.patches, outcome.bytesChanged)));
   m_planned = true;
   m_writable = outcome.cause == quillet::JobCause::none;
+}
+
+void CInstallDlg::ShowReason(const QTreeWidgetItem* row) {
+  m_reason->setText(row && !row->text(2).isEmpty() ? row->text(1) + QLatin1Char('\n') + row->text(2) : QString());
 }
 
 void CInstallDlg::OnRunDone(const quillet::InstallOutcome& outcome) {
@@ -181,7 +213,16 @@ void CInstallDlg::OnWrite() {
         Text(text::kInstallInPlaceQuestion).arg(QString::fromStdString(quillet::FileNameOf(job.imagePath)));
     if (!m_prompts.Confirm(this, question, windowTitle())) return;
   } else {
-    const QString path = m_prompts.GetSaveFileName(this, Text(text::kBinaryFilter), QStringLiteral("bin"));
+    // Beside the image, named after it; neither the image nor a patch may be chosen.
+    const QFileInfo image(QString::fromStdString(job.imagePath));
+    IUserPrompts::SaveChoice choice;
+    choice.proposed = image.absoluteDir().filePath(
+        image.completeBaseName() +
+        Text(job.mode == quillet::InstallMode::revert ? text::kRevertProposedSuffix : text::kInstallProposedSuffix) +
+        QStringLiteral(".bin"));
+    choice.inputs << image.filePath();
+    for (const std::string& patch : job.patchPaths) choice.inputs << QString::fromStdString(patch);
+    const QString path = m_prompts.GetSaveFileNameFor(this, Text(text::kBinaryFilter), QStringLiteral("bin"), choice);
     if (path.isEmpty()) return;
     job.outputPath = path.toStdString();
   }
@@ -191,6 +232,16 @@ void CInstallDlg::OnWrite() {
   m_job.outputPath = job.outputPath;
   m_undoPath = job.undoPath;
   StartRun(std::move(job));
+}
+
+void CInstallDlg::closeEvent(QCloseEvent* event) {
+  // The close box while a run goes on is "Стоп": the window stays until the run has ended.
+  if (Busy()) {
+    m_link->RequestStop();
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
 }
 
 void CInstallDlg::reject() {

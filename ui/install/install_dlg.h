@@ -13,6 +13,7 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // The workbench's confirmation window. It first reads the image and the chosen
 // patches and lists what will happen to each (nothing is written then); then
@@ -40,12 +41,15 @@ class CInstallDlg : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void StartRun(quillet::InstallJob job);
   void OnRunDone(const quillet::InstallOutcome& outcome);
   void ShowDecisions(const quillet::InstallOutcome& outcome);
   void ShowRunning(bool running);
+  // The row's path and what will happen to it, whole, below the list.
+  void ShowReason(const QTreeWidgetItem* row);
 
   quillet::InstallJob m_job;  // as chosen; each run is a copy with its target
   IUserPrompts& m_prompts;
@@ -57,6 +61,7 @@ class CInstallDlg : public QDialog {
   std::string m_undoSaved;
 
   QTreeWidget* m_list = nullptr;
+  QLabel* m_reason = nullptr;
   QLabel* m_summary = nullptr;
   QRadioButton* m_toNew = nullptr;
   QRadioButton* m_inPlace = nullptr;

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -17,6 +16,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "core/filter/filter_storage.h"
@@ -37,28 +37,26 @@
 
 using quillet::AddressFilter;
 using quillet::LoadAddressFilter;
-using quillet::PATCH_FILE_ERROR;
-using quillet::PATCH_INSTALLED;
-using quillet::PATCH_NOT_INSTALLED;
-using quillet::PatchStatus;
 
 namespace {
 
 constexpr int kColumnWidth = 206;  // pixels, as the list was drawn
-using quillet::res::kSmallImage;
-constexpr int kImageGap = 2;
+
+// The image groups' controls in dialog units, as the template places them;
+// OnSize moves them from here.
+struct DluRect {
+  int x, y, width, height;
+  [[nodiscard]] QRect In(const DialogUnits& du) const { return du.rect(x, y, width, height); }
+};
+constexpr DluRect kCurBrowse{286, 13, 15, 13};
+constexpr DluRect kOrigBrowse{135, 13, 15, 13};
+constexpr DluRect kCurGroup{158, 8, 146, 38};
+constexpr DluRect kOrigGroup{7, 8, 146, 38};
+// Name, size and date, top to bottom, of either group.
+constexpr std::array<DluRect, 3> kCurTexts{{{162, 16, 120, 8}, {162, 25, 120, 8}, {162, 34, 136, 8}}};
+constexpr std::array<DluRect, 3> kOrigTexts{{{11, 16, 120, 8}, {11, 25, 120, 8}, {11, 34, 136, 8}}};
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// The list shows a row's state picture and its small image side by side, as one icon.
-QIcon RowIcon(PatchStatus status, const QPixmap& smallImage) {
-  QPixmap pixmap(2 * kSmallImage + kImageGap, kSmallImage);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.drawPixmap(0, 0, quillet::res::PatchStateImage(status));
-  painter.drawPixmap(kSmallImage + kImageGap, 0, smallImage);
-  return QIcon(pixmap);
-}
 
 }  // namespace
 
@@ -74,16 +72,9 @@ CPatchFinderDlg::CPatchFinderDlg(std::string settingsPath, AddressFilter& filter
   OnInitDialog();
 }
 
-CPatchFinderDlg::~CPatchFinderDlg() {
-  m_link->Close();
-  // The view and its model read m_patches, which goes before the child widgets
-  // would; the view's last events are not this window's business.
-  QTreeView* list = std::exchange(m_patchList, nullptr);
-  list->viewport()->removeEventFilter(this);
-  list->removeEventFilter(this);
-  delete list;
-  delete m_model;
-}
+CPatchFinderDlg::~CPatchFinderDlg() { m_link->Close(); }
+
+const quillet::PatchList& CPatchFinderDlg::PatchList() const { return m_model->List(); }
 
 void CPatchFinderDlg::CreateControls() {
   setObjectName(QStringLiteral("IDD_PATCHFINDER_DIALOG"));
@@ -123,8 +114,8 @@ void CPatchFinderDlg::CreateControls() {
     return g;
   };
 
-  m_curBrowse = button("IDC_CUR_FLASH_BROWSE", quillet::text::kBrowse, du.rect(286, 13, 15, 13),
-                       &CPatchFinderDlg::OnBrowseCurrentFlash);
+  m_curBrowse =
+      button("IDC_CUR_FLASH_BROWSE", quillet::text::kBrowse, kCurBrowse.In(du), &CPatchFinderDlg::OnBrowseCurrentFlash);
   m_curBrowse->setAccessibleName(Text(quillet::text::kAccCurrentBrowse));
 
   m_patchList = new QTreeView(this);
@@ -133,11 +124,14 @@ void CPatchFinderDlg::CreateControls() {
   m_patchList->setAccessibleName(Text(quillet::text::kAccPatchList));
   connect(m_patchList, &QTreeView::doubleClicked, this, &CPatchFinderDlg::OnDblclkPatchList);
   m_patchList->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(m_patchList, &QTreeView::customContextMenuRequested, this, [this](const QPoint& pos) {
-    const QModelIndex index = m_patchList->indexAt(pos);
-    if (!index.isValid()) return;
-    m_patchList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-    m_rowMenu->exec(m_patchList->viewport()->mapToGlobal(pos));
+  connect(m_patchList, &QTreeView::customContextMenuRequested, this,
+          [this](const QPoint& pos) { ShowRowMenu(m_patchList->indexAt(pos), pos); });
+  // Shift+F10 is the other context menu key: on the current row, as the Menu key.
+  auto* rowMenuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), m_patchList);
+  rowMenuKey->setContext(Qt::WidgetShortcut);
+  connect(rowMenuKey, &QShortcut::activated, this, [this] {
+    const QModelIndex current = m_patchList->currentIndex();
+    ShowRowMenu(current, m_patchList->visualRect(current).center());
   });
 
   m_addFile = button("IDC_ADD_FILE", quillet::text::kAddFile, du.rect(11, 153, 47, 14), &CPatchFinderDlg::OnAddFile);
@@ -151,18 +145,27 @@ void CPatchFinderDlg::CreateControls() {
   m_differences = button("IDC_DIFFERENCES", quillet::text::kDifferences, du.rect(251, 153, 47, 14),
                          &CPatchFinderDlg::OnDifferences);
   m_exit = button("IDCANCEL", quillet::text::kExit, du.rect(227, 175, 72, 14), &CPatchFinderDlg::reject);
-  m_origBrowse = button("IDC_ORIG_FLASH_BROWSE", quillet::text::kBrowse, du.rect(135, 13, 15, 13),
+  m_origBrowse = button("IDC_ORIG_FLASH_BROWSE", quillet::text::kBrowse, kOrigBrowse.In(du),
                         &CPatchFinderDlg::OnBrowseOriginalFlash);
   m_origBrowse->setAccessibleName(Text(quillet::text::kAccOriginalBrowse));
 
-  group(quillet::text::kCurrentGroup, du.rect(158, 8, 146, 38));
-  m_curName = label("IDC_CUR_FLASH_NAME", quillet::text::kNotChosen, du.rect(162, 16, 120, 8));
-  m_curSize = label("IDC_CUR_FLASH_SIZE", quillet::text::kSizeNone, du.rect(162, 25, 120, 8));
-  m_curDate = label("IDC_CUR_FLASH_DATE", quillet::text::kDateNone, du.rect(162, 34, 136, 8));
-  group(quillet::text::kOriginalGroup, du.rect(7, 8, 146, 38));
-  m_origName = label("IDC_ORIG_FLASH_NAME", quillet::text::kNotChosen, du.rect(11, 16, 120, 8));
-  m_origSize = label("IDC_ORIG_FLASH_SIZE", quillet::text::kSizeNone, du.rect(11, 25, 120, 8));
-  m_origDate = label("IDC_ORIG_FLASH_DATE", quillet::text::kDateNone, du.rect(11, 34, 136, 8));
+  // A long name is shortened in its middle, so that its end (the extension) stays.
+  auto nameLabel = [&](const char* id, QRect rect) {
+    auto* l = new ElidedLabel(Text(quillet::text::kNotChosen), this);
+    l->setObjectName(QString::fromLatin1(id));
+    l->setGeometry(rect);
+    l->SetElideMode(Qt::ElideMiddle);
+    return l;
+  };
+
+  m_curGroup = group(quillet::text::kCurrentGroup, kCurGroup.In(du));
+  m_curName = nameLabel("IDC_CUR_FLASH_NAME", kCurTexts[0].In(du));
+  m_curSize = label("IDC_CUR_FLASH_SIZE", quillet::text::kSizeNone, kCurTexts[1].In(du));
+  m_curDate = label("IDC_CUR_FLASH_DATE", quillet::text::kDateNone, kCurTexts[2].In(du));
+  m_origGroup = group(quillet::text::kOriginalGroup, kOrigGroup.In(du));
+  m_origName = nameLabel("IDC_ORIG_FLASH_NAME", kOrigTexts[0].In(du));
+  m_origSize = label("IDC_ORIG_FLASH_SIZE", quillet::text::kSizeNone, kOrigTexts[1].In(du));
+  m_origDate = label("IDC_ORIG_FLASH_DATE", quillet::text::kDateNone, kOrigTexts[2].In(du));
   m_patchesGroup = group(quillet::text::kPatchesGroup, du.rect(7, 49, 296, 122));
 
   m_progress = new QProgressBar(this);
@@ -213,23 +216,13 @@ void CPatchFinderDlg::OnInitDialog() {
 
   setWindowIcon(m_hIcon);
 
-  const QPixmap smallImage = quillet::res::PatchIcon();
-  for (PatchStatus status : {PATCH_NOT_INSTALLED, PATCH_INSTALLED, PATCH_FILE_ERROR}) {
-    m_rowIcons.at(status) = RowIcon(status, smallImage);
-  }
-
-  m_model = new PatchListModel(
-      m_patches, m_rowIcons,
-      [this](std::size_t row) {
-        return QString::fromStdString(quillet::RowTooltip(m_patches[row], m_strCurrentFlash, m_addrFilter));
-      },
-      this);
+  m_model = new PatchListModel(m_addrFilter, this);
   m_patchList->setModel(m_model);
   m_patchList->setColumnWidth(0, kColumnWidth);
   m_patchList->setColumnWidth(1, kColumnWidth);
   // The rows differ at the end of their paths: a long one is shortened in the middle.
   m_patchList->setTextElideMode(Qt::ElideMiddle);
-  m_patchList->setIconSize(QSize(2 * kSmallImage + kImageGap, kSmallImage));
+  m_patchList->setIconSize(PatchListModel::IconSize());
   m_patchList->setRootIsDecorated(false);
   m_patchList->setItemsExpandable(false);
   m_patchList->setUniformRowHeights(true);
@@ -263,7 +256,7 @@ void CPatchFinderDlg::ReloadAddressFilter() {
 }
 
 void CPatchFinderDlg::UpdateButtons() {
-  const bool hasRows = !m_patches.empty();
+  const bool hasRows = !m_model->List().empty();
   const bool searching = Searching();
   m_removeFile->setEnabled(hasRows && !searching);
   m_search->setEnabled(searching || (!m_strCurrentFlash.empty() && hasRows));
@@ -276,14 +269,15 @@ void CPatchFinderDlg::OnPatchDetails() {
   const auto row = static_cast<std::size_t>(current.row());
   // Found only now: over a large list it takes a noticeable moment, which a search should not pay.
   std::vector<std::string> paths;
-  paths.reserve(m_patches.size());
-  for (const quillet::PatchRow& listed : m_patches.Rows()) paths.push_back(listed.path);
+  const quillet::PatchList& rows = m_model->List();
+  paths.reserve(rows.size());
+  for (const quillet::PatchRow& listed : rows.Rows()) paths.push_back(listed.path);
   const quillet::PatchConflicts conflicts = quillet::FindPatchConflicts(paths);
-  const quillet::PatchRow& patch = m_patches[row];
+  const quillet::PatchRow& patch = rows[row];
   QString text = QString::fromStdString(patch.path);
   for (const std::string& line :
        quillet::RowDetailsLines(patch, m_strCurrentFlash, m_addrFilter, quillet::DetailsForm::full,
-                                quillet::ConflictsOfRow(conflicts, m_patches, row)))
+                                quillet::ConflictsOfRow(conflicts, rows, row)))
     text += QLatin1Char('\n') + QString::fromStdString(line);
   const QString title = Text(quillet::text::kDetailsTitle).arg(QString::fromStdString(patch.name));
   auto* dlg = new CPatchDetailsDlg(title, text, this);
@@ -320,7 +314,7 @@ void CPatchFinderDlg::OnFilter() {
   CAddrFilterDlg dlg(m_settingsPath, m_addrFilter, m_prompts, this);
   if (dlg.exec() == QDialog::Accepted) {
     ReloadAddressFilter();
-    m_model->AllRowsChanged();
+    m_model->FilterChanged();
   }
 }
 
@@ -333,7 +327,7 @@ void CPatchFinderDlg::InstallSelected(bool revert) {
   std::sort(rows.begin(), rows.end());  // the list's order, whatever the order of selecting
   quillet::InstallJob job;
   job.imagePath = m_strCurrentFlash;
-  for (const std::size_t row : rows) job.patchPaths.push_back(m_patches[row].path);
+  for (const std::size_t row : rows) job.patchPaths.push_back(m_model->List()[row].path);
   job.filter = m_addrFilter;
   job.mode = revert ? quillet::InstallMode::revert : quillet::InstallMode::install;
   job.otherInputs = {m_settingsPath};
@@ -393,9 +387,32 @@ void CPatchFinderDlg::OnSize(int cx, int cy) {
   m_status->setGeometry(status.x(), status.y() + grownY, status.width() + grownX, status.height());
   const QRect progress = du.rect(11, 181, 215, 8);
   m_progress->setGeometry(progress.x(), progress.y() + grownY, progress.width() + grownX, progress.height());
+  // The two image groups share the width: the original's on the left takes
+  // half the growth, the current one the rest and moves right by that half.
+  const int origGrown = grownX / 2;
+  const int curGrown = grownX - origGrown;
+  auto place = [&du](QWidget* widget, const DluRect& rect, int moved, int grown) {
+    widget->setGeometry(rect.In(du).adjusted(moved, 0, moved + grown, 0));
+  };
+  place(m_origGroup, kOrigGroup, 0, origGrown);
+  place(m_origBrowse, kOrigBrowse, origGrown, 0);
+  place(m_curGroup, kCurGroup, origGrown, curGrown);
+  place(m_curBrowse, kCurBrowse, grownX, 0);
+  const std::array<QWidget*, 3> origTexts{m_origName, m_origSize, m_origDate};
+  const std::array<QWidget*, 3> curTexts{m_curName, m_curSize, m_curDate};
+  for (std::size_t i = 0; i < origTexts.size(); ++i) {
+    place(origTexts[i], kOrigTexts[i], 0, origGrown);
+    place(curTexts[i], kCurTexts[i], origGrown, curGrown);
+  }
 }
 
 void CPatchFinderDlg::ShowWindowMenu(const QPoint& globalPos) { m_windowMenu->exec(globalPos); }
+
+void CPatchFinderDlg::ShowRowMenu(const QModelIndex& row, const QPoint& viewportPos) {
+  if (!row.isValid()) return;
+  m_patchList->selectionModel()->setCurrentIndex(row, QItemSelectionModel::NoUpdate);
+  m_rowMenu->exec(m_patchList->viewport()->mapToGlobal(viewportPos));
+}
 
 void CPatchFinderDlg::contextMenuEvent(QContextMenuEvent* event) {
   // Only the window's free area: the frames (which let clicks through) and the texts, not a control.

@@ -20,6 +20,7 @@ class PatchListModel;
 class QContextMenuEvent;
 class QLabel;
 class QMenu;
+class QModelIndex;
 class QProgressBar;
 class QPushButton;
 class QTreeView;
@@ -53,7 +54,7 @@ class CPatchFinderDlg : public QDialog {
   void AddPaths(const std::vector<std::string>& paths);
 
   // The list the rows show, in display order.
-  [[nodiscard]] const quillet::PatchList& PatchList() const { return m_patches; }
+  [[nodiscard]] const quillet::PatchList& PatchList() const;
   // True while a search runs.
   [[nodiscard]] bool Searching() const { return m_link->Busy(); }
   // Makes the search pause this long before each row, so that a run lasts long
@@ -103,8 +104,8 @@ class CPatchFinderDlg : public QDialog {
   // Loads the address filter from the settings file; says so when it can't.
   void ReloadAddressFilter();
   void CreateControls();
-  void BrowseFlash(std::string& field, QLabel* name, QLabel* size, QLabel* date);
-  void ShowFlash(const quillet::FlashChoice& choice, std::string& field, QLabel* name, QLabel* size, QLabel* date);
+  void BrowseFlash(std::string& field, ElidedLabel* name, QLabel* size, QLabel* date);
+  void ShowFlash(const quillet::FlashChoice& choice, std::string& field, ElidedLabel* name, QLabel* size, QLabel* date);
   // Makes path the current image, as if it had been chosen with its "?".
   void ChooseCurrentFlash(const std::string& path);
   // Keeps the controls where the template puts them, the list taking what the
@@ -125,18 +126,17 @@ class CPatchFinderDlg : public QDialog {
   // Shows text in the status line at once, without letting input events in.
   void ShowStatus(const QString& text, bool force);
   void ShowWindowMenu(const QPoint& globalPos);
+  // The row's context menu, at viewportPos; nothing off the rows.
+  void ShowRowMenu(const QModelIndex& row, const QPoint& viewportPos);
 
   std::string m_settingsPath;
   quillet::AddressFilter& m_addrFilter;
   IUserPrompts& m_prompts;
-  quillet::PatchList m_patches;  // the rows; m_patchList shows them through m_model
-
-  std::array<QIcon, 4> m_rowIcons;  // by PatchStatus: state picture + small image
   QIcon m_hIcon;
 
   QPushButton* m_curBrowse = nullptr;
   QTreeView* m_patchList = nullptr;
-  PatchListModel* m_model = nullptr;
+  PatchListModel* m_model = nullptr;  // owns the rows m_patchList shows
   QPushButton* m_addFile = nullptr;
   QPushButton* m_addFolder = nullptr;
   QPushButton* m_removeFile = nullptr;
@@ -145,24 +145,25 @@ class CPatchFinderDlg : public QDialog {
   QPushButton* m_differences = nullptr;
   QPushButton* m_exit = nullptr;
   QPushButton* m_origBrowse = nullptr;
-  QLabel* m_curName = nullptr;
+  ElidedLabel* m_curName = nullptr;
   QLabel* m_curSize = nullptr;
   QLabel* m_curDate = nullptr;
-  QLabel* m_origName = nullptr;
+  ElidedLabel* m_origName = nullptr;
   QLabel* m_origSize = nullptr;
   QLabel* m_origDate = nullptr;
   QProgressBar* m_progress = nullptr;
   ElidedLabel* m_status = nullptr;
   QWidget* m_patchesGroup = nullptr;
+  QWidget* m_curGroup = nullptr;
+  QWidget* m_origGroup = nullptr;
   QMenu* m_windowMenu = nullptr;
   QMenu* m_rowMenu = nullptr;
   QSize m_templateSize;  // the size the window opens with, and its least
   QElapsedTimer m_paintClock;
   qint64 m_lastStatusPaint = -1;
   std::chrono::microseconds m_pacing{0};
-  std::vector<std::size_t> m_searchRowOf;  // the running search's rows, when not all
-  std::size_t m_searchRows = 0;            // of the running search
-  std::size_t m_searchChecked = 0;         // rows it has reported
-  QString m_statusNote;                    // said before the next search's totals (an undo patch saved)
-  QtJobLink m_link;                        // last member: gone first, after the search has stopped
+  std::size_t m_searchRows = 0;     // of the running search
+  std::size_t m_searchChecked = 0;  // rows it has reported
+  QString m_statusNote;             // said before the next search's totals (an undo patch saved)
+  QtJobLink m_link;                 // last member: gone first, after the search has stopped
 };

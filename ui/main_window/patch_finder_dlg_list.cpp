@@ -1,6 +1,6 @@
 // The main window's patch list: adding files and folders, removing rows and
-// opening the files with the desktop. The rows live in m_patches; the view
-// shows them through m_model.
+// opening the files with the desktop. The rows live in m_model, which tells
+// the view of every change.
 #include <QItemSelectionModel>
 #include <QTreeView>
 
@@ -24,14 +24,12 @@ void CPatchFinderDlg::AddPaths(const std::vector<std::string>& paths) {
   for (const std::string& path : paths)
     if (!path.empty()) given.push_back(path);
   if (!given.empty()) {
-    m_model->BeginRowsChange();
     // The same expansion as quillet-cli's: a folder adds the *.vkp files below
     // it, anything else is added as named.
     // A folder that can't be read is passed over silently here, as it always was.
-    (void)quillet::AddPatchInputs(m_patches, given, [this](const std::string& status) {
+    (void)quillet::AddPatchInputs(m_model->List(), given, [this](const std::string& status) {
       ShowStatus(QString::fromStdString(status), status.empty());
     });
-    m_model->EndRowsChange();
     ShowStatus(QString(), true);
   }
   UpdateButtons();
@@ -50,16 +48,15 @@ void CPatchFinderDlg::OnRemoveFile() {
   std::vector<std::size_t> rows;
   for (const QModelIndex& index : m_patchList->selectionModel()->selectedRows())
     rows.push_back(static_cast<std::size_t>(index.row()));
-  m_model->BeginRowsChange();
-  m_patches.Remove(std::move(rows));
-  m_model->EndRowsChange();
+  m_model->List().Remove(std::move(rows));
   UpdateButtons();
 }
 
 void CPatchFinderDlg::OnDblclkPatchList() {
   // Every selected row is opened, top to bottom, not only the one under the pointer.
-  for (std::size_t row = 0; row < m_patches.size(); ++row) {
+  const quillet::PatchList& rows = m_model->List();
+  for (std::size_t row = 0; row < rows.size(); ++row) {
     if (m_patchList->selectionModel()->isRowSelected(static_cast<int>(row), QModelIndex()))
-      m_prompts.OpenWithDesktop(QString::fromStdString(m_patches[row].path));
+      m_prompts.OpenWithDesktop(QString::fromStdString(rows[row].path));
   }
 }

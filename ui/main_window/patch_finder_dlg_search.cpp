@@ -44,10 +44,8 @@ void CPatchFinderDlg::OnSearch() {
 void CPatchFinderDlg::SearchRows(std::vector<std::size_t> rows) {
   // Every row searched is marked not installed first: no mark of an earlier
   // search may stay visible while this one runs.
-  m_searchRowOf = std::move(rows);
   quillet::SearchJob job =
-      m_patches.StartSearch(m_strCurrentFlash, m_addrFilter, true, m_searchRowOf.empty() ? nullptr : &m_searchRowOf);
-  m_model->AllRowsChanged();
+      m_model->List().StartSearch(m_strCurrentFlash, m_addrFilter, true, rows.empty() ? nullptr : &rows);
   m_searchRows = job.patchPaths.size();
   m_searchChecked = 0;
   quillet::JobLink& link = *m_link;
@@ -86,16 +84,15 @@ void CPatchFinderDlg::OnSearchStarted(std::size_t rows) {
 }
 
 void CPatchFinderDlg::OnSearchChecked(std::size_t checked, const CheckDetails& details) {
-  const std::size_t row = m_searchRowOf.empty() ? checked : m_searchRowOf.at(checked);
-  m_patches.Record(row, details);
-  m_model->RowsChanged(row, row);
+  m_model->List().Record(checked, details);
   m_searchChecked = checked + 1;
   m_progress->setValue(static_cast<int>(checked));
 }
 
 void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {
   ShowSearching(false);
-  m_model->AllRowsChanged();  // the tooltips now tell what this search found
+  // However it ended, the rows it never reached must not look checked.
+  m_model->List().EndSearch(m_searchChecked);
   ResetProgress();
   if (outcome.cause == quillet::JobCause::stopped) {
     ShowStatus(QString::fromUtf8(quillet::text::kSearchStopped).arg(m_searchChecked).arg(m_searchRows), true);
@@ -108,7 +105,7 @@ void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {
     return;
   }
   // Totals of a search that stopped early would count rows it never reached.
-  QString totals = QString::fromStdString(quillet::SearchTotalsText(m_patches));
+  QString totals = QString::fromStdString(quillet::SearchTotalsText(m_model->List()));
   // Where an install just put its undo patch stays in view with them.
   if (!m_statusNote.isEmpty()) totals = std::exchange(m_statusNote, QString()) + QStringLiteral(". ") + totals;
   ShowStatus(totals, true);
