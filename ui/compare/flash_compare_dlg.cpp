@@ -294,7 +294,8 @@ void CFlashCompareDlg::ShowText(std::vector<std::string> pieces) {
       m_text->setReadOnly(true);
       m_text->setPlainText(QString::fromUtf8(text::kTooManyLines)
                                .arg(m_fieldMaxLines)
-                               .arg(static_cast<double>(bytes) / (1 << 20), 0, 'f', 1));
+                               .arg(QString::number(static_cast<double>(bytes) / (1 << 20), 'f', 1)
+                                        .replace(QLatin1Char('.'), QLatin1Char(','))));  // "42,0", as Russian writes it
       m_text->document()->setModified(false);
       m_save->setEnabled(m_state == RunState::ended);
       return;
@@ -374,7 +375,10 @@ void CFlashCompareDlg::FillStep() {
 bool CFlashCompareDlg::SaveWholeResult() {
   // The lines as the run found them, in the bytes the field would give them
   // unedited, written piece by piece: the result may be hundreds of MB.
-  const QString path = m_prompts.GetSaveFileName(this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"));
+  // No proposed name, as before; the images themselves are refused before Qt asks to replace one.
+  const QString path = m_prompts.GetSaveFileNameFor(
+      this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"),
+      {QString(), {QString::fromStdString(m_job.originalPath), QString::fromStdString(m_job.currentPath)}});
   if (path.isEmpty() || RefusedAsImage(path)) return false;
   try {
     quillet::AtomicFileWriter file(path.toStdString(), true);
@@ -475,7 +479,10 @@ void CFlashCompareDlg::OnSize(int cx, int cy) {
 }
 
 void CFlashCompareDlg::OnSave() {
-  const QString path = m_prompts.GetSaveFileName(this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"));
+  // No proposed name, as before; the images themselves are refused before Qt asks to replace one.
+  const QString path = m_prompts.GetSaveFileNameFor(
+      this, QString::fromUtf8(text::kPatchFilter), QStringLiteral("vkp"),
+      {QString(), {QString::fromStdString(m_job.originalPath), QString::fromStdString(m_job.currentPath)}});
   if (path.isEmpty() || RefusedAsImage(path)) return;
   try {
     // Every line as the field shows it, the user's edits included. The raw

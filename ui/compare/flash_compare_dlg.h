@@ -117,6 +117,12 @@ class CFlashCompareDlg : public QDialog {
       m_chosen = !path.isEmpty();
       return path;
     }
+    QString GetSaveFileNameFor(QWidget* owner, const QString& filter, const QString& suffix,
+                               const SaveChoice& choice) override {
+      QString path = m_real.GetSaveFileNameFor(owner, filter, suffix, choice);
+      m_chosen = !path.isEmpty();
+      return path;
+    }
     void MessageBox(QWidget* owner, const QString& text, const QString& caption, Icon icon) override {
       m_failed = true;
       m_real.MessageBox(owner, text, caption, icon);
