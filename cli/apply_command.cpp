@@ -59,14 +59,9 @@ const char* CauseWord(RefusalCause cause) {
   return "none";
 }
 
-std::string Hex2(int value) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
-}
-
 std::string ByteText(const DifferingByte& byte) {
-  return FormatAddress(byte.address) + ": old " + (byte.old < 0 ? std::string("unknown") : Hex2(byte.old)) + ", new " +
-         Hex2(byte.expected) + ", found " + Hex2(byte.found);
+  return FormatAddress(byte.address) + ": old " + (byte.old < 0 ? std::string("unknown") : FormatByte(byte.old)) +
+         ", new " + FormatByte(byte.expected) + ", found " + FormatByte(byte.found);
 }
 
 // Why a patch was refused, as the lines under it say it (before escaping).
@@ -78,7 +73,7 @@ std::vector<std::string> ReasonLines(const PatchDecision& decision, const std::v
       return {"old bytes unknown: " + ByteText(*decision.offending)};
     case RefusalCause::collision:
       return {"collides with " + paths[decision.otherPatch] + " at " + FormatAddress(decision.collisionAddress) + ": " +
-              Hex2(decision.ownValue) + " here, " + Hex2(decision.otherValue) + " there"};
+              FormatByte(decision.ownValue) + " here, " + FormatByte(decision.otherValue) + " there"};
     case RefusalCause::broken: {
       // In the words of check --details.
       CheckDetails details;
@@ -103,8 +98,8 @@ std::vector<std::string> ReasonLines(const PatchDecision& decision, const std::v
 
 std::string JsonByte(const DifferingByte& byte) {
   return "{\"address\":\"" + FormatAddress(byte.address) +
-         "\",\"old\":" + (byte.old < 0 ? std::string("null") : "\"" + Hex2(byte.old) + "\"") + ",\"new\":\"" +
-         Hex2(byte.expected) + "\",\"found\":\"" + Hex2(byte.found) + "\"}";
+         "\",\"old\":" + (byte.old < 0 ? std::string("null") : "\"" + FormatByte(byte.old) + "\"") + ",\"new\":\"" +
+         FormatByte(byte.expected) + "\",\"found\":\"" + FormatByte(byte.found) + "\"}";
 }
 
 std::string JsonRecord(const PatchDecision& decision, const std::vector<std::string>& paths, std::size_t row,

@@ -34,11 +34,6 @@ const char* StatusWord(PatchStatus status) {
   return "broken";
 }
 
-std::string Hex2(int value) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
-}
-
 const char* VerdictWord(OldBytesVerdict verdict) {
   switch (verdict) {
     case OldBytesVerdict::appliesCleanly:
@@ -93,9 +88,9 @@ std::string JsonDetails(const CheckDetails& details) {
   for (std::size_t i = 0; i < details.firstDiffering.size(); ++i) {
     const DifferingByte& byte = details.firstDiffering[i];
     out += i ? "," : "";
-    out += "{\"address\":\"" + FormatAddress(byte.address) + "\",\"expected\":\"" + Hex2(byte.expected) +
-           "\",\"found\":\"" + Hex2(byte.found) +
-           "\",\"old\":" + (byte.old < 0 ? "null" : "\"" + Hex2(byte.old) + "\"") + "}";
+    out += "{\"address\":\"" + FormatAddress(byte.address) + "\",\"expected\":\"" + FormatByte(byte.expected) +
+           "\",\"found\":\"" + FormatByte(byte.found) +
+           "\",\"old\":" + (byte.old < 0 ? "null" : "\"" + FormatByte(byte.old) + "\"") + "}";
   }
   return out + "]";
 }

@@ -11,15 +11,9 @@ namespace quillet {
 
 namespace {
 
-std::string Hex2(int value) {
-  char text[3];
-  std::snprintf(text, sizeof text, "%02X", value & 0xFF);
-  return text;
-}
-
 std::string ByteText(const DifferingByte& byte) {
-  return Fill(text::kDetailsDiffering, {FormatAddress(byte.address), Hex2(byte.expected), Hex2(byte.found),
-                                        byte.old < 0 ? std::string(text::kDetailsOldUnknown) : Hex2(byte.old)});
+  return Fill(text::kDetailsDiffering, {FormatAddress(byte.address), FormatByte(byte.expected), FormatByte(byte.found),
+                                        byte.old < 0 ? std::string(text::kDetailsOldUnknown) : FormatByte(byte.old)});
 }
 
 }  // namespace
@@ -71,7 +65,7 @@ std::string DecisionOnly(const PatchDecision& decision, const std::vector<std::s
       why = Fill(text::kInstallCollision,
                  {FormatAddress(decision.collisionAddress),
                   decision.otherPatch < names.size() ? names[decision.otherPatch] : std::string(),
-                  Hex2(decision.ownValue), Hex2(decision.otherValue)});
+                  FormatByte(decision.ownValue), FormatByte(decision.otherValue)});
       break;
     case RefusalCause::broken: {
       const char* rule = text::kRuleBadAddressOrNoColon;

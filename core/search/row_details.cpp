@@ -15,11 +15,6 @@ constexpr std::size_t kBriefDiffering = 3;
 // Long enough to recognise the line, short enough for a tooltip's width.
 constexpr std::size_t kBriefLineChars = 60;
 
-std::string Hex2(int value) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
-}
-
 const char* VerdictText(OldBytesVerdict verdict) {
   switch (verdict) {
     case OldBytesVerdict::appliesCleanly:
@@ -88,9 +83,9 @@ void AddEvidence(const CheckDetails& details, DetailsForm form, std::vector<std:
       const std::size_t shown = form == DetailsForm::brief ? std::min(held, kBriefDiffering) : held;
       for (std::size_t i = 0; i < shown; ++i) {
         const DifferingByte& byte = details.firstDiffering[i];
-        lines.push_back(
-            Fill(text::kDetailsDiffering, {FormatAddress(byte.address), Hex2(byte.expected), Hex2(byte.found),
-                                           byte.old < 0 ? std::string(text::kDetailsOldUnknown) : Hex2(byte.old)}));
+        lines.push_back(Fill(text::kDetailsDiffering,
+                             {FormatAddress(byte.address), FormatByte(byte.expected), FormatByte(byte.found),
+                              byte.old < 0 ? std::string(text::kDetailsOldUnknown) : FormatByte(byte.old)}));
       }
       if (details.differing <= shown) return;
       if (form == DetailsForm::brief)

@@ -45,4 +45,9 @@ std::string FormatAddress(std::uint32_t value) {
   return buffer;
 }
 
+std::string FormatByte(int value) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
+}
+
 }  // namespace quillet

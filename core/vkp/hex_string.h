@@ -17,4 +17,7 @@ namespace quillet {
 
 // "%06lX": upper case, at least six digits, more where the value needs them.
 [[nodiscard]] std::string FormatAddress(std::uint32_t value);
+
+// "%02X" of a byte: two upper-case digits.
+[[nodiscard]] std::string FormatByte(int value);
 }  // namespace quillet
