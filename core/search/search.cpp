@@ -104,16 +104,15 @@ SearchMessage SearchFailureMessage(const SearchOutcome& outcome) {
     case JobCause::stopped:
       return {};
     case JobCause::imageOpen:
-      return {text::kCurrentOpenError, text::kErrorCaption, SearchMessage::Icon::none};
+      return {text::kCurrentOpenError, text::kErrorCaption};
     case JobCause::imageTooLarge:
-      return {std::string(text::kTooLargePrefix) + outcome.path + "'", text::kErrorCaption, SearchMessage::Icon::none};
+      return {std::string(text::kTooLargePrefix) + outcome.path + "'", text::kErrorCaption};
     case JobCause::patchFile:
-      return {FileError::FromErrno(outcome.systemError, outcome.path).what(), text::kAppName,
-              SearchMessage::Icon::stop};
+      return {FileError::FromErrno(outcome.systemError, outcome.path).what(), text::kAppName};
     case JobCause::outOfMemory:
-      return {text::kOutOfMemory, text::kAppName, SearchMessage::Icon::exclamation};
+      return {text::kOutOfMemory, text::kAppName};
     default:
-      return {text::kCurrentReadError, text::kErrorCaption, SearchMessage::Icon::none};
+      return {text::kCurrentReadError, text::kErrorCaption};
   }
 }
 

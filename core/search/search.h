@@ -50,14 +50,13 @@ struct SearchOutcome : JobOutcome {
 
 // How the window tells the user about a failed search: one box with an OK button.
 struct SearchMessage {
-  enum class Icon { none, exclamation, stop };
   std::string text;
   std::string caption;
-  Icon icon = Icon::none;
 };
 
-// The window's box for a failure, exactly as the window shows it; empty text
-// when the search did not fail.
+// The words of the window's box for a failure, exactly as the window shows
+// them (the box's icon is the window's own choice); empty text when the
+// search did not fail.
 [[nodiscard]] SearchMessage SearchFailureMessage(const SearchOutcome& outcome);
 
 }  // namespace quillet

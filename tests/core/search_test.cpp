@@ -140,7 +140,6 @@ TEST_F(SearchTest, AnImageThatCantBeReadChecksNothingAndSaysWhy) {
     EXPECT_EQ(result.path, row.image);
     EXPECT_EQ(message.text, row.text);
     EXPECT_EQ(message.caption, "Ошибка");
-    EXPECT_EQ(message.icon, SearchMessage::Icon::none);
     EXPECT_EQ(result.rowsChecked, 0u);
     EXPECT_TRUE(seen.started.empty());
     EXPECT_TRUE(seen.checked.empty());
@@ -161,7 +160,6 @@ TEST_F(SearchTest, APatchFileThatVanishedEndsTheSearchAtItsRow) {
   EXPECT_EQ(result.rowsChecked, 1u);
   EXPECT_EQ(message.text, gone + " was not found.");
   EXPECT_EQ(message.caption, "Quillet");
-  EXPECT_EQ(message.icon, SearchMessage::Icon::stop);
   const std::vector<std::pair<std::size_t, PatchStatus>> expected = {{0, PATCH_INSTALLED}};
   EXPECT_EQ(seen.checked, expected);
   EXPECT_EQ(seen.checking.size(), 2u) << "the failing row was shown before it was checked";

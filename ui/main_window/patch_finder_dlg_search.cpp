@@ -18,13 +18,15 @@ using quillet::CheckDetails;
 
 namespace {
 
-IUserPrompts::Icon BoxIcon(quillet::SearchMessage::Icon icon) {
-  switch (icon) {
-    case quillet::SearchMessage::Icon::exclamation:
+// A patch file gone in the middle stops the search; memory that can't be had
+// is a warning about the machine; an image that can't be used is plain news.
+IUserPrompts::Icon BoxIcon(quillet::JobCause cause) {
+  switch (cause) {
+    case quillet::JobCause::outOfMemory:
       return IUserPrompts::Icon::exclamation;
-    case quillet::SearchMessage::Icon::stop:
+    case quillet::JobCause::patchFile:
       return IUserPrompts::Icon::stop;
-    case quillet::SearchMessage::Icon::none:
+    default:
       break;
   }
   return IUserPrompts::Icon::none;
@@ -101,7 +103,7 @@ void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {
   if (!outcome.ok()) {
     const quillet::SearchMessage message = quillet::SearchFailureMessage(outcome);
     m_prompts.MessageBox(this, QString::fromStdString(message.text), QString::fromStdString(message.caption),
-                         BoxIcon(message.icon));
+                         BoxIcon(outcome.cause));
     return;
   }
   // Totals of a search that stopped early would count rows it never reached.
