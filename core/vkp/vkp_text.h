@@ -22,6 +22,10 @@ namespace quillet {
                                                   const std::string& currentPath,
                                                   const std::optional<FileInfo>& current);
 
+// A path as a header's comment line shows it: anything that could start a new
+// line, and any byte that is not UTF-8, as '?'.
+[[nodiscard]] std::string HeaderPath(std::string_view path);
+
 // One data line: "%06lX: " + old bytes + " " + new bytes + CR LF, each byte "%02lX".
 void AppendDataLine(std::string& text, std::uint32_t address, const std::uint8_t* oldBytes,
                     const std::uint8_t* newBytes, std::size_t count);
