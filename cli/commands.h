@@ -71,5 +71,6 @@ int RunFilter(const std::vector<std::string>& args);
 int RunDiff(const std::vector<std::string>& args);
 int RunConflicts(const std::vector<std::string>& args);
 int RunApply(const std::vector<std::string>& args);
+int RunPort(const std::vector<std::string>& args);
 
 }  // namespace quillet::cli

@@ -22,6 +22,7 @@ void PrintUsage(std::FILE* out) {
       "       quillet-cli conflicts PATCH_OR_FOLDER...\n"
       "       quillet-cli apply [--filter-ini FILE | --no-filter] [--revert] [--force] [--undo UNDO.vkp] [--dry-run]\n"
       "                         [--json] IMAGE PATCH_OR_FOLDER... (-o OUT | --in-place)\n"
+      "       quillet-cli port [--from FIRMWARE] [--dry-run] [--json] IMAGE PATCH_OR_FOLDER... [-o OUT]\n"
       "       quillet-cli help [COMMAND] | COMMAND --help | --help | --version\n",
       out);
 }
@@ -85,6 +86,20 @@ constexpr CommandHelp kCommandHelp[] = {
      "        written (or nothing to write), 1 a patch was refused and nothing was\n"
      "        written; 2, 3, 64 and 74 as below. -o naming IMAGE or a patch is a\n"
      "        usage error.\n"},
+    {"port",
+     "port    Moves patch files made for another firmware (listed as for check) to\n"
+     "        IMAGE: each piece of a patch (written addresses no more than 4096 apart)\n"
+     "        is found again by its old bytes, or with --from by the bytes of\n"
+     "        FIRMWARE, the image the patch was made for, around it, and moves by as\n"
+     "        much as it moved. A piece found at no place or at several is refused.\n"
+     "        Prints STATUS<TAB>PATH per patch (ported, fits or refused) and under it\n"
+     "        a line per piece: its addresses and its shift or why it is refused;\n"
+     "        --json as for check. One patch file goes to -o FILE or standard output\n"
+     "        (the listing then goes to stderr); otherwise the ported patches go into\n"
+     "        -o DIR, each at its path below the folder it was found in. Refused\n"
+     "        patches are not written; --dry-run writes nothing. Exit status 0 none\n"
+     "        refused, 1 some refused (the others are written); 2, 3, 64 and 74 as\n"
+     "        below. An output that is an input is a usage error.\n"},
 };
 
 constexpr char kCommonHelp[] =
@@ -186,11 +201,13 @@ int main(int argc, char** argv) {
     status = RunConflicts(args);
   } else if (command == "apply") {
     status = RunApply(args);
+  } else if (command == "port") {
+    status = RunPort(args);
   } else if (command.starts_with('-') && command != "-") {
     const std::string name = command.substr(0, command.find('='));
-    const std::vector<std::string_view> commandOptions{"--filter-ini", "--no-filter", "--details", "--json",
-                                                       "-z",           "--exit-code", "-o",        "--revert",
-                                                       "--force",      "--undo",      "--dry-run", "--in-place"};
+    const std::vector<std::string_view> commandOptions{"--filter-ini", "--no-filter", "--details", "--json",  "-z",
+                                                       "--exit-code",  "-o",          "--revert",  "--force", "--undo",
+                                                       "--dry-run",    "--in-place",  "--from"};
     if (std::find(commandOptions.begin(), commandOptions.end(), name) != commandOptions.end()) {
       PrintError("option '" + name + "' goes after the command");
       PrintUsage(stderr);

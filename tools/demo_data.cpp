@@ -1,8 +1,8 @@
 // quillet-demo-data DIR: writes a small, always identical set of files to try
 // the program on: two 4 MiB images that differ in a few hundred places, patch
-// files of every status in a small folder tree, and a settings file with an
-// address filter. Running it again leaves the same bytes (files whose content
-// is already right are not rewritten).
+// files of every status in a small folder tree, a settings file with an
+// address filter, and a later firmware (next.bin) with a patch to port to it. Running it again leaves the same bytes
+// (files whose content is already right are not rewritten).
 
 #include <sys/stat.h>
 
@@ -196,6 +196,46 @@ std::vector<DemoFile> MakePatches(Rng& rng, const std::vector<std::uint8_t>& ori
   return files;
 }
 
+// The next firmware: current.bin with code inserted at 1 MiB and some removed
+// at 2.5 MiB, so that what lies behind each moved by its own amount.
+constexpr std::uint32_t kInsertAt = 0x100000;
+constexpr std::uint32_t kInserted = 0x2340;
+constexpr std::uint32_t kRemoveAt = 0x280000;
+constexpr std::uint32_t kRemoved = 0x100;
+
+std::vector<std::uint8_t> MakeNextImage(Rng& rng, const std::vector<std::uint8_t>& current) {
+  std::vector<std::uint8_t> next(current.begin(), current.begin() + kInsertAt);
+  for (std::uint32_t i = 0; i < kInserted; ++i) next.push_back(static_cast<std::uint8_t>(rng.next() >> 56));
+  next.insert(next.end(), current.begin() + kInsertAt, current.begin() + kRemoveAt);
+  next.insert(next.end(), current.begin() + kRemoveAt + kRemoved, current.end());
+  return next;
+}
+
+// The first address from near on whose 64 bytes are code, not erased.
+std::uint32_t CodeAt(const std::vector<std::uint8_t>& image, std::uint32_t near) {
+  for (std::uint32_t address = near;; address += 0x10000) {
+    std::uint32_t erased = 0;
+    for (std::uint32_t i = 0; i < 64; ++i) erased += image[address + i] == 0xFF ? 1 : 0;
+    if (erased < 8) return address;
+  }
+}
+
+// A patch made for current.bin: a 16-byte piece behind the insertion and a
+// 4-byte one behind the removal, too short to be found by its own old bytes.
+std::string PatchToPort(const std::vector<std::uint8_t>& current) {
+  std::vector<PatchLine> lines;
+  const auto line = [&](std::uint32_t address, std::uint32_t length) {
+    std::vector<std::uint8_t> changed(current.begin() + address, current.begin() + address + length);
+    for (auto& byte : changed) byte = static_cast<std::uint8_t>(byte ^ 0x3C);
+    lines.push_back({address, Bytes(current, address, length), Bytes(changed, 0, length)});
+  };
+  const std::uint32_t first = CodeAt(current, 0x123400);
+  line(first, 8);
+  line(first + 8, 8);
+  line(CodeAt(current, 0x312340), 4);
+  return PatchText("секунды на часах", lines, "\r\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -221,11 +261,16 @@ int main(int argc, char** argv) {
     };
     WriteIfChanged(dir + "/current.bin", asText(current));
     WriteIfChanged(dir + "/original.bin", asText(original));
+    WriteIfChanged(dir + "/next.bin", asText(MakeNextImage(rng, current)));
+    MakeFolder(dir + "/for_current");
+    WriteIfChanged(dir + "/for_current/clock_seconds.vkp", PatchToPort(current));
     WriteIfChanged(dir + "/quillet.INI", "[Address Filter]\r\n0=" + Hex(kFilteredStart) + " " + Hex(kFilteredEnd) +
                                              "\r\n1=3F0000 3FFFFF\r\n");
     for (const DemoFile& file : patches) WriteIfChanged(dir + "/patches/" + file.path, file.text);
-    std::printf("demo data in %s: current.bin, original.bin, quillet.INI, %zu patch files in patches/\n", dir.c_str(),
-                patches.size());
+    std::printf(
+        "demo data in %s: current.bin, original.bin, quillet.INI, %zu patch files in patches/, next.bin and "
+        "for_current/clock_seconds.vkp to port to it\n",
+        dir.c_str(), patches.size());
   } catch (const quillet::FileError& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 1;

@@ -129,7 +129,7 @@ JobOutcome CompareThreadProc(const CompareJob& job, const CompareEvents& events,
     batch.append(lines);
     return true;
   };
-  const JobOutcome outcome = CompareFlashFiles(job, gathering, stop);
+  JobOutcome outcome = CompareFlashFiles(job, gathering, stop);
   try {
     if (!batch.empty()) batches(std::move(batch));
   } catch (const std::bad_alloc&) {

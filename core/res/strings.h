@@ -116,6 +116,14 @@ inline constexpr char kHeaderSize[] = ";Размер: ";  // + size + " байт
 inline constexpr char kHeaderBytes[] = " байт";
 inline constexpr char kHeaderDate[] = ";Дата модификации: ";
 
+// Ported patch header (the .vkp text)
+inline constexpr char kPortHeaderSource[] = ";Перенесённый патч: ";
+inline constexpr char kPortHeaderImage[] = ";Перенесён на Full Flash: ";
+inline constexpr char kPortHeaderFirmware[] = ";Сделан для Full Flash: ";
+inline constexpr char kPortHeaderPiece[] = ";Кусок ";   // + first address + "-" + last address
+inline constexpr char kPortHeaderShift[] = ": сдвиг ";  // + the shift, "+0x1A0" or "-0x10" or "0"
+inline constexpr char kPortHeaderInstalled[] = ", уже установлен";
+
 // Comparison window
 inline constexpr char kCompareTitle[] = "Сравнение Full Flash";
 inline constexpr char kSave[] = "Записать";

@@ -78,6 +78,8 @@ void AppendHexBytes(std::string& text, const std::uint8_t* bytes, std::size_t co
 
 }  // namespace
 
+std::string HeaderPath(std::string_view path) { return PathForHeader(path); }
+
 std::string ComposeComparisonHeader(const std::string& originalPath, const std::string& currentPath) {
   return ComposeComparisonHeader(originalPath, ProbeFile(originalPath), currentPath, ProbeFile(currentPath));
 }

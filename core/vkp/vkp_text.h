@@ -31,6 +31,9 @@ namespace quillet {
 // of an undo patch: its first line, after a byte-order mark, is that line.
 [[nodiscard]] bool IsUndoPatchText(std::string_view head);
 inline constexpr std::size_t kUndoMarkLookahead = 64;
+// A path as a header's comment line shows it: anything that could start a new
+// line, and any byte that is not UTF-8, as '?'.
+[[nodiscard]] std::string HeaderPath(std::string_view path);
 
 // One data line: "%06lX: " + old bytes + " " + new bytes + CR LF, each byte "%02lX".
 void AppendDataLine(std::string& text, std::uint32_t address, const std::uint8_t* oldBytes,
