@@ -262,8 +262,14 @@ int RunPort(const std::vector<std::string>& args) {
   }
   for (const std::string& out : outputs)
     for (const std::string& input : inputs)
-      if (Is(out, input))
-        return UsageError("the output " + out + " is " + input + ", an input: it is never written over");
+      if (Is(out, input)) {
+        std::string message = "the output ";
+        message += out;
+        message += " is ";
+        message += input;
+        message += ", an input: it is never written over";
+        return UsageError(message);
+      }
   if (toStdout)
     for (const std::string& input : inputs)
       if (IsSameFile(STDOUT_FILENO, input))
