@@ -230,7 +230,7 @@ int RunPort(const std::vector<std::string>& args) {
   std::map<std::string, std::string> relative;
   std::vector<UnreadableFolder> unreadable;
   for (const std::string& operand : operands) {
-    const std::vector<std::string> paths = ExpandPatchInputs({operand}, {}, &unreadable);
+    const std::vector<std::string> paths = ExpandPatchInputs({operand}, &unreadable);
     const std::size_t cut = operand.ends_with('/') ? operand.size() : operand.size() + 1;
     const bool folder = IsFolder(operand);
     for (const std::string& path : paths) relative.emplace(path, folder ? path.substr(cut) : FileNameOf(path));

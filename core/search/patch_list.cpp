@@ -217,31 +217,20 @@ void PatchList::Remove(std::vector<std::size_t> rows) {
 }
 
 std::vector<std::string> ExpandPatchInputs(const std::vector<std::string>& inputs,
-                                           const std::function<void(const std::string&)>& status,
                                            std::vector<UnreadableFolder>* unreadable) {
   std::vector<std::string> paths;
-  FolderScanCallbacks callbacks;
-  callbacks.showStatus = [&status](const std::string& text) {
-    if (status) status(text);
+  FolderScanEvents events;
+  events.found = [&paths](std::vector<std::string> found) {
+    paths.insert(paths.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
   };
-  callbacks.addPatchFile = [&paths](const std::string&, const std::string& path) { paths.push_back(path); };
-  callbacks.unreadableFolder = [unreadable](const std::string& folder, int osError) {
-    if (unreadable) unreadable->push_back({folder, osError});
-  };
-  for (const std::string& input : inputs) {
-    struct stat st {};
-    if (::stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-      ScanFolder(input, callbacks);
-    else
-      paths.push_back(input);
-  }
+  FolderScanOutcome outcome = ScanPatchInputs(inputs, events, {});
+  if (unreadable) *unreadable = std::move(outcome.unreadable);
   return paths;
 }
 
-std::vector<UnreadableFolder> AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
-                                             const std::function<void(const std::string&)>& status) {
+std::vector<UnreadableFolder> AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs) {
   std::vector<UnreadableFolder> unreadable;
-  (void)list.AddAll(ExpandPatchInputs(inputs, status, &unreadable));
+  (void)list.AddAll(ExpandPatchInputs(inputs, &unreadable));
   return unreadable;
 }
 

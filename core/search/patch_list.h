@@ -115,16 +115,14 @@ class PatchList {
 };
 
 // The paths that files and folders stand for, as "+ файл" and "+ каталог"
-// take them: a folder gives every *.vkp file below it, anything else itself.
-// status is told the folder scan's progress (see ScanFolder); the folders that
-// could not be read are added to unreadable when it is given.
+// take them: a folder gives every *.vkp file below it, anything else itself
+// (ScanPatchInputs, run here and now). The folders that could not be read are
+// put in unreadable when it is given.
 [[nodiscard]] std::vector<std::string> ExpandPatchInputs(const std::vector<std::string>& inputs,
-                                                         const std::function<void(const std::string&)>& status = {},
                                                          std::vector<UnreadableFolder>* unreadable = nullptr);
 
 // Adds what ExpandPatchInputs gives to the list, in one batch. Returns the
 // folders that could not be read, in the order met.
-std::vector<UnreadableFolder> AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs,
-                                             const std::function<void(const std::string&)>& status = {});
+std::vector<UnreadableFolder> AddPatchInputs(PatchList& list, const std::vector<std::string>& inputs);
 
 }  // namespace quillet

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -213,6 +215,39 @@ TEST_F(FolderScanTest, UnreadableSubfoldersAreReportedAndPassedOver) {
   const auto added = Added(events);
   EXPECT_NE(std::find(added.begin(), added.end(), "a.vkp R/a.vkp"), added.end());
   EXPECT_EQ(std::find(added.begin(), added.end(), "l.vkp R/locked/l.vkp") != added.end(), root);
+}
+
+// The job hands its paths over in batches of the size asked for, in the order
+// met, files named as inputs among them; a stop ends it at the next entry
+// with every path found so far handed over and counted.
+TEST_F(FolderScanTest, TheJobHandsOverBatchesAndStops) {
+  for (int i = 0; i < 10; ++i) File("f" + std::to_string(i) + ".vkp");
+  File("loose.txt");
+  std::atomic<bool> stopFlag{false};
+  std::vector<std::size_t> batches;
+  std::vector<std::string> paths;
+  quillet::FolderScanEvents events;
+  events.found = [&](std::vector<std::string> found) {
+    batches.push_back(found.size());
+    paths.insert(paths.end(), found.begin(), found.end());
+    if (batches.size() == 2) stopFlag = true;
+  };
+  const quillet::FolderScanPacing pacing{.batchSize = 3, .batchAge = std::chrono::hours(1)};
+  const std::string loose = m_root / "loose.txt";
+  quillet::FolderScanOutcome outcome =
+      quillet::ScanPatchInputs({loose, m_root.path()}, events, quillet::StopToken(stopFlag), pacing);
+  EXPECT_EQ(outcome.cause, quillet::JobCause::stopped);
+  EXPECT_EQ(batches, (std::vector<std::size_t>{3, 3}));
+  EXPECT_EQ(outcome.found, 6u);
+  EXPECT_EQ(paths.front(), loose);
+
+  batches.clear();
+  paths.clear();
+  stopFlag = false;
+  events.found = [&](std::vector<std::string> found) { batches.push_back(found.size()); };
+  outcome = quillet::ScanPatchInputs({loose, m_root.path()}, events, {}, pacing);
+  EXPECT_EQ(outcome.cause, quillet::JobCause::none);
+  EXPECT_EQ(batches, (std::vector<std::size_t>{3, 3, 3, 2}));
 }
 
 }  // namespace

@@ -65,11 +65,12 @@ class MainWindowScreenshotTest : public QObject {
     dlg.OnBrowseCurrentFlash();
     dlg.OnBrowseOriginalFlash();
     dlg.OnAddFolder();
+    QTRY_VERIFY(!dlg.Busy());
     QVERIFY(!dlg.PatchList().empty());
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("IDC_SEARCH")), Qt::LeftButton);
-    QTRY_VERIFY(!dlg.Searching());
+    QTRY_VERIFY(!dlg.Busy());
     QVERIFY2(prompts.boxes.empty(), prompts.boxes.empty() ? "" : qPrintable(prompts.boxes[0].text));
     auto* list = dlg.findChild<QTreeView*>(QStringLiteral("IDC_PATCH_LIST"));
     // What the picture must show: each row's mark as the search left it, drawn

@@ -1,6 +1,5 @@
 #pragma once
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QIcon>
 #include <array>
 #include <chrono>
@@ -55,10 +54,11 @@ class CPatchFinderDlg : public QDialog {
 
   // The list the rows show, in display order.
   [[nodiscard]] const quillet::PatchList& PatchList() const;
-  // True while a search runs.
-  [[nodiscard]] bool Searching() const { return m_link->Busy(); }
-  // Makes the search pause this long before each row, so that a run lasts long
-  // enough to be acted on in the middle (tests). None by default.
+  // True while a search or a folder scan runs.
+  [[nodiscard]] bool Busy() const { return m_link->Busy(); }
+  // Makes the search pause this long before each row, and the folder scan
+  // before each file, so that a run lasts long enough to be acted on in the
+  // middle (tests). None by default.
   void SetWorkerPacing(std::chrono::microseconds pause) { m_pacing = pause; }
 
   // What the comparison window and the filter dialog are handed.
@@ -72,7 +72,7 @@ class CPatchFinderDlg : public QDialog {
   [[nodiscard]] QMenu* RowMenu() const { return m_rowMenu; }
 
  public slots:
-  // "Выход", Escape and the close box: a running search is stopped first.
+  // "Выход", Escape and the close box: a running search or scan is stopped first.
   void reject() override;
   void OnBrowseCurrentFlash();
   void OnBrowseOriginalFlash();
@@ -81,7 +81,8 @@ class CPatchFinderDlg : public QDialog {
   void OnRemoveFile();
   void OnDblclkPatchList();
   void OnFilter();
-  // "Поиск" starts the search as a job; while it runs the button reads "Стоп" and ends it.
+  // "Поиск" starts the search as a job; while it or a folder scan runs the
+  // button reads "Стоп" and ends it.
   void OnSearch();
   void OnDifferences();
   void OnAboutBox();
@@ -115,16 +116,19 @@ class CPatchFinderDlg : public QDialog {
   void SearchRows(std::vector<std::size_t> rows);
   // The selected rows' "Установить в образ…" and "Откатить…".
   void InstallSelected(bool revert);
+  // Adds the files that inputs stand for on a job: a folder of 50,000 files
+  // must not hold the window up.
+  void ScanInputs(std::vector<std::string> inputs);
+  void OnScanDone(const quillet::FolderScanOutcome& outcome);
   // The search's events, on the window's thread.
   void OnSearchStarted(std::size_t rows);
   void OnSearchChecked(std::size_t row, const quillet::CheckDetails& details);
   void OnSearchDone(const quillet::SearchOutcome& outcome);
-  // While a search runs, "Поиск" reads "Стоп" and the commands that would
-  // change the list, the images or the filter can't be used.
-  void ShowSearching(bool searching);
+  // While a search or a scan runs, "Поиск" reads "Стоп" and the commands
+  // that would change the list, the images or the filter can't be used.
+  void ShowBusy(bool busy);
   void ResetProgress();
-  // Shows text in the status line at once, without letting input events in.
-  void ShowStatus(const QString& text, bool force);
+  void ShowStatus(const QString& text);
   void ShowWindowMenu(const QPoint& globalPos);
   // The row's context menu, at viewportPos; nothing off the rows.
   void ShowRowMenu(const QModelIndex& row, const QPoint& viewportPos);
@@ -159,11 +163,10 @@ class CPatchFinderDlg : public QDialog {
   QMenu* m_windowMenu = nullptr;
   QMenu* m_rowMenu = nullptr;
   QSize m_templateSize;  // the size the window opens with, and its least
-  QElapsedTimer m_paintClock;
-  qint64 m_lastStatusPaint = -1;
   std::chrono::microseconds m_pacing{0};
-  std::size_t m_searchRows = 0;     // of the running search
-  std::size_t m_searchChecked = 0;  // rows it has reported
-  QString m_statusNote;             // said before the next search's totals (an undo patch saved)
-  QtJobLink m_link;                 // last member: gone first, after the search has stopped
+  std::size_t m_searchRows = 0;              // of the running search
+  std::size_t m_searchChecked = 0;           // rows it has reported
+  QString m_statusNote;                      // said before the next search's totals (an undo patch saved)
+  std::vector<std::string> m_pendingInputs;  // added while a job ran: added when it ends
+  QtJobLink m_link;                          // last member: gone first, after the search has stopped
 };

@@ -35,7 +35,7 @@ IUserPrompts::Icon BoxIcon(quillet::JobCause cause) {
 }  // namespace
 
 void CPatchFinderDlg::OnSearch() {
-  if (Searching()) {
+  if (Busy()) {
     m_link->RequestStop();
     return;
   }
@@ -55,7 +55,7 @@ void CPatchFinderDlg::SearchRows(std::vector<std::size_t> rows) {
       .started = link.Posted<std::size_t>([this](std::size_t rows) { OnSearchStarted(rows); }),
       // The status line shows the newest path; the search never waits for it.
       .checking = link.Latest<std::size_t, std::string>(
-          [this](std::size_t, const std::string& path) { ShowStatus(QString::fromStdString(path), false); }),
+          [this](std::size_t, const std::string& path) { ShowStatus(QString::fromStdString(path)); }),
       .checked = link.Posted<std::size_t, CheckDetails>(
           [this](std::size_t row, const CheckDetails& details) { OnSearchChecked(row, details); }),
   };
@@ -75,7 +75,7 @@ void CPatchFinderDlg::SearchRows(std::vector<std::size_t> rows) {
     OnSearchDone(failed);
     return;
   }
-  ShowSearching(true);
+  ShowBusy(true);
 }
 
 void CPatchFinderDlg::OnSearchStarted(std::size_t rows) {
@@ -92,12 +92,12 @@ void CPatchFinderDlg::OnSearchChecked(std::size_t checked, const CheckDetails& d
 }
 
 void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {
-  ShowSearching(false);
+  ShowBusy(false);
   // However it ended, the rows it never reached must not look checked.
   m_model->List().EndSearch(m_searchChecked);
   ResetProgress();
   if (outcome.cause == quillet::JobCause::stopped) {
-    ShowStatus(QString::fromUtf8(quillet::text::kSearchStopped).arg(m_searchChecked).arg(m_searchRows), true);
+    ShowStatus(QString::fromUtf8(quillet::text::kSearchStopped).arg(m_searchChecked).arg(m_searchRows));
     return;
   }
   if (!outcome.ok()) {
@@ -110,14 +110,19 @@ void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {
   QString totals = QString::fromStdString(quillet::SearchTotalsText(m_model->List()));
   // Where an install just put its undo patch stays in view with them.
   if (!m_statusNote.isEmpty()) totals = std::exchange(m_statusNote, QString()) + QStringLiteral(". ") + totals;
-  ShowStatus(totals, true);
+  ShowStatus(totals);
 }
 
-void CPatchFinderDlg::ShowSearching(bool searching) {
-  m_search->setText(QString::fromUtf8(searching ? quillet::text::kStop : quillet::text::kSearch));
-  for (QPushButton* command : {m_curBrowse, m_origBrowse, m_addFile, m_addFolder, m_filter})
-    command->setEnabled(!searching);
+void CPatchFinderDlg::ShowBusy(bool busy) {
+  m_search->setText(QString::fromUtf8(busy ? quillet::text::kStop : quillet::text::kSearch));
+  for (QPushButton* command : {m_curBrowse, m_origBrowse, m_addFile, m_addFolder, m_filter}) command->setEnabled(!busy);
   // Drops and Delete change the list too.
-  m_patchList->viewport()->setAcceptDrops(!searching);
+  m_patchList->viewport()->setAcceptDrops(!busy);
   UpdateButtons();
+  // What was given while the job ran is added once it has ended: a job can't
+  // be started from within the done call that ends the one before.
+  if (!busy && !m_pendingInputs.empty()) {
+    QMetaObject::invokeMethod(
+        this, [this] { AddPaths(std::exchange(m_pendingInputs, {})); }, Qt::QueuedConnection);
+  }
 }
