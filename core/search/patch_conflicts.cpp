@@ -174,9 +174,21 @@ std::vector<Hit> FindHits(const std::vector<FileBytes>& files) {
 }  // namespace
 
 PatchConflicts FindPatchConflicts(const std::vector<std::string>& paths) {
-  PatchConflicts result;
+  return FindPatchConflicts(paths, {}, {}).found;
+}
+
+ConflictsOutcome FindPatchConflicts(const std::vector<std::string>& paths, const ConflictEvents& events,
+                                    StopToken stop) {
+  ConflictsOutcome outcome;
+  PatchConflicts& result = outcome.found;
   std::vector<FileBytes> files(paths.size());
   for (std::size_t file = 0; file < paths.size(); ++file) {
+    if (stop.StopRequested()) {
+      outcome.cause = JobCause::stopped;
+      outcome.found = {};
+      return outcome;
+    }
+    if (events.reading) events.reading(file, paths.size());
     try {
       RunSink sink{files[file]};
       FileReader reader(paths[file]);
@@ -208,7 +220,7 @@ PatchConflicts FindPatchConflicts(const std::vector<std::string>& paths) {
       result.conflicts.push_back({hit.first, hit.second, {}});
     result.conflicts.back().bytes.push_back(hit.byte);
   }
-  return result;
+  return outcome;
 }
 
 }  // namespace quillet

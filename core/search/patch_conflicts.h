@@ -1,9 +1,11 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "core/job/job.h"
 #include "core/vkp/vkp_reader.h"
 
 // Which patch files of a library can't both be installed: two files collide
@@ -46,5 +48,17 @@ struct PatchConflicts {
 // grows with the bytes written and the collisions found, not with the number
 // of file pairs. Failures are values; only std::bad_alloc is thrown.
 [[nodiscard]] PatchConflicts FindPatchConflicts(const std::vector<std::string>& paths);
+
+// The same as a job, for a window that must keep answering while thousands of
+// large files are read: reading is told how many files have been read, and a
+// stop ends the job before the next file (stopped, nothing found).
+struct ConflictEvents {
+  std::function<void(std::size_t filesRead, std::size_t files)> reading;
+};
+struct ConflictsOutcome : JobOutcome {
+  PatchConflicts found;
+};
+[[nodiscard]] ConflictsOutcome FindPatchConflicts(const std::vector<std::string>& paths, const ConflictEvents& events,
+                                                  StopToken stop);
 
 }  // namespace quillet

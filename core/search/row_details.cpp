@@ -134,12 +134,13 @@ std::string RowTooltip(const PatchRow& row, const std::string& imagePath, const 
   return tooltip;
 }
 
-std::vector<RowConflict> ConflictsOfRow(const PatchConflicts& found, const PatchList& list, std::size_t row) {
+std::vector<RowConflict> ConflictsOfRow(const PatchConflicts& found, const std::vector<std::string>& names,
+                                        std::size_t row) {
   std::vector<RowConflict> conflicts;
   for (const PatchConflict& pair : found.conflicts) {
     if (pair.first != row && pair.second != row) continue;
     const std::size_t other = pair.first == row ? pair.second : pair.first;
-    if (other < list.size()) conflicts.push_back({list[other].name, pair.bytes.size()});
+    if (other < names.size()) conflicts.push_back({names[other], pair.bytes.size()});
   }
   return conflicts;
 }

@@ -33,9 +33,9 @@ struct RowConflict {
 [[nodiscard]] std::string RowTooltip(const PatchRow& row, const std::string& imagePath, const AddressFilter& filter);
 
 // The listed files row collides with; found was computed over the list's
-// paths in display order.
-[[nodiscard]] std::vector<RowConflict> ConflictsOfRow(const PatchConflicts& found, const PatchList& list,
-                                                      std::size_t row);
+// paths in display order, and names are the same rows' names.
+[[nodiscard]] std::vector<RowConflict> ConflictsOfRow(const PatchConflicts& found,
+                                                      const std::vector<std::string>& names, std::size_t row);
 
 // The status line after a search that reached every row.
 [[nodiscard]] std::string SearchTotalsText(const PatchList& list);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -153,6 +154,34 @@ TEST(PatchConflicts, AgreeWithComparingEveryPairOfFiles) {
   EXPECT_GT(without, 200);
   EXPECT_GT(sameValueOverlaps, 1000);
   EXPECT_GT(threeWay, 200);
+}
+
+// As a job: told of each file before it is read, and a stop ends it before the
+// next file with nothing found, rather than with the collisions of a part.
+TEST(PatchConflicts, TheJobTellsItsReadingAndStopsBetweenFiles) {
+  quillet::testing::TempDir dir;
+  std::vector<std::string> paths;
+  for (const char* name : {"a", "b", "c"}) {
+    paths.push_back(dir / name);
+    quillet::testing::WriteBytes(paths.back(), "10: 00 01\n");
+  }
+  std::atomic<bool> stop{false};
+  std::vector<std::size_t> told;
+  const quillet::ConflictEvents events{.reading = [&](std::size_t read, std::size_t files) {
+    told.push_back(read);
+    EXPECT_EQ(files, 3u);
+    if (read == 1) stop = true;
+  }};
+  const quillet::ConflictsOutcome stopped = quillet::FindPatchConflicts(paths, events, quillet::StopToken(stop));
+  EXPECT_EQ(stopped.cause, quillet::JobCause::stopped);
+  EXPECT_TRUE(stopped.found.conflicts.empty() && stopped.found.excluded.empty());
+  EXPECT_EQ(told, (std::vector<std::size_t>{0, 1}));
+
+  paths[2] = dir / "c";
+  quillet::testing::WriteBytes(paths[2], "10: 00 02\n");
+  const quillet::ConflictsOutcome done = quillet::FindPatchConflicts(paths, {}, {});
+  EXPECT_EQ(done.cause, quillet::JobCause::none);
+  EXPECT_EQ(done.found.conflicts.size(), 2u);  // a and b each against c
 }
 
 }  // namespace

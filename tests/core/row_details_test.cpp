@@ -157,11 +157,11 @@ TEST(RowDetails, EvidenceKnowsWhatItWasCheckedAgainst) {
 
   const quillet::PatchConflicts conflicts =
       quillet::FindPatchConflicts({dir / "a.vkp", dir / "b.vkp", dir / "c.vkp", dir / "d.vkp"});
-  EXPECT_EQ(
-      quillet::RowDetailsLines(list[1], img, filter, DetailsForm::full, quillet::ConflictsOfRow(conflicts, list, 1)),
-      Lines({"Не установлен: уже новых байт 0 из 2; сделан для другой прошивки",
-             "Адрес 000110: ожидается EE, найдено 10, старый 55", "Адрес 000111: ожидается EE, найдено 11, старый 55",
-             "Конфликтует с: a.vkp (2 адреса)"}));
+  EXPECT_EQ(quillet::RowDetailsLines(list[1], img, filter, DetailsForm::full,
+                                     quillet::ConflictsOfRow(conflicts, {"a.vkp", "b.vkp", "c.vkp", "d.vkp"}, 1)),
+            Lines({"Не установлен: уже новых байт 0 из 2; сделан для другой прошивки",
+                   "Адрес 000110: ожидается EE, найдено 10, старый 55",
+                   "Адрес 000111: ожидается EE, найдено 11, старый 55", "Конфликтует с: a.vkp (2 адреса)"}));
 
   WriteBytes(dir / "0.vkp", "100: 11 00\n");
   const std::size_t added = *list.Add(dir / "0.vkp");

@@ -4,7 +4,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <utility>
+
 #include "core/res/strings.h"
+#include "core/search/patch_conflicts.h"
 #include "ui/common/dialog_units.h"
 
 CPatchDetailsDlg::CPatchDetailsDlg(const QString& title, const QString& text, QWidget* parent) : QDialog(parent) {
@@ -36,3 +39,25 @@ CPatchDetailsDlg::CPatchDetailsDlg(const QString& title, const QString& text, QW
 }
 
 CPatchDetailsDlg::~CPatchDetailsDlg() = default;
+
+void CPatchDetailsDlg::FindConflicts(std::vector<std::string> paths, std::vector<std::string> names, std::size_t row,
+                                     Compose compose) {
+  m_shown = m_text->toPlainText();
+  quillet::JobLink& link = *m_link;
+  quillet::ConflictEvents events{
+      .reading = link.Latest<std::size_t, std::size_t>([this](std::size_t read, std::size_t files) {
+        m_text->setPlainText(m_shown + QLatin1Char('\n') +
+                             QString::fromUtf8(quillet::text::kDetailsReadingConflicts).arg(read).arg(files));
+      }),
+  };
+  const bool started = link.Start<quillet::ConflictsOutcome>(
+      [paths = std::move(paths), events = std::move(events)](quillet::StopToken stop) {
+        return quillet::FindPatchConflicts(paths, events, stop);
+      },
+      [this, names = std::move(names), row, compose = std::move(compose)](quillet::ConflictsOutcome& outcome) {
+        // Only closing the window stops the job, and then this is never called.
+        m_text->setPlainText(compose(quillet::ConflictsOfRow(outcome.found, names, row)));
+      });
+  // Without a thread the evidence is still worth showing, without conflicts.
+  if (!started) m_text->setPlainText(compose({}));
+}

@@ -67,7 +67,6 @@ CPatchFinderDlg::CPatchFinderDlg(std::string settingsPath, AddressFilter& filter
       m_addrFilter(filter),
       m_prompts(prompts),
       m_hIcon(quillet::res::AppIcon()) {
-  m_paintClock.start();
   CreateControls();
   OnInitDialog();
 }
@@ -96,7 +95,7 @@ void CPatchFinderDlg::CreateControls() {
     b->setAutoDefault(true);
     // The last search's totals stay in the status line until the next command; connected first, so a
     // command's own status comes after.
-    connect(b, &QPushButton::clicked, this, [this] { ShowStatus(QString(), false); });
+    connect(b, &QPushButton::clicked, this, [this] { ShowStatus(QString()); });
     connect(b, &QPushButton::clicked, this, handler);
     return b;
   };
@@ -196,7 +195,7 @@ void CPatchFinderDlg::CreateControls() {
   revert->setObjectName(QStringLiteral("IDM_REVERT"));
   // Writing needs an image, and no search going on over the rows it would change.
   connect(m_rowMenu, &QMenu::aboutToShow, this, [this, install, revert] {
-    const bool can = !m_strCurrentFlash.empty() && !Searching() && m_patchList->selectionModel()->hasSelection();
+    const bool can = !m_strCurrentFlash.empty() && !Busy() && m_patchList->selectionModel()->hasSelection();
     install->setEnabled(can);
     revert->setEnabled(can);
   });
@@ -257,7 +256,7 @@ void CPatchFinderDlg::ReloadAddressFilter() {
 
 void CPatchFinderDlg::UpdateButtons() {
   const bool hasRows = !m_model->List().empty();
-  const bool searching = Searching();
+  const bool searching = Busy();
   m_removeFile->setEnabled(hasRows && !searching);
   m_search->setEnabled(searching || (!m_strCurrentFlash.empty() && hasRows));
   m_differences->setEnabled(!m_strCurrentFlash.empty() && !m_strOriginalFlash.empty());
@@ -267,47 +266,44 @@ void CPatchFinderDlg::OnPatchDetails() {
   const QModelIndex current = m_patchList->currentIndex();
   if (!current.isValid()) return;
   const auto row = static_cast<std::size_t>(current.row());
-  // Found only now: over a large list it takes a noticeable moment, which a search should not pay.
-  std::vector<std::string> paths;
   const quillet::PatchList& rows = m_model->List();
+  // The conflicts are found only now, on the details window's own job: over a
+  // large list the reading takes a while, which a search should not pay.
+  std::vector<std::string> paths, names;
   paths.reserve(rows.size());
-  for (const quillet::PatchRow& listed : rows.Rows()) paths.push_back(listed.path);
-  const quillet::PatchConflicts conflicts = quillet::FindPatchConflicts(paths);
-  const quillet::PatchRow& patch = rows[row];
-  QString text = QString::fromStdString(patch.path);
-  for (const std::string& line :
-       quillet::RowDetailsLines(patch, m_strCurrentFlash, m_addrFilter, quillet::DetailsForm::full,
-                                quillet::ConflictsOfRow(conflicts, rows, row)))
-    text += QLatin1Char('\n') + QString::fromStdString(line);
-  const QString title = Text(quillet::text::kDetailsTitle).arg(QString::fromStdString(patch.name));
-  auto* dlg = new CPatchDetailsDlg(title, text, this);
+  names.reserve(rows.size());
+  for (const quillet::PatchRow& listed : rows.Rows()) {
+    paths.push_back(listed.path);
+    names.push_back(listed.name);
+  }
+  // The row and what it is judged against as they are now: the list, the
+  // image and the filter may change while the conflicts are read.
+  auto compose = [patch = rows[row], image = m_strCurrentFlash,
+                  filter = m_addrFilter](const std::vector<quillet::RowConflict>& conflicts) {
+    QString text = QString::fromStdString(patch.path);
+    for (const std::string& line :
+         quillet::RowDetailsLines(patch, image, filter, quillet::DetailsForm::full, conflicts))
+      text += QLatin1Char('\n') + QString::fromStdString(line);
+    return text;
+  };
+  const QString title = Text(quillet::text::kDetailsTitle).arg(QString::fromStdString(rows[row].name));
+  auto* dlg = new CPatchDetailsDlg(title, compose({}), this);
   dlg->setAttribute(Qt::WA_DeleteOnClose);
+  dlg->FindConflicts(std::move(paths), std::move(names), row, std::move(compose));
   dlg->show();
 }
 
-void CPatchFinderDlg::ShowStatus(const QString& text, bool force) {
-  if (text != m_status->text()) {
-    m_status->SetFullText(text);  // a long path or the totals may not fit the line
-    QAccessibleEvent changed(m_status, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&changed);
-  }
-  // A folder scan runs inside its handler; painting the status line and the
-  // bar now and then shows progress without letting any input in.
-  constexpr qint64 kRepaintMs = 50;
-  const qint64 now = m_paintClock.elapsed();
-  if (force || m_lastStatusPaint < 0 || now - m_lastStatusPaint >= kRepaintMs) {
-    m_lastStatusPaint = now;
-    if (isVisible()) {
-      m_status->repaint();
-      if (m_progress->isVisible()) m_progress->repaint();
-    }
-  }
+void CPatchFinderDlg::ShowStatus(const QString& text) {
+  if (text == m_status->text()) return;
+  m_status->SetFullText(text);  // a long path or the totals may not fit the line
+  QAccessibleEvent changed(m_status, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&changed);
 }
 
 void CPatchFinderDlg::ResetProgress() {
   m_progress->setValue(0);
   m_progress->hide();
-  ShowStatus(QString(), true);
+  ShowStatus(QString());
 }
 
 void CPatchFinderDlg::OnFilter() {
@@ -319,7 +315,7 @@ void CPatchFinderDlg::OnFilter() {
 }
 
 void CPatchFinderDlg::InstallSelected(bool revert) {
-  if (m_strCurrentFlash.empty() || Searching()) return;
+  if (m_strCurrentFlash.empty() || Busy()) return;
   std::vector<std::size_t> rows;
   for (const QModelIndex& index : m_patchList->selectionModel()->selectedRows())
     rows.push_back(static_cast<std::size_t>(index.row()));
@@ -351,7 +347,7 @@ void CPatchFinderDlg::OnAboutBox() {
 }
 
 void CPatchFinderDlg::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && Searching()) {
+  if (event->key() == Qt::Key_Escape && Busy()) {
     m_link->RequestStop();
     return;
   }
@@ -360,7 +356,7 @@ void CPatchFinderDlg::keyPressEvent(QKeyEvent* event) {
 
 void CPatchFinderDlg::reject() {
   // The search's rows and images belong to this window: it stops it first.
-  if (Searching()) m_link->Close();
+  if (Busy()) m_link->Close();
   QDialog::reject();
 }
 
@@ -432,7 +428,7 @@ bool CPatchFinderDlg::eventFilter(QObject* watched, QEvent* event) {
     if (m_removeFile->isEnabled()) OnRemoveFile();
     return true;
   }
-  if (watched != m_patchList->viewport() || Searching()) return QDialog::eventFilter(watched, event);
+  if (watched != m_patchList->viewport() || Busy()) return QDialog::eventFilter(watched, event);
   switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
