@@ -24,6 +24,7 @@
 #include "core/platform/cp1251.h"
 #include "core/platform/file_io.h"
 #include "core/search/patch_check.h"
+#include "core/vkp/vkp_reader.h"
 #include "tools/split_mix.h"
 
 using quillet::ApplyPatchFile;

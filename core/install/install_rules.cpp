@@ -4,6 +4,7 @@
 #include <queue>
 
 #include "core/platform/file_io.h"
+#include "core/vkp/vkp_reader.h"
 #include "core/vkp/vkp_text.h"
 
 namespace quillet {

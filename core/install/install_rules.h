@@ -8,7 +8,7 @@
 
 #include "core/filter/address_filter.h"
 #include "core/search/patch_check.h"
-#include "core/vkp/vkp_reader.h"
+#include "core/vkp/vkp_error.h"
 
 // Installing and reverting patches, decided on bytes in memory: which patch
 // may be written, what it writes, and which bytes of the image change. The

@@ -8,7 +8,7 @@
 
 #include "core/install/install_rules.h"
 #include "core/job/job.h"
-#include "core/vkp/vkp_reader.h"
+#include "core/vkp/vkp_error.h"
 
 // Porting: a patch made for one firmware is moved to another, where the code
 // it changes sits at other addresses. Each stretch of the patch is found again

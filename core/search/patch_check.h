@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/filter/address_filter.h"
-#include "core/vkp/vkp_reader.h"
+#include "core/vkp/vkp_error.h"
 
 namespace quillet {
 
@@ -67,8 +67,5 @@ struct CheckDetails {
 // these are filled in as well; the status is the same either way.
 [[nodiscard]] PatchStatus CheckPatch(const std::string& path, const std::uint8_t* current, std::uint8_t* work,
                                      std::uint32_t size, const AddressFilter& filter, CheckDetails* details = nullptr);
-
-// The details as English lines, for quillet-cli.
-[[nodiscard]] std::vector<std::string> FormatCheckDetails(const CheckDetails& details);
 
 }  // namespace quillet

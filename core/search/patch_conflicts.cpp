@@ -6,6 +6,7 @@
 
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
+#include "core/vkp/vkp_reader.h"
 
 namespace quillet {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/job/job.h"
-#include "core/vkp/vkp_reader.h"
+#include "core/vkp/vkp_error.h"
 
 // Which patch files of a library can't both be installed: two files collide
 // where each leaves a different byte at the same address. Every byte a file

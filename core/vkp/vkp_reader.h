@@ -5,34 +5,16 @@
 #include <string_view>
 #include <utility>
 
+#include "core/vkp/vkp_error.h"
+
 // The one reader of .vkp patch text. Files and texts in memory, the
 // installed-patch check, its reference and the fuzzer all go through
 // ReadVkp, so they cannot disagree on what a file says.
 
 namespace quillet {
 
-enum class VkpError {
-  none,
-  badOffset,   // the offset value is not hexadecimal
-  noColon,     // a data line without ':'
-  badAddress,  // the address field is not hexadecimal
-  badByte,     // a new-bytes pair that would be written is not hexadecimal
-  // What comes before any ':' can't be an address, and the reading stopped
-  // there rather than read on to learn whether a ':' follows: the line is
-  // invalid either way. Without exact errors, at once; with them, when no ':'
-  // or line end follows within kColonLookahead bytes.
-  badAddressOrNoColon,
-};
-
 // How far an exact reading looks on for a ':' after an impossible address.
 inline constexpr std::uint64_t kColonLookahead = 4096;
-
-struct VkpReadResult {
-  VkpError error = VkpError::none;
-  std::size_t line = 0;         // 1-based number of the invalid line; 0 when none
-  std::uint64_t lineStart = 0;  // where the invalid line starts in the text
-  [[nodiscard]] bool ok() const { return error == VkpError::none; }
-};
 
 // Reads a whole patch text in one pass, normalising and parsing as the
 // characters arrive, so that neither a file nor a line is ever held whole. For
