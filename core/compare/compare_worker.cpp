@@ -6,32 +6,13 @@
 #include <optional>
 
 #include "core/compare/compare_images.h"
+#include "core/job/image_failure.h"
 #include "core/platform/file_io.h"
 #include "core/res/strings.h"
 
 namespace quillet {
 
 namespace {
-
-JobCause CauseOf(ImageReadStatus status) {
-  switch (status) {
-    case ImageReadStatus::ok:
-      return JobCause::none;
-    case ImageReadStatus::openFailed:
-      return JobCause::imageOpen;
-    case ImageReadStatus::readShort:
-      return JobCause::imageRead;
-    case ImageReadStatus::tooLarge:
-      return JobCause::imageTooLarge;
-  }
-  return JobCause::imageRead;
-}
-
-// Why an image can't be compared, if it can't.
-std::optional<JobOutcome> Failure(const std::string& path, const ImageRead& read) {
-  if (read.status == ImageReadStatus::ok) return std::nullopt;
-  return JobOutcome{CauseOf(read.status), path, read.osError};
-}
 
 const JobOutcome kStopped{JobCause::stopped, {}, 0};
 
@@ -60,12 +41,12 @@ JobOutcome ReadAndWalk(const quillet::CompareJob& job, const quillet::CompareEve
   const ImageRead original = quillet::ReadImageFile(originalPath, reading);
   // A stopped run has no failure to tell.
   if (stop.StopRequested()) return kStopped;
-  if (auto failure = Failure(originalPath, original)) return *failure;
+  if (auto failure = ImageReadFailure(original, originalPath)) return *failure;
   const std::uint64_t originalSize = original.data.size();
   const ImageRead current =
       quillet::ReadImageFile(currentPath, [&](std::uint64_t done) { return reading(originalSize + done); });
   if (stop.StopRequested()) return kStopped;
-  if (auto failure = Failure(currentPath, current)) return *failure;
+  if (auto failure = ImageReadFailure(current, currentPath)) return *failure;
 
   const auto length = static_cast<std::uint32_t>(std::min(original.data.size(), current.data.size()));
   if (events.started) events.started(length);
@@ -96,23 +77,6 @@ JobOutcome CompareFlashFiles(const CompareJob& job, const CompareEvents& events,
     return ReadAndWalk(job, events, stop);
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
-  }
-}
-
-std::string CompareErrorText(const JobOutcome& outcome) {
-  auto quoted = [&outcome](const char* prefix) { return prefix + outcome.path + "'"; };
-  switch (outcome.cause) {
-    case JobCause::none:
-    case JobCause::stopped:
-      return {};
-    case JobCause::imageOpen:
-      return quoted(text::kOpenErrorPrefix);
-    case JobCause::imageTooLarge:
-      return quoted(text::kTooLargePrefix);
-    case JobCause::outOfMemory:
-      return text::kOutOfMemory;
-    default:
-      return quoted(text::kReadErrorPrefix);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <system_error>
 
+#include "core/job/image_failure.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
 #include "core/vkp/vkp_text.h"
@@ -191,20 +192,9 @@ class Job {
       }
     }
     image = holds ? ReadImageFrom(m_lock.fd()) : ReadImageFile(m_job.imagePath);
-    switch (image.status) {
-      case ImageReadStatus::ok:
-        return true;
-      case ImageReadStatus::openFailed:
-        setFailure(JobCause::imageOpen, m_job.imagePath, image.osError);
-        return false;
-      case ImageReadStatus::readShort:
-        setFailure(JobCause::imageRead, m_job.imagePath, image.osError);
-        return false;
-      case ImageReadStatus::tooLarge:
-        setFailure(JobCause::imageTooLarge, m_job.imagePath, 0);
-        return false;
-    }
-    return false;
+    const auto failure = ImageReadFailure(image, m_job.imagePath);
+    if (failure) setFailure(failure->cause, failure->path, failure->systemError);
+    return !failure;
   }
 
   // The undo patch first, then the result: once the image has changed, its

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/filter/address_filter.h"
+#include "core/job/image_failure.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
@@ -514,20 +515,9 @@ PortOutcome PortPatches(const PortJob& job, const PortEvents& events, StopToken 
   try {
     const auto read = [&](const std::string& path, ImageRead& into) {
       into = ReadImageFile(path);
-      switch (into.status) {
-        case ImageReadStatus::ok:
-          return true;
-        case ImageReadStatus::openFailed:
-          fail(JobCause::imageOpen, path, into.osError);
-          return false;
-        case ImageReadStatus::readShort:
-          fail(JobCause::imageRead, path, into.osError);
-          return false;
-        case ImageReadStatus::tooLarge:
-          fail(JobCause::imageTooLarge, path, 0);
-          return false;
-      }
-      return false;
+      const auto failure = ImageReadFailure(into, path);
+      if (failure) fail(failure->cause, failure->path, failure->systemError);
+      return !failure;
     };
     ImageRead image;
     ImageRead firmware;

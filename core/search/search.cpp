@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <new>
 
+#include "core/job/image_failure.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
 #include "core/res/strings.h"
@@ -66,16 +67,8 @@ SearchOutcome RunSearch(const SearchJob& job, const SearchEvents& events, StopTo
   };
   try {
     const ImageRead image = ReadImageFile(job.imagePath);
-    switch (image.status) {
-      case ImageReadStatus::ok:
-        break;
-      case ImageReadStatus::openFailed:
-        return ended(JobCause::imageOpen, job.imagePath, image.osError);
-      case ImageReadStatus::readShort:
-        return ended(JobCause::imageRead, job.imagePath, image.osError);
-      case ImageReadStatus::tooLarge:
-        return ended(JobCause::imageTooLarge, job.imagePath);
-    }
+    if (const auto failure = ImageReadFailure(image, job.imagePath))
+      return ended(failure->cause, failure->path, failure->systemError);
     // ReadImageFile refuses anything of 4 GiB or more, so the size fits.
     const auto size = static_cast<std::uint32_t>(image.data.size());
     ImageBuffer work(image.data.size());
@@ -95,24 +88,6 @@ SearchOutcome RunSearch(const SearchJob& job, const SearchEvents& events, StopTo
     return ended(JobCause::patchFile, error.path(), error.osError());
   } catch (const std::bad_alloc&) {
     return ended(JobCause::outOfMemory, {}, ENOMEM);
-  }
-}
-
-SearchMessage SearchFailureMessage(const SearchOutcome& outcome) {
-  switch (outcome.cause) {
-    case JobCause::none:
-    case JobCause::stopped:
-      return {};
-    case JobCause::imageOpen:
-      return {text::kCurrentOpenError, text::kErrorCaption};
-    case JobCause::imageTooLarge:
-      return {std::string(text::kTooLargePrefix) + outcome.path + "'", text::kErrorCaption};
-    case JobCause::patchFile:
-      return {FileError::FromErrno(outcome.systemError, outcome.path).what(), text::kAppName};
-    case JobCause::outOfMemory:
-      return {text::kOutOfMemory, text::kAppName};
-    default:
-      return {text::kCurrentReadError, text::kErrorCaption};
   }
 }
 
