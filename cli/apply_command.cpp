@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/escaping.h"
+#include "cli/outcome_text.h"
 #include "core/install/install_job.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_error.h"
@@ -141,13 +142,6 @@ void PrintDecisions(const std::vector<PatchDecision>& decisions, const std::vect
   }
 }
 
-// The program's text for a file error, with the system's words beside it.
-std::string FileErrorText(const std::string& path, int error) {
-  std::string text = FormatFileErrorText(CauseText(CauseFromErrno(error)), path);
-  if (error != 0) text += std::string(" (") + std::strerror(error) + ")";
-  return text;
-}
-
 int UsageError(const std::string& message) {
   PrintError(message);
   PrintUsage(stderr);
@@ -253,38 +247,32 @@ int RunApply(const std::vector<std::string>& args) {
                         " is the image, a patch, the settings file or the other output: it is never "
                         "written over");
     case JobCause::undoExists:
-      return UsageError(outcome.path + " exists: an undo patch never replaces another; name a new file");
+      return UsageError(OutcomeText(outcome));
     case JobCause::imageOpen:
     case JobCause::imageRead:
-      PrintError(outcome.path + ": " +
-                 (outcome.cause == JobCause::imageOpen ? text::kCurrentOpenError : text::kCurrentReadError) + " (" +
-                 std::strerror(outcome.systemError) + ")");
-      PrintError(NothingWritten("the image can't be used"));
-      return kExitInput;
     case JobCause::imageTooLarge:
-      PrintError(text::kTooLargePrefix + outcome.path + "'");
+      PrintError(OutcomeText(outcome));
       PrintError(NothingWritten("the image can't be used"));
       return kExitInput;
     case JobCause::outOfMemory:
-      PrintError(text::kOutOfMemory);
-      PrintError(NothingWritten("out of memory"));
+      PrintError(NothingWritten(OutcomeText(outcome)));
       return kExitInput;
     case JobCause::patchFile:
-      PrintError(FileErrorText(outcome.path, outcome.systemError));
+      PrintError(OutcomeText(outcome));
       PrintError(NothingWritten("a patch file can't be read"));
       return kExitPatchFile;
     case JobCause::outputWrite:
     case JobCause::undoWrite:
-      PrintError(FileErrorText(outcome.path, outcome.systemError));
+      PrintError(OutcomeText(outcome));
       PrintError(NothingWritten(outcome.cause == JobCause::undoWrite ? "the undo patch can't be written"
                                                                      : "the output can't be written"));
       return kExitOutput;
     case JobCause::verifyFailed:
-      PrintError(outcome.path + " did not read back as written");
+      PrintError(OutcomeText(outcome));
       PrintError(NothingWritten("the result did not read back as planned"));
       return kExitOutput;
     case JobCause::imageChanged:
-      PrintError(outcome.path + ": the image changed while it was being patched");
+      PrintError(OutcomeText(outcome));
       PrintError(NothingWritten("the image changed meanwhile"));
       return kExitOutput;
     case JobCause::stopped:

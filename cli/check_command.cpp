@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/escaping.h"
+#include "cli/outcome_text.h"
 #include "core/platform/cp1251.h"
 #include "core/search/patch_list.h"
 #include "core/vkp/hex_string.h"
@@ -95,8 +96,6 @@ std::string JsonDetails(const CheckDetails& details) {
   return out + "]";
 }
 
-std::string WithCause(const std::string& cause) { return cause.empty() ? std::string() : " (" + cause + ")"; }
-
 }  // namespace
 
 int RunCheck(const std::vector<std::string>& args) {
@@ -174,14 +173,8 @@ int RunCheck(const std::vector<std::string>& args) {
   if (result.cause == JobCause::none) return unreadableFolders.empty() ? kExitOk : kExitPatchFile;
   // The rows done so far stay printed, ahead of the message, as they stay marked in the window.
   std::fflush(stdout);
-  if (result.cause == JobCause::patchFile) {
-    PrintError(SearchFailureMessage(result).text);
-    return kExitPatchFile;
-  }
-  // The image's messages don't name it: the window shows them beside its name.
-  PrintError(parsed->operands.front() + ": " + SearchFailureMessage(result).text +
-             (result.systemError != 0 ? WithCause(std::strerror(result.systemError)) : ""));
-  return kExitInput;
+  PrintError(OutcomeText(result));
+  return result.cause == JobCause::patchFile ? kExitPatchFile : kExitInput;
 }
 
 }  // namespace quillet::cli

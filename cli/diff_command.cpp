@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/escaping.h"
+#include "cli/outcome_text.h"
 #include "core/compare/compare_worker.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
@@ -143,9 +144,7 @@ int RunDiff(const std::vector<std::string>& args) {
   const JobOutcome outcome = CompareFlashFiles(job, events, {});
   bar.Clear();
   if (!outcome.ok()) {
-    // The message names the image; the system's words say why.
-    PrintError(CompareErrorText(outcome) +
-               (outcome.systemError != 0 ? " (" + std::string(std::strerror(outcome.systemError)) + ")" : ""));
+    PrintError(OutcomeText(outcome));
     return kExitInput;
   }
   (void)emit(kSavedTextEnd);

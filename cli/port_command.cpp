@@ -11,6 +11,7 @@
 
 #include "cli/commands.h"
 #include "cli/escaping.h"
+#include "cli/outcome_text.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_io.h"
@@ -182,24 +183,6 @@ bool Is(const std::string& output, const std::string& input) {
   return IsSameFile(output, input) || Resolved(output) == Resolved(input);
 }
 
-std::string ImageErrorText(const PortOutcome& outcome) {
-  std::string text = outcome.path + ": ";
-  switch (outcome.cause) {
-    case JobCause::imageOpen:
-      text += FormatFileErrorText(CauseText(CauseFromErrno(outcome.systemError)), outcome.path);
-      break;
-    case JobCause::imageTooLarge:
-      return text::kTooLargePrefix + outcome.path + "'";
-    case JobCause::outOfMemory:
-      return text::kOutOfMemory;
-    default:
-      text += text::kReadErrorPrefix + outcome.path + "'";
-      break;
-  }
-  if (outcome.systemError != 0) text += std::string(" (") + std::strerror(outcome.systemError) + ")";
-  return text;
-}
-
 }  // namespace
 
 int RunPort(const std::vector<std::string>& args) {
@@ -277,12 +260,11 @@ int RunPort(const std::vector<std::string>& args) {
 
   PortOutcome outcome = PortPatches(job, {}, {});
   if (outcome.cause == JobCause::patchFile) {
-    PrintError(FormatFileErrorText(CauseText(CauseFromErrno(outcome.systemError)), outcome.path) +
-               (outcome.systemError != 0 ? std::string(" (") + std::strerror(outcome.systemError) + ")" : ""));
+    PrintError(OutcomeText(outcome));
     return kExitPatchFile;
   }
   if (!outcome.ok()) {
-    PrintError(ImageErrorText(outcome));
+    PrintError(OutcomeText(outcome));
     return kExitInput;
   }
 

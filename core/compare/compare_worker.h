@@ -38,10 +38,6 @@ struct CompareEvents {
 // or a stop came first; a stop gives JobCause::stopped. Never throws.
 [[nodiscard]] JobOutcome CompareFlashFiles(const CompareJob& job, const CompareEvents& events, StopToken stop);
 
-// The comparison window's text of a failed comparison, as its error box shows
-// it ("Ошибка открытия файла '…'", "Out of memory."); empty when ok.
-[[nodiscard]] std::string CompareErrorText(const JobOutcome& outcome);
-
 // Where the comparison window's worker hands its lines on: batches of whole
 // lines, in the order found, called on the comparing thread.
 using LineBatches = std::function<void(std::string lines)>;

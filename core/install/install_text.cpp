@@ -107,35 +107,4 @@ std::string InstallSummaryText(const std::vector<PatchDecision>& decisions, std:
   return Fill(text::kInstallBytesChanged, {std::to_string(bytesChanged)});
 }
 
-std::string InstallFailureText(const InstallOutcome& outcome) {
-  switch (outcome.cause) {
-    case JobCause::none:
-    case JobCause::stopped:
-    case JobCause::refused:
-    case JobCause::noTarget:
-      return {};
-    case JobCause::imageOpen:
-      return text::kCurrentOpenError;
-    case JobCause::imageRead:
-      return text::kCurrentReadError;
-    case JobCause::imageTooLarge:
-      return std::string(text::kTooLargePrefix) + outcome.path + "'";
-    case JobCause::outOfMemory:
-      return text::kOutOfMemory;
-    case JobCause::outputIsInput:
-      return Fill(text::kInstallOutputIsInput, {outcome.path});
-    case JobCause::verifyFailed:
-      return Fill(text::kInstallVerifyFailed, {outcome.path});
-    case JobCause::undoExists:
-      return Fill(text::kInstallUndoExists, {outcome.path});
-    case JobCause::imageChanged:
-      return Fill(text::kInstallImageChanged, {outcome.path});
-    case JobCause::patchFile:
-    case JobCause::outputWrite:
-    case JobCause::undoWrite:
-      break;
-  }
-  return FileError::FromErrno(outcome.systemError, outcome.path).what();
-}
-
 }  // namespace quillet

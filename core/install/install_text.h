@@ -24,8 +24,4 @@ namespace quillet {
 // be written and why.
 [[nodiscard]] std::string InstallSummaryText(const std::vector<PatchDecision>& decisions, std::uint64_t bytesChanged);
 
-// The error box's text for a job that failed; empty when it did not (or was
-// stopped, which the window tells by itself).
-[[nodiscard]] std::string InstallFailureText(const InstallOutcome& outcome);
-
 }  // namespace quillet

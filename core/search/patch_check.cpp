@@ -6,6 +6,7 @@
 
 #include "core/platform/file_io.h"
 #include "core/vkp/hex_string.h"
+#include "core/vkp/vkp_reader.h"
 
 namespace quillet {
 
@@ -374,73 +375,6 @@ PatchStatus Check(quillet::FileReader& source, const std::uint8_t* current, std:
 }
 
 }  // namespace
-
-std::vector<std::string> FormatCheckDetails(const CheckDetails& details) {
-  std::vector<std::string> lines;
-  const auto hex2 = [](int value) {
-    constexpr char kDigits[] = "0123456789ABCDEF";
-    return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
-  };
-  switch (details.status) {
-    case PATCH_INSTALLED:
-      if (details.checkedBytes == 0)
-        lines.push_back("no byte checked: every written address is filtered or beyond the image's end");
-      else
-        lines.push_back("all " + std::to_string(details.checkedBytes) + " checked bytes hold their new value");
-      break;
-    case PATCH_NOT_INSTALLED: {
-      lines.push_back(std::to_string(details.differing) + " of " + std::to_string(details.checkedBytes) +
-                      " checked bytes differ; " + std::to_string(details.alreadyNew) + " already hold their new value");
-      switch (details.verdict) {
-        case OldBytesVerdict::appliesCleanly:
-          lines.push_back("applies cleanly: every byte not yet new holds its old value");
-          break;
-        case OldBytesVerdict::partlyInstalled:
-          lines.push_back("partly installed: some bytes are new already, the rest hold their old value");
-          break;
-        case OldBytesVerdict::otherFirmware:
-          lines.push_back("made for another firmware: some bytes hold neither their old nor their new value");
-          break;
-        case OldBytesVerdict::oldUnknown:
-        case OldBytesVerdict::none:
-          lines.push_back("old bytes unknown: a differing byte's line has no usable old field");
-          break;
-      }
-      for (const DifferingByte& byte : details.firstDiffering)
-        lines.push_back(FormatAddress(byte.address) + ": expected " + hex2(byte.expected) + ", found " +
-                        hex2(byte.found) + ", old " + (byte.old < 0 ? std::string("unknown") : hex2(byte.old)));
-      if (details.differing > details.firstDiffering.size())
-        lines.push_back("and " + std::to_string(details.differing - details.firstDiffering.size()) + " more");
-      break;
-    }
-    case PATCH_FILE_ERROR: {
-      const char* rule = "invalid line";
-      switch (details.error) {
-        case VkpError::badOffset:
-          rule = "offset not hexadecimal";
-          break;
-        case VkpError::noColon:
-          rule = "no ':'";
-          break;
-        case VkpError::badAddress:
-          rule = "address not hexadecimal";
-          break;
-        case VkpError::badByte:
-          rule = "a written byte pair not hexadecimal";
-          break;
-        case VkpError::badAddressOrNoColon:
-          rule = "address not hexadecimal, or no ':'";
-          break;
-        case VkpError::none:
-          break;
-      }
-      lines.push_back("line " + std::to_string(details.line) + ": " + rule + ": " + details.lineText);
-      if (details.byteOrderMark) lines.push_back("the file starts with a UTF-8 byte-order mark");
-      break;
-    }
-  }
-  return lines;
-}
 
 bool ApplyPatchFile(const std::string& path, std::uint8_t* image, std::uint32_t size, const AddressFilter& filter) {
   quillet::FileReader file(path);

@@ -48,15 +48,4 @@ struct SearchOutcome : JobOutcome {
 // status; a stop ends it between two rows (stopped). Never throws.
 [[nodiscard]] SearchOutcome RunSearch(const SearchJob& job, const SearchEvents& events, StopToken stop);
 
-// How the window tells the user about a failed search: one box with an OK button.
-struct SearchMessage {
-  std::string text;
-  std::string caption;
-};
-
-// The words of the window's box for a failure, exactly as the window shows
-// them (the box's icon is the window's own choice); empty text when the
-// search did not fail.
-[[nodiscard]] SearchMessage SearchFailureMessage(const SearchOutcome& outcome);
-
 }  // namespace quillet

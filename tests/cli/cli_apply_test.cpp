@@ -248,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
         ApplyRow{"both_targets", Args({"img.bin", "p/clean.vkp", "-o", "out.bin", "--in-place"}), 64, "",
                  "usage:", std::nullopt},
         ApplyRow{"image_missing", Args({"gone.bin", "p/clean.vkp", "-o", "out.bin"}), 2, "",
-                 "gone.bin: Ошибка открытия файла текущего Full Flash (No such file or directory)", std::nullopt},
+                 "gone.bin: can't open the image (No such file or directory)", std::nullopt},
         ApplyRow{"patch_missing", Args({"img.bin", "p/clean.vkp", "p/gone.vkp", "-o", "out.bin"}), 3, "",
                  "p/gone.vkp was not found.", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -116,7 +116,6 @@ struct FailureRow {
   bool currentShort;
   bool expectOriginalNamed;  // the outcome names the original's path, else the current's
   quillet::JobCause cause;
-  const char* prefix;  // of the window's text
 };
 
 class CompareWorkerFailures : public ::testing::TestWithParam<FailureRow> {};
@@ -134,7 +133,6 @@ TEST_P(CompareWorkerFailures, NameTheImageAndStartNothing) {
   const std::string named = row.expectOriginalNamed ? original : current;
   EXPECT_EQ(seen.outcome.cause, row.cause);
   EXPECT_EQ(seen.outcome.path, named);
-  EXPECT_EQ(quillet::CompareErrorText(seen.outcome), std::string(row.prefix) + named + "'");
   if (row.cause == quillet::JobCause::imageOpen) {
     EXPECT_EQ(seen.outcome.systemError, ENOENT);
   }
@@ -142,18 +140,16 @@ TEST_P(CompareWorkerFailures, NameTheImageAndStartNothing) {
   EXPECT_EQ(seen.text, "HEADER\r\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CompareWorkerFailures,
-                         ::testing::Values(FailureRow{"original_missing", true, false, false, false, true,
-                                                      quillet::JobCause::imageOpen, text::kOpenErrorPrefix},
-                                           FailureRow{"original_missing_current_missing_too", true, false, true, false,
-                                                      true, quillet::JobCause::imageOpen, text::kOpenErrorPrefix},
-                                           FailureRow{"original_short_is_named_first", false, true, false, true, true,
-                                                      quillet::JobCause::imageRead, text::kReadErrorPrefix},
-                                           FailureRow{"current_missing", false, false, true, false, false,
-                                                      quillet::JobCause::imageOpen, text::kOpenErrorPrefix},
-                                           FailureRow{"current_short", false, false, false, true, false,
-                                                      quillet::JobCause::imageRead, text::kReadErrorPrefix}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CompareWorkerFailures,
+    ::testing::Values(FailureRow{"original_missing", true, false, false, false, true, quillet::JobCause::imageOpen},
+                      FailureRow{"original_missing_current_missing_too", true, false, true, false, true,
+                                 quillet::JobCause::imageOpen},
+                      FailureRow{"original_short_is_named_first", false, true, false, true, true,
+                                 quillet::JobCause::imageRead},
+                      FailureRow{"current_missing", false, false, true, false, false, quillet::JobCause::imageOpen},
+                      FailureRow{"current_short", false, false, false, true, false, quillet::JobCause::imageRead}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CompareWorkerTest, ImageOfFourGibibytesIsRefusedByName) {
   TempDir folder;
@@ -164,7 +160,7 @@ TEST(CompareWorkerTest, ImageOfFourGibibytesIsRefusedByName) {
   for (const auto& [original, current] : {std::pair{small, huge}, std::pair{huge, small}}) {
     const Recorded seen = Compare(original, current);
     EXPECT_EQ(seen.outcome.cause, quillet::JobCause::imageTooLarge);
-    EXPECT_EQ(quillet::CompareErrorText(seen.outcome), std::string(text::kTooLargePrefix) + huge + "'");
+    EXPECT_EQ(seen.outcome.path, huge);
     EXPECT_EQ(seen.bytesRead, 0u) << "an image was read before the refusal";
   }
 }
@@ -182,7 +178,6 @@ TEST(CompareWorkerTest, FailedAllocationIsReportedAsOutOfMemory) {
   TempDir folder;
   const Recorded seen = Compare(Put(folder, "a.bin", Bytes(64, 0)), Put(folder, "b.bin", Bytes(64, 1)), -1, true);
   EXPECT_EQ(seen.outcome.cause, quillet::JobCause::outOfMemory);
-  EXPECT_EQ(quillet::CompareErrorText(seen.outcome), "Out of memory.");
 }
 
 // Mapped memory of the process, in KiB.

@@ -25,6 +25,7 @@
 #include "core/res/strings.h"
 #include "core/vkp/vkp_text.h"
 #include "ui/common/dialog_units.h"
+#include "ui/common/outcome_text.h"
 #include "ui/common/user_prompts.h"
 
 namespace {
@@ -247,11 +248,10 @@ void CFlashCompareDlg::OnLines(std::string lines) {
 }
 
 void CFlashCompareDlg::OnDiffDone(const quillet::JobOutcome& outcome) {
-  std::string error = quillet::CompareErrorText(outcome);
-  if (m_outOfMemory) error = text::kOutOfMemory;
-  if (!error.empty())
-    m_prompts.MessageBox(this, QString::fromStdString(error), QString::fromUtf8(text::kErrorCaption),
-                         IUserPrompts::Icon::none);
+  // Memory that ran out while the window kept the lines ends the run as a stop.
+  const OutcomeBox box = OutcomeMessage(
+      WindowJob::compare, m_outOfMemory ? quillet::JobOutcome{quillet::JobCause::outOfMemory, {}, 0} : outcome);
+  if (!box.text.isEmpty()) m_prompts.MessageBox(this, box.text, box.caption, box.icon);
   m_state = RunState::ended;
   m_stopped = outcome.cause == quillet::JobCause::stopped || m_outOfMemory;
   m_progressTimer.stop();

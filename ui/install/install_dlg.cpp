@@ -20,6 +20,7 @@
 #include "core/platform/file_io.h"
 #include "core/res/strings.h"
 #include "ui/common/dialog_units.h"
+#include "ui/common/outcome_text.h"
 #include "ui/common/user_prompts.h"
 
 namespace {
@@ -191,8 +192,8 @@ void CInstallDlg::OnRunDone(const quillet::InstallOutcome& outcome) {
     m_summary->setText(Text(text::kInstallStopped));
     return;
   }
-  if (const std::string failure = quillet::InstallFailureText(outcome); !failure.empty()) {
-    m_prompts.MessageBox(this, QString::fromStdString(failure), Text(text::kErrorCaption), IUserPrompts::Icon::stop);
+  if (const OutcomeBox box = OutcomeMessage(WindowJob::install, outcome); !box.text.isEmpty()) {
+    m_prompts.MessageBox(this, box.text, box.caption, box.icon);
     return;
   }
   if (wrote && outcome.ok()) {

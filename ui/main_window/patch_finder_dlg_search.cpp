@@ -10,29 +10,12 @@
 #include "core/res/strings.h"
 #include "core/search/patch_list.h"
 #include "core/search/row_details.h"
+#include "ui/common/outcome_text.h"
 #include "ui/common/user_prompts.h"
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/main_window/patch_list_model.h"
 
 using quillet::CheckDetails;
-
-namespace {
-
-// A patch file gone in the middle stops the search; memory that can't be had
-// is a warning about the machine; an image that can't be used is plain news.
-IUserPrompts::Icon BoxIcon(quillet::JobCause cause) {
-  switch (cause) {
-    case quillet::JobCause::outOfMemory:
-      return IUserPrompts::Icon::exclamation;
-    case quillet::JobCause::patchFile:
-      return IUserPrompts::Icon::stop;
-    default:
-      break;
-  }
-  return IUserPrompts::Icon::none;
-}
-
-}  // namespace
 
 void CPatchFinderDlg::OnSearch() {
   if (Busy()) {
@@ -101,9 +84,8 @@ void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {
     return;
   }
   if (!outcome.ok()) {
-    const quillet::SearchMessage message = quillet::SearchFailureMessage(outcome);
-    m_prompts.MessageBox(this, QString::fromStdString(message.text), QString::fromStdString(message.caption),
-                         BoxIcon(outcome.cause));
+    const OutcomeBox box = OutcomeMessage(WindowJob::search, outcome);
+    m_prompts.MessageBox(this, box.text, box.caption, box.icon);
     return;
   }
   // Totals of a search that stopped early would count rows it never reached.
