@@ -22,7 +22,8 @@
 
 #include "core/filter/address_filter.h"
 #include "core/platform/cp1251.h"
-#include "core/platform/file_io.h"
+#include "core/platform/file_reader.h"
+#include "core/platform/image_file.h"
 #include "core/search/patch_check.h"
 #include "core/vkp/vkp_reader.h"
 #include "tools/split_mix.h"

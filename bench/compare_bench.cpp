@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/compare/compare_images.h"
-#include "core/platform/file_io.h"
+#include "core/platform/image_file.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/platform/file_io.h"
+#include "core/platform/image_file.h"
 
 namespace {
 

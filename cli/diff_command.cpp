@@ -11,8 +11,10 @@
 #include "cli/escaping.h"
 #include "cli/outcome_text.h"
 #include "core/compare/compare_worker.h"
+#include "core/platform/atomic_writer.h"
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/file_system.h"
+#include "core/platform/image_file.h"
 #include "core/vkp/vkp_text.h"
 
 namespace quillet::cli {

@@ -13,7 +13,8 @@
 #include "core/filter/address_filter.h"
 #include "core/filter/filter_storage.h"
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/file_reader.h"
+#include "core/platform/file_system.h"
 #include "core/platform/profile.h"
 #include "core/vkp/hex_string.h"
 

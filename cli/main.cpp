@@ -8,8 +8,8 @@
 
 #include "cli/commands.h"
 #include "cli/escaping.h"
-#include "core/platform/file_io.h"
 #include "core/platform/nearest_word.h"
+#include "core/platform/std_descriptors.h"
 #include "core/res/strings.h"
 
 namespace quillet::cli {

@@ -13,9 +13,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/platform/atomic_writer.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/file_reader.h"
 #include "tools/split_mix.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "core/compare/compare_images.h"
 #include "core/job/image_failure.h"
-#include "core/platform/file_io.h"
+#include "core/platform/image_file.h"
 #include "core/res/strings.h"
 
 namespace quillet {

@@ -1,4 +1,5 @@
 #include "core/install/install_job.h"
+#include "core/platform/atomic_writer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,7 +15,8 @@
 
 #include "core/job/image_failure.h"
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/file_system.h"
+#include "core/platform/image_file.h"
 #include "core/vkp/vkp_text.h"
 
 namespace quillet {

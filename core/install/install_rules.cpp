@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <queue>
 
-#include "core/platform/file_io.h"
+#include "core/platform/file_reader.h"
 #include "core/vkp/vkp_reader.h"
 #include "core/vkp/vkp_text.h"
 

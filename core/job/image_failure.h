@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/job/job.h"
-#include "core/platform/file_io.h"
+#include "core/platform/image_file.h"
 
 namespace quillet {
 

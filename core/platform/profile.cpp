@@ -1,9 +1,11 @@
 #include "core/platform/profile.h"
+#include "core/platform/atomic_writer.h"
 
 #include <cerrno>
 
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/file_reader.h"
+#include "core/platform/file_system.h"
 
 namespace quillet {
 

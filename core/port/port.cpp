@@ -12,7 +12,7 @@
 #include "core/job/image_failure.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/image_file.h"
 #include "core/res/strings.h"
 #include "core/vkp/hex_string.h"
 #include "core/vkp/vkp_text.h"

@@ -3,7 +3,9 @@
 #include <optional>
 #include <string_view>
 
-#include "core/platform/file_io.h"
+#include "core/platform/file_system.h"
+#include "core/platform/image_file.h"
+#include "core/platform/local_time.h"
 #include "core/res/strings.h"
 
 namespace quillet {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "core/platform/file_io.h"
+#include "core/platform/file_system.h"
 
 namespace quillet {
 

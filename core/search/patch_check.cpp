@@ -4,7 +4,8 @@
 #include <cstring>
 #include <memory>
 
-#include "core/platform/file_io.h"
+#include "core/platform/file_reader.h"
+#include "core/platform/image_file.h"
 #include "core/vkp/hex_string.h"
 #include "core/vkp/vkp_reader.h"
 

@@ -5,7 +5,7 @@
 #include <queue>
 
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/file_reader.h"
 #include "core/vkp/vkp_reader.h"
 
 namespace quillet {

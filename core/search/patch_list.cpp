@@ -6,7 +6,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "core/platform/file_io.h"
+#include "core/platform/file_system.h"
 #include "core/search/folder_scan.h"
 
 namespace quillet {

@@ -5,7 +5,7 @@
 
 #include "core/job/image_failure.h"
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/image_file.h"
 #include "core/res/strings.h"
 
 namespace quillet {

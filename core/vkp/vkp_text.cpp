@@ -1,4 +1,5 @@
 #include "core/vkp/vkp_text.h"
+#include "core/platform/atomic_writer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +8,8 @@
 #include <cstdio>
 
 #include "core/platform/cp1251.h"
-#include "core/platform/file_io.h"
+#include "core/platform/image_file.h"
+#include "core/platform/local_time.h"
 #include "core/res/strings.h"
 
 namespace quillet {

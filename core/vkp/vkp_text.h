@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/platform/file_io.h"
+#include "core/platform/image_file.h"
 
 namespace quillet {
 

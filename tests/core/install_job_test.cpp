@@ -15,7 +15,7 @@
 
 #include "core/install/install_job.h"
 #include "core/platform/cp1251.h"
-#include "core/platform/file_io.h"
+#include "core/platform/image_file.h"
 #include "core/vkp/vkp_text.h"
 #include "tests/support/temp_dir.h"
 

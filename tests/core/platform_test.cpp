@@ -14,9 +14,11 @@
 #include <filesystem>
 #include <string>
 
+#include "core/platform/atomic_writer.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/file_reader.h"
+#include "core/platform/image_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

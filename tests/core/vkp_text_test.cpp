@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/local_time.h"
 #include "core/search/patch_check.h"
 #include "core/vkp/vkp_reader.h"
 #include "core/vkp/vkp_text.h"

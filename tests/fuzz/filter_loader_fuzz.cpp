@@ -14,7 +14,8 @@
 
 #include "core/filter/address_filter.h"
 #include "core/filter/filter_storage.h"
-#include "core/platform/file_io.h"
+#include "core/platform/atomic_writer.h"
+
 #include "core/platform/profile.h"
 #include "core/vkp/hex_string.h"
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/platform/file_io.h"
+#include "core/platform/atomic_writer.h"
 #include "core/vkp/vkp_reader.h"
 #include "core/vkp/vkp_text.h"
 

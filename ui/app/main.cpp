@@ -1,7 +1,7 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "core/platform/file_io.h"
+#include "core/platform/std_descriptors.h"
 #include "ui/app/patch_finder_app.h"
 
 int main(int argc, char* argv[]) {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <utility>
 
-#include "core/platform/file_io.h"
+#include "core/platform/file_system.h"
 #include "core/platform/nearest_word.h"
 #include "core/platform/profile.h"
 #include "core/res/strings.h"

@@ -20,8 +20,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/platform/atomic_writer.h"
 #include "core/platform/file_error.h"
-#include "core/platform/file_io.h"
+#include "core/platform/file_system.h"
 #include "core/res/strings.h"
 #include "core/vkp/vkp_text.h"
 #include "ui/common/dialog_units.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/install/install_text.h"
-#include "core/platform/file_io.h"
+#include "core/platform/file_system.h"
 #include "core/res/strings.h"
 #include "ui/common/dialog_units.h"
 #include "ui/common/outcome_text.h"

@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "core/platform/atomic_writer.h"
 #include "core/platform/unique_fd.h"
 
 namespace quillet {
@@ -104,69 +103,5 @@ class ImageLock {
  private:
   UniqueFd m_fd;
 };
-
-// Reads a whole (small) file, such as a patch file. Throws FileError when it
-// can't be opened or read.
-[[nodiscard]] std::string ReadWholeFile(const std::string& path);
-
-// Reads a file front to back in pieces of a fixed size, so that a file of any
-// size costs the same memory. Opens as ReadWholeFile does and throws the same
-// FileError when the file can't be opened or read.
-class FileReader {
- public:
-  static constexpr std::size_t kPieceSize = std::size_t{64} << 10;
-  explicit FileReader(const std::string& path);
-  FileReader(const FileReader&) = delete;
-  FileReader& operator=(const FileReader&) = delete;
-  ~FileReader();
-
-  // The following piece; empty at the end, when the last piece stays readable.
-  [[nodiscard]] std::string_view next();
-  // Up to count bytes from position again (fewer at the end), readable until
-  // the next readAt.
-  [[nodiscard]] std::string_view readAt(std::uint64_t position, std::size_t count);
-
- private:
-  std::string m_path;
-  int m_fd = -1;
-  std::unique_ptr<char[]> m_piece;
-  std::unique_ptr<char[]> m_again;
-};
-
-// The process's working directory ('/'-separated, without a trailing '/' except
-// for the root itself).
-[[nodiscard]] std::string GetWorkingDirectory();
-
-// The part of a path after its last '/'.
-[[nodiscard]] std::string FileNameOf(std::string_view path);
-
-struct DirEntry {
-  std::string name;
-  bool isDirectory = false;    // links to folders count as folders
-  bool isRegularFile = false;  // and links to regular files as those
-};
-
-// The folder's entries in the order the file system returns them, "." and ".."
-// included as the file system gives them. Nothing when it can't be read; then
-// osError, when given, holds the cause.
-[[nodiscard]] std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder, int* osError = nullptr);
-
-// The modification time as "%d.%m.%Y %H:%M:%S" in local time.
-[[nodiscard]] std::string FormatLocalTime(std::int64_t mtime);
-
-// True when both name one file (device and inode, links followed), however
-// the paths are spelled: "x", "./x", a symbolic or a hard link. A path that
-// can't be looked up, such as an output not made yet, is no file's twin.
-// errno is left as it was.
-[[nodiscard]] bool IsSameFile(const std::string& a, const std::string& b);
-// The same for the file open on a descriptor.
-[[nodiscard]] bool IsSameFile(int fd, const std::string& path);
-
-// Opens /dev/null, read-only, on each of descriptors 0-2 that is closed.
-// Otherwise the next file opened takes the lowest free number and becomes
-// stdin, stdout or stderr: a warning meant for stderr would land inside a
-// saved patch. Writes there fail as they did before (EBADF). Call it before
-// anything is opened. False when /dev/null can't be had.
-[[nodiscard]] bool EnsureStandardDescriptors();
 
 }  // namespace quillet
