@@ -7,15 +7,19 @@ JobLink::JobLink(std::function<void()> doorbell) : m_doorbell(std::move(doorbell
 JobLink::~JobLink() { Close(); }
 
 void JobLink::Enqueue(Call call) {
+  bool ring = false;
   {
     std::lock_guard lock(m_mutex);
     if (m_closed) {
       if (call.done) call.done->set_value();
       return;
     }
+    // One ring stands for every call queued after it, until the window has
+    // taken them all: a job that queues thousands of calls rings once.
+    ring = m_calls.empty();
     m_calls.push_back(std::move(call));
   }
-  if (m_doorbell) m_doorbell();
+  if (ring && m_doorbell) m_doorbell();
 }
 
 void JobLink::CallAndWait(std::function<void()> run) {
@@ -42,12 +46,14 @@ void RunOne(std::function<void()>& run, std::promise<void>* done) {
 }
 }  // namespace
 
-void JobLink::RunPendingCalls() {
+bool JobLink::RunPendingCalls() {
+  const auto sliceEnd = std::chrono::steady_clock::now() + kSlice;
   for (;;) {
     Call call;
     {
       std::lock_guard lock(m_mutex);
-      if (m_calls.empty()) return;
+      if (m_calls.empty()) return false;
+      if (std::chrono::steady_clock::now() >= sliceEnd) return true;
       call = std::move(m_calls.front());
       m_calls.pop_front();
     }

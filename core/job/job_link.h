@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <future>
@@ -26,6 +27,8 @@ namespace quillet {
 // Guarantees:
 // - Calls run on the window's thread, in the order the job made them; the
 //   job's done call comes last.
+// - The window's thread is held for kSlice at most at a time, however fast
+//   the job queues its calls.
 // - Latest never makes the job wait: only the newest arguments are kept, and at
 //   most one such call waits in the queue.
 // - A stop is only asked for: the job ends at its next poll, and its done call
@@ -38,8 +41,9 @@ namespace quillet {
 // it runs the job on its own thread, with a sink that calls its handlers.
 class JobLink {
  public:
-  // doorbell: called on any thread; asks the window's thread to call
-  // RunPendingCalls() soon. It must not run the calls itself.
+  // doorbell: called on any thread when the first call is queued; asks the
+  // window's thread to call RunPendingCalls() soon. It must not run the calls
+  // itself.
   explicit JobLink(std::function<void()> doorbell);
   JobLink(const JobLink&) = delete;
   JobLink& operator=(const JobLink&) = delete;
@@ -58,8 +62,12 @@ class JobLink {
   // True from a start until its done call has run, or the link was closed.
   [[nodiscard]] bool Busy() const { return m_busy; }
 
-  // Window thread: runs every call queued so far.
-  void RunPendingCalls();
+  // Window thread: runs the calls queued so far, for kSlice at most. True
+  // when calls are left: no ring comes for them, so the window comes back
+  // for them itself, once its own events (input, painting, timers) have had
+  // their turn.
+  static constexpr std::chrono::milliseconds kSlice{20};
+  bool RunPendingCalls();
   // Window thread: the window is going. Stops the job, releases it from every
   // call without running any, and joins its thread.
   void Close();

@@ -55,6 +55,34 @@ TEST(JobLinkTest, LatestKeepsOnlyTheNewest) {
   EXPECT_EQ(seen, (std::vector<int>{9999, -1}));
 }
 
+// However fast the job queues, it rings once, and one serving takes a slice
+// and says that calls are left, so that the window's own events come in
+// between; nothing is lost or reordered by it.
+TEST(JobLinkTest, OneRingAndAServingTakesASlice) {
+  std::atomic<int> rings{0};
+  JobLink link([&] { ++rings; });
+  std::vector<int> seen;
+  std::promise<void> allQueued;
+  const auto posted = link.Posted<int>([&](int i) {
+    seen.push_back(i);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  });
+  ASSERT_TRUE(link.Start<int>(
+      [&](StopToken) {
+        for (int i = 0; i < 50; ++i) posted(i);
+        allQueued.set_value();
+        return 50;
+      },
+      [&](int& last) { seen.push_back(last); }));
+  allQueued.get_future().wait();
+  EXPECT_EQ(rings, 1);
+  EXPECT_TRUE(link.RunPendingCalls());
+  EXPECT_LT(seen.size(), 50u);
+  while (link.Busy()) (void)link.RunPendingCalls();
+  ASSERT_EQ(seen.size(), 51u);
+  for (int i = 0; i <= 50; ++i) ASSERT_EQ(seen[static_cast<std::size_t>(i)], i);
+}
+
 // A start while a job runs is refused and its work never begins; once the
 // done call has run, the next start is taken.
 TEST(JobLinkTest, StartWhileBusyIsRefused) {

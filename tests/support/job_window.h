@@ -28,7 +28,8 @@ class JobWindow {
         m_bell.wait(lock, [this] { return m_rung; });
         m_rung = false;
       }
-      link.RunPendingCalls();
+      while (link.RunPendingCalls()) {
+      }
     }
   }
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTimer>
 
 namespace {
 
@@ -17,9 +18,15 @@ QtJobLink::QtJobLink() : m_link([this] { QCoreApplication::postEvent(this, new Q
 
 QtJobLink::~QtJobLink() { m_link.Close(); }
 
+void QtJobLink::Serve() {
+  // A timer, not another posted event: Qt delivers events posted while it
+  // delivers posted events in the same pass, and input would wait for all.
+  if (m_link.RunPendingCalls()) QTimer::singleShot(0, this, &QtJobLink::Serve);
+}
+
 bool QtJobLink::event(QEvent* event) {
   if (event->type() == DoorbellType()) {
-    m_link.RunPendingCalls();
+    Serve();
     return true;
   }
   return QObject::event(event);

@@ -26,5 +26,7 @@ class QtJobLink final : public QObject {
   bool event(QEvent* event) override;
 
  private:
+  void Serve();
+
   quillet::JobLink m_link;
 };
