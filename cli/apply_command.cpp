@@ -217,7 +217,6 @@ int RunApply(const std::vector<std::string>& args) {
   const std::string imagePath = job.imagePath;
   const InstallEvents events{
       .progress = {},
-      .patchDecided = {},
       .waitingForImage = [&imagePath] { PrintError("waiting: another run is changing " + imagePath); },
   };
   const InstallOutcome outcome = InstallPatches(job, events, {});

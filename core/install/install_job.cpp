@@ -69,8 +69,6 @@ class Job {
 
       const InstallPlan plan = PlanInstall(image.data.data(), size, m_job.mode, m_job.force, patches);
       m_outcome.patches = plan.patches;
-      if (m_events.patchDecided)
-        for (std::size_t i = 0; i < plan.patches.size(); ++i) m_events.patchDecided(i, plan.patches[i]);
       if (plan.refused()) return fail(JobCause::refused, {}, 0);
       m_outcome.bytesChanged = plan.changes.size();
       if (m_job.dryRun) return std::move(m_outcome);

@@ -33,8 +33,6 @@ struct InstallEvents {
   // Steps done of all: one per patch read, then one per piece written and one
   // per patch read back from the written file. Must return at once.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
-  // Every patch's decision, in list order, once all of them are known.
-  std::function<void(std::size_t index, const PatchDecision& decision)> patchDecided;
   // Another run is changing the image: this one waits until it is done (or
   // stopped). Once per run.
   std::function<void()> waitingForImage;

@@ -215,7 +215,7 @@ TEST_F(InstallJobFiles, TwoRunsInPlaceKeepBothChanges) {
       InstallJob job = Job(true, {"b.vkp"});
       job.fileOps = nullptr;
       job.undoPath.clear();
-      const quillet::InstallEvents events{.progress = {}, .patchDecided = {}, .waitingForImage = [&] {
+      const quillet::InstallEvents events{.progress = {}, .waitingForImage = [&] {
                                             const std::lock_guard<std::mutex> lock(mutex);
                                             waiting = true;
                                             told.notify_all();

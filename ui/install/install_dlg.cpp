@@ -124,7 +124,6 @@ void CInstallDlg::StartRun(quillet::InstallJob job) {
         m_progress->setRange(0, kSteps);
         m_progress->setValue(static_cast<int>(std::min(done, total) * kSteps / total));
       }),
-      .patchDecided = {},
       .waitingForImage = link.Posted<>([this] { m_summary->setText(Text(text::kInstallWaitingForImage)); }),
   };
   const bool started = link.Start<quillet::InstallOutcome>(
