@@ -12,6 +12,7 @@
 
 #include "core/platform/cp1251.h"
 #include "core/res/strings.h"
+#include "tests/support/run_cli.h"
 #include "tests/support/temp_dir.h"
 
 // quillet-cli apply end to end: what is refused, what reaches the disk, and
@@ -21,15 +22,11 @@ namespace {
 
 #ifdef QUILLET_CLI_PATH
 
+using quillet::testing::CliResult;
+using quillet::testing::Quote;
 using quillet::testing::ReadBytes;
 using quillet::testing::TempDir;
 using quillet::testing::WriteBytes;
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 std::string Hex(std::uint8_t value) {
   char buffer[4];
@@ -37,19 +34,9 @@ std::string Hex(std::uint8_t value) {
   return buffer;
 }
 
-struct CliResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
 // shell goes before the program, for limits set on the run.
 CliResult RunCli(const TempDir& dir, const std::vector<std::string>& args, const std::string& shell = "") {
-  std::string command = "cd " + Quote(dir.path()) + " && " + shell + " exec " + Quote(QUILLET_CLI_PATH);
-  for (const std::string& arg : args) command += " " + Quote(arg);
-  command += " >" + Quote(dir / ".out") + " 2>" + Quote(dir / ".err");
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBytes(dir / ".out"), ReadBytes(dir / ".err")};
+  return quillet::testing::RunProgram(QUILLET_CLI_PATH, dir, args, shell);
 }
 
 constexpr std::size_t kImageSize = 0x1000;

@@ -9,6 +9,7 @@
 
 #include "core/vkp/vkp_text.h"
 #include "tests/support/compare_lines.h"
+#include "tests/support/run_cli.h"
 #include "tests/support/temp_dir.h"
 
 // quillet-cli diff end to end: the bytes "Записать" would save, the worker's
@@ -18,29 +19,16 @@ namespace {
 
 #ifdef QUILLET_CLI_PATH
 
+using quillet::testing::CliResult;
+using quillet::testing::Quote;
 using quillet::testing::ReadBytes;
 using quillet::testing::TempDir;
 using quillet::testing::WriteBytes;
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-struct CliResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
 // redirections: further ones for the shell, after stdout and stderr are set.
-CliResult RunCli(const TempDir& dir, const std::vector<std::string>& args, const std::string& redirections = "") {
-  std::string command = "cd " + Quote(dir.path()) + " && exec " + Quote(QUILLET_CLI_PATH) + " diff";
-  for (const std::string& arg : args) command += " " + Quote(arg);
-  command += " >" + Quote(dir / ".out") + " 2>" + Quote(dir / ".err") + " " + redirections;
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBytes(dir / ".out"), ReadBytes(dir / ".err")};
+CliResult RunCli(const TempDir& dir, std::vector<std::string> args, const std::string& redirections = "") {
+  args.insert(args.begin(), "diff");
+  return quillet::testing::RunProgram(QUILLET_CLI_PATH, dir, args, "", redirections);
 }
 
 // What the comparison window would save for these two files and filter.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run_cli.h"
 #include "tests/support/temp_dir.h"
 #include "tools/split_mix.h"
 
@@ -17,28 +18,14 @@ namespace {
 
 #ifdef QUILLET_CLI_PATH
 
+using quillet::testing::CliResult;
+using quillet::testing::Quote;
 using quillet::testing::ReadBytes;
 using quillet::testing::TempDir;
 using quillet::testing::WriteBytes;
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-struct CliResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
 CliResult RunCli(const TempDir& dir, const std::vector<std::string>& args) {
-  std::string command = "cd " + Quote(dir.path()) + " && exec " + Quote(QUILLET_CLI_PATH);
-  for (const std::string& arg : args) command += " " + Quote(arg);
-  command += " >" + Quote(dir / ".out") + " 2>" + Quote(dir / ".err");
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBytes(dir / ".out"), ReadBytes(dir / ".err")};
+  return quillet::testing::RunProgram(QUILLET_CLI_PATH, dir, args);
 }
 
 // A line changing length bytes of first at address.

@@ -11,17 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run_cli.h"
+
 // quillet-cli end to end: the built binary run in a folder of its own.
 
 namespace {
 
 #ifdef QUILLET_CLI_PATH
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using quillet::testing::Quote;
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -11,6 +11,8 @@
 
 #include "core/res/version.h"
 
+#include "tests/support/run_cli.h"
+
 // The desktop program's starts that must end before Qt is touched, run as a user would: the
 // built binary in an environment without a display. A row that wrongly reached Qt would
 // abort (no display) or open a window and be ended by the timeout.
@@ -19,11 +21,7 @@ namespace {
 
 #ifdef QUILLET_PATH
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using quillet::testing::Quote;
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
