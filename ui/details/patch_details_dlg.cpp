@@ -43,6 +43,7 @@ CPatchDetailsDlg::~CPatchDetailsDlg() = default;
 void CPatchDetailsDlg::FindConflicts(std::vector<std::string> paths, std::vector<std::string> names, std::size_t row,
                                      Compose compose) {
   m_shown = m_text->toPlainText();
+  m_compose = std::move(compose);
   quillet::JobLink& link = *m_link;
   quillet::ConflictEvents events{
       .reading = link.Latest<std::size_t, std::size_t>([this](std::size_t read, std::size_t files) {
@@ -54,10 +55,10 @@ void CPatchDetailsDlg::FindConflicts(std::vector<std::string> paths, std::vector
       [paths = std::move(paths), events = std::move(events)](quillet::StopToken stop) {
         return quillet::FindPatchConflicts(paths, events, stop);
       },
-      [this, names = std::move(names), row, compose = std::move(compose)](quillet::ConflictsOutcome& outcome) {
+      [this, names = std::move(names), row](quillet::ConflictsOutcome& outcome) {
         // Only closing the window stops the job, and then this is never called.
-        m_text->setPlainText(compose(quillet::ConflictsOfRow(outcome.found, names, row)));
+        m_text->setPlainText(m_compose(quillet::ConflictsOfRow(outcome.found, names, row)));
       });
   // Without a thread the evidence is still worth showing, without conflicts.
-  if (!started) m_text->setPlainText(compose({}));
+  if (!started) m_text->setPlainText(m_compose({}));
 }

@@ -29,6 +29,7 @@ class CPatchDetailsDlg : public QDialog {
 
  private:
   QPlainTextEdit* m_text = nullptr;
-  QString m_shown;   // the text without the reading's line
+  QString m_shown;  // the text without the reading's line
+  Compose m_compose;
   QtJobLink m_link;  // last member: gone first, after the job has stopped
 };

@@ -118,7 +118,7 @@ class CPatchFinderDlg : public QDialog {
   void InstallSelected(bool revert);
   // Adds the files that inputs stand for on a job: a folder of 50,000 files
   // must not hold the window up.
-  void ScanInputs(std::vector<std::string> inputs);
+  void ScanInputs(const std::vector<std::string>& inputs);
   void OnScanDone(const quillet::FolderScanOutcome& outcome);
   // The search's events, on the window's thread.
   void OnSearchStarted(std::size_t rows);

@@ -33,14 +33,14 @@ void CPatchFinderDlg::AddPaths(const std::vector<std::string>& paths) {
     return;
   }
   if (std::any_of(given.begin(), given.end(), quillet::IsFolder)) {
-    ScanInputs(std::move(given));
+    ScanInputs(given);
     return;
   }
   (void)m_model->List().AddAll(given);
   UpdateButtons();
 }
 
-void CPatchFinderDlg::ScanInputs(std::vector<std::string> inputs) {
+void CPatchFinderDlg::ScanInputs(const std::vector<std::string>& inputs) {
   // The same expansion as quillet-cli's: a folder adds the *.vkp files below
   // it, anything else is added as named. A folder that can't be read is passed
   // over silently here, as it always was.
@@ -48,7 +48,7 @@ void CPatchFinderDlg::ScanInputs(std::vector<std::string> inputs) {
   quillet::FolderScanEvents events{
       .scanning =
           link.Latest<std::string>([this](const std::string& path) { ShowStatus(QString::fromStdString(path)); }),
-      .found = link.Posted<std::vector<std::string>>([this](std::vector<std::string> paths) {
+      .found = link.Posted<std::vector<std::string>>([this](const std::vector<std::string>& paths) {
         (void)m_model->List().AddAll(paths);
         UpdateButtons();
       }),
