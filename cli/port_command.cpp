@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "cli/commands.h"
@@ -18,7 +17,9 @@
 #include "core/platform/file_system.h"
 #include "core/platform/profile.h"
 #include "core/port/port.h"
+#include "core/port/port_output.h"
 #include "core/res/strings.h"
+#include "core/search/folder_scan.h"
 #include "core/search/patch_list.h"
 #include "core/vkp/hex_string.h"
 
@@ -72,11 +73,6 @@ const char* CauseWord(PortRefusal cause) {
   return "none";
 }
 
-std::string Hex2(int value) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  return std::string{kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
-}
-
 std::string PieceText(const PortPiece& piece) {
   std::string out = FormatAddress(piece.first) + "-" + FormatAddress(piece.last) + ": ";
   switch (piece.verdict) {
@@ -116,7 +112,7 @@ std::vector<std::string> ReasonLines(const PortedPatch& patch, const std::string
     }
     case PortRefusal::otherFirmware:
       return {"not made for " + firmware + ": " + FormatAddress(patch.offending->address) + ": old " +
-              Hex2(patch.offending->old) + ", there " + Hex2(patch.offending->found)};
+              FormatByte(patch.offending->old) + ", there " + FormatByte(patch.offending->found)};
     case PortRefusal::beyondFirmware:
       return {"not made for " + firmware + ": it writes " + FormatAddress(patch.offending->address) +
               ", beyond its end"};
@@ -165,23 +161,6 @@ int UsageError(const std::string& message) {
   PrintError(message);
   PrintUsage(stderr);
   return kExitUsage;
-}
-
-bool IsFolder(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// A path as the file system would resolve it, also when it does not exist yet.
-std::string Resolved(const std::string& path) {
-  std::error_code ignored;
-  return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ignored), ignored).string();
-}
-
-// Whether output, which may not exist yet, is the file input: the same file
-// by any spelling or link, or the same path once resolved.
-bool Is(const std::string& output, const std::string& input) {
-  return IsSameFile(output, input) || Resolved(output) == Resolved(input);
 }
 
 }  // namespace
@@ -237,23 +216,22 @@ int RunPort(const std::vector<std::string>& args) {
   if (onePatch && !output.empty()) {
     outputs.push_back(output);
   } else if (!onePatch && !output.empty()) {
-    std::map<std::string, std::string> taken;  // resolved output -> its patch
-    for (const std::string& path : job.patchPaths) {
+    for (const std::string& path : job.patchPaths)
       outputs.push_back((std::filesystem::path(output) / relative[path]).string());
-      const auto [at, fresh] = taken.emplace(Resolved(outputs.back()), path);
-      if (!fresh) return UsageError(path + " and " + at->second + " would both be written to " + outputs.back());
-    }
+    if (const auto shared = FindSharedOutput(outputs))
+      return UsageError(job.patchPaths[shared->output] + " and " + job.patchPaths[shared->input] +
+                        " would both be written to " + outputs[shared->output]);
   }
-  for (const std::string& out : outputs)
-    for (const std::string& input : inputs)
-      if (Is(out, input)) {
-        std::string message = "the output ";
-        message += out;
-        message += " is ";
-        message += input;
-        message += ", an input: it is never written over";
-        return UsageError(message);
-      }
+  // Before anything is read: writing checks again, but a mistyped -o should
+  // not cost a pass over the image.
+  if (const auto same = FindOutputIsInput(outputs, inputs)) {
+    std::string message = "the output ";
+    message += outputs[same->output];
+    message += " is ";
+    message += inputs[same->input];
+    message += ", an input: it is never written over";
+    return UsageError(message);
+  }
   if (toStdout)
     for (const std::string& input : inputs)
       if (IsSameFile(STDOUT_FILENO, input))
@@ -273,27 +251,38 @@ int RunPort(const std::vector<std::string>& args) {
   // listing goes to stderr when the patch itself is standard output.
   int status = outcome.refusedCount() == 0 ? kExitOk : kExitConflicts;
   std::vector<bool> written(outcome.patches.size(), false);
-  for (std::size_t i = 0; i < outcome.patches.size() && !dryRun; ++i) {
-    const PortedPatch& patch = outcome.patches[i];
-    if (patch.status == PortStatus::refused) continue;
-    if (toStdout) {
+  if (!dryRun && toStdout) {
+    for (const PortedPatch& patch : outcome.patches) {
+      if (patch.status == PortStatus::refused) continue;
       if (std::fwrite(patch.text.data(), 1, patch.text.size(), stdout) != patch.text.size() ||
           std::fflush(stdout) != 0) {
         std::perror("quillet-cli: standard output");
         status = kExitOutput;
       }
-      continue;
     }
-    try {
-      std::error_code ignored;
-      const std::filesystem::path parent = std::filesystem::path(outputs[i]).parent_path();
-      if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
-      WriteFileAtomically(outputs[i], patch.text);
-      written[i] = true;
-    } catch (const FileError& error) {
-      PrintError(error.what() + (error.osError() != 0 ? std::string(" (") + std::strerror(error.osError()) + ")" : ""));
-      status = kExitOutput;
+  } else if (!dryRun) {
+    std::vector<PortedFile> files;
+    std::vector<std::size_t> patchOf;  // the patch index of each file
+    for (std::size_t i = 0; i < outcome.patches.size(); ++i) {
+      if (outcome.patches[i].status == PortStatus::refused) continue;
+      files.push_back({outputs[i], std::move(outcome.patches[i].text)});
+      patchOf.push_back(i);
     }
+    const PortWriteEvents events{
+        .progress = {},
+        .failed =
+            [](std::size_t, const FileError& error) {
+              PrintError(error.what() +
+                         (error.osError() != 0 ? std::string(" (") + std::strerror(error.osError()) + ")" : ""));
+            },
+    };
+    const PortWriteOutcome wrote = WritePortedPatches(files, inputs, events, {});
+    for (std::size_t f = 0; f < files.size(); ++f) written[patchOf[f]] = wrote.written[f];
+    if (wrote.cause == JobCause::outputIsInput)
+      PrintError("the output " + wrote.path + " is an input: nothing was written");
+    if (wrote.cause == JobCause::refused)
+      PrintError("another output is written to " + wrote.path + " too: nothing was written");
+    if (!wrote.ok()) status = kExitOutput;
   }
   std::FILE* listing = toStdout ? stderr : stdout;
   if (json) std::fputs("[", listing);

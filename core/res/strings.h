@@ -197,6 +197,47 @@ inline constexpr char kAccInstallProgress[] = "Ход установки";
 inline constexpr char kAccRevertProgress[] = "Ход отката";
 inline constexpr char kAccInstallReason[] = "Что будет с выбранным патчем";
 
+// Porting patches to the current image
+inline constexpr char kPortMenuEntry[] = "Перенести на эту прошивку…";
+inline constexpr char kPortTitle[] = "Перенос патчей на %1";  // %1: the current image's file name
+inline constexpr char kColumnPortResult[] = "Перенос";
+inline constexpr char kPortStatusPorted[] = "перенесён";
+inline constexpr char kPortStatusFits[] = "подходит как есть";
+inline constexpr char kPortStatusRefused[] = "отказ";
+inline constexpr char kPortRefused[] = "отказ: %1";
+inline constexpr char kPortPiece[] = "Кусок %1-%2";  // its lowest and highest addresses in the patch
+inline constexpr char kPortPieceShift[] = "сдвиг %1";
+inline constexpr char kPortPieceInstalled[] = ", там уже установлен";
+inline constexpr char kPortPieceWrittenOnly[] = ", место найдено по одним записываемым байтам";
+inline constexpr char kPortPieceOldUnknown[] = "старые байты неизвестны (адрес %1)";
+inline constexpr char kPortPieceTooShort[] = "слишком короткий, чтобы найти его место";
+inline constexpr char kPortPieceNotFound[] = "не найден";
+// %1: how many places, %2: the first of them where the piece would go
+inline constexpr char kPortPieceAmbiguous[] = "найден в нескольких местах (%1): %2";
+inline constexpr char kPortPlacesAtLeast[] = "не менее %1";
+inline constexpr char kPortRefusedPieces[] = "место найдено не для всех кусков";
+// %1: the firmware's file name, %2: the address, %3: the patch's old byte, %4: the firmware's
+inline constexpr char kPortRefusedOtherFirmware[] = "сделан не для «%1»: по адресу %2 старый байт %3, там %4";
+inline constexpr char kPortRefusedBeyondFirmware[] = "сделан не для «%1»: пишет по адресу %2, за её концом";
+inline constexpr char kPortRefusedOverlap[] = "два куска после сдвига пишут по одному адресу %1";
+inline constexpr char kPortSummary[] = "Перенесено: %1, подходят как есть: %2, с отказом: %3";
+inline constexpr char kPortRunning[] = "Перенос…";
+inline constexpr char kPortStopped[] = "Перенос остановлен";
+inline constexpr char kPortWriteStopped[] = "Запись остановлена: записано файлов %1 из %2";
+inline constexpr char kPortWriteFailed[] = "Не записано файлов: %1 из %2";
+inline constexpr char kPortFromOriginal[] =
+    "Использовать оригинальный Full Flash как прошивку, для которой сделаны патчи";
+inline constexpr char kPortAddToList[] = "Добавить в список";
+inline constexpr char kPortProposedSuffix[] = "_ported";
+inline constexpr char kPortOutputIsInput[] =
+    "Файл «%1» — это образ, прошивка, файл настроек или один из переносимых патчей: он не заменяется. "
+    "Ничего не записано";
+inline constexpr char kPortSharedOutput[] = "Два патча записались бы в один файл «%1». Ничего не записано";
+// %1: the folder, %2: how many files, %3: their names
+inline constexpr char kPortReplaceQuestion[] = "В каталоге «%1» уже есть файлы с этими именами (%2): %3. Заменить их?";
+inline constexpr char kAccPortList[] = "Перенос патчей";
+inline constexpr char kAccPortProgress[] = "Ход переноса";
+
 // Address filter dialog
 inline constexpr char kFilterTitle[] = "Фильтрация адресов";
 inline constexpr char kRangeStartLabel[] = "Начальный адрес";

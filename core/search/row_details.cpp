@@ -128,6 +128,12 @@ std::vector<std::string> RowDetailsLines(const PatchRow& row, const std::string&
   return lines;
 }
 
+std::vector<std::string> EvidenceLines(const CheckDetails& details, DetailsForm form) {
+  std::vector<std::string> lines;
+  AddEvidence(details, form, lines);
+  return lines;
+}
+
 std::string RowTooltip(const PatchRow& row, const std::string& imagePath, const AddressFilter& filter) {
   std::string tooltip = row.path;
   for (const std::string& line : RowDetailsLines(row, imagePath, filter, DetailsForm::brief)) tooltip += "\n" + line;

@@ -29,6 +29,10 @@ struct RowConflict {
                                                        const AddressFilter& filter, DetailsForm form,
                                                        const std::vector<RowConflict>& conflicts = {});
 
+// A check's evidence alone, as a row's details give it (a broken file's line
+// and rule, say), for a window that has no row.
+[[nodiscard]] std::vector<std::string> EvidenceLines(const CheckDetails& details, DetailsForm form);
+
 // The row's tooltip: its full path, which the columns cut off, then the brief details.
 [[nodiscard]] std::string RowTooltip(const PatchRow& row, const std::string& imagePath, const AddressFilter& filter);
 

@@ -789,7 +789,8 @@ class MainWindowTest : public QObject {
     int rows = -1;
     QTimer close;
     connect(&close, &QTimer::timeout, [&] {
-      if (auto* dlg = qobject_cast<CPatchFinderDlg*>(QApplication::activeModalWidget())) {
+      // The folder is scanned on a job that starts with the window.
+      if (auto* dlg = qobject_cast<CPatchFinderDlg*>(QApplication::activeModalWidget()); dlg && !dlg->Busy()) {
         rows = static_cast<int>(dlg->PatchList().size());
         dlg->reject();
       }

@@ -34,6 +34,7 @@
 #include "ui/filter/addr_filter_dlg.h"
 #include "ui/install/install_dlg.h"
 #include "ui/main_window/patch_list_model.h"
+#include "ui/port/port_dlg.h"
 
 using quillet::AddressFilter;
 using quillet::LoadAddressFilter;
@@ -193,11 +194,14 @@ void CPatchFinderDlg::CreateControls() {
   QAction* revert =
       m_rowMenu->addAction(Text(quillet::text::kRevertMenuEntry), this, &CPatchFinderDlg::OnRevertPatches);
   revert->setObjectName(QStringLiteral("IDM_REVERT"));
+  QAction* port = m_rowMenu->addAction(Text(quillet::text::kPortMenuEntry), this, &CPatchFinderDlg::OnPortPatches);
+  port->setObjectName(QStringLiteral("IDM_PORT"));
   // Writing needs an image, and no search going on over the rows it would change.
-  connect(m_rowMenu, &QMenu::aboutToShow, this, [this, install, revert] {
+  connect(m_rowMenu, &QMenu::aboutToShow, this, [this, install, revert, port] {
     const bool can = !m_strCurrentFlash.empty() && !Busy() && m_patchList->selectionModel()->hasSelection();
     install->setEnabled(can);
     revert->setEnabled(can);
+    port->setEnabled(can);
   });
 
   m_windowMenu = new QMenu(this);
@@ -333,6 +337,30 @@ void CPatchFinderDlg::InstallSelected(bool revert) {
   ChooseCurrentFlash(dlg.WrittenPath());
   m_statusNote = QString::fromStdString(dlg.UndoSavedText());
   SearchRows(std::move(rows));
+}
+
+void CPatchFinderDlg::OnPortPatches() {
+  if (m_strCurrentFlash.empty() || Busy()) return;
+  std::vector<std::size_t> rows;
+  for (const QModelIndex& index : m_patchList->selectionModel()->selectedRows())
+    rows.push_back(static_cast<std::size_t>(index.row()));
+  if (rows.empty()) return;
+  std::sort(rows.begin(), rows.end());
+  CPortDlg::Inputs inputs{m_strCurrentFlash, m_strOriginalFlash, {}, m_settingsPath};
+  for (const std::size_t row : rows) inputs.patchPaths.push_back(m_model->List()[row].path);
+  CPortDlg dlg(this, std::move(inputs), m_prompts);
+  dlg.exec();
+  // What was written stays written, even when the window was closed after a
+  // write that failed in part: those files are listed all the same.
+  if (!dlg.AddToList() || dlg.WrittenPaths().empty()) return;
+  AddPaths(dlg.WrittenPaths());
+  std::vector<std::size_t> added;
+  for (const std::string& path : dlg.WrittenPaths())
+    if (const auto row = m_model->List().Find(path)) added.push_back(*row);
+  if (added.empty()) return;
+  std::sort(added.begin(), added.end());
+  added.erase(std::unique(added.begin(), added.end()), added.end());
+  SearchRows(std::move(added));
 }
 
 void CPatchFinderDlg::OnDifferences() {

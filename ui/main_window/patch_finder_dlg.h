@@ -91,6 +91,9 @@ class CPatchFinderDlg : public QDialog {
   // Installs the selected rows' patches into the current image, or reverts them.
   void OnInstallPatches() { InstallSelected(false); }
   void OnRevertPatches() { InstallSelected(true); }
+  // Ports the selected rows' patches to the current image; what is written is
+  // added to the list and checked against the image, if the user wishes.
+  void OnPortPatches();
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;

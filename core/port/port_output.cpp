@@ -1,0 +1,112 @@
+#include "core/port/port_output.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <new>
+#include <system_error>
+#include <utility>
+
+#include "core/platform/atomic_writer.h"
+
+namespace quillet {
+
+std::string ResolvedPath(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ignored), ignored).string();
+}
+
+std::optional<OutputIsInput> FindOutputIsInput(const std::vector<std::string>& outputs,
+                                               const std::vector<std::string>& inputs) {
+  // Each path is looked up once, not once per pair: thousands of patches may
+  // be ported into one folder.
+  using FileId = std::pair<dev_t, ino_t>;
+  std::map<FileId, std::size_t> inputFiles;
+  std::map<std::string, std::size_t> inputPlaces;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    struct stat st {};
+    if (::stat(inputs[i].c_str(), &st) == 0) inputFiles.emplace(FileId{st.st_dev, st.st_ino}, i);
+    inputPlaces.emplace(ResolvedPath(inputs[i]), i);
+  }
+  for (std::size_t o = 0; o < outputs.size(); ++o) {
+    struct stat st {};
+    const auto file =
+        ::stat(outputs[o].c_str(), &st) == 0 ? inputFiles.find(FileId{st.st_dev, st.st_ino}) : inputFiles.end();
+    if (file != inputFiles.end()) return OutputIsInput{o, file->second};
+    if (const auto place = inputPlaces.find(ResolvedPath(outputs[o])); place != inputPlaces.end())
+      return OutputIsInput{o, place->second};
+  }
+  return std::nullopt;
+}
+
+std::optional<OutputIsInput> FindSharedOutput(const std::vector<std::string>& outputs) {
+  std::map<std::string, std::size_t> taken;  // resolved output -> its index
+  for (std::size_t o = 0; o < outputs.size(); ++o) {
+    const auto [at, fresh] = taken.emplace(ResolvedPath(outputs[o]), o);
+    if (!fresh) return OutputIsInput{o, at->second};
+  }
+  return std::nullopt;
+}
+
+std::size_t PortWriteOutcome::writtenCount() const {
+  return static_cast<std::size_t>(std::count(written.begin(), written.end(), true));
+}
+
+PortWriteOutcome WritePortedPatches(const std::vector<PortedFile>& files, const std::vector<std::string>& inputs,
+                                    const PortWriteEvents& events, StopToken stop) {
+  PortWriteOutcome outcome;
+  try {
+    outcome.written.assign(files.size(), false);
+    std::vector<std::string> outputs;
+    outputs.reserve(files.size());
+    for (const PortedFile& file : files) outputs.push_back(file.path);
+    // Both before any file is written: a refusal leaves everything as it was.
+    if (const auto input = FindOutputIsInput(outputs, inputs)) {
+      outcome.cause = JobCause::outputIsInput;
+      outcome.path = outputs[input->output];
+      return outcome;
+    }
+    if (const auto shared = FindSharedOutput(outputs)) {
+      outcome.cause = JobCause::refused;
+      outcome.path = outputs[shared->output];
+      return outcome;
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (stop.StopRequested()) {
+        outcome.cause = JobCause::stopped;
+        return outcome;
+      }
+      const PortedFile& file = files[i];
+      try {
+        std::error_code ignored;
+        const std::filesystem::path parent = std::filesystem::path(file.path).parent_path();
+        if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+        // Resolved once, and written as resolved: a link planted at the name
+        // after the check above is replaced, not followed to an input.
+        AtomicFileWriter writer(ResolveOutputPath(file.path),
+                                WriterOptions{.resolved = true, .noReplace = !file.replace});
+        writer.Write(file.text);
+        writer.Commit();
+        outcome.written[i] = true;
+      } catch (const FileError& error) {
+        // Said with the path the user chose, not the one its links lead to.
+        const FileError chosen(error.cause(), file.path, error.osError());
+        if (outcome.cause == JobCause::none) {
+          outcome.cause = JobCause::outputWrite;
+          outcome.path = file.path;
+          outcome.systemError = error.osError();
+        }
+        if (events.failed) events.failed(i, chosen);
+      }
+      if (events.progress) events.progress(i + 1, files.size());
+    }
+  } catch (const std::bad_alloc&) {
+    outcome.cause = JobCause::outOfMemory;
+    outcome.path.clear();
+  }
+  return outcome;
+}
+
+}  // namespace quillet

@@ -1,0 +1,27 @@
+#pragma once
+#include <QString>
+
+#include <string>
+#include <vector>
+
+#include "core/job/job.h"
+#include "core/port/port.h"
+
+// The porting window's words, made from what the core reports; the texts
+// themselves are in core/res/strings.h.
+
+// A patch's word in the list: how it was ported, or why it was refused.
+// firmwarePath: the firmware the run took the patches to be made for.
+[[nodiscard]] QString PortPatchText(const quillet::PortedPatch& patch, const std::string& firmwarePath);
+
+// A piece's row: its addresses in the patch, and where it goes or why it
+// goes nowhere.
+[[nodiscard]] QString PortPieceRange(const quillet::PortPiece& piece);
+[[nodiscard]] QString PortPieceText(const quillet::PortPiece& piece);
+
+// The line under the list once every patch has its result.
+[[nodiscard]] QString PortSummaryText(const std::vector<quillet::PortedPatch>& patches);
+
+// The error box's text for a porting or writing run that failed as a whole;
+// empty when it did not (or was stopped, which the window tells by itself).
+[[nodiscard]] QString PortFailureText(const quillet::JobOutcome& outcome);
