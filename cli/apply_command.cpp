@@ -12,7 +12,6 @@
 #include "core/install/install_job.h"
 #include "core/platform/cp1251.h"
 #include "core/platform/file_error.h"
-#include "core/res/strings.h"
 #include "core/search/patch_list.h"
 #include "core/vkp/hex_string.h"
 

@@ -18,7 +18,6 @@
 #include "core/platform/profile.h"
 #include "core/port/port.h"
 #include "core/port/port_output.h"
-#include "core/res/strings.h"
 #include "core/search/folder_scan.h"
 #include "core/search/patch_list.h"
 #include "core/vkp/hex_string.h"

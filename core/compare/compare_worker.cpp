@@ -8,7 +8,6 @@
 #include "core/compare/compare_images.h"
 #include "core/job/image_failure.h"
 #include "core/platform/image_file.h"
-#include "core/res/strings.h"
 
 namespace quillet {
 

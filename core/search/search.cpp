@@ -6,7 +6,6 @@
 #include "core/job/image_failure.h"
 #include "core/platform/file_error.h"
 #include "core/platform/image_file.h"
-#include "core/res/strings.h"
 
 namespace quillet {
 

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "core/platform/cp1251.h"
 #include "core/platform/image_file.h"
 #include "core/platform/local_time.h"
@@ -154,15 +152,6 @@ SavedLines EncodeSavedLines(const std::vector<std::string>& utf8Lines) {
     saved.bytes += kLineEnd;
   }
   return saved;
-}
-
-std::string UnencodableMessage(const Unencodable& where) {
-  char code[16];
-  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(where.character));
-  std::string message = text::kUnencodableFormat;
-  message.replace(message.find("%2"), 2, std::to_string(where.line));
-  message.replace(message.find("%1"), 2, code);
-  return message;
 }
 
 std::string EncodeSavedHeader(const std::string& header) {

@@ -60,12 +60,11 @@ struct SavedLines {
 // LF; or, when a character has no byte there, which one and where.
 [[nodiscard]] SavedLines EncodeSavedLines(const std::vector<std::string>& utf8Lines);
 
-// The user's message for such a character: "Символ U+4E2D в строке 5 ...".
-[[nodiscard]] std::string UnencodableMessage(const Unencodable& where);
-
 class UnencodableText : public std::runtime_error {
  public:
-  explicit UnencodableText(const Unencodable& where) : std::runtime_error(UnencodableMessage(where)), m_where(where) {}
+  // The window says which character and where; what() is for a log.
+  explicit UnencodableText(const Unencodable& where)
+      : std::runtime_error("a character has no byte in Windows-1251"), m_where(where) {}
   [[nodiscard]] const Unencodable& where() const { return m_where; }
 
  private:

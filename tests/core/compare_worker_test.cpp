@@ -13,7 +13,6 @@
 
 #include "core/compare/compare_worker.h"
 #include "core/job/job_link.h"
-#include "core/res/strings.h"
 #include "tests/support/compare_lines.h"
 #include "tests/support/job_window.h"
 #include "tests/support/temp_dir.h"
@@ -21,7 +20,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-namespace text = quillet::text;
 using quillet::testing::TempDir;
 
 // Writes the bytes as the named file in the folder and returns its path.

@@ -218,7 +218,8 @@ TEST(VkpEncode, CharacterOutsideTheCodePageRefusesTheSave) {
     quillet::SaveComparisonText(target, {"a", "b", "c", "d", "中"});
     ADD_FAILURE() << "saved";
   } catch (const quillet::UnencodableText& error) {
-    EXPECT_STREQ(error.what(), "Символ U+4E2D в строке 5 нельзя записать в кодировке Windows-1251. Файл не записан.");
+    EXPECT_EQ(error.where().character, 0x4E2Du);
+    EXPECT_EQ(error.where().line, 5u);
   }
   EXPECT_EQ(ReadBytes(target), "keep");
 }

@@ -3,9 +3,9 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "core/res/strings.h"
 #include "ui/common/dialog_units.h"
 #include "ui/common/resources.h"
+#include "ui/common/window_text.h"
 
 namespace {
 constexpr int kIconPixels = 32;

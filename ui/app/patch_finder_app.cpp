@@ -17,8 +17,8 @@
 #include "core/platform/file_system.h"
 #include "core/platform/nearest_word.h"
 #include "core/platform/profile.h"
-#include "core/res/strings.h"
 #include "ui/common/user_prompts.h"
+#include "ui/common/window_text.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
 using quillet::AddressFilter;

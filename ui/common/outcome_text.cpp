@@ -3,8 +3,8 @@
 #include <string>
 
 #include "core/platform/file_error.h"
-#include "core/res/strings.h"
-#include "core/search/row_details.h"
+#include "ui/common/row_details.h"
+#include "ui/common/window_text.h"
 
 namespace {
 

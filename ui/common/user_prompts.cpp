@@ -11,7 +11,7 @@
 
 #include <utility>
 
-#include "core/res/strings.h"
+#include "ui/common/window_text.h"
 
 QStringList ToQtNameFilters(const QString& filter) {
   // Entries come in pairs: the text shown, then its patterns; "||" ends the list.

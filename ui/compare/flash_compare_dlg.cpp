@@ -23,11 +23,11 @@
 #include "core/platform/atomic_writer.h"
 #include "core/platform/file_error.h"
 #include "core/platform/file_system.h"
-#include "core/res/strings.h"
 #include "core/vkp/vkp_text.h"
 #include "ui/common/dialog_units.h"
 #include "ui/common/outcome_text.h"
 #include "ui/common/user_prompts.h"
+#include "ui/common/window_text.h"
 
 namespace {
 
@@ -46,6 +46,14 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
   button->setGeometry(rect);
   button->setAutoDefault(false);
   return button;
+}
+
+// "Символ U+4E2D в строке 5 …": the character as its code point, since the
+// field's font may not draw it.
+QString UnencodableMessage(const quillet::Unencodable& where) {
+  const QString code =
+      QStringLiteral("U+%1").arg(static_cast<unsigned>(where.character), 4, 16, QLatin1Char('0')).toUpper();
+  return QString::fromUtf8(text::kUnencodableFormat).arg(code, QString::number(where.line));
 }
 
 }  // namespace
@@ -414,7 +422,7 @@ void CFlashCompareDlg::ReportSaveFailure() {
   try {
     throw;
   } catch (const quillet::UnencodableText& error) {
-    m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kErrorCaption),
+    m_prompts.MessageBox(this, UnencodableMessage(error.where()), QString::fromUtf8(text::kErrorCaption),
                          IUserPrompts::Icon::stop);
   } catch (const quillet::FileError& error) {
     m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kAppName),

@@ -6,9 +6,9 @@
 
 #include <utility>
 
-#include "core/res/strings.h"
 #include "core/search/patch_conflicts.h"
 #include "ui/common/dialog_units.h"
+#include "ui/common/window_text.h"
 
 CPatchDetailsDlg::CPatchDetailsDlg(const QString& title, const QString& text, QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("IDD_PATCH_DETAILS"));

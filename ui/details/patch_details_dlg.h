@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "core/search/row_details.h"
 #include "ui/common/job_link_qt.h"
+#include "ui/common/row_details.h"
 
 class QPlainTextEdit;
 

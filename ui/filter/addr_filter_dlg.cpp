@@ -12,10 +12,10 @@
 
 #include "core/filter/address_filter.h"
 #include "core/filter/filter_storage.h"
-#include "core/res/strings.h"
 #include "core/vkp/hex_string.h"
 #include "ui/common/dialog_units.h"
 #include "ui/common/user_prompts.h"
+#include "ui/common/window_text.h"
 
 using quillet::AddressFilter;
 using quillet::AddressRange;

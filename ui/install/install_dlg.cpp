@@ -16,12 +16,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/install/install_text.h"
 #include "core/platform/file_system.h"
-#include "core/res/strings.h"
 #include "ui/common/dialog_units.h"
 #include "ui/common/outcome_text.h"
 #include "ui/common/user_prompts.h"
+#include "ui/common/window_text.h"
+#include "ui/install/install_text.h"
 
 namespace {
 

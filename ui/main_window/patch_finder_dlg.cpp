@@ -20,15 +20,15 @@
 #include <utility>
 
 #include "core/filter/filter_storage.h"
-#include "core/res/strings.h"
 #include "core/search/patch_conflicts.h"
-#include "core/search/row_details.h"
 #include "ui/about/about_dlg.h"
 #include "ui/common/dialog_units.h"
 #include "ui/common/elided_label.h"
 #include "ui/common/group_frame.h"
 #include "ui/common/resources.h"
+#include "ui/common/row_details.h"
 #include "ui/common/user_prompts.h"
+#include "ui/common/window_text.h"
 #include "ui/compare/flash_compare_dlg.h"
 #include "ui/details/patch_details_dlg.h"
 #include "ui/filter/addr_filter_dlg.h"

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "core/filter/address_filter.h"
-#include "core/search/flash_selection.h"
 #include "core/search/patch_list.h"
 #include "core/search/search.h"
 #include "ui/common/job_link_qt.h"
+#include "ui/main_window/flash_selection.h"
 
 class IUserPrompts;
 

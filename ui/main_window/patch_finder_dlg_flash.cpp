@@ -1,10 +1,10 @@
 // The main window's choice of the current and the original Full Flash image.
 #include <QLabel>
 
-#include "core/res/strings.h"
-#include "core/search/flash_selection.h"
 #include "ui/common/elided_label.h"
 #include "ui/common/user_prompts.h"
+#include "ui/common/window_text.h"
+#include "ui/main_window/flash_selection.h"
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/main_window/patch_list_model.h"
 

@@ -7,9 +7,9 @@
 #include <thread>
 #include <utility>
 
-#include "core/res/strings.h"
 #include "core/search/folder_scan.h"
 #include "ui/common/user_prompts.h"
+#include "ui/common/window_text.h"
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/main_window/patch_list_model.h"
 

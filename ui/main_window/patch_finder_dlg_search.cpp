@@ -7,11 +7,11 @@
 #include <thread>
 #include <utility>
 
-#include "core/res/strings.h"
 #include "core/search/patch_list.h"
-#include "core/search/row_details.h"
 #include "ui/common/outcome_text.h"
+#include "ui/common/row_details.h"
 #include "ui/common/user_prompts.h"
+#include "ui/common/window_text.h"
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/main_window/patch_list_model.h"
 

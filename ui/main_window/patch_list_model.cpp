@@ -2,9 +2,9 @@
 
 #include <QPainter>
 
-#include "core/res/strings.h"
-#include "core/search/row_details.h"
 #include "ui/common/resources.h"
+#include "ui/common/row_details.h"
+#include "ui/common/window_text.h"
 
 using quillet::PATCH_FILE_ERROR;
 using quillet::PATCH_INSTALLED;

@@ -18,9 +18,9 @@
 #include <utility>
 
 #include "core/platform/file_system.h"
-#include "core/res/strings.h"
 #include "ui/common/dialog_units.h"
 #include "ui/common/user_prompts.h"
+#include "ui/common/window_text.h"
 #include "ui/port/port_text.h"
 
 namespace {

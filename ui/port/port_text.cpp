@@ -4,10 +4,10 @@
 
 #include "core/platform/file_error.h"
 #include "core/platform/file_system.h"
-#include "core/res/strings.h"
 #include "core/search/patch_check.h"
-#include "core/search/row_details.h"
 #include "core/vkp/hex_string.h"
+#include "ui/common/row_details.h"
+#include "ui/common/window_text.h"
 
 namespace {
 

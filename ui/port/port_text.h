@@ -8,7 +8,7 @@
 #include "core/port/port.h"
 
 // The porting window's words, made from what the core reports; the texts
-// themselves are in core/res/strings.h.
+// themselves are in ui/common/window_text.h.
 
 // A patch's word in the list: how it was ported, or why it was refused.
 // firmwarePath: the firmware the run took the patches to be made for.

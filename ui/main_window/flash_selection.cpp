@@ -1,4 +1,4 @@
-#include "core/search/flash_selection.h"
+#include "ui/main_window/flash_selection.h"
 
 #include <optional>
 #include <string_view>
@@ -6,7 +6,7 @@
 #include "core/platform/file_system.h"
 #include "core/platform/image_file.h"
 #include "core/platform/local_time.h"
-#include "core/res/strings.h"
+#include "ui/common/window_text.h"
 
 namespace quillet {
 

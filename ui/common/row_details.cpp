@@ -1,11 +1,11 @@
-#include "core/search/row_details.h"
+#include "ui/common/row_details.h"
 
 #include <algorithm>
 #include <initializer_list>
 
 #include "core/platform/cp1251.h"
-#include "core/res/strings.h"
 #include "core/vkp/hex_string.h"
+#include "ui/common/window_text.h"
 
 namespace quillet {
 

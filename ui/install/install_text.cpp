@@ -1,11 +1,11 @@
-#include "core/install/install_text.h"
+#include "ui/install/install_text.h"
 
 #include <cstdio>
 
 #include "core/platform/file_error.h"
-#include "core/res/strings.h"
-#include "core/search/row_details.h"
 #include "core/vkp/hex_string.h"
+#include "ui/common/row_details.h"
+#include "ui/common/window_text.h"
 
 namespace quillet {
 

@@ -6,8 +6,8 @@
 
 #include "core/search/patch_check.h"
 #include "core/search/patch_conflicts.h"
-#include "core/search/row_details.h"
 #include "tests/support/temp_dir.h"
+#include "ui/common/row_details.h"
 
 using quillet::AddressFilter;
 using quillet::CheckDetails;
