@@ -21,6 +21,10 @@
 #include "ui/details/patch_details_dlg.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
+using quillet::CPatchDetailsDlg;
+using quillet::CPatchFinderDlg;
+using quillet::testing::FakePrompts;
+
 namespace {
 
 // Runs the event loop until done() holds; the longest gap between two ticks

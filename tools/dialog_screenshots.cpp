@@ -18,6 +18,11 @@
 #include "ui/filter/addr_filter_dlg.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
+using quillet::CAddrFilterDlg;
+using quillet::CFlashCompareDlg;
+using quillet::CPatchFinderDlg;
+using quillet::DesktopPrompts;
+
 using quillet::AddressFilter;
 using quillet::LoadAddressFilter;
 

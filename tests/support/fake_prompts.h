@@ -10,6 +10,8 @@
 
 #include "ui/common/user_prompts.h"
 
+namespace quillet::testing {
+
 class FakePrompts final : public IUserPrompts {
  public:
   struct Box {
@@ -79,3 +81,5 @@ class FakePrompts final : public IUserPrompts {
     return value;
   }
 };
+
+}  // namespace quillet::testing

@@ -16,6 +16,11 @@
 #include "ui/app/patch_finder_app.h"
 #include "ui/filter/addr_filter_dlg.h"
 
+using quillet::CAddrFilterDlg;
+using quillet::g_addrFilter;
+using quillet::theApp;
+using quillet::testing::FakePrompts;
+
 namespace {
 
 std::string ReadAll(const QString& path) {

@@ -22,6 +22,11 @@
 #include "ui/compare/flash_compare_dlg.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
+using quillet::CFlashCompareDlg;
+using quillet::CPatchFinderDlg;
+using quillet::IUserPrompts;
+using quillet::testing::FakePrompts;
+
 using quillet::AddressFilter;
 using quillet::AddressRange;
 

@@ -14,6 +14,9 @@
 #include "tests/support/fake_prompts.h"
 #include "ui/install/install_dlg.h"
 
+using quillet::CInstallDlg;
+using quillet::testing::FakePrompts;
+
 namespace {
 
 QByteArray CountingImage() {

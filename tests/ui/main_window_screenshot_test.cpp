@@ -14,6 +14,11 @@
 #include "ui/common/resources.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
+using quillet::CPatchFinderDlg;
+using quillet::g_addrFilter;
+using quillet::theApp;
+using quillet::testing::FakePrompts;
+
 using quillet::PATCH_FILE_ERROR;
 using quillet::PATCH_INSTALLED;
 using quillet::PATCH_NOT_INSTALLED;

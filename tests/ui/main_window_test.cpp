@@ -36,6 +36,17 @@
 #include "ui/install/install_dlg.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
+using quillet::CInstallDlg;
+using quillet::CPatchFinderDlg;
+using quillet::DialogUnits;
+using quillet::ElidedLabel;
+using quillet::g_addrFilter;
+using quillet::IUserPrompts;
+using quillet::LoadQtRussianTranslation;
+using quillet::ParseStartUp;
+using quillet::theApp;
+using quillet::testing::FakePrompts;
+
 using quillet::PATCH_FILE_ERROR;
 using quillet::PATCH_INSTALLED;
 using quillet::PATCH_NOT_INSTALLED;

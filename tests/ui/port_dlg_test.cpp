@@ -28,6 +28,10 @@
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/port/port_dlg.h"
 
+using quillet::CPatchFinderDlg;
+using quillet::CPortDlg;
+using quillet::testing::FakePrompts;
+
 namespace {
 
 void WriteFile(const QString& path, const QByteArray& bytes) {

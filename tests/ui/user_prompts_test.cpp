@@ -6,6 +6,9 @@
 
 #include "ui/common/user_prompts.h"
 
+using quillet::DesktopPrompts;
+using quillet::ToQtNameFilters;
+
 class UserPromptsTest : public QObject {
   Q_OBJECT
 

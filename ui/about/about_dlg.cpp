@@ -7,6 +7,8 @@
 #include "ui/common/resources.h"
 #include "ui/common/window_text.h"
 
+namespace quillet {
+
 namespace {
 constexpr int kIconPixels = 32;
 }
@@ -39,3 +41,5 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 }
 
 CAboutDlg::~CAboutDlg() = default;
+
+}  // namespace quillet

@@ -1,6 +1,8 @@
 #pragma once
 #include <QDialog>
 
+namespace quillet {
+
 // The About box: the icon, the program's name and version, and OK.
 class CAboutDlg : public QDialog {
   Q_OBJECT
@@ -8,3 +10,5 @@ class CAboutDlg : public QDialog {
   explicit CAboutDlg(QWidget* parent = nullptr);
   ~CAboutDlg() override;
 };
+
+}  // namespace quillet

@@ -21,7 +21,7 @@
 #include "ui/common/window_text.h"
 #include "ui/main_window/patch_finder_dlg.h"
 
-using quillet::AddressFilter;
+namespace quillet {
 
 CPatchFinderApp theApp;
 AddressFilter g_addrFilter;
@@ -193,3 +193,5 @@ std::optional<int> AnswerWithoutWindow(const std::vector<std::string>& args, con
   }
   return std::nullopt;
 }
+
+}  // namespace quillet

@@ -6,6 +6,10 @@
 
 #include "core/filter/address_filter.h"
 
+class QCoreApplication;
+
+namespace quillet {
+
 // The application object. Fixes once, at start-up, where the settings file
 // lives, then runs the main window modally; the program ends when it closes.
 class CPatchFinderApp {
@@ -39,7 +43,6 @@ extern CPatchFinderApp theApp;
 // filter dialog.
 extern quillet::AddressFilter g_addrFilter;
 
-class QCoreApplication;
 // Loads Qt's own Russian texts (file dialogs, standard buttons, context menus)
 // so that they match the program's. False when they are not installed.
 bool LoadQtRussianTranslation(QCoreApplication& application);
@@ -63,3 +66,5 @@ struct DisplayEnvironment {
 // vnc, ...), from $QT_QPA_PLATFORM or Qt's own "-platform", and Qt's "-display" are taken as given.
 std::optional<int> AnswerWithoutWindow(const std::vector<std::string>& args, const DisplayEnvironment& environment,
                                        std::FILE* out, std::FILE* err);
+
+}  // namespace quillet

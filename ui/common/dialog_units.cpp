@@ -2,6 +2,8 @@
 
 #include <QFontMetrics>
 
+namespace quillet {
+
 namespace {
 
 // MulDiv: a * b / c rounded half away from zero.
@@ -34,3 +36,5 @@ QFont DialogUnits::DialogFont() {
   font.setStyleHint(QFont::SansSerif);
   return font;
 }
+
+}  // namespace quillet

@@ -3,6 +3,8 @@
 #include <QRect>
 #include <QSize>
 
+namespace quillet {
+
 // Dialog templates are laid out in dialog units; this converts them to pixels
 // for the dialog's font, by the rule the templates were drawn for:
 // x = dlu * avg-char-width / 4, y = dlu * height / 8, rounded half away from zero.
@@ -22,3 +24,5 @@ class DialogUnits {
   int m_baseX;
   int m_baseY;
 };
+
+}  // namespace quillet

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+namespace quillet {
+
 void ElidedLabel::SetFullText(const QString& text, const QString& tooltip) {
   setText(text);
   setToolTip(tooltip.isEmpty() ? text : tooltip);
@@ -14,3 +16,5 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
   painter.setPen(palette().color(foregroundRole()));
   painter.drawText(contentsRect(), static_cast<int>(alignment()), ShownText());
 }
+
+}  // namespace quillet

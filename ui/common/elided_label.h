@@ -1,6 +1,8 @@
 #pragma once
 #include <QLabel>
 
+namespace quillet {
+
 // A one-line label that shortens its text with "…" where it doesn't fit and
 // keeps the whole text in its tooltip. Its text (and so what a screen reader
 // reads) stays whole: only the painting is shortened.
@@ -21,3 +23,5 @@ class ElidedLabel final : public QLabel {
  private:
   Qt::TextElideMode m_mode = Qt::ElideRight;
 };
+
+}  // namespace quillet

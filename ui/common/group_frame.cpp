@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+namespace quillet {
+
 namespace {
 constexpr int kTitleIndent = 6;
 constexpr int kTitlePadding = 2;
@@ -28,3 +30,5 @@ void GroupFrame::paintEvent(QPaintEvent*) {
   painter.setPen(palette().color(QPalette::WindowText));
   painter.drawText(titleRect, Qt::AlignCenter, m_title);
 }
+
+}  // namespace quillet

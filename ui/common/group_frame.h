@@ -2,6 +2,8 @@
 #include <QString>
 #include <QWidget>
 
+namespace quillet {
+
 // A group box as the dialog templates draw it: an etched frame whose top line
 // runs through the middle of the title, so that controls placed just under the
 // title (as the templates place them) sit inside the frame, not on it. Only
@@ -19,3 +21,5 @@ class GroupFrame final : public QWidget {
  private:
   QString m_title;
 };
+
+}  // namespace quillet

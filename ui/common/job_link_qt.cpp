@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QTimer>
 
+namespace quillet {
+
 namespace {
 
 QEvent::Type DoorbellType() {
@@ -31,3 +33,5 @@ bool QtJobLink::event(QEvent* event) {
   }
   return QObject::event(event);
 }
+
+}  // namespace quillet

@@ -5,6 +5,8 @@
 
 class QEvent;
 
+namespace quillet {
+
 // A job link whose doorbell is an empty event posted to this object, which
 // lives on the GUI thread: Qt carries nothing but the ring, the link's own
 // queue carries the calls. A window holds one and builds its jobs' sinks on it.
@@ -30,3 +32,5 @@ class QtJobLink final : public QObject {
 
   quillet::JobLink m_link;
 };
+
+}  // namespace quillet

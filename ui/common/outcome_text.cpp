@@ -6,10 +6,9 @@
 #include "ui/common/row_details.h"
 #include "ui/common/window_text.h"
 
-namespace {
+namespace quillet {
 
-using quillet::JobCause;
-namespace text = quillet::text;
+namespace {
 
 // The box's words; the path is named where the window does not show it.
 std::string Words(WindowJob job, const quillet::JobOutcome& outcome) {
@@ -70,3 +69,5 @@ OutcomeBox OutcomeMessage(WindowJob job, const quillet::JobOutcome& outcome) {
   }
   return box;
 }
+
+}  // namespace quillet

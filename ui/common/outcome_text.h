@@ -4,6 +4,8 @@
 #include "core/job/job.h"
 #include "ui/common/user_prompts.h"
 
+namespace quillet {
+
 // The windows' words for how a job ended, in one place: each window names its
 // job, and gets the box it shows (text, caption, icon), or an empty text when
 // the job did not fail. A stop is no failure: the window tells it by itself.
@@ -21,3 +23,5 @@ struct OutcomeBox {
 };
 
 [[nodiscard]] OutcomeBox OutcomeMessage(WindowJob job, const quillet::JobOutcome& outcome);
+
+}  // namespace quillet

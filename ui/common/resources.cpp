@@ -2,8 +2,6 @@
 
 #include <QtGlobal>
 
-using quillet::PatchStatus;
-
 // The resources live in a static library: nothing would pull their object file
 // into the program unless something calls the initialiser by name.
 static void InitQuilletResources() {

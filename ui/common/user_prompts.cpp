@@ -13,6 +13,8 @@
 
 #include "ui/common/window_text.h"
 
+namespace quillet {
+
 QStringList ToQtNameFilters(const QString& filter) {
   // Entries come in pairs: the text shown, then its patterns; "||" ends the list.
   const QStringList parts = filter.split(QLatin1Char('|'));
@@ -182,3 +184,5 @@ IUserPrompts& DesktopPrompts() {
   static QtDesktopPrompts prompts;
   return prompts;
 }
+
+}  // namespace quillet

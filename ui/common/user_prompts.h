@@ -4,6 +4,8 @@
 
 class QWidget;
 
+namespace quillet {
+
 // Every modal prompt and every hand-off to the desktop goes through here, so
 // that tests can answer them with a scripted fake instead of a real dialog.
 // An empty result means "cancelled".
@@ -50,3 +52,5 @@ QStringList ToQtNameFilters(const QString& filter);
 
 // The real dialogs and the desktop, which the program hands to its windows.
 IUserPrompts& DesktopPrompts();
+
+}  // namespace quillet

@@ -29,9 +29,9 @@
 #include "ui/common/user_prompts.h"
 #include "ui/common/window_text.h"
 
-namespace {
+namespace quillet {
 
-namespace text = quillet::text;
+namespace {
 
 // Client area of the template, in dialog units.
 constexpr int kTemplateWidth = 290;
@@ -503,3 +503,5 @@ void CFlashCompareDlg::OnSave() {
     ReportSaveFailure();
   }
 }
+
+}  // namespace quillet

@@ -17,6 +17,8 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
+namespace quillet {
+
 // The comparison window: shows the header at once, runs the worker, shows its
 // result and saves it as a .vkp file. Lies over its owner, whose chosen
 // images and filter make the job. The worker starts when the window is first shown.
@@ -178,3 +180,5 @@ class CFlashCompareDlg : public QDialog {
   // The bar counts in int; a length above INT_MAX is shown shifted right.
   int m_progressShift = 0;
 };
+
+}  // namespace quillet

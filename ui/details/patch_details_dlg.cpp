@@ -10,6 +10,8 @@
 #include "ui/common/dialog_units.h"
 #include "ui/common/window_text.h"
 
+namespace quillet {
+
 CPatchDetailsDlg::CPatchDetailsDlg(const QString& title, const QString& text, QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("IDD_PATCH_DETAILS"));
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -62,3 +64,5 @@ void CPatchDetailsDlg::FindConflicts(std::vector<std::string> paths, std::vector
   // Without a thread the evidence is still worth showing, without conflicts.
   if (!started) m_text->setPlainText(m_compose({}));
 }
+
+}  // namespace quillet

@@ -9,6 +9,8 @@
 
 class QPlainTextEdit;
 
+namespace quillet {
+
 // The evidence behind one row's mark, read-only. Modeless, so that the user can
 // keep it beside the list and open another row's.
 class CPatchDetailsDlg : public QDialog {
@@ -33,3 +35,5 @@ class CPatchDetailsDlg : public QDialog {
   Compose m_compose;
   QtJobLink m_link;  // last member: gone first, after the job has stopped
 };
+
+}  // namespace quillet

@@ -17,14 +17,9 @@
 #include "ui/common/user_prompts.h"
 #include "ui/common/window_text.h"
 
-using quillet::AddressFilter;
-using quillet::AddressRange;
-using quillet::HexStringToInt;
-using quillet::IsHexString;
+namespace quillet {
 
 namespace {
-
-namespace text = quillet::text;
 
 constexpr int kTemplateWidth = 227;
 constexpr int kTemplateHeight = 143;
@@ -223,3 +218,5 @@ void CAddrFilterDlg::accept() {
   }
   QDialog::accept();
 }
+
+}  // namespace quillet

@@ -6,12 +6,14 @@
 
 #include "core/filter/address_filter.h"
 
-class IUserPrompts;
-
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+namespace quillet {
+
+class IUserPrompts;
 
 // Nonzero while the filter dialog writes an edit itself, so that the edit's
 // change handler does not recompute from a text the user never typed.
@@ -59,3 +61,5 @@ class CAddrFilterDlg : public QDialog {
   QPushButton* m_ok = nullptr;
   QPushButton* m_cancel = nullptr;
 };
+
+}  // namespace quillet

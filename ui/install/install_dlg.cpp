@@ -23,9 +23,9 @@
 #include "ui/common/window_text.h"
 #include "ui/install/install_text.h"
 
-namespace {
+namespace quillet {
 
-namespace text = quillet::text;
+namespace {
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -251,3 +251,5 @@ void CInstallDlg::reject() {
   }
   QDialog::reject();
 }
+
+}  // namespace quillet

@@ -6,7 +6,6 @@
 #include "core/install/install_job.h"
 #include "ui/common/job_link_qt.h"
 
-class IUserPrompts;
 class QCheckBox;
 class QLabel;
 class QProgressBar;
@@ -14,6 +13,10 @@ class QPushButton;
 class QRadioButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+namespace quillet {
+
+class IUserPrompts;
 
 // The workbench's confirmation window. It first reads the image and the chosen
 // patches and lists what will happen to each (nothing is written then); then
@@ -71,3 +74,5 @@ class CInstallDlg : public QDialog {
   QPushButton* m_cancel = nullptr;
   QtJobLink m_link;  // last member: gone first, after the run has stopped
 };
+
+}  // namespace quillet

@@ -36,8 +36,7 @@
 #include "ui/main_window/patch_list_model.h"
 #include "ui/port/port_dlg.h"
 
-using quillet::AddressFilter;
-using quillet::LoadAddressFilter;
+namespace quillet {
 
 namespace {
 
@@ -483,3 +482,5 @@ bool CPatchFinderDlg::eventFilter(QObject* watched, QEvent* event) {
       return false;
   }
 }
+
+}  // namespace quillet

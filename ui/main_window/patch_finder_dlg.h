@@ -12,10 +12,6 @@
 #include "ui/common/job_link_qt.h"
 #include "ui/main_window/flash_selection.h"
 
-class IUserPrompts;
-
-class ElidedLabel;
-class PatchListModel;
 class QContextMenuEvent;
 class QLabel;
 class QMenu;
@@ -23,6 +19,13 @@ class QModelIndex;
 class QProgressBar;
 class QPushButton;
 class QTreeView;
+
+namespace quillet {
+
+class IUserPrompts;
+
+class ElidedLabel;
+class PatchListModel;
 
 // The main window: the two chosen images, the list of patch files and every
 // command. Laid out in dialog units as the template has it, and it may be made
@@ -173,3 +176,5 @@ class CPatchFinderDlg : public QDialog {
   std::vector<std::string> m_pendingInputs;  // added while a job ran: added when it ends
   QtJobLink m_link;                          // last member: gone first, after the search has stopped
 };
+
+}  // namespace quillet

@@ -8,6 +8,8 @@
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/main_window/patch_list_model.h"
 
+namespace quillet {
+
 void CPatchFinderDlg::OnBrowseCurrentFlash() {
   BrowseFlash(m_strCurrentFlash, m_curName, m_curSize, m_curDate);
   m_model->SetCurrentImage(m_strCurrentFlash);  // the tooltips say whether the evidence was found against it
@@ -36,3 +38,5 @@ void CPatchFinderDlg::ShowFlash(const quillet::FlashChoice& choice, std::string&
   date->setText(QString::fromStdString(choice.texts.date));
   UpdateButtons();
 }
+
+}  // namespace quillet

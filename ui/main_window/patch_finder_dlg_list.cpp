@@ -13,6 +13,8 @@
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/main_window/patch_list_model.h"
 
+namespace quillet {
+
 void CPatchFinderDlg::OnAddFile() {
   // However many files were chosen, all of them are added.
   const QStringList chosen =
@@ -104,3 +106,5 @@ void CPatchFinderDlg::OnDblclkPatchList() {
       m_prompts.OpenWithDesktop(QString::fromStdString(rows[row].path));
   }
 }
+
+}  // namespace quillet

@@ -15,7 +15,7 @@
 #include "ui/main_window/patch_finder_dlg.h"
 #include "ui/main_window/patch_list_model.h"
 
-using quillet::CheckDetails;
+namespace quillet {
 
 void CPatchFinderDlg::OnSearch() {
   if (Busy()) {
@@ -108,3 +108,5 @@ void CPatchFinderDlg::ShowBusy(bool busy) {
         this, [this] { AddPaths(std::exchange(m_pendingInputs, {})); }, Qt::QueuedConnection);
   }
 }
+
+}  // namespace quillet

@@ -6,11 +6,7 @@
 #include "ui/common/row_details.h"
 #include "ui/common/window_text.h"
 
-using quillet::PATCH_FILE_ERROR;
-using quillet::PATCH_INSTALLED;
-using quillet::PATCH_NOT_INSTALLED;
-using quillet::PatchStatus;
-using quillet::res::kSmallImage;
+namespace quillet {
 
 namespace {
 
@@ -36,7 +32,7 @@ QIcon RowIcon(const QPixmap* state) {
   pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);
   if (state) painter.drawPixmap(0, 0, *state);
-  painter.drawPixmap(kSmallImage + kImageGap, 0, quillet::res::PatchIcon());
+  painter.drawPixmap(res::kSmallImage + kImageGap, 0, quillet::res::PatchIcon());
   return QIcon(pixmap);
 }
 
@@ -53,7 +49,7 @@ PatchListModel::PatchListModel(const quillet::AddressFilter& filter, QObject* pa
 
 PatchListModel::~PatchListModel() { m_list.SetObserver(nullptr); }
 
-QSize PatchListModel::IconSize() { return {2 * kSmallImage + kImageGap, kSmallImage}; }
+QSize PatchListModel::IconSize() { return {2 * res::kSmallImage + kImageGap, res::kSmallImage}; }
 
 void PatchListModel::SetCurrentImage(const std::string& path) {
   m_imagePath = path;
@@ -117,3 +113,5 @@ void PatchListModel::Changed(std::size_t first, std::size_t last) {
   if (first > last || last >= m_list.size()) return;
   emit dataChanged(index(static_cast<int>(first), 0), index(static_cast<int>(last), 1));
 }
+
+}  // namespace quillet

@@ -9,6 +9,8 @@
 #include "core/filter/address_filter.h"
 #include "core/search/patch_list.h"
 
+namespace quillet {
+
 // The main window's rows as Qt sees them. The model owns the core's PatchList:
 // every change of the list (rows added or removed, a search's marks) reaches
 // the view through the list's own notifications, never by a call made beside
@@ -50,3 +52,5 @@ class PatchListModel final : public QAbstractTableModel, private quillet::PatchL
   std::array<QIcon, 4> m_icons;  // by PatchStatus: state picture + small image
   QIcon m_notCheckedIcon;        // the small image alone, where the state picture would be
 };
+
+}  // namespace quillet

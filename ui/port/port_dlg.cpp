@@ -23,9 +23,9 @@
 #include "ui/common/window_text.h"
 #include "ui/port/port_text.h"
 
-namespace {
+namespace quillet {
 
-namespace text = quillet::text;
+namespace {
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -393,3 +393,5 @@ void CPortDlg::reject() {
   }
   QDialog::reject();
 }
+
+}  // namespace quillet

@@ -11,12 +11,15 @@
 #include "core/port/port_output.h"
 #include "ui/common/job_link_qt.h"
 
-class IUserPrompts;
 class QCheckBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
+
+namespace quillet {
+
+class IUserPrompts;
 
 // Ports the chosen patches to the current image. It first finds where each
 // patch's pieces went and lists them, writing nothing; "Записать" then saves
@@ -87,3 +90,5 @@ class CPortDlg : public QDialog {
   QPushButton* m_cancel = nullptr;
   QtJobLink m_link;  // last member: gone first, after the run has stopped
 };
+
+}  // namespace quillet

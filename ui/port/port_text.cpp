@@ -9,12 +9,9 @@
 #include "ui/common/row_details.h"
 #include "ui/common/window_text.h"
 
-namespace {
+namespace quillet {
 
-namespace text = quillet::text;
-using quillet::Fill;
-using quillet::FormatAddress;
-using quillet::FormatByte;
+namespace {
 
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 
@@ -131,3 +128,5 @@ QString PortFailureText(const quillet::JobOutcome& outcome) {
   }
   return Q(quillet::FileError::FromErrno(outcome.systemError, outcome.path).what());
 }
+
+}  // namespace quillet

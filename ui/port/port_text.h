@@ -7,6 +7,8 @@
 #include "core/job/job.h"
 #include "core/port/port.h"
 
+namespace quillet {
+
 // The porting window's words, made from what the core reports; the texts
 // themselves are in ui/common/window_text.h.
 
@@ -25,3 +27,5 @@
 // The error box's text for a porting or writing run that failed as a whole;
 // empty when it did not (or was stopped, which the window tells by itself).
 [[nodiscard]] QString PortFailureText(const quillet::JobOutcome& outcome);
+
+}  // namespace quillet
