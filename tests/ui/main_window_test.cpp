@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -964,6 +965,23 @@ class MainWindowTest : public QObject {
   void qtsOwnTextsAreRussian() {
     QVERIFY(LoadQtRussianTranslation(*QCoreApplication::instance()));
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+    // What a screen reader offers to do with a row's cell is said in Russian too.
+    FakePrompts prompts;
+    CPatchFinderDlg dlg(theApp.m_settingsPath, g_addrFilter, prompts);
+    AddFiles(dlg, prompts, {Path(QStringLiteral("current.bin"))});
+    dlg.show();
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(List(dlg));
+    int actions = 0;
+    for (int i = 0; i < list->childCount(); ++i) {
+      QAccessibleActionInterface* cell = list->child(i)->actionInterface();
+      if (cell == nullptr) continue;
+      for (const QString& action : cell->actionNames()) {
+        ++actions;
+        QVERIFY2(!cell->localizedActionName(action).contains(QRegularExpression(QStringLiteral("[A-Za-z]"))),
+                 qPrintable(cell->localizedActionName(action)));
+      }
+    }
+    QVERIFY(actions > 0);
   }
 
   void theSettingsFileIsLoadedAtStart() {
