@@ -60,11 +60,17 @@ hyperfine --warmup 2 --min-runs 15 --export-markdown port.md \
   -n "check 1,000" "'$cli' check --no-filter b.bin patches >/dev/null" \
   -n "port --from 1,000" "'$cli' port --dry-run --from a.bin b.bin patches >/dev/null" \
   -n "port --from 10" "'$cli' port --dry-run --from a.bin b.bin ten >/dev/null"
-# Writing is timed apart: each output is flushed to the disk before it is
-# renamed into place, and 1,000 flushes cost what the disk makes them cost.
+# Writing is timed apart, against the same search writing nothing: the
+# outputs are flushed to the disk before they are renamed into place, which
+# costs what the disk makes it cost. A second quillet-cli (OLD_CLI) is timed
+# beside it when given.
 echo "== the same, writing every ported patch into -o DIR; load: $(uptime)"
-hyperfine --runs 3 --export-markdown write.md \
+old=()
+[ -n "${OLD_CLI:-}" ] && old=(-n "previous: port 1,000 -o DIR" "rm -rf o3 && '$(realpath "$OLD_CLI")' port b.bin patches -o o3 >/dev/null")
+hyperfine --runs 5 --export-markdown write.md \
   -n "port 1,000 -o DIR" "rm -rf o1 && '$cli' port b.bin patches -o o1 >/dev/null" \
+  -n "port 1,000 --dry-run" "'$cli' port --dry-run b.bin patches >/dev/null" \
+  "${old[@]}" \
   -n "port 10 -o DIR" "rm -rf o2 && '$cli' port b.bin ten -o o2 >/dev/null"
 "$cli" port --dry-run b.bin patches | grep -cE '^(ported|fits)' | sed 's/^/patches ported or fitting: /' || true
 "$cli" check --no-filter b.bin o1 | grep -c '^not-installed' | sed 's/^/ported patches that check as not installed: /' || true

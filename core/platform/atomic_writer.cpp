@@ -15,6 +15,8 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "core/platform/unique_fd.h"
@@ -104,10 +106,15 @@ char g_tempPath[PATH_MAX];
 volatile std::sig_atomic_t g_tempActive = 0;
 char g_unkeptPath[PATH_MAX];
 volatile std::sig_atomic_t g_unkeptActive = 0;
+// And the files of a batch, written and waiting to be put in place.
+char g_stagedPaths[AtomicFileBatch::kMaxStaged][PATH_MAX];
+volatile std::sig_atomic_t g_stagedActive[AtomicFileBatch::kMaxStaged] = {};
 
 extern "C" void RemoveAndReraise(int signal) {
   if (g_tempActive) ::unlink(g_tempPath);
   if (g_unkeptActive) ::unlink(g_unkeptPath);
+  for (std::size_t i = 0; i < AtomicFileBatch::kMaxStaged; ++i)
+    if (g_stagedActive[i]) ::unlink(g_stagedPaths[i]);
   // The default action, raised again, ends the program as the signal would
   // have (a core dump included), and the parent sees the same cause.
   ::signal(signal, SIG_DFL);
@@ -203,6 +210,7 @@ class SignalSlot {
 
 std::mutex g_tempMutex;
 std::mutex g_unkeptMutex;
+std::mutex g_stagedMutex;
 
 std::string RandomPart() {
   std::uint64_t value = 0;
@@ -464,6 +472,109 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
   AtomicFileWriter writer(path);
   writer.Write(bytes);
   writer.Commit();
+}
+
+struct AtomicFileBatch::State {
+  struct Entry {
+    std::string path;  // as given, for the messages
+    std::string temp;
+    std::string target;
+    bool noReplace = false;
+  };
+  FileOps* ops = nullptr;
+  // One batch at a time holds the handler's buffers.
+  std::lock_guard<std::mutex> lock{g_stagedMutex};
+  SignalHandlers handlers;
+  std::vector<Entry> entries;
+
+  void Remove(std::size_t i) {
+    if (!g_stagedActive[i]) return;
+    ::unlink(entries[i].temp.c_str());
+    g_stagedActive[i] = 0;
+  }
+};
+
+AtomicFileBatch::AtomicFileBatch(FileOps* ops) : m_state(new State) {
+  m_state->ops = ops ? ops : &SystemFileOps();
+  m_state->entries.reserve(kMaxStaged);
+}
+
+AtomicFileBatch::~AtomicFileBatch() {
+  for (std::size_t i = 0; i < m_state->entries.size(); ++i) m_state->Remove(i);
+}
+
+std::size_t AtomicFileBatch::Staged() const { return m_state->entries.size(); }
+
+void AtomicFileBatch::Stage(const std::string& path, std::string_view bytes, WriterOptions options) {
+  State& state = *m_state;
+  if (state.entries.size() == kMaxStaged) throw std::logic_error("the batch is full");
+  options.ops = state.ops;
+  options.intoSpecialFiles = false;  // a device is written into at once, never staged
+  AtomicFileWriter writer(path, options);
+  AtomicFileWriter::State& file = *writer.m_state;
+  writer.Write(bytes);
+  file.Flush();
+  file.Verify();
+  state.entries.push_back({path, file.temp, file.target, file.noReplace});
+  const std::size_t slot = state.entries.size() - 1;
+  // Known to the handler before the writer lets go of it: no moment passes
+  // with the file unknown.
+  std::memcpy(g_stagedPaths[slot], file.temp.c_str(), file.temp.size() + 1);
+  g_stagedActive[slot] = 1;
+  file.slot.Forget();
+  file.committed = true;  // the batch removes it from now on
+  file.fd = UniqueFd();
+}
+
+std::vector<bool> AtomicFileBatch::Commit(const std::function<void(std::size_t, const FileError&)>& failed) {
+  State& state = *m_state;
+  const std::size_t count = state.entries.size();
+  std::vector<bool> placed(count, false);
+  std::vector<int> errors(count, 0);
+  // One flush of each file system the files are on, before any is put in
+  // place: a crash then leaves every target either as it was or whole.
+  std::vector<std::pair<dev_t, int>> synced;
+  for (std::size_t i = 0; i < count; ++i) {
+    UniqueFd dir(::open(FolderOf(state.entries[i].target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!dir.ok() || ::fstat(dir.get(), &st) != 0) {
+      errors[i] = errno;
+      continue;
+    }
+    const auto known = std::find_if(synced.begin(), synced.end(), [&](const auto& d) { return d.first == st.st_dev; });
+    if (known != synced.end()) {
+      errors[i] = known->second;
+      continue;
+    }
+    errors[i] = state.ops->SyncFileSystem(dir.get()) == 0 ? 0 : errno;
+    synced.emplace_back(st.st_dev, errors[i]);
+  }
+  std::vector<std::string> folders;
+  for (std::size_t i = 0; i < count; ++i) {
+    const State::Entry& entry = state.entries[i];
+    if (errors[i] == 0 && state.ops->Rename(entry.temp.c_str(), entry.target.c_str(), entry.noReplace) != 0)
+      errors[i] = errno;
+    if (errors[i] != 0) {
+      state.Remove(i);
+      continue;
+    }
+    g_stagedActive[i] = 0;
+    placed[i] = true;
+    std::string folder = FolderOf(entry.target);
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(std::move(folder));
+  }
+  // Makes the renames durable; a failure here leaves complete files.
+  for (const std::string& folder : folders) {
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.ok()) ::fsync(dir.get());
+  }
+  std::vector<State::Entry> entries = std::move(state.entries);
+  state.entries.clear();
+  state.entries.reserve(kMaxStaged);
+  if (failed)
+    for (std::size_t i = 0; i < count; ++i)
+      if (errors[i] != 0) failed(i, FileError::FromErrno(errors[i], entries[i].path));
+  return placed;
 }
 
 struct RemovedUnlessKept::State {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/platform/file_error.h"
 #include "core/platform/file_ops.h"
@@ -60,6 +61,37 @@ class AtomicFileWriter {
   // written), flushes it, calls beforeRename, and puts it in place. Anything
   // beforeRename throws leaves the target untouched and passes through.
   void Commit(const std::function<void()>& beforeRename = {});
+
+ private:
+  friend class AtomicFileBatch;
+  struct State;
+  std::unique_ptr<State> m_state;
+};
+
+// Several files, each replaced as AtomicFileWriter replaces one, made durable
+// together: one flush of the file system for all of them where the writer
+// flushes each file and its folder, which is what makes a thousand small
+// files take half a minute. At most kMaxStaged wait at once, so that a signal
+// that ends the program still removes every one of them.
+class AtomicFileBatch {
+ public:
+  static constexpr std::size_t kMaxStaged = 32;
+  explicit AtomicFileBatch(FileOps* ops = nullptr);
+  AtomicFileBatch(const AtomicFileBatch&) = delete;
+  AtomicFileBatch& operator=(const AtomicFileBatch&) = delete;
+  // Removes every staged file not put in place.
+  ~AtomicFileBatch();
+
+  // Writes bytes into a temporary file beside the target and reads it back
+  // whole; nothing is put in place yet. Throws FileError as AtomicFileWriter
+  // does (options.ops is this batch's); a full batch is a logic_error.
+  void Stage(const std::string& path, std::string_view bytes, WriterOptions options);
+  [[nodiscard]] std::size_t Staged() const;
+
+  // Flushes the staged files, then puts each in place in the order staged,
+  // and empties the batch. By that order, whether each was put in place;
+  // failed(index, error) for each that was not, its path as given.
+  std::vector<bool> Commit(const std::function<void(std::size_t index, const FileError& error)>& failed);
 
  private:
   struct State;

@@ -16,6 +16,8 @@ ssize_t FileOps::ReadAt(int fd, void* buffer, std::size_t count, off_t position)
 
 int FileOps::Sync(int fd) { return ::fsync(fd); }
 
+int FileOps::SyncFileSystem(int fd) { return ::syncfs(fd); }
+
 int FileOps::Rename(const char* from, const char* to, bool noReplace) {
   if (!noReplace) return ::rename(from, to);
   if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;

@@ -19,6 +19,8 @@ class FileOps {
   virtual ssize_t Write(int fd, const void* bytes, std::size_t count);
   virtual ssize_t ReadAt(int fd, void* buffer, std::size_t count, off_t position);
   virtual int Sync(int fd);
+  // Makes every file written on fd's file system durable (syncfs).
+  virtual int SyncFileSystem(int fd);
   // Puts the file at from in place of to. With noReplace an existing to is
   // never replaced: the call fails with EEXIST instead.
   virtual int Rename(const char* from, const char* to, bool noReplace);

@@ -8,6 +8,7 @@
 
 #include "core/job/job.h"
 #include "core/platform/file_error.h"
+#include "core/platform/file_ops.h"
 
 // Writing ported patches where the user asked, never over a file the run
 // reads: the window and quillet-cli share these rules.
@@ -49,17 +50,18 @@ struct PortWriteEvents {
 // cause none when every file was written; outputIsInput (path: the output)
 // when one of them is one of inputs, and refused (path: the later one) when
 // two are one file: nothing at all is written then; outputWrite with the first
-// file that failed, its path and errno; stopped between two files (each
-// failure before it was told to failed).
+// file found to fail, its path and errno; stopped between two files: the
+// files written but not yet put in place are removed, and written says which
+// were (each failure before it was told to failed).
 struct PortWriteOutcome : JobOutcome {
   std::vector<bool> written;  // by the files' index
   [[nodiscard]] std::size_t writtenCount() const;
 };
 
 // Writes each file atomically, in order, making the folders on its way.
-// Never throws.
+// Never throws. ops: the file operations, the system's when null.
 [[nodiscard]] PortWriteOutcome WritePortedPatches(const std::vector<PortedFile>& files,
                                                   const std::vector<std::string>& inputs, const PortWriteEvents& events,
-                                                  StopToken stop);
+                                                  StopToken stop, FileOps* ops = nullptr);
 
 }  // namespace quillet

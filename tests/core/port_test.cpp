@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/install/install_job.h"
+#include "core/platform/atomic_writer.h"
 #include "core/port/port.h"
+#include "core/port/port_output.h"
 #include "core/search/patch_check.h"
 #include "tests/support/temp_dir.h"
 #include "tools/split_mix.h"
@@ -278,3 +284,77 @@ TEST(Port, TakesBrokenAndEmptyPatchesAsTheCheckDoes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fails the rename onto one name, and corrupts the bytes of one file on their way.
+class FaultyOps final : public quillet::FileOps {
+ public:
+  std::string renameFailsOnto;
+  std::string corrupted;
+  ssize_t Write(int fd, const void* bytes, std::size_t count) override {
+    std::string copy(static_cast<const char*>(bytes), count);
+    if (!corrupted.empty() && copy.find(corrupted) != std::string::npos) copy[0] ^= 1;
+    return FileOps::Write(fd, copy.data(), copy.size());
+  }
+  int Rename(const char* from, const char* to, bool noReplace) override {
+    if (!renameFailsOnto.empty() && std::string_view(to).ends_with(renameFailsOnto)) {
+      errno = EACCES;
+      return -1;
+    }
+    return FileOps::Rename(from, to, noReplace);
+  }
+};
+
+std::vector<std::string> Temporaries(const std::string& folder) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename().string().starts_with(".quillet-")) found.push_back(entry.path());
+  return found;
+}
+
+}  // namespace
+
+// More files than one batch holds: a file that fails is the only one missing,
+// and a stop puts nothing more in place; neither leaves a temporary behind.
+TEST(PortWriting, AFailedFileIsTheOnlyOneMissingAndAStopPutsNothingMoreInPlace) {
+  TempDir dir;
+  const std::string out = dir / "out";
+  std::filesystem::create_directories(out);
+  std::vector<quillet::PortedFile> files;
+  for (int i = 0; i < 40; ++i)
+    files.push_back({out + "/p" + std::to_string(i) + ".vkp", "000010: 00 " + std::to_string(10 + i) + "\r\n"});
+  WriteBytes(files[5].path, "old");
+
+  FaultyOps ops;
+  ops.renameFailsOnto = "/p5.vkp";
+  ops.corrupted = "00 30\r\n";  // p20's bytes
+  std::vector<std::size_t> failed;
+  const quillet::PortWriteOutcome outcome = quillet::WritePortedPatches(
+      files, {}, {.progress = {}, .failed = [&](std::size_t i, const quillet::FileError&) { failed.push_back(i); }}, {},
+      &ops);
+  EXPECT_EQ(outcome.cause, quillet::JobCause::outputWrite);
+  EXPECT_EQ(failed, (std::vector<std::size_t>{20, 5}));
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(outcome.written[i], i != 5 && i != 20);
+    const std::string expected = i == 5 ? "old" : i == 20 ? "" : files[i].text;
+    EXPECT_EQ(std::filesystem::exists(files[i].path), i != 20);
+    if (i != 20) {
+      EXPECT_EQ(ReadBytes(files[i].path), expected);
+    }
+  }
+  EXPECT_TRUE(Temporaries(out).empty());
+
+  // Told to stop after 33 files: the first batch is in place, the next one's file is not.
+  std::filesystem::remove_all(out);
+  std::atomic<bool> stop{false};
+  const quillet::PortWriteOutcome stopped = quillet::WritePortedPatches(
+      files, {}, {.progress = [&](std::uint64_t done, std::uint64_t) { stop = stop || done == 33; }, .failed = {}},
+      quillet::StopToken(stop));
+  EXPECT_EQ(stopped.cause, quillet::JobCause::stopped);
+  EXPECT_EQ(stopped.writtenCount(), quillet::AtomicFileBatch::kMaxStaged);
+  for (std::size_t i = 0; i < files.size(); ++i)
+    EXPECT_EQ(std::filesystem::exists(files[i].path), stopped.written[i]) << i;
+  EXPECT_TRUE(Temporaries(out).empty());
+}
