@@ -149,12 +149,20 @@ const std::vector<int>& GuardedSignals() {
   return signals;
 }
 
+std::atomic<int> g_guards{0};
+
 // Puts the handler in place for its own life. Only signals that would end
 // the program anyway are taken over: one the program ignores or handles
 // itself is left as it is, and so is one an outer guard took over already.
 class SignalHandlers {
  public:
-  SignalHandlers() : m_installed(GuardedSignals().size()), m_old(GuardedSignals().size()) {
+  SignalHandlers() {
+    // Inside another guard (a batch's files) the handler is in place already:
+    // asking the system about every signal again for each file cost more
+    // than writing it.
+    if (g_guards.fetch_add(1) > 0) return;
+    m_installed.resize(GuardedSignals().size());
+    m_old.resize(GuardedSignals().size());
     const std::vector<int>& signals = GuardedSignals();
     for (std::size_t i = 0; i < signals.size(); ++i) {
       struct sigaction old {};
@@ -171,8 +179,9 @@ class SignalHandlers {
   SignalHandlers& operator=(const SignalHandlers&) = delete;
   ~SignalHandlers() {
     const std::vector<int>& signals = GuardedSignals();
-    for (std::size_t i = 0; i < signals.size(); ++i)
+    for (std::size_t i = 0; i < m_installed.size(); ++i)
       if (m_installed[i]) ::sigaction(signals[i], &m_old[i], nullptr);
+    g_guards.fetch_sub(1);
   }
 
  private:
@@ -415,7 +424,7 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, const WriterOptions&
     if (::access(state.target.c_str(), W_OK) != 0) throw FileError::FromErrno(errno, path);
   }
   const std::string folder = FolderOf(state.target);
-  RemoveStaleTemporaries(folder);
+  if (options.sweepFolder) RemoveStaleTemporaries(folder);
   const int raw = CreateTemporaryBeside(folder, state.temp, state.slot);
   if (raw < 0) {
     state.temp.clear();
@@ -486,6 +495,7 @@ struct AtomicFileBatch::State {
   std::lock_guard<std::mutex> lock{g_stagedMutex};
   SignalHandlers handlers;
   std::vector<Entry> entries;
+  std::vector<std::string> swept;  // folders, across commits
 
   void Remove(std::size_t i) {
     if (!g_stagedActive[i]) return;
@@ -510,7 +520,10 @@ void AtomicFileBatch::Stage(const std::string& path, std::string_view bytes, Wri
   if (state.entries.size() == kMaxStaged) throw std::logic_error("the batch is full");
   options.ops = state.ops;
   options.intoSpecialFiles = false;  // a device is written into at once, never staged
+  const std::string folder = FolderOf(options.resolved ? path : ResolveOutputPath(path));
+  options.sweepFolder = std::find(state.swept.begin(), state.swept.end(), folder) == state.swept.end();
   AtomicFileWriter writer(path, options);
+  if (options.sweepFolder) state.swept.push_back(folder);
   AtomicFileWriter::State& file = *writer.m_state;
   writer.Write(bytes);
   file.Flush();

@@ -31,6 +31,9 @@ struct WriterOptions {
   // less than a hash of both (an image's result, held in memory anyway).
   bool piecesOutliveCommit = false;
   FileOps* ops = nullptr;  // the system's when null
+  // False: the folder's stale temporary files were removed already in this
+  // run (a batch sweeps each folder once, not once per file).
+  bool sweepFolder = true;
 };
 
 // What has been written does not read back as it was written.
@@ -75,7 +78,7 @@ class AtomicFileWriter {
 // that ends the program still removes every one of them.
 class AtomicFileBatch {
  public:
-  static constexpr std::size_t kMaxStaged = 32;
+  static constexpr std::size_t kMaxStaged = 128;
   explicit AtomicFileBatch(FileOps* ops = nullptr);
   AtomicFileBatch(const AtomicFileBatch&) = delete;
   AtomicFileBatch& operator=(const AtomicFileBatch&) = delete;

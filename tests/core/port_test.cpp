@@ -322,13 +322,13 @@ TEST(PortWriting, AFailedFileIsTheOnlyOneMissingAndAStopPutsNothingMoreInPlace) 
   const std::string out = dir / "out";
   std::filesystem::create_directories(out);
   std::vector<quillet::PortedFile> files;
-  for (int i = 0; i < 40; ++i)
-    files.push_back({out + "/p" + std::to_string(i) + ".vkp", "000010: 00 " + std::to_string(10 + i) + "\r\n"});
+  for (std::size_t i = 0; i < quillet::AtomicFileBatch::kMaxStaged + 8; ++i)
+    files.push_back({out + "/p" + std::to_string(i) + ".vkp", "; file " + std::to_string(i) + "\r\n"});
   WriteBytes(files[5].path, "old");
 
   FaultyOps ops;
   ops.renameFailsOnto = "/p5.vkp";
-  ops.corrupted = "00 30\r\n";  // p20's bytes
+  ops.corrupted = "; file 20\r\n";
   std::vector<std::size_t> failed;
   const quillet::PortWriteOutcome outcome = quillet::WritePortedPatches(
       files, {}, {.progress = {}, .failed = [&](std::size_t i, const quillet::FileError&) { failed.push_back(i); }}, {},
@@ -346,11 +346,14 @@ TEST(PortWriting, AFailedFileIsTheOnlyOneMissingAndAStopPutsNothingMoreInPlace) 
   }
   EXPECT_TRUE(Temporaries(out).empty());
 
-  // Told to stop after 33 files: the first batch is in place, the next one's file is not.
+  // Told to stop one file into the second batch: the first is in place, that file is not.
   std::filesystem::remove_all(out);
   std::atomic<bool> stop{false};
   const quillet::PortWriteOutcome stopped = quillet::WritePortedPatches(
-      files, {}, {.progress = [&](std::uint64_t done, std::uint64_t) { stop = stop || done == 33; }, .failed = {}},
+      files, {},
+      {.progress = [&](std::uint64_t done,
+                       std::uint64_t) { stop = stop || done == quillet::AtomicFileBatch::kMaxStaged + 1; },
+       .failed = {}},
       quillet::StopToken(stop));
   EXPECT_EQ(stopped.cause, quillet::JobCause::stopped);
   EXPECT_EQ(stopped.writtenCount(), quillet::AtomicFileBatch::kMaxStaged);
