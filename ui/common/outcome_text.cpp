@@ -13,14 +13,17 @@ namespace {
 // The box's words; the path is named where the window does not show it.
 std::string Words(WindowJob job, const quillet::JobOutcome& outcome) {
   const std::string& path = outcome.path;
-  // The comparison window has two images: it names the one concerned.
-  const bool named = job == WindowJob::compare;
+  // The comparison and the porting read two images: they name the one concerned.
+  const bool named = job == WindowJob::compare || job == WindowJob::port;
+  const bool port = job == WindowJob::port;
   switch (outcome.cause) {
     case JobCause::none:
     case JobCause::stopped:
-    case JobCause::refused:  // the workbench's list says why
     case JobCause::noTarget:
       return {};
+    case JobCause::refused:
+      // The workbench's list says why; the porting's refusal is of its outputs.
+      return port ? quillet::Fill(text::kPortSharedOutput, {path}) : std::string();
     case JobCause::imageOpen:
       return named ? text::kOpenErrorPrefix + path + "'" : text::kCurrentOpenError;
     case JobCause::imageRead:
@@ -30,7 +33,7 @@ std::string Words(WindowJob job, const quillet::JobOutcome& outcome) {
     case JobCause::outOfMemory:
       return text::kOutOfMemory;
     case JobCause::outputIsInput:
-      return quillet::Fill(text::kInstallOutputIsInput, {path});
+      return quillet::Fill(port ? text::kPortOutputIsInput : text::kInstallOutputIsInput, {path});
     case JobCause::verifyFailed:
       return quillet::Fill(text::kInstallVerifyFailed, {path});
     case JobCause::undoExists:
@@ -63,6 +66,7 @@ OutcomeBox OutcomeMessage(WindowJob job, const quillet::JobOutcome& outcome) {
     case WindowJob::compare:
       break;
     case WindowJob::install:
+    case WindowJob::port:
       // Nothing was written: the run stopped short of what was asked.
       box.icon = IUserPrompts::Icon::stop;
       break;

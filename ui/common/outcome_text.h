@@ -14,6 +14,7 @@ enum class WindowJob {
   search,   // the main window's search: the current image
   compare,  // the comparison window: either image, named
   install,  // the workbench: the current image, its result and undo patch
+  port,     // the porting window: either image, named, and the ported files
 };
 
 struct OutcomeBox {

@@ -19,6 +19,7 @@
 
 #include "core/platform/file_system.h"
 #include "ui/common/dialog_units.h"
+#include "ui/common/outcome_text.h"
 #include "ui/common/user_prompts.h"
 #include "ui/common/window_text.h"
 #include "ui/port/port_text.h"
@@ -207,9 +208,9 @@ void CPortDlg::OnPortDone(quillet::PortOutcome& outcome) {
     m_summary->setText(Text(text::kPortStopped));
     return;
   }
-  if (const QString failure = PortFailureText(outcome); !failure.isEmpty()) {
-    m_summary->setText(failure);
-    m_prompts.MessageBox(this, failure, Text(text::kErrorCaption), IUserPrompts::Icon::stop);
+  if (const OutcomeBox box = OutcomeMessage(WindowJob::port, outcome); !box.text.isEmpty()) {
+    m_summary->setText(box.text);
+    m_prompts.MessageBox(this, box.text, box.caption, box.icon);
     return;
   }
   m_ported = std::move(outcome.patches);
@@ -368,9 +369,9 @@ void CPortDlg::OnWriteDone(const quillet::PortWriteOutcome& outcome) {
     m_prompts.MessageBox(this, failure, Text(text::kErrorCaption), IUserPrompts::Icon::stop);
     return;
   }
-  if (const QString failure = PortFailureText(outcome); !failure.isEmpty()) {
-    m_summary->setText(failure);
-    m_prompts.MessageBox(this, failure, Text(text::kErrorCaption), IUserPrompts::Icon::stop);
+  if (const OutcomeBox box = OutcomeMessage(WindowJob::port, outcome); !box.text.isEmpty()) {
+    m_summary->setText(box.text);
+    m_prompts.MessageBox(this, box.text, box.caption, box.icon);
     return;
   }
   accept();

@@ -99,34 +99,4 @@ QString PortSummaryText(const std::vector<quillet::PortedPatch>& patches) {
                                      count(quillet::PortStatus::refused)}));
 }
 
-QString PortFailureText(const quillet::JobOutcome& outcome) {
-  // Two images are read: the message names the one that failed.
-  switch (outcome.cause) {
-    case quillet::JobCause::none:
-    case quillet::JobCause::stopped:
-      return {};
-    case quillet::JobCause::imageOpen:
-      return Q(text::kOpenErrorPrefix + outcome.path + "'");
-    case quillet::JobCause::imageRead:
-      return Q(text::kReadErrorPrefix + outcome.path + "'");
-    case quillet::JobCause::imageTooLarge:
-      return Q(text::kTooLargePrefix + outcome.path + "'");
-    case quillet::JobCause::outOfMemory:
-      return QString::fromUtf8(text::kOutOfMemory);
-    case quillet::JobCause::outputIsInput:
-      return Q(Fill(text::kPortOutputIsInput, {outcome.path}));
-    case quillet::JobCause::refused:
-      return Q(Fill(text::kPortSharedOutput, {outcome.path}));
-    case quillet::JobCause::patchFile:
-    case quillet::JobCause::outputWrite:
-    case quillet::JobCause::noTarget:
-    case quillet::JobCause::verifyFailed:
-    case quillet::JobCause::undoWrite:
-    case quillet::JobCause::undoExists:
-    case quillet::JobCause::imageChanged:
-      break;
-  }
-  return Q(quillet::FileError::FromErrno(outcome.systemError, outcome.path).what());
-}
-
 }  // namespace quillet

@@ -24,8 +24,4 @@ namespace quillet {
 // The line under the list once every patch has its result.
 [[nodiscard]] QString PortSummaryText(const std::vector<quillet::PortedPatch>& patches);
 
-// The error box's text for a porting or writing run that failed as a whole;
-// empty when it did not (or was stopped, which the window tells by itself).
-[[nodiscard]] QString PortFailureText(const quillet::JobOutcome& outcome);
-
 }  // namespace quillet
