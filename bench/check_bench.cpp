@@ -166,8 +166,8 @@ void BM_CheckWithDetails(benchmark::State& state) {
 // What every check has to do anyway: read each file and walk every pair.
 struct ParseOnlySink {
   std::uint32_t sum = 0;
-  bool accepts(std::uint32_t address) const { return address < kImageSize; }
-  void write(std::uint32_t, std::uint8_t value) { sum += value; }
+  bool Accepts(std::uint32_t address) const { return address < kImageSize; }
+  void Write(std::uint32_t, std::uint8_t value) { sum += value; }
 };
 
 void BM_ReadAndParse(benchmark::State& state) {
@@ -176,7 +176,7 @@ void BM_ReadAndParse(benchmark::State& state) {
     for (const std::string& path : g_data->paths) {
       ParseOnlySink sink;
       quillet::FileReader file(path);
-      const bool ok = quillet::ReadVkp(file, sink, false).ok();
+      const bool ok = quillet::ReadVkp(file, sink, false).Ok();
       benchmark::DoNotOptimize(sink.sum);
       ++seen[ok ? PATCH_INSTALLED : PATCH_FILE_ERROR];
     }

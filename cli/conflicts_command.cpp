@@ -44,7 +44,7 @@ int RunConflicts(const std::vector<std::string>& args) {
 
   bool unreadable = false;
   for (const ExcludedPatch& file : found.excluded) {
-    if (file.unreadable()) {
+    if (file.Unreadable()) {
       unreadable = true;
       PrintError(file.fileError);
     } else {

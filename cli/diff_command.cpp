@@ -145,7 +145,7 @@ int RunDiff(const std::vector<std::string>& args) {
   };
   const JobOutcome outcome = CompareFlashFiles(job, events, {});
   bar.Clear();
-  if (!outcome.ok()) {
+  if (!outcome.Ok()) {
     PrintError(OutcomeText(outcome));
     return kExitInput;
   }

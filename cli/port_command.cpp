@@ -241,14 +241,14 @@ int RunPort(const std::vector<std::string>& args) {
     PrintError(OutcomeText(outcome));
     return kExitPatchFile;
   }
-  if (!outcome.ok()) {
+  if (!outcome.Ok()) {
     PrintError(OutcomeText(outcome));
     return kExitInput;
   }
 
   // Write first, so that the listing can say where each patch went; the
   // listing goes to stderr when the patch itself is standard output.
-  int status = outcome.refusedCount() == 0 ? kExitOk : kExitConflicts;
+  int status = outcome.RefusedCount() == 0 ? kExitOk : kExitConflicts;
   std::vector<bool> written(outcome.patches.size(), false);
   if (!dryRun && toStdout) {
     for (const PortedPatch& patch : outcome.patches) {
@@ -272,7 +272,7 @@ int RunPort(const std::vector<std::string>& args) {
         .failed =
             [](std::size_t, const FileError& error) {
               PrintError(error.what() +
-                         (error.osError() != 0 ? std::string(" (") + std::strerror(error.osError()) + ")" : ""));
+                         (error.OsError() != 0 ? std::string(" (") + std::strerror(error.OsError()) + ")" : ""));
             },
     };
     const PortWriteOutcome wrote = WritePortedPatches(files, inputs, events, {});
@@ -281,7 +281,7 @@ int RunPort(const std::vector<std::string>& args) {
       PrintError("the output " + wrote.path + " is an input: nothing was written");
     if (wrote.cause == JobCause::refused)
       PrintError("another output is written to " + wrote.path + " too: nothing was written");
-    if (!wrote.ok()) status = kExitOutput;
+    if (!wrote.Ok()) status = kExitOutput;
   }
   std::FILE* listing = toStdout ? stderr : stdout;
   if (json) std::fputs("[", listing);

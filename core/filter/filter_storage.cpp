@@ -100,7 +100,7 @@ bool WriteAddressFilter(const std::string& settingsPath, const std::vector<Filte
       document.RemoveDuplicates(kFilterSection, key);
       document.Remove(kFilterSection, key);
     }
-    if (document.modified()) document.Save(settingsPath);
+    if (document.Modified()) document.Save(settingsPath);
     return true;
   } catch (const FileError&) {
     return false;

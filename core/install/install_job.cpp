@@ -45,11 +45,11 @@ class Job {
   Job(const InstallJob& job, const InstallEvents& events, StopToken stop)
       : m_job(job), m_events(events), m_stop(stop) {}
 
-  InstallOutcome run() {
+  InstallOutcome Run() {
     try {
-      if (!checkTargets()) return std::move(m_outcome);
+      if (!CheckTargets()) return std::move(m_outcome);
       ImageRead image;
-      if (!readImage(image)) return std::move(m_outcome);
+      if (!ReadImage(image)) return std::move(m_outcome);
       const auto size = static_cast<std::uint32_t>(image.data.size());
       m_total = m_job.patchPaths.size() + (std::uint64_t{size} + kPiece - 1) / kPiece + 1;
 
@@ -57,54 +57,54 @@ class Job {
       patches.reserve(m_job.patchPaths.size());
       std::size_t room = kMaxInstallWrites;
       for (const std::string& path : m_job.patchPaths) {
-        if (m_stop.StopRequested()) return fail(JobCause::stopped, {}, 0);
+        if (m_stop.StopRequested()) return Fail(JobCause::stopped, {}, 0);
         try {
           patches.push_back(ReadPatchWritesFile(path, size, m_job.filter, room));
         } catch (const FileError& error) {
-          return fail(JobCause::patchFile, path, error.osError());
+          return Fail(JobCause::patchFile, path, error.OsError());
         }
         room -= patches.back().writes.size();
-        step();
+        Step();
       }
 
       const InstallPlan plan = PlanInstall(image.data.data(), size, m_job.mode, m_job.force, patches);
       m_outcome.patches = plan.patches;
-      if (plan.refused()) return fail(JobCause::refused, {}, 0);
+      if (plan.Refused()) return Fail(JobCause::refused, {}, 0);
       m_outcome.bytesChanged = plan.changes.size();
       if (m_job.dryRun) return std::move(m_outcome);
-      if (m_stop.StopRequested()) return fail(JobCause::stopped, {}, 0);
+      if (m_stop.StopRequested()) return Fail(JobCause::stopped, {}, 0);
 
       ApplyChanges(image.data.data(), plan.changes);
       // The rules' own promise, before a byte reaches the disk; the writer
       // then holds the file to these bytes, every one of them.
       if (!HoldsPlan(image.data.data(), size, m_job.mode, patches, plan))
-        return fail(JobCause::verifyFailed, target(), 0);
+        return Fail(JobCause::verifyFailed, Target(), 0);
       std::vector<PatchWrites>().swap(patches);
-      return write(image, plan.changes);
+      return Write(image, plan.changes);
     } catch (const std::bad_alloc&) {
-      return fail(JobCause::outOfMemory, {}, 0);
+      return Fail(JobCause::outOfMemory, {}, 0);
     }
   }
 
  private:
-  [[nodiscard]] const std::string& target() const { return m_job.inPlace ? m_job.imagePath : m_job.outputPath; }
+  [[nodiscard]] const std::string& Target() const { return m_job.inPlace ? m_job.imagePath : m_job.outputPath; }
 
-  void setFailure(JobCause cause, const std::string& path, int error) {
+  void SetFailure(JobCause cause, const std::string& path, int error) {
     m_outcome.cause = cause;
     m_outcome.path = path;
     m_outcome.systemError = error;
   }
-  InstallOutcome fail(JobCause cause, const std::string& path, int error) {
-    setFailure(cause, path, error);
+  InstallOutcome Fail(JobCause cause, const std::string& path, int error) {
+    SetFailure(cause, path, error);
     return std::move(m_outcome);
   }
 
-  void step() {
+  void Step() {
     ++m_done;
     if (m_events.progress) m_events.progress(m_done, m_total);
   }
 
-  [[nodiscard]] WriterOptions options(bool noReplace, bool fromImage) const {
+  [[nodiscard]] WriterOptions Options(bool noReplace, bool fromImage) const {
     return WriterOptions{
         .resolved = true, .noReplace = noReplace, .piecesOutliveCommit = fromImage, .ops = m_job.fileOps};
   }
@@ -114,23 +114,23 @@ class Job {
   // output, and an undo patch that exists is never replaced. Each output is
   // resolved here, once: the checks and the writer use that path, so a link
   // planted at the name later is replaced, not followed.
-  bool checkTargets() {
+  bool CheckTargets() {
     const bool writes = !m_job.dryRun;
     if (!m_job.inPlace && m_job.outputPath.empty() && writes) {
-      setFailure(JobCause::noTarget, {}, 0);
+      SetFailure(JobCause::noTarget, {}, 0);
       return false;
     }
     try {
       m_resolvedTarget = ResolveOutputPath(m_job.inPlace ? m_job.imagePath : m_job.outputPath);
       if (!m_job.undoPath.empty()) m_resolvedUndo = ResolveOutputPath(m_job.undoPath);
     } catch (const FileError& error) {
-      setFailure(JobCause::outputWrite, error.path(), error.osError());
+      SetFailure(JobCause::outputWrite, error.Path(), error.OsError());
       return false;
     }
     if (!m_job.undoPath.empty()) {
       struct stat st {};
       if (::lstat(m_job.undoPath.c_str(), &st) == 0 || ::lstat(m_resolvedUndo.c_str(), &st) == 0) {
-        setFailure(JobCause::undoExists, m_job.undoPath, EEXIST);
+        SetFailure(JobCause::undoExists, m_job.undoPath, EEXIST);
         return false;
       }
     }
@@ -157,13 +157,13 @@ class Job {
       for (const std::string& input : m_job.otherInputs)
         outputIsInput = outputIsInput || IsSameFile(input, m_job.imagePath);
     if (outputIsInput) {
-      setFailure(JobCause::outputIsInput, target(), 0);
+      SetFailure(JobCause::outputIsInput, Target(), 0);
       return false;
     }
     // The undo patch does not exist (above): it can only be another output
     // that does not exist either.
     if (!m_job.undoPath.empty() && PlaceOf(m_resolvedUndo) == PlaceOf(m_resolvedTarget)) {
-      setFailure(JobCause::outputIsInput, m_job.undoPath, 0);
+      SetFailure(JobCause::outputIsInput, m_job.undoPath, 0);
       return false;
     }
     return true;
@@ -171,7 +171,7 @@ class Job {
 
   // In place, the image is held from before its read: a second run waits
   // here and then reads what the first put in place.
-  bool readImage(ImageRead& image) {
+  bool ReadImage(ImageRead& image) {
     const bool holds = m_job.inPlace && !m_job.dryRun;
     if (holds) {
       bool told = false;
@@ -184,16 +184,16 @@ class Job {
         case ImageLock::Status::locked:
           break;
         case ImageLock::Status::openFailed:
-          setFailure(JobCause::imageOpen, m_job.imagePath, errno);
+          SetFailure(JobCause::imageOpen, m_job.imagePath, errno);
           return false;
         case ImageLock::Status::givenUp:
-          setFailure(JobCause::stopped, {}, 0);
+          SetFailure(JobCause::stopped, {}, 0);
           return false;
       }
     }
-    image = holds ? ReadImageFrom(m_lock.fd()) : ReadImageFile(m_job.imagePath);
+    image = holds ? ReadImageFrom(m_lock.Fd()) : ReadImageFile(m_job.imagePath);
     const auto failure = ImageReadFailure(image, m_job.imagePath);
-    if (failure) setFailure(failure->cause, failure->path, failure->systemError);
+    if (failure) SetFailure(failure->cause, failure->path, failure->systemError);
     return !failure;
   }
 
@@ -201,7 +201,7 @@ class Job {
   // undo is on disk. Should the result fail, be stopped, or a signal end the
   // program first, the undo patch goes again: it would record a change that
   // was never made.
-  InstallOutcome write(const ImageRead& image, const std::vector<ByteChange>& changes) {
+  InstallOutcome Write(const ImageRead& image, const std::vector<ByteChange>& changes) {
     const FileInfo before{image.stamp.size, image.stamp.mtimeSeconds};
     // In place and nothing to change: the image is not rewritten at all.
     const bool writeResult = !(m_job.inPlace && changes.empty());
@@ -210,11 +210,11 @@ class Job {
     if (writeResult) after = FileInfo{image.data.size(), static_cast<std::int64_t>(std::time(nullptr))};
     std::optional<RemovedUnlessKept> undo;
     if (!m_job.undoPath.empty()) {
-      if (m_stop.StopRequested()) return fail(JobCause::stopped, {}, 0);
+      if (m_stop.StopRequested()) return Fail(JobCause::stopped, {}, 0);
       try {
-        writeUndo(before, after, changes);
+        WriteUndo(before, after, changes);
       } catch (const FileError& error) {
-        return fail(JobCause::undoWrite, m_job.undoPath, error.osError());
+        return Fail(JobCause::undoWrite, m_job.undoPath, error.OsError());
       }
       undo.emplace(m_resolvedUndo);
     }
@@ -222,11 +222,11 @@ class Job {
       if (undo) undo->Keep();
       return std::move(m_outcome);
     }
-    (void)writeResultFile(image, after.mtime, undo);
+    (void)WriteResultFile(image, after.mtime, undo);
     return std::move(m_outcome);
   }
 
-  bool writeResultFile(const ImageRead& image, std::int64_t mtime, std::optional<RemovedUnlessKept>& undo) {
+  bool WriteResultFile(const ImageRead& image, std::int64_t mtime, std::optional<RemovedUnlessKept>& undo) {
     const ImageBuffer& bytes = image.data;
     // Kept from just before the rename: a signal after it must not take away
     // the undo of a change made. Should the rename itself fail, it goes.
@@ -235,15 +235,15 @@ class Job {
       if (undoKept) (void)::unlink(m_resolvedUndo.c_str());
     };
     try {
-      AtomicFileWriter result(m_resolvedTarget, options(false, true));
+      AtomicFileWriter result(m_resolvedTarget, Options(false, true));
       for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
         if (m_stop.StopRequested()) {
-          setFailure(JobCause::stopped, {}, 0);
+          SetFailure(JobCause::stopped, {}, 0);
           return false;
         }
         const std::size_t count = std::min(kPiece, bytes.size() - at);
         result.Write({reinterpret_cast<const char*>(bytes.data()) + at, count});
-        step();
+        Step();
       }
       // The last moment before the rename: whatever wrote to the image since
       // its read (another program, or this one run twice on a file system
@@ -254,17 +254,17 @@ class Job {
         undoKept = undo.has_value();
       });
     } catch (const ImageChanged&) {
-      setFailure(JobCause::imageChanged, m_job.imagePath, 0);
+      SetFailure(JobCause::imageChanged, m_job.imagePath, 0);
       return false;
     } catch (const WriteVerifyError&) {
-      setFailure(JobCause::verifyFailed, target(), 0);
+      SetFailure(JobCause::verifyFailed, Target(), 0);
       return false;
     } catch (const FileError& error) {
       dropKeptUndo();
-      setFailure(JobCause::outputWrite, target(), error.osError());
+      SetFailure(JobCause::outputWrite, Target(), error.OsError());
       return false;
     }
-    step();
+    Step();
     m_outcome.written = true;
     // Only the time a header states; a failure leaves the time of writing.
     const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<std::time_t>(mtime), 0}};
@@ -274,9 +274,9 @@ class Job {
 
   // The comparison of the image before and after under the undo header, as
   // `diff` of the two files would save it once the result is in place.
-  void writeUndo(const FileInfo& before, const FileInfo& after, const std::vector<ByteChange>& changes) {
-    AtomicFileWriter undo(m_resolvedUndo, options(true, false));
-    undo.Write(EncodeSavedHeader(ComposeUndoHeader(m_job.imagePath, before, target(), after)));
+  void WriteUndo(const FileInfo& before, const FileInfo& after, const std::vector<ByteChange>& changes) {
+    AtomicFileWriter undo(m_resolvedUndo, Options(true, false));
+    undo.Write(EncodeSavedHeader(ComposeUndoHeader(m_job.imagePath, before, Target(), after)));
     std::string lines;
     for (std::size_t at = 0; at < changes.size();) {
       std::size_t end = std::min(at + kUndoChanges, changes.size());
@@ -305,7 +305,7 @@ class Job {
 }  // namespace
 
 InstallOutcome InstallPatches(const InstallJob& job, const InstallEvents& events, StopToken stop) {
-  return Job(job, events, stop).run();
+  return Job(job, events, stop).Run();
 }
 
 std::string FreeUndoPath(const std::string& resultPath) {

@@ -44,7 +44,7 @@ class WriteCollector {
 
   // The check's rule: inside the image and outside the filter, and the filter
   // is not asked about addresses beyond the image.
-  bool accepts(std::uint32_t address) {
+  bool Accepts(std::uint32_t address) {
     if (address >= m_size) return false;
     if (m_filtering && m_filter.IsAddressFiltered(address)) {
       ++m_filtered;
@@ -52,30 +52,30 @@ class WriteCollector {
     }
     return true;
   }
-  void write(std::uint32_t address, std::uint8_t value) { writeOld(address, value, -1); }
-  void writeOld(std::uint32_t address, std::uint8_t value, int old) {
+  void Write(std::uint32_t address, std::uint8_t value) { WriteOld(address, value, -1); }
+  void WriteOld(std::uint32_t address, std::uint8_t value, int old) {
     if (m_tooLarge) return;
-    if (m_kept.size() >= m_settleAt) settle();
+    if (m_kept.size() >= m_settleAt) Settle();
     if (m_tooLarge) return;
     m_kept.push_back({address, value, static_cast<std::int16_t>(old)});
   }
-  void beginOldLine() { m_lineFrom = m_kept.size(); }
-  void endOldLine(bool usable) {
+  void BeginOldLine() { m_lineFrom = m_kept.size(); }
+  void EndOldLine(bool usable) {
     if (usable) return;
     for (std::size_t i = m_lineFrom; i < m_kept.size(); ++i) m_kept[i].old = -1;
   }
   // After the last write: more addresses than room is too large.
-  void finish() {
+  void Finish() {
     if (!m_tooLarge) KeepLastWrites(m_kept);
-    if (m_kept.size() > m_room) giveUp();
+    if (m_kept.size() > m_room) GiveUp();
   }
-  [[nodiscard]] bool tooLarge() const { return m_tooLarge; }
-  [[nodiscard]] std::uint64_t filtered() const { return m_filtered; }
+  [[nodiscard]] bool TooLarge() const { return m_tooLarge; }
+  [[nodiscard]] std::uint64_t Filtered() const { return m_filtered; }
 
  private:
   // The lines read whole are settled; the line being read stays in reading
   // order behind them, since its old field is judged at its end.
-  void settle() {
+  void Settle() {
     std::vector<PatchWrite> line(m_kept.begin() + static_cast<std::ptrdiff_t>(m_lineFrom), m_kept.end());
     m_kept.resize(m_lineFrom);
     KeepLastWrites(m_kept);
@@ -89,9 +89,9 @@ class WriteCollector {
     for (const PatchWrite& write : m_kept) addresses.push_back(write.address);
     std::sort(addresses.begin(), addresses.end());
     if (static_cast<std::size_t>(std::unique(addresses.begin(), addresses.end()) - addresses.begin()) > m_room)
-      giveUp();
+      GiveUp();
   }
-  void giveUp() {
+  void GiveUp() {
     // Reading goes on to its end all the same: a broken file is reported as broken.
     m_tooLarge = true;
     std::vector<PatchWrite>().swap(m_kept);
@@ -111,20 +111,20 @@ class WriteCollector {
 template <class Source>
 PatchWrites ReadWrites(Source& source, std::uint32_t size, const AddressFilter& filter, std::size_t room) {
   PatchWrites patch;
-  patch.undoPatch = IsUndoPatchText(source.readAt(0, kUndoMarkLookahead));
+  patch.undoPatch = IsUndoPatchText(source.ReadAt(0, kUndoMarkLookahead));
   static const AddressFilter kNone;
   WriteCollector collector(size, patch.undoPatch ? kNone : filter, room, patch.writes);
   patch.read = ReadVkp(source, collector, true);
-  if (patch.read.ok()) collector.finish();
-  patch.tooLarge = collector.tooLarge();
-  patch.filtered = collector.filtered();
-  if (!patch.read.ok()) {
+  if (patch.read.Ok()) collector.Finish();
+  patch.tooLarge = collector.TooLarge();
+  patch.filtered = collector.Filtered();
+  if (!patch.read.Ok()) {
     patch.writes.clear();
     // The line as read, without its line end, as the check's details show it.
     std::string& text = patch.lineText;
     while (text.size() < CheckDetails::kLineTextLimit) {
       const std::string_view more =
-          source.readAt(patch.read.lineStart + text.size(), CheckDetails::kLineTextLimit - text.size());
+          source.ReadAt(patch.read.lineStart + text.size(), CheckDetails::kLineTextLimit - text.size());
       if (more.empty()) break;
       const std::size_t end = more.find_first_of("\n\x1A");
       text += more.substr(0, end);
@@ -149,7 +149,7 @@ void Decide(const std::uint8_t* image, InstallMode mode, bool force, const Patch
             PatchDecision& decision) {
   decision.filtered = patch.filtered;
   decision.undoPatch = patch.undoPatch;
-  if (!patch.read.ok()) {
+  if (!patch.read.Ok()) {
     decision.cause = RefusalCause::broken;
     decision.line = patch.read.line;
     decision.rule = patch.read.error;
@@ -309,7 +309,7 @@ PatchWrites ReadPatchWritesFile(const std::string& path, std::uint32_t size, con
   return ReadWrites(file, size, filter, room);
 }
 
-bool InstallPlan::refused() const {
+bool InstallPlan::Refused() const {
   return std::any_of(patches.begin(), patches.end(),
                      [](const PatchDecision& decision) { return decision.status == InstallStatus::refused; });
 }
@@ -327,7 +327,7 @@ InstallPlan PlanInstall(const std::uint8_t* image, std::uint32_t size, InstallMo
     Decide(image, mode, force, patches[i], plan.patches[i]);
   }
   FindCollisions(mode, patches, plan.patches);
-  if (plan.refused()) return plan;
+  if (plan.Refused()) return plan;
   std::vector<std::size_t> writing;
   for (std::size_t i = 0; i < patches.size(); ++i)
     if (Installs(plan.patches[i].status)) writing.push_back(i);

@@ -96,7 +96,7 @@ struct ByteChange {
 struct InstallPlan {
   std::vector<PatchDecision> patches;  // one per patch, in the order given
   std::vector<ByteChange> changes;     // increasing addresses; none when any patch is refused
-  [[nodiscard]] bool refused() const;
+  [[nodiscard]] bool Refused() const;
 };
 
 // Decides every patch against the image as it is, before any of them is

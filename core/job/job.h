@@ -45,7 +45,7 @@ struct JobOutcome {
   int systemError = 0;  // errno of the failure, 0 when the system gave none
 
   // Done, or stopped as asked: nothing went wrong.
-  [[nodiscard]] bool ok() const { return cause == JobCause::none || cause == JobCause::stopped; }
+  [[nodiscard]] bool Ok() const { return cause == JobCause::none || cause == JobCause::stopped; }
 };
 
 }  // namespace quillet

@@ -414,7 +414,7 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, const WriterOptions&
       // Renaming over a device or a FIFO would replace it, not write into it.
       if (!options.intoSpecialFiles) throw FileError::FromErrno(EINVAL, path);
       state.fd = UniqueFd(::open(state.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
-      if (!state.fd.ok()) throw FileError::FromErrno(errno, path);
+      if (!state.fd.Ok()) throw FileError::FromErrno(errno, path);
       return;
     }
     // The folder may allow the rename although the file itself is read-only:
@@ -474,7 +474,7 @@ void AtomicFileWriter::Commit(const std::function<void()>& beforeRename) {
   state.slot.Forget();
   // Makes the rename itself durable; a failure here leaves a complete file.
   UniqueFd dir(::open(FolderOf(state.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.ok()) ::fsync(dir.get());
+  if (dir.Ok()) ::fsync(dir.get());
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
@@ -550,7 +550,7 @@ std::vector<bool> AtomicFileBatch::Commit(const std::function<void(std::size_t, 
   for (std::size_t i = 0; i < count; ++i) {
     UniqueFd dir(::open(FolderOf(state.entries[i].target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st {};
-    if (!dir.ok() || ::fstat(dir.get(), &st) != 0) {
+    if (!dir.Ok() || ::fstat(dir.get(), &st) != 0) {
       errors[i] = errno;
       continue;
     }
@@ -579,7 +579,7 @@ std::vector<bool> AtomicFileBatch::Commit(const std::function<void(std::size_t, 
   // Makes the renames durable; a failure here leaves complete files.
   for (const std::string& folder : folders) {
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.ok()) ::fsync(dir.get());
+    if (dir.Ok()) ::fsync(dir.get());
   }
   std::vector<State::Entry> entries = std::move(state.entries);
   state.entries.clear();

@@ -33,9 +33,9 @@ class FileError : public std::runtime_error {
   FileError(FileErrorCause cause, std::string path, int osError = 0);
   [[nodiscard]] static FileError FromErrno(int error, std::string path);
 
-  [[nodiscard]] FileErrorCause cause() const { return m_cause; }
-  [[nodiscard]] const std::string& path() const { return m_path; }
-  [[nodiscard]] int osError() const { return m_osError; }
+  [[nodiscard]] FileErrorCause Cause() const { return m_cause; }
+  [[nodiscard]] const std::string& Path() const { return m_path; }
+  [[nodiscard]] int OsError() const { return m_osError; }
 
  private:
   FileErrorCause m_cause;

@@ -34,7 +34,7 @@ bool IsReadableRegular(int fd, struct stat& st, int& error) {
 
 std::string ReadWholeFile(const std::string& path) {
   UniqueFd fd(OpenForReading(path));
-  if (!fd.ok()) throw FileError::FromErrno(errno, path);
+  if (!fd.Ok()) throw FileError::FromErrno(errno, path);
   struct stat st {};
   int error = 0;
   if (!IsReadableRegular(fd.get(), st, error)) throw FileError::FromErrno(error, path);
@@ -68,7 +68,7 @@ FileReader::FileReader(const std::string& path) : m_path(path) {
 
 FileReader::~FileReader() { ::close(m_fd); }
 
-std::string_view FileReader::next() {
+std::string_view FileReader::Next() {
   for (;;) {
     const ssize_t got = ::read(m_fd, m_piece.get(), kPieceSize);
     if (got >= 0) return {m_piece.get(), static_cast<std::size_t>(got)};
@@ -76,7 +76,7 @@ std::string_view FileReader::next() {
   }
 }
 
-std::string_view FileReader::readAt(std::uint64_t position, std::size_t count) {
+std::string_view FileReader::ReadAt(std::uint64_t position, std::size_t count) {
   if (!m_again) m_again = std::make_unique_for_overwrite<char[]>(kPieceSize);
   count = std::min(count, kPieceSize);
   for (;;) {

@@ -36,10 +36,10 @@ class FileReader {
   ~FileReader();
 
   // The following piece; empty at the end, when the last piece stays readable.
-  [[nodiscard]] std::string_view next();
+  [[nodiscard]] std::string_view Next();
   // Up to count bytes from position again (fewer at the end), readable until
   // the next readAt.
-  [[nodiscard]] std::string_view readAt(std::uint64_t position, std::size_t count);
+  [[nodiscard]] std::string_view ReadAt(std::uint64_t position, std::size_t count);
 
  private:
   std::string m_path;

@@ -112,7 +112,7 @@ void ImageBuffer::release() noexcept {
 
 std::optional<FileInfo> ProbeFile(const std::string& path) {
   UniqueFd fd(OpenForReading(path));
-  if (!fd.ok()) return std::nullopt;
+  if (!fd.Ok()) return std::nullopt;
   struct stat st {};
   int error = 0;
   if (!IsReadableRegular(fd.get(), st, error)) {
@@ -126,7 +126,7 @@ ImageRead ReadImageFile(const std::string& path) { return ReadImageFile(path, Re
 
 ImageRead ReadImageFile(const std::string& path, const ReadPieceHook& onPiece) {
   const UniqueFd fd(OpenForReading(path));
-  if (!fd.ok()) {
+  if (!fd.Ok()) {
     ImageRead result;
     result.status = ImageReadStatus::openFailed;
     result.osError = errno;
@@ -185,7 +185,7 @@ ImageLock::Status ImageLock::Acquire(const std::string& path, const std::functio
   m_fd = UniqueFd();
   for (;;) {
     UniqueFd fd(OpenForReading(path));
-    if (!fd.ok()) return Status::openFailed;
+    if (!fd.Ok()) return Status::openFailed;
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       if (error == EWOULDBLOCK || error == EINTR) {

@@ -98,7 +98,7 @@ class ImageLock {
   // is asked every 50 ms and false gives up. openFailed leaves errno saying why.
   [[nodiscard]] Status Acquire(const std::string& path, const std::function<bool()>& keepWaiting);
   // Open for reading at its start once locked.
-  [[nodiscard]] int fd() const { return m_fd.get(); }
+  [[nodiscard]] int Fd() const { return m_fd.get(); }
 
  private:
   UniqueFd m_fd;

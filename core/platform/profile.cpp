@@ -133,7 +133,7 @@ ProfileDocument ProfileDocument::Load(const std::string& file) {
   try {
     return ProfileDocument(ReadWholeFile(file));
   } catch (const FileError& error) {
-    if (error.osError() == ENOENT || error.osError() == ENOTDIR) return ProfileDocument();
+    if (error.OsError() == ENOENT || error.OsError() == ENOTDIR) return ProfileDocument();
     throw;
   }
 }
@@ -354,7 +354,7 @@ std::size_t ProfileDocument::RemoveDuplicates(std::string_view section, std::str
   return later.size();
 }
 
-std::string ProfileDocument::text() const {
+std::string ProfileDocument::Text() const {
   // Stretches no change touches are copied whole.
   std::string out;
   out.reserve(m_text.size());
@@ -389,7 +389,7 @@ std::string ProfileDocument::text() const {
   return out;
 }
 
-void ProfileDocument::Save(const std::string& file) const { WriteFileAtomically(file, text()); }
+void ProfileDocument::Save(const std::string& file) const { WriteFileAtomically(file, Text()); }
 
 std::string DesktopSettingsFolder(const char* xdgConfigHome, const char* home) {
   // The XDG rule: a relative value is invalid and is ignored.

@@ -52,8 +52,8 @@ class ProfileDocument {
   // which a Remove would bring to light. Returns how many went.
   std::size_t RemoveDuplicates(std::string_view section, std::string_view key);
 
-  [[nodiscard]] bool modified() const { return m_modified; }
-  [[nodiscard]] std::string text() const;
+  [[nodiscard]] bool Modified() const { return m_modified; }
+  [[nodiscard]] std::string Text() const;
   // Through WriteFileAtomically: throws FileError, and the file is then as it was.
   void Save(const std::string& file) const;
 

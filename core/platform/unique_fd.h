@@ -24,7 +24,7 @@ class UniqueFd {
   }
   [[nodiscard]] int release() { return std::exchange(m_fd, -1); }
   [[nodiscard]] int get() const { return m_fd; }
-  [[nodiscard]] bool ok() const { return m_fd >= 0; }
+  [[nodiscard]] bool Ok() const { return m_fd >= 0; }
 
  private:
   int m_fd;

@@ -167,7 +167,7 @@ class Porter {
     PortedPatch& result = m_results[index];
     PatchState& state = m_states[index];
     const PatchWrites& read = m_patches[index];
-    if (!read.read.ok()) {
+    if (!read.read.Ok()) {
       result.cause = PortRefusal::broken;
       result.line = read.read.line;
       result.rule = read.read.error;
@@ -489,7 +489,7 @@ std::string FormatShift(std::int64_t shift) {
   return (shift < 0 ? "-0x" : "+0x") + digits;
 }
 
-std::size_t PortOutcome::refusedCount() const {
+std::size_t PortOutcome::RefusedCount() const {
   return static_cast<std::size_t>(std::count_if(
       patches.begin(), patches.end(), [](const PortedPatch& patch) { return patch.status == PortStatus::refused; }));
 }
@@ -533,7 +533,7 @@ PortOutcome PortPatches(const PortJob& job, const PortEvents& events, StopToken 
       try {
         patches.push_back(ReadPortWrites(path));
       } catch (const FileError& error) {
-        return fail(JobCause::patchFile, path, error.osError());
+        return fail(JobCause::patchFile, path, error.OsError());
       }
       if (events.progress) events.progress(patches.size(), total);
     }

@@ -93,7 +93,7 @@ struct PortEvents {
 // ends there); outOfMemory; stopped.
 struct PortOutcome : JobOutcome {
   std::vector<PortedPatch> patches;  // once every patch has its result
-  [[nodiscard]] std::size_t refusedCount() const;
+  [[nodiscard]] std::size_t RefusedCount() const;
 };
 
 // Reads the image, the firmware and every patch, looks for all pieces of all

@@ -50,7 +50,7 @@ std::optional<OutputIsInput> FindSharedOutput(const std::vector<std::string>& ou
   return std::nullopt;
 }
 
-std::size_t PortWriteOutcome::writtenCount() const {
+std::size_t PortWriteOutcome::WrittenCount() const {
   return static_cast<std::size_t>(std::count(written.begin(), written.end(), true));
 }
 
@@ -79,11 +79,11 @@ PortWriteOutcome WritePortedPatches(const std::vector<PortedFile>& files, const 
     std::vector<std::size_t> staged;  // the batch's files by their index
     const auto report = [&](std::size_t i, const FileError& error) {
       // Said with the path the user chose, not the one its links lead to.
-      const FileError chosen(error.cause(), files[i].path, error.osError());
+      const FileError chosen(error.Cause(), files[i].path, error.OsError());
       if (outcome.cause == JobCause::none) {
         outcome.cause = JobCause::outputWrite;
         outcome.path = files[i].path;
-        outcome.systemError = error.osError();
+        outcome.systemError = error.OsError();
       }
       if (events.failed) events.failed(i, chosen);
     };

@@ -55,7 +55,7 @@ struct PortWriteEvents {
 // were (each failure before it was told to failed).
 struct PortWriteOutcome : JobOutcome {
   std::vector<bool> written;  // by the files' index
-  [[nodiscard]] std::size_t writtenCount() const;
+  [[nodiscard]] std::size_t WrittenCount() const;
 };
 
 // Writes each file atomically, in order, making the folders on its way.

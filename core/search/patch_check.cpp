@@ -69,16 +69,16 @@ class TouchSink {
         m_isWritten(size, filter),
         m_touched(straightIntoWork ? nullptr : TouchedList()),
         m_whole(straightIntoWork) {}
-  bool accepts(std::uint32_t address) { return m_isWritten(address); }
-  void write(std::uint32_t address, std::uint8_t value) {
+  bool Accepts(std::uint32_t address) { return m_isWritten(address); }
+  void Write(std::uint32_t address, std::uint8_t value) {
     if (m_whole) {
       m_work[address] = value;
       return;
     }
     m_touched[m_count++] = {address, value};
-    if (m_count == kTouchedLimit) becomeWhole();
+    if (m_count == kTouchedLimit) BecomeWhole();
   }
-  [[nodiscard]] PatchStatus status() {
+  [[nodiscard]] PatchStatus Status() {
     if (m_whole) return std::memcmp(m_work, m_current, m_size) == 0 ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
     // Usually no write differs from the image, or the last one that differs
     // is the last write at its address: then work need not be touched at all.
@@ -105,7 +105,7 @@ class TouchSink {
   }
 
  private:
-  void becomeWhole() {
+  void BecomeWhole() {
     ReplayOnCopy(m_work, m_current, m_size, m_touched, m_count);
     m_count = 0;
     m_whole = true;
@@ -150,17 +150,17 @@ constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 class AddressBits {
  public:
   explicit AddressBits(std::uint32_t size) : m_words((std::size_t{size} + 63) / 64 * 8) {}
-  [[nodiscard]] std::uint64_t* words() { return reinterpret_cast<std::uint64_t*>(m_words.data()); }
-  [[nodiscard]] const std::uint64_t* words() const { return reinterpret_cast<const std::uint64_t*>(m_words.data()); }
-  [[nodiscard]] std::size_t count() const { return m_words.size() / 8; }
-  void set(std::uint32_t a) { words()[a / 64] |= std::uint64_t{1} << (a % 64); }
-  void reset(std::uint32_t a) { words()[a / 64] &= ~(std::uint64_t{1} << (a % 64)); }
-  [[nodiscard]] bool test(std::uint32_t a) const { return (words()[a / 64] >> (a % 64)) & 1; }
+  [[nodiscard]] std::uint64_t* Words() { return reinterpret_cast<std::uint64_t*>(m_words.data()); }
+  [[nodiscard]] const std::uint64_t* Words() const { return reinterpret_cast<const std::uint64_t*>(m_words.data()); }
+  [[nodiscard]] std::size_t Count() const { return m_words.size() / 8; }
+  void Set(std::uint32_t a) { Words()[a / 64] |= std::uint64_t{1} << (a % 64); }
+  void Reset(std::uint32_t a) { Words()[a / 64] &= ~(std::uint64_t{1} << (a % 64)); }
+  [[nodiscard]] bool Test(std::uint32_t a) const { return (Words()[a / 64] >> (a % 64)) & 1; }
   // Clears [from, to).
   void clear(std::uint64_t from, std::uint64_t to) {
-    for (; from < to && from % 64 != 0; ++from) reset(static_cast<std::uint32_t>(from));
-    for (; from + 64 <= to; from += 64) words()[from / 64] = 0;
-    for (; from < to; ++from) reset(static_cast<std::uint32_t>(from));
+    for (; from < to && from % 64 != 0; ++from) Reset(static_cast<std::uint32_t>(from));
+    for (; from + 64 <= to; from += 64) Words()[from / 64] = 0;
+    for (; from < to; ++from) Reset(static_cast<std::uint32_t>(from));
   }
 
  private:
@@ -184,56 +184,56 @@ class DetailSink {
         m_isWritten(size, filter),
         m_buffers(buffers),
         m_touched(buffers.touched.get()) {}
-  bool accepts(std::uint32_t address) { return m_isWritten(address); }
-  void write(std::uint32_t address, std::uint8_t value) { writeOld(address, value, -1); }
-  void writeOld(std::uint32_t address, std::uint8_t value, int old) {
+  bool Accepts(std::uint32_t address) { return m_isWritten(address); }
+  void Write(std::uint32_t address, std::uint8_t value) { WriteOld(address, value, -1); }
+  void WriteOld(std::uint32_t address, std::uint8_t value, int old) {
     if (m_lineWrites++ == 0) m_lineFirst = address;
     m_lineLast = address;
     if (m_whole) {
-      keepWhole(address, value, old);
+      KeepWhole(address, value, old);
       return;
     }
     m_touched[m_count++] = {address, value, static_cast<std::int16_t>(old)};
-    if (m_count == kTouchedLimit) becomeWhole();
+    if (m_count == kTouchedLimit) BecomeWhole();
   }
-  void beginOldLine() {
+  void BeginOldLine() {
     m_lineFrom = m_count;
     m_lineWrites = 0;
   }
-  void endOldLine(bool usable) {
+  void EndOldLine(bool usable) {
     if (usable) return;
     if (!m_whole) {
       for (std::size_t i = m_lineFrom; i < m_count; ++i) m_touched[i].old = -1;
       return;
     }
-    forgetLineOld();
+    ForgetLineOld();
   }
 
-  void judge(CheckDetails& details) const {
+  void Judge(CheckDetails& details) const {
     if (m_whole) {
-      judgeWhole(details);
+      JudgeWhole(details);
     } else {
-      judgeKept(details);
+      JudgeKept(details);
     }
     details.status = details.differing == 0 ? PATCH_INSTALLED : PATCH_NOT_INSTALLED;
   }
 
  private:
-  void keepWhole(std::uint32_t address, std::uint8_t value, int old) {
+  void KeepWhole(std::uint32_t address, std::uint8_t value, int old) {
     m_work[address] = value;
-    m_whole->written.set(address);
+    m_whole->written.Set(address);
     if (old < 0) {
-      m_whole->oldKnown.reset(address);
+      m_whole->oldKnown.Reset(address);
     } else {
       m_whole->old.data()[address] = static_cast<std::uint8_t>(old);
-      m_whole->oldKnown.set(address);
+      m_whole->oldKnown.Set(address);
     }
   }
 
-  void becomeWhole() {
+  void BecomeWhole() {
     // Work is read only where the bitmap says a byte was written.
     m_whole = std::make_unique<WholeEvidence>(m_size);
-    for (std::size_t i = 0; i < m_count; ++i) keepWhole(m_touched[i].address, m_touched[i].value, m_touched[i].old);
+    for (std::size_t i = 0; i < m_count; ++i) KeepWhole(m_touched[i].address, m_touched[i].value, m_touched[i].old);
     m_count = 0;
     m_lineFrom = 0;
   }
@@ -242,7 +242,7 @@ class DetailSink {
   // its last, in address order with the wrap at 2^32, and the line is the last
   // writer of each. More writes than that stretch holds means the line went
   // round the whole address space.
-  void forgetLineOld() {
+  void ForgetLineOld() {
     if (m_lineWrites == 0) return;
     AddressBits& known = m_whole->oldKnown;
     const std::uint64_t stretch = std::uint64_t{static_cast<std::uint32_t>(m_lineLast - m_lineFirst)} + 1;
@@ -256,7 +256,7 @@ class DetailSink {
     }
   }
 
-  static void noteDiffering(CheckDetails& details, const DifferingByte& byte) {
+  static void NoteDiffering(CheckDetails& details, const DifferingByte& byte) {
     auto& shown = details.firstDiffering;
     if (shown.size() == CheckDetails::kShownDifferences && shown.back().address < byte.address) return;
     auto at = shown.begin();
@@ -268,7 +268,7 @@ class DetailSink {
   // Both routes judge one address at a time through here.
   struct Tally {
     bool foreign = false, unknown = false, partly = false;
-    void add(CheckDetails& details, std::uint32_t address, std::uint8_t value, int old, std::uint8_t found) {
+    void Add(CheckDetails& details, std::uint32_t address, std::uint8_t value, int old, std::uint8_t found) {
       ++details.checkedBytes;
       if (found == value) {
         ++details.alreadyNew;
@@ -280,9 +280,9 @@ class DetailSink {
         unknown = true;
       else if (old != found)
         foreign = true;
-      noteDiffering(details, {address, value, found, old});
+      NoteDiffering(details, {address, value, found, old});
     }
-    void verdict(CheckDetails& details) const {
+    void Verdict(CheckDetails& details) const {
       if (details.differing == 0) return;
       details.verdict = foreign   ? OldBytesVerdict::otherFirmware
                         : unknown ? OldBytesVerdict::oldUnknown
@@ -291,20 +291,20 @@ class DetailSink {
     }
   };
 
-  void judgeWhole(CheckDetails& details) const {
+  void JudgeWhole(CheckDetails& details) const {
     Tally tally;
-    const std::uint64_t* written = m_whole->written.words();
-    for (std::size_t word = 0; word < m_whole->written.count(); ++word) {
+    const std::uint64_t* written = m_whole->written.Words();
+    for (std::size_t word = 0; word < m_whole->written.Count(); ++word) {
       for (std::uint64_t bits = written[word]; bits != 0; bits &= bits - 1) {
         const auto address = static_cast<std::uint32_t>(word * 64 + static_cast<unsigned>(__builtin_ctzll(bits)));
-        const int old = m_whole->oldKnown.test(address) ? m_whole->old.data()[address] : -1;
-        tally.add(details, address, m_work[address], old, m_current[address]);
+        const int old = m_whole->oldKnown.Test(address) ? m_whole->old.data()[address] : -1;
+        tally.Add(details, address, m_work[address], old, m_current[address]);
       }
     }
-    tally.verdict(details);
+    tally.Verdict(details);
   }
 
-  void judgeKept(CheckDetails& details) const {
+  void JudgeKept(CheckDetails& details) const {
     std::size_t capacity = 16;
     while (capacity < 2 * m_count) capacity *= 2;
     std::uint32_t* seen = m_buffers.seen.get();
@@ -319,9 +319,9 @@ class DetailSink {
       while (seen[slot] != kNoAddress && seen[slot] != touch.address) slot = (slot + 1) & (capacity - 1);
       if (seen[slot] == touch.address) continue;  // written again later: that write counts
       seen[slot] = touch.address;
-      tally.add(details, touch.address, touch.value, touch.old, m_current[touch.address]);
+      tally.Add(details, touch.address, touch.value, touch.old, m_current[touch.address]);
     }
-    tally.verdict(details);
+    tally.Verdict(details);
   }
 
   const std::uint8_t* m_current;
@@ -341,20 +341,20 @@ class DetailSink {
 
 // ApplyPatchFile and the check read a file alike: a line is given up as soon as
 // it is known to be invalid.
-bool Apply(quillet::FileReader& file, TouchSink& sink) { return quillet::ReadVkp(file, sink, false).ok(); }
+bool Apply(quillet::FileReader& file, TouchSink& sink) { return quillet::ReadVkp(file, sink, false).Ok(); }
 
 PatchStatus Check(quillet::FileReader& source, const std::uint8_t* current, std::uint8_t* work, std::uint32_t size,
                   const AddressFilter& filter, CheckDetails* details) {
   if (!details) {
     TouchSink sink(current, work, size, filter);
     if (!Apply(source, sink)) return PATCH_FILE_ERROR;
-    return sink.status();
+    return sink.Status();
   }
   *details = CheckDetails{};
   DetailSink sink(current, work, size, filter, ThreadDetailBuffers());
   const quillet::VkpReadResult read = quillet::ReadVkp(source, sink, true);
-  if (read.ok()) {
-    sink.judge(*details);
+  if (read.Ok()) {
+    sink.Judge(*details);
     return details->status;
   }
   details->status = PATCH_FILE_ERROR;
@@ -363,7 +363,7 @@ PatchStatus Check(quillet::FileReader& source, const std::uint8_t* current, std:
   std::string& text = details->lineText;
   while (text.size() < CheckDetails::kLineTextLimit) {
     const std::string_view more =
-        source.readAt(read.lineStart + text.size(), CheckDetails::kLineTextLimit - text.size());
+        source.ReadAt(read.lineStart + text.size(), CheckDetails::kLineTextLimit - text.size());
     if (more.empty()) break;
     const std::size_t end = more.find_first_of("\n\x1A");
     text += more.substr(0, end);
@@ -371,7 +371,7 @@ PatchStatus Check(quillet::FileReader& source, const std::uint8_t* current, std:
   }
   // A CR before the LF belongs to the line end.
   if (text.ends_with('\r') && text.size() < CheckDetails::kLineTextLimit) text.pop_back();
-  details->byteOrderMark = source.readAt(0, 3) == "\xEF\xBB\xBF";
+  details->byteOrderMark = source.ReadAt(0, 3) == "\xEF\xBB\xBF";
   return PATCH_FILE_ERROR;
 }
 

@@ -32,8 +32,8 @@ struct FileBytes {
 // then always tested and breaks the file.
 struct RunSink {
   FileBytes& out;
-  bool accepts(std::uint32_t) const { return true; }
-  void write(std::uint32_t address, std::uint8_t value) {
+  bool Accepts(std::uint32_t) const { return true; }
+  void Write(std::uint32_t address, std::uint8_t value) {
     std::vector<Run>& runs = out.runs;
     if (!runs.empty() && runs.back().end() == address && runs.back().length != UINT32_MAX)
       ++runs.back().length;
@@ -98,9 +98,9 @@ struct Cursor {
   const FileBytes* bytes = nullptr;
   std::size_t run = 0;
   std::uint64_t from = 0;  // where the run's bytes begin
-  [[nodiscard]] const Run& current() const { return bytes->runs[run]; }
-  [[nodiscard]] std::uint8_t at(std::uint64_t address) const {
-    return bytes->bytes[from + (address - current().start)];
+  [[nodiscard]] const Run& Current() const { return bytes->runs[run]; }
+  [[nodiscard]] std::uint8_t At(std::uint64_t address) const {
+    return bytes->bytes[from + (address - Current().start)];
   }
 };
 
@@ -113,15 +113,15 @@ void CollectHits(const std::vector<const Cursor*>& writers, std::uint64_t from, 
   bool differ = false;
   for (std::size_t w = 1; w < writers.size() && !differ; ++w)
     differ =
-        std::memcmp(&lead.bytes->bytes[lead.from + (from - lead.current().start)],
-                    &writers[w]->bytes->bytes[writers[w]->from + (from - writers[w]->current().start)], length) != 0;
+        std::memcmp(&lead.bytes->bytes[lead.from + (from - lead.Current().start)],
+                    &writers[w]->bytes->bytes[writers[w]->from + (from - writers[w]->Current().start)], length) != 0;
   // Nearly every stretch is written by one file, or with one value.
   if (!differ) return;
   for (std::uint64_t address = from; address < until; ++address)
     for (std::size_t a = 0; a < writers.size(); ++a)
       for (std::size_t b = a + 1; b < writers.size(); ++b) {
-        const std::uint8_t first = writers[a]->at(address);
-        const std::uint8_t second = writers[b]->at(address);
+        const std::uint8_t first = writers[a]->At(address);
+        const std::uint8_t second = writers[b]->At(address);
         if (first != second)
           hits.push_back({writers[a]->file, writers[b]->file, {static_cast<std::uint32_t>(address), first, second}});
       }
@@ -135,8 +135,8 @@ std::vector<Hit> FindHits(const std::vector<FileBytes>& files) {
     if (!files[f].runs.empty()) cursors.push_back({static_cast<std::uint32_t>(f), &files[f], 0, 0});
   // Waiting cursors, the lowest start first.
   auto later = [&cursors](std::size_t a, std::size_t b) {
-    return cursors[a].current().start != cursors[b].current().start
-               ? cursors[a].current().start > cursors[b].current().start
+    return cursors[a].Current().start != cursors[b].Current().start
+               ? cursors[a].Current().start > cursors[b].Current().start
                : cursors[a].file > cursors[b].file;
   };
   std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> waiting(later);
@@ -147,13 +147,13 @@ std::vector<Hit> FindHits(const std::vector<FileBytes>& files) {
   std::vector<const Cursor*> writers;
   std::uint64_t at = 0;
   while (!waiting.empty() || !active.empty()) {
-    if (active.empty()) at = cursors[waiting.top()].current().start;
-    while (!waiting.empty() && cursors[waiting.top()].current().start <= at) {
+    if (active.empty()) at = cursors[waiting.top()].Current().start;
+    while (!waiting.empty() && cursors[waiting.top()].Current().start <= at) {
       active.push_back(waiting.top());
       waiting.pop();
     }
-    std::uint64_t until = waiting.empty() ? std::uint64_t{1} << 32 : cursors[waiting.top()].current().start;
-    for (const std::size_t c : active) until = std::min(until, cursors[c].current().end());
+    std::uint64_t until = waiting.empty() ? std::uint64_t{1} << 32 : cursors[waiting.top()].Current().start;
+    for (const std::size_t c : active) until = std::min(until, cursors[c].Current().end());
     if (active.size() > 1) {
       writers.clear();
       for (const std::size_t c : active) writers.push_back(&cursors[c]);
@@ -163,8 +163,8 @@ std::vector<Hit> FindHits(const std::vector<FileBytes>& files) {
     at = until;
     std::erase_if(active, [&](std::size_t c) {
       Cursor& cursor = cursors[c];
-      if (cursor.current().end() != at) return false;
-      cursor.from += cursor.current().length;
+      if (cursor.Current().end() != at) return false;
+      cursor.from += cursor.Current().length;
       if (++cursor.run < cursor.bytes->runs.size()) waiting.push(c);
       return true;
     });
@@ -194,7 +194,7 @@ ConflictsOutcome FindPatchConflicts(const std::vector<std::string>& paths, const
       RunSink sink{files[file]};
       FileReader reader(paths[file]);
       const VkpReadResult read = ReadVkp(reader, sink, true);
-      if (!read.ok()) {
+      if (!read.Ok()) {
         // Half a patch is not what anyone would install, so none of it is compared.
         files[file] = {};
         result.excluded.push_back({file, read, {}});

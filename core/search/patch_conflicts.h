@@ -35,7 +35,7 @@ struct ExcludedPatch {
   std::size_t file = 0;
   VkpReadResult read;     // the invalid line, when the file was read
   std::string fileError;  // the user-facing text, when it could not be read
-  [[nodiscard]] bool unreadable() const { return !fileError.empty(); }
+  [[nodiscard]] bool Unreadable() const { return !fileError.empty(); }
 };
 
 struct PatchConflicts {

@@ -84,7 +84,7 @@ SearchOutcome RunSearch(const SearchJob& job, const SearchEvents& events, StopTo
     }
     return ended(JobCause::none);
   } catch (const FileError& error) {
-    return ended(JobCause::patchFile, error.path(), error.osError());
+    return ended(JobCause::patchFile, error.Path(), error.OsError());
   } catch (const std::bad_alloc&) {
     return ended(JobCause::outOfMemory, {}, ENOMEM);
   }

@@ -24,7 +24,7 @@ struct VkpReadResult {
   VkpError error = VkpError::none;
   std::size_t line = 0;         // 1-based number of the invalid line; 0 when none
   std::uint64_t lineStart = 0;  // where the invalid line starts in the text
-  [[nodiscard]] bool ok() const { return error == VkpError::none; }
+  [[nodiscard]] bool Ok() const { return error == VkpError::none; }
 };
 
 }  // namespace quillet

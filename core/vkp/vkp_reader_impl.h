@@ -60,7 +60,7 @@ struct HexNumber {
   std::uint8_t seen = 0;  // characters so far, counted to 2
   bool zeroFirst = false;
   bool valid = true;
-  void push(std::uint8_t cls);
+  void Push(std::uint8_t cls);
 };
 
 // Where a step ends when the reading has ended at an invalid line.
@@ -88,14 +88,14 @@ class LineMachine {
   // Reads on from begin[i] while the line is before its second field: up to a
   // line end, a comment, 0x1A, or the first character of field 2. kStopped
   // when the line turned out invalid.
-  std::size_t readHead(const char* begin, std::size_t size, std::size_t i);
-  bool fail(VkpError error);
-  std::size_t stop(VkpError error) {
-    fail(error);
+  std::size_t ReadHead(const char* begin, std::size_t size, std::size_t i);
+  bool Fail(VkpError error);
+  std::size_t Stop(VkpError error) {
+    Fail(error);
     return kStopped;
   }
 
-  void newLine(std::uint64_t start) {
+  void NewLine(std::uint64_t start) {
     ++m_line;
     m_lineStart = start;
     m_state = State::start;
@@ -133,15 +133,15 @@ class LineMachine {
   bool m_inField2 = false;
 
  private:
-  std::size_t startLine(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls);
-  std::size_t addressChar(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls);
-  std::size_t skipBrokenAddress(const char* begin, std::size_t size, std::size_t i);
-  std::size_t offsetChar(std::size_t i, std::uint8_t cls);
-  std::size_t field1Char(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls);
+  std::size_t StartLine(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls);
+  std::size_t AddressChar(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls);
+  std::size_t SkipBrokenAddress(const char* begin, std::size_t size, std::size_t i);
+  std::size_t OffsetChar(std::size_t i, std::uint8_t cls);
+  std::size_t Field1Char(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls);
 };
 
 // The steps a data line takes, inline: they are most of the reading.
-inline void HexNumber::push(std::uint8_t cls) {
+inline void HexNumber::Push(std::uint8_t cls) {
   if (cls < 16) {
     value = (value << 4) | cls;
     if (seen == 0) zeroFirst = cls == 0;
@@ -151,7 +151,7 @@ inline void HexNumber::push(std::uint8_t cls) {
   if (seen < 2) ++seen;
 }
 
-inline std::size_t LineMachine::readHead(const char* begin, std::size_t size, std::size_t i) {
+inline std::size_t LineMachine::ReadHead(const char* begin, std::size_t size, std::size_t i) {
   while (i < size) {
     const std::uint8_t cls = ClassOf(begin[i]);
     if (cls == kLineEnd || cls == kFileEnd) return i;
@@ -166,16 +166,16 @@ inline std::size_t LineMachine::readHead(const char* begin, std::size_t size, st
     if (cls == kComment) return i;
     switch (m_state) {
       case State::start:
-        i = startLine(begin, size, i, cls);
+        i = StartLine(begin, size, i, cls);
         break;
       case State::address:
-        i = addressChar(begin, size, i, cls);
+        i = AddressChar(begin, size, i, cls);
         break;
       case State::offset:
-        i = offsetChar(i, cls);
+        i = OffsetChar(i, cls);
         break;
       case State::offsetDoneStrict:
-        if (!IsBlank(cls)) return stop(VkpError::badOffset);
+        if (!IsBlank(cls)) return Stop(VkpError::badOffset);
         ++i;
         break;
       case State::afterColon:
@@ -190,7 +190,7 @@ inline std::size_t LineMachine::readHead(const char* begin, std::size_t size, st
         m_field1Again = {};
         [[fallthrough]];
       case State::field1:
-        i = field1Char(begin, size, i, cls);
+        i = Field1Char(begin, size, i, cls);
         break;
       case State::between:
         if (!IsBlank(cls)) return i;  // field 2 begins
@@ -209,7 +209,7 @@ inline std::size_t LineMachine::readHead(const char* begin, std::size_t size, st
 }
 
 // The line's first character that is not blank.
-inline std::size_t LineMachine::startLine(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls) {
+inline std::size_t LineMachine::StartLine(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls) {
   if (IsBlank(cls)) return i + 1;
   m_number = HexNumber{};
   m_pendingBlank = false;
@@ -220,12 +220,12 @@ inline std::size_t LineMachine::startLine(const char* begin, std::size_t size, s
     return i + 1;
   }
   m_state = State::address;
-  return addressChar(begin, size, i, cls);
+  return AddressChar(begin, size, i, cls);
 }
 
-inline std::size_t LineMachine::addressChar(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls) {
+inline std::size_t LineMachine::AddressChar(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls) {
   if (cls == kColon) {
-    if (m_addressBroken || !m_number.valid) return stop(VkpError::badAddress);
+    if (m_addressBroken || !m_number.valid) return Stop(VkpError::badAddress);
     m_position = m_number.value + m_offset;
     m_lineBase = m_position;
     m_haveHalf = false;
@@ -235,16 +235,16 @@ inline std::size_t LineMachine::addressChar(const char* begin, std::size_t size,
   } else {
     // A blank between two characters of the address stays in it.
     if (m_pendingBlank) m_addressBroken = true;
-    m_number.push(cls);
+    m_number.Push(cls);
     if (m_addressBroken || !m_number.valid) {
-      if (!m_exactErrors) return stop(VkpError::badAddressOrNoColon);
-      return skipBrokenAddress(begin, size, i);
+      if (!m_exactErrors) return Stop(VkpError::badAddressOrNoColon);
+      return SkipBrokenAddress(begin, size, i);
     }
   }
   return i + 1;
 }
 
-inline std::size_t LineMachine::field1Char(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls) {
+inline std::size_t LineMachine::Field1Char(const char* begin, std::size_t size, std::size_t i, std::uint8_t cls) {
   if (cls < 16) {
     if (m_field1Weak) m_field1Hex = false;
     // The bulk of a file: runs of digits, taken without the machine.
@@ -270,40 +270,40 @@ class VkpStreamReader : LineMachine {
   VkpStreamReader(Source& source, Sink& sink, bool exactErrors)
       : LineMachine(exactErrors), m_source(source), m_sink(sink) {}
 
-  [[nodiscard]] VkpReadResult run() {
+  [[nodiscard]] VkpReadResult Run() {
     std::uint64_t at = 0;
     for (;;) {
-      const std::string_view piece = m_source.next();
+      const std::string_view piece = m_source.Next();
       if (piece.empty()) break;
       m_piece = piece;
       m_piecePos = at;
-      if (!consume()) return m_result;
+      if (!Consume()) return m_result;
       at += piece.size();
     }
-    (void)endLine();
+    (void)EndLine();
     return m_result;
   }
 
  private:
   static constexpr bool kWantsOld = requires(Sink & sink) {
-    sink.writeOld(std::uint32_t{}, std::uint8_t{}, int{});
-    sink.beginOldLine();
-    sink.endOldLine(bool{});
+    sink.WriteOld(std::uint32_t{}, std::uint8_t{}, int{});
+    sink.BeginOldLine();
+    sink.EndOldLine(bool{});
   };
 
   // Feeds the current piece through the line machine; false once reading ends.
-  bool consume() {
+  bool Consume() {
     const char* const begin = m_piece.data();
     const std::size_t size = m_piece.size();
     std::size_t i = 0;
     while (i < size) {
       const std::uint8_t cls = ClassOf(begin[i]);
       if (cls == kLineEnd || cls == kFileEnd || (cls == kComment && m_state != State::ignored)) {
-        if (!endContent(cls, i)) return false;
+        if (!EndContent(cls, i)) return false;
         continue;
       }
       const bool newBytes = m_state == State::field2 || (m_state == State::between && !IsBlank(cls));
-      i = newBytes ? readField2(begin, size, i) : readHead(begin, size, i);
+      i = newBytes ? ReadField2(begin, size, i) : ReadHead(begin, size, i);
       if (i == kStopped) return false;
     }
     return true;
@@ -311,20 +311,20 @@ class VkpStreamReader : LineMachine {
 
   // The line's content ends at begin[i]: a line end, a comment or 0x1A. False
   // once reading ends.
-  bool endContent(std::uint8_t cls, std::size_t& i) {
-    if (!endLine()) return false;
+  bool EndContent(std::uint8_t cls, std::size_t& i) {
+    if (!EndLine()) return false;
     if (cls == kFileEnd) return false;
     if (cls == kComment) {
       m_state = State::ignored;
       return true;
     }
-    newLine(m_piecePos + i + 1);
+    NewLine(m_piecePos + i + 1);
     ++i;
     return true;
   }
 
   // The line's content has ended (line end, comment, 0x1A or end of input).
-  bool endLine() {
+  bool EndLine() {
     switch (m_state) {
       case State::offset:
       case State::offsetDone:
@@ -333,12 +333,12 @@ class VkpStreamReader : LineMachine {
         m_offset = m_number.value;
         break;
       case State::address:
-        return fail(VkpError::noColon);
+        return Fail(VkpError::noColon);
       case State::field1:
       case State::between:
-        return writeField1();
+        return WriteField1();
       case State::field2:
-        return endField2();
+        return EndField2();
       case State::start:
       case State::afterColon:
       case State::ignored:
@@ -348,20 +348,20 @@ class VkpStreamReader : LineMachine {
   }
 
   // Field 2, the new bytes beside old ones, up to its end or the line's.
-  std::size_t readField2(const char* begin, std::size_t size, std::size_t i) {
+  std::size_t ReadField2(const char* begin, std::size_t size, std::size_t i) {
     if (m_state == State::between) {
       m_state = State::field2;
       m_pendingWeak = 0;
       if constexpr (kWantsOld) {
         m_inField2 = true;
-        m_sink.beginOldLine();
+        m_sink.BeginOldLine();
       }
     }
     while (i < size) {
       const std::uint8_t cls = ClassOf(begin[i]);
       if (cls == kLineEnd || cls == kFileEnd || cls == kComment) return i;
       if (cls == kSpace) {
-        if (!endField2()) return kStopped;
+        if (!EndField2()) return kStopped;
         m_state = State::ignored;
         return i + 1;
       }
@@ -371,27 +371,27 @@ class VkpStreamReader : LineMachine {
         continue;
       }
       for (; m_pendingWeak > 0; --m_pendingWeak)
-        if (!pairChar(kWeak)) return kStopped;
-      if (!pairChar(cls)) return kStopped;
-      if (!m_haveHalf) i = pairRun(begin, size, i);
+        if (!PairChar(kWeak)) return kStopped;
+      if (!PairChar(cls)) return kStopped;
+      if (!m_haveHalf) i = PairRun(begin, size, i);
     }
     return i;
   }
 
   // The bulk of a file: whole pairs of digits, taken without the machine.
-  std::size_t pairRun(const char* begin, std::size_t size, std::size_t at) {
+  std::size_t PairRun(const char* begin, std::size_t size, std::size_t at) {
     for (; at + 1 < size; at += 2) {
       const std::uint8_t high = ClassOf(begin[at]);
       const std::uint8_t low = ClassOf(begin[at + 1]);
       if ((high | low) >= 16) break;
       const std::uint32_t position = m_position++;
-      if (m_sink.accepts(position)) emitByte(position, static_cast<std::uint8_t>((high << 4) | low));
+      if (m_sink.Accepts(position)) EmitByte(position, static_cast<std::uint8_t>((high << 4) | low));
     }
     return at;
   }
 
   // One new-bytes character. Pair k is characters 2k and 2k+1 of the field.
-  bool pairChar(std::uint8_t cls) {
+  bool PairChar(std::uint8_t cls) {
     if (!m_haveHalf) {
       m_half = cls;
       m_haveHalf = true;
@@ -399,92 +399,92 @@ class VkpStreamReader : LineMachine {
     }
     m_haveHalf = false;
     const std::uint32_t at = m_position++;
-    if (!m_sink.accepts(at)) return true;
+    if (!m_sink.Accepts(at)) return true;
     std::uint8_t value;
     if (m_half < 16 && cls < 16)
       value = static_cast<std::uint8_t>((m_half << 4) | cls);
     else if (m_half == 0 && cls == kX)
       value = 0;  // "0X" alone: the prefix of an empty number
     else
-      return fail(VkpError::badByte);
-    emitByte(at, value);
+      return Fail(VkpError::badByte);
+    EmitByte(at, value);
     return true;
   }
 
-  bool pairChars(std::string_view text) {
+  bool PairChars(std::string_view text) {
     for (const char c : text)
-      if (!pairChar(ClassOf(c))) return false;
+      if (!PairChar(ClassOf(c))) return false;
     return true;
   }
 
   // An odd last character is a byte of its own.
-  bool endField() {
+  bool EndField() {
     if (!m_haveHalf) return true;
     m_haveHalf = false;
     const std::uint32_t at = m_position++;
-    if (!m_sink.accepts(at)) return true;
-    if (m_half >= 16) return fail(VkpError::badByte);
-    emitByte(at, m_half);
+    if (!m_sink.Accepts(at)) return true;
+    if (m_half >= 16) return Fail(VkpError::badByte);
+    EmitByte(at, m_half);
     return true;
   }
 
-  bool endField2() {
+  bool EndField2() {
     if constexpr (kWantsOld) {
       const std::uint64_t length = 2 * std::uint64_t{m_position - m_lineBase} + (m_haveHalf ? 1 : 0);
-      if (!endField()) return false;
-      m_sink.endOldLine(m_field1Hex && length == m_field1End - m_field1Start);
+      if (!EndField()) return false;
+      m_sink.EndOldLine(m_field1Hex && length == m_field1End - m_field1Start);
       m_inField2 = false;
       return true;
     } else {
-      return endField();
+      return EndField();
     }
   }
 
   // Field 1 turned out to be the only field: it holds the new bytes.
-  bool writeField1() {
+  bool WriteField1() {
     if (m_field1Start >= m_piecePos) {
       const auto from = static_cast<std::size_t>(m_field1Start - m_piecePos);
-      if (!pairChars(m_piece.substr(from, static_cast<std::size_t>(m_field1End - m_field1Start)))) return false;
+      if (!PairChars(m_piece.substr(from, static_cast<std::size_t>(m_field1End - m_field1Start)))) return false;
     } else {
       for (std::uint64_t at = m_field1Start; at < m_field1End;) {
-        const std::string_view again = m_source.readAt(at, static_cast<std::size_t>(m_field1End - at));
+        const std::string_view again = m_source.ReadAt(at, static_cast<std::size_t>(m_field1End - at));
         if (again.empty()) break;  // the file shrank meanwhile: what is gone writes nothing
-        if (!pairChars(again)) return false;
+        if (!PairChars(again)) return false;
         at += again.size();
       }
     }
-    return endField();
+    return EndField();
   }
 
-  void emitByte(std::uint32_t at, std::uint8_t value) {
+  void EmitByte(std::uint32_t at, std::uint8_t value) {
     if constexpr (kWantsOld) {
-      m_sink.writeOld(at, value, m_inField2 ? oldByte(at) : -1);
+      m_sink.WriteOld(at, value, m_inField2 ? OldByte(at) : -1);
     } else {
-      m_sink.write(at, value);
+      m_sink.Write(at, value);
     }
   }
 
   // The old byte beside the new one at address at: the same pair of field 1.
-  int oldByte(std::uint32_t at) {
+  int OldByte(std::uint32_t at) {
     const std::uint64_t j = 2 * std::uint64_t{static_cast<std::uint32_t>(at - m_lineBase)};
     const std::uint64_t length = m_field1End - m_field1Start;
     if (j + 1 < length) {
-      const std::uint8_t high = field1Class(j);
-      const std::uint8_t low = field1Class(j + 1);
+      const std::uint8_t high = Field1Class(j);
+      const std::uint8_t low = Field1Class(j + 1);
       if ((high | low) < 16) return (high << 4) | low;
-    } else if (j + 1 == length && field1Class(j) < 16) {
-      return field1Class(j);
+    } else if (j + 1 == length && Field1Class(j) < 16) {
+      return Field1Class(j);
     }
     return -1;
   }
 
   // Character j of field 1, read again when it lies in an earlier piece.
-  std::uint8_t field1Class(std::uint64_t j) {
+  std::uint8_t Field1Class(std::uint64_t j) {
     const std::uint64_t at = m_field1Start + j;
     if (at >= m_piecePos) return ClassOf(m_piece[static_cast<std::size_t>(at - m_piecePos)]);
     if (at < m_field1AgainPos || at >= m_field1AgainPos + m_field1Again.size()) {
       m_field1AgainPos = at;
-      m_field1Again = m_source.readAt(at, static_cast<std::size_t>(m_field1End - at));
+      m_field1Again = m_source.ReadAt(at, static_cast<std::size_t>(m_field1End - at));
       if (m_field1Again.empty()) return kOther;
     }
     return ClassOf(m_field1Again[static_cast<std::size_t>(at - m_field1AgainPos)]);
@@ -498,7 +498,7 @@ class VkpStreamReader : LineMachine {
 
 template <class Source, class Sink>
 VkpReadResult ReadVkp(Source& source, Sink& sink, bool exactErrors) {
-  return vkp_detail::VkpStreamReader<Source, Sink>(source, sink, exactErrors).run();
+  return vkp_detail::VkpStreamReader<Source, Sink>(source, sink, exactErrors).Run();
 }
 
 }  // namespace quillet

@@ -65,7 +65,7 @@ class UnencodableText : public std::runtime_error {
   // The window says which character and where; what() is for a log.
   explicit UnencodableText(const Unencodable& where)
       : std::runtime_error("a character has no byte in Windows-1251"), m_where(where) {}
-  [[nodiscard]] const Unencodable& where() const { return m_where; }
+  [[nodiscard]] const Unencodable& Where() const { return m_where; }
 
  private:
   Unencodable m_where;

@@ -167,7 +167,7 @@ TEST(CompareWorkerTest, StopDuringTheWalkKeepsEarlierLines) {
   TempDir folder;
   const Recorded seen = Compare(Put(folder, "a.bin", Bytes(1024, 0)), Put(folder, "b.bin", Bytes(1024, 1)), 4);
   EXPECT_EQ(seen.outcome.cause, quillet::JobCause::stopped);
-  EXPECT_TRUE(seen.outcome.ok());
+  EXPECT_TRUE(seen.outcome.Ok());
   // The step that saw the fifth position still hands its lines over.
   EXPECT_EQ(seen.text, "HEADER\r\n" + ExpectedLines(Bytes(80, 0), Bytes(80, 1)));
 }

@@ -343,7 +343,7 @@ TEST(InstallRulesDifferential, DecisionsAndResultAgreeWithAPlainReferenceAndUndo
     const std::vector<quillet::PatchWrites> undoWrites{
         quillet::ReadPatchWritesText(undoText, size, AddressFilter(later))};
     const quillet::InstallPlan back = quillet::PlanInstall(after.data(), size, InstallMode::revert, false, undoWrites);
-    ASSERT_FALSE(back.refused());
+    ASSERT_FALSE(back.Refused());
     ASSERT_EQ(Applied(after, back), image);
     ++roundTrips;
   }

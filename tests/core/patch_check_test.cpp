@@ -176,8 +176,8 @@ TEST_P(PatchCheckFileErrors, RaiseWithPath) {
         (void)ApplyPatchFile(path, work, 4, {});
       ADD_FAILURE() << "no FileError";
     } catch (const quillet::FileError& error) {
-      EXPECT_EQ(error.cause(), GetParam().cause);
-      EXPECT_EQ(error.path(), path);
+      EXPECT_EQ(error.Cause(), GetParam().cause);
+      EXPECT_EQ(error.Path(), path);
       EXPECT_NE(std::string(error.what()).find(path), std::string::npos);
     }
   }

@@ -111,7 +111,7 @@ std::string Describe(const PatchConflicts& result) {
     out << "\n";
   }
   for (const quillet::ExcludedPatch& file : result.excluded)
-    out << "excluded " << file.file << (file.unreadable() ? " unreadable" : "") << " error "
+    out << "excluded " << file.file << (file.Unreadable() ? " unreadable" : "") << " error "
         << static_cast<int>(file.read.error) << " line " << file.read.line << "\n";
   return out.str();
 }
@@ -137,7 +137,7 @@ TEST(PatchConflicts, AgreeWithComparingEveryPairOfFiles) {
     ASSERT_EQ(Describe(found), Describe(expected));
     for (const quillet::ExcludedPatch& file : found.excluded) {
       const bool namesItsPath = file.fileError.find(paths[file.file]) != std::string::npos;
-      ASSERT_TRUE(!file.unreadable() || namesItsPath) << file.fileError;
+      ASSERT_TRUE(!file.Unreadable() || namesItsPath) << file.fileError;
     }
 
     (expected.conflicts.empty() ? without : withConflicts) += 1;

@@ -100,10 +100,10 @@ class FileErrorTest : public ::testing::TestWithParam<CauseRow> {};
 TEST_P(FileErrorTest, ErrnoGivesCauseAndText) {
   const CauseRow& row = GetParam();
   const FileError error = FileError::FromErrno(row.error, "/w/p.vkp");
-  EXPECT_EQ(error.cause(), row.cause);
+  EXPECT_EQ(error.Cause(), row.cause);
   EXPECT_STREQ(error.what(), row.text);
-  EXPECT_EQ(error.path(), "/w/p.vkp");
-  EXPECT_EQ(error.osError(), row.error);
+  EXPECT_EQ(error.Path(), "/w/p.vkp");
+  EXPECT_EQ(error.OsError(), row.error);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -179,8 +179,8 @@ TEST_P(ImageOpenFailTest, ReportsOpenFailedWithTheReason) {
     (void)quillet::ReadWholeFile(path);
     ADD_FAILURE() << "no FileError";
   } catch (const FileError& error) {
-    EXPECT_EQ(error.osError(), GetParam().error);
-    EXPECT_EQ(error.path(), path);
+    EXPECT_EQ(error.OsError(), GetParam().error);
+    EXPECT_EQ(error.Path(), path);
   }
 }
 
@@ -216,7 +216,7 @@ TEST_F(FileIoTest, ReadErrorBecomesHardwareIoText) {
     (void)quillet::ReadWholeFile("/proc/self/mem");
     GTEST_SKIP() << "/proc/self/mem read without error here";
   } catch (const FileError& error) {
-    EXPECT_EQ(error.cause(), FileErrorCause::hardIO);
+    EXPECT_EQ(error.Cause(), FileErrorCause::hardIO);
     EXPECT_STREQ(error.what(), "A hardware I/O error was reported while accessing /proc/self/mem.");
   }
 }
@@ -274,8 +274,8 @@ TEST_P(AtomicWriteFailTest, ThrowsWithTheTargetPathAndLeavesThingsAlone) {
     quillet::WriteFileAtomically(path, "data");
     ADD_FAILURE() << "no FileError";
   } catch (const FileError& error) {
-    EXPECT_EQ(error.cause(), GetParam().cause);
-    EXPECT_EQ(error.path(), path);
+    EXPECT_EQ(error.Cause(), GetParam().cause);
+    EXPECT_EQ(error.Path(), path);
   }
   EXPECT_EQ(ReadBytes(m_dir / "file"), "keep");
   EXPECT_EQ(ReadBytes(m_dir / "ro"), "keep");

@@ -280,7 +280,7 @@ TEST(Port, TakesBrokenAndEmptyPatchesAsTheCheckDoes) {
   EXPECT_EQ(outcome.patches[0].cause, PortRefusal::broken);
   EXPECT_EQ(outcome.patches[0].line, 2U);
   EXPECT_EQ(outcome.patches[1].status, PortStatus::fits);
-  EXPECT_EQ(outcome.refusedCount(), 1U);
+  EXPECT_EQ(outcome.RefusedCount(), 1U);
 }
 
 }  // namespace
@@ -356,7 +356,7 @@ TEST(PortWriting, AFailedFileIsTheOnlyOneMissingAndAStopPutsNothingMoreInPlace) 
        .failed = {}},
       quillet::StopToken(stop));
   EXPECT_EQ(stopped.cause, quillet::JobCause::stopped);
-  EXPECT_EQ(stopped.writtenCount(), quillet::AtomicFileBatch::kMaxStaged);
+  EXPECT_EQ(stopped.WrittenCount(), quillet::AtomicFileBatch::kMaxStaged);
   for (std::size_t i = 0; i < files.size(); ++i)
     EXPECT_EQ(std::filesystem::exists(files[i].path), stopped.written[i]) << i;
   EXPECT_TRUE(Temporaries(out).empty());

@@ -75,7 +75,7 @@ struct EditRow {
 TEST(ProfileDuplicates, RemovingLaterDuplicatesKeepsTheFirstAndOtherSections) {
   ProfileDocument document("[S]\nk=1\nx=0\nK=2\nk=3\n[T]\nk=4\n");
   EXPECT_EQ(document.RemoveDuplicates("s", "k"), 2u);
-  EXPECT_EQ(document.text(), "[S]\nk=1\nx=0\n[T]\nk=4\n");
+  EXPECT_EQ(document.Text(), "[S]\nk=1\nx=0\n[T]\nk=4\n");
   EXPECT_EQ(document.RemoveDuplicates("S", "k"), 0u);
   EXPECT_EQ(document.RemoveDuplicates("S", "absent"), 0u);
 }
@@ -88,12 +88,12 @@ TEST(ProfileDuplicates, RemovingTheFirstBringsTheNextToLight) {
   EXPECT_EQ(document.Get("S", "k"), std::nullopt);
   EXPECT_FALSE(document.Remove("S", "k"));
   ASSERT_TRUE(document.Set("S", "k", "3"));
-  EXPECT_EQ(document.text(), "[S]\nj=0\nx=9\nk=3\n");
+  EXPECT_EQ(document.Text(), "[S]\nj=0\nx=9\nk=3\n");
   ASSERT_TRUE(document.Remove("S", "x"));
   ASSERT_TRUE(document.Remove("S", "k"));
   ASSERT_TRUE(document.Remove("S", "j"));
   ASSERT_TRUE(document.Set("T", "y", "1"));
-  EXPECT_EQ(document.text(), "[S]\n\n[T]\ny=1\n");
+  EXPECT_EQ(document.Text(), "[S]\n\n[T]\ny=1\n");
 }
 
 TEST(ProfileScale, LongListsReadAndShrinkInOnePass) {
@@ -106,7 +106,7 @@ TEST(ProfileScale, LongListsReadAndShrinkInOnePass) {
   EXPECT_EQ(document.Get("S", "19998"), "v19998");
   EXPECT_EQ(document.Get("S", "19999"), std::nullopt);
   EXPECT_TRUE(
-      document.text().ends_with("19998=v19998\n20000=w\n20001=w\n20002=w\n20003=w\n20004=w\n"
+      document.Text().ends_with("19998=v19998\n20000=w\n20001=w\n20002=w\n20003=w\n20004=w\n"
                                 "20005=w\n20006=w\n20007=w\n20008=w\n20009=w\n"));
 }
 
@@ -119,8 +119,8 @@ TEST_P(ProfileEditTest, ChangesOnlyTheLineConcerned) {
     EXPECT_TRUE(document.Set("Address Filter", row.key, row.value));
   else
     document.Remove("Address Filter", row.key);
-  EXPECT_EQ(document.text(), row.after);
-  EXPECT_EQ(document.modified(), std::string(row.before) != row.after);
+  EXPECT_EQ(document.Text(), row.after);
+  EXPECT_EQ(document.Modified(), std::string(row.before) != row.after);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -174,8 +174,8 @@ TEST_P(ProfileRefusedTest, NameOrValueThatWouldBreakTheFileIsRefused) {
   const std::string before = "[Address Filter]\n0=a\n";
   ProfileDocument document(before);
   EXPECT_FALSE(document.Set(row.section, row.key, row.value));
-  EXPECT_EQ(document.text(), before);
-  EXPECT_FALSE(document.modified());
+  EXPECT_EQ(document.Text(), before);
+  EXPECT_FALSE(document.Modified());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ProfileRefusedTest,
@@ -206,7 +206,7 @@ TEST_F(ProfileFileTest, MissingFileLoadsEmptyAndComesIntoBeingOnFirstSave) {
   ProfileDocument missing = ProfileDocument::Load(m_file);
   EXPECT_EQ(missing.Get("S", "k"), std::nullopt);
   EXPECT_FALSE(missing.Remove("S", "k"));
-  EXPECT_FALSE(missing.modified()) << "nothing to save, so no file is made";
+  EXPECT_FALSE(missing.Modified()) << "nothing to save, so no file is made";
   EXPECT_FALSE(std::filesystem::exists(m_file));
   SetAndSave(m_file, "k", std::string(300, 'A'));
   EXPECT_EQ(ReadBytes(m_file), "[S]\nk=" + std::string(300, 'A') + "\n") << "the file keeps the whole value";
@@ -222,7 +222,7 @@ TEST_F(ProfileFileTest, FailedSavesLeaveEverythingAsItWas) {
   WriteBytes(m_file, before);
   ProfileDocument document = ProfileDocument::Load(m_file);
   EXPECT_FALSE(document.Set("S", "k", "two\nlines"));
-  EXPECT_FALSE(document.modified());
+  EXPECT_FALSE(document.Modified());
   EXPECT_EQ(ReadBytes(m_file), before);
 
   ASSERT_TRUE(document.Set("S", "k", "v"));

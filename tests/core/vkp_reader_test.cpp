@@ -17,11 +17,11 @@ struct RecordingSink {
   std::uint32_t size = 0x300000;
   Writes writes;
   std::vector<std::uint32_t> asked;
-  bool accepts(std::uint32_t address) {
+  bool Accepts(std::uint32_t address) {
     asked.push_back(address);
     return address < size;
   }
-  void write(std::uint32_t address, std::uint8_t value) { writes[address] = value; }
+  void Write(std::uint32_t address, std::uint8_t value) { writes[address] = value; }
 };
 
 std::string Hex(std::uint32_t value) {
@@ -138,18 +138,18 @@ TEST(VkpReader, InvalidLineNumberIsReported) {
 TEST(VkpReader, PairsAreTestedOnlyWhenAccepted) {
   struct RejectOdd {
     Writes writes;
-    bool accepts(std::uint32_t address) const { return address % 2 == 0; }
-    void write(std::uint32_t address, std::uint8_t value) { writes[address] = value; }
+    bool Accepts(std::uint32_t address) const { return address % 2 == 0; }
+    void Write(std::uint32_t address, std::uint8_t value) { writes[address] = value; }
   } sink;
   const auto result = quillet::ReadVkpText("10: 11ZZ33ZZ55", sink);
-  EXPECT_TRUE(result.ok());
+  EXPECT_TRUE(result.Ok());
   EXPECT_EQ(Describe(sink.writes), Describe({{0x10, 0x11}, {0x12, 0x33}, {0x14, 0x55}}));
 }
 
 TEST(VkpReader, AsksForEveryPositionInOrderAcrossTheWrap) {
   RecordingSink sink;
   sink.size = 0;
-  EXPECT_TRUE(quillet::ReadVkpText("FFFFFFFE: ZZZZZZZZ", sink).ok());
+  EXPECT_TRUE(quillet::ReadVkpText("FFFFFFFE: ZZZZZZZZ", sink).Ok());
   EXPECT_EQ(sink.asked, (std::vector<std::uint32_t>{0xFFFFFFFEu, 0xFFFFFFFFu, 0u, 1u}));
 }
 
@@ -161,7 +161,7 @@ TEST(VkpReader, VeryLongLineIsReadWhole) {
   text += "C\n";
   RecordingSink sink;
   sink.size = 0x10 + kBytes + 1;
-  ASSERT_TRUE(quillet::ReadVkpText(text, sink).ok());
+  ASSERT_TRUE(quillet::ReadVkpText(text, sink).Ok());
   ASSERT_EQ(sink.writes.size(), kBytes + 1);
   EXPECT_EQ(sink.writes.begin()->second, 0xA5);
   EXPECT_EQ(sink.writes.rbegin()->first, 0x10 + kBytes);

@@ -129,11 +129,11 @@ TEST(VkpHeader, LargeSizesAreWrittenAsTheirTrueValue) {
 std::vector<std::uint32_t> DataAddresses(std::string_view saved) {
   struct Sink {
     std::vector<std::uint32_t> addresses;
-    bool accepts(std::uint32_t address) {
+    bool Accepts(std::uint32_t address) {
       addresses.push_back(address);
       return false;
     }
-    void write(std::uint32_t, std::uint8_t) {}
+    void Write(std::uint32_t, std::uint8_t) {}
   } sink;
   (void)quillet::ReadVkpText(saved, sink);
   return sink.addresses;
@@ -218,8 +218,8 @@ TEST(VkpEncode, CharacterOutsideTheCodePageRefusesTheSave) {
     quillet::SaveComparisonText(target, {"a", "b", "c", "d", "中"});
     ADD_FAILURE() << "saved";
   } catch (const quillet::UnencodableText& error) {
-    EXPECT_EQ(error.where().character, 0x4E2Du);
-    EXPECT_EQ(error.where().line, 5u);
+    EXPECT_EQ(error.Where().character, 0x4E2Du);
+    EXPECT_EQ(error.Where().line, 5u);
   }
   EXPECT_EQ(ReadBytes(target), "keep");
 }
@@ -238,7 +238,7 @@ TEST(VkpSave, FailureRaisesAFileErrorNamingTheTarget) {
     quillet::SaveComparisonText(missingFolder, {"x"});
     ADD_FAILURE() << "no error";
   } catch (const quillet::FileError& error) {
-    EXPECT_EQ(error.path(), missingFolder);
+    EXPECT_EQ(error.Path(), missingFolder);
     EXPECT_NE(std::string(error.what()).find(missingFolder), std::string::npos);
   }
 }

@@ -49,11 +49,11 @@ struct Read {
 Read ReadBack(std::string_view saved) {
   struct Sink {
     Read* read;
-    bool accepts(std::uint32_t) {
+    bool Accepts(std::uint32_t) {
       ++read->asked;
       return true;
     }
-    void write(std::uint32_t address, std::uint8_t value) { read->writes.emplace_back(address, value); }
+    void Write(std::uint32_t address, std::uint8_t value) { read->writes.emplace_back(address, value); }
   };
   Read read;
   Sink sink{&read};
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (headerOnly.refused || whole.bytes != headerOnly.bytes + alone.bytes) __builtin_trap();
 
   const Read fromHeader = ReadBack(headerOnly.bytes);
-  if (!fromHeader.result.ok() || fromHeader.asked != 0) __builtin_trap();
+  if (!fromHeader.result.Ok() || fromHeader.asked != 0) __builtin_trap();
   const Read fromWhole = ReadBack(whole.bytes);
   const Read fromField = ReadBack(alone.bytes);
   if (fromWhole.writes != fromField.writes || fromWhole.asked != fromField.asked ||

@@ -422,7 +422,7 @@ void CFlashCompareDlg::ReportSaveFailure() {
   try {
     throw;
   } catch (const quillet::UnencodableText& error) {
-    m_prompts.MessageBox(this, UnencodableMessage(error.where()), QString::fromUtf8(text::kErrorCaption),
+    m_prompts.MessageBox(this, UnencodableMessage(error.Where()), QString::fromUtf8(text::kErrorCaption),
                          IUserPrompts::Icon::stop);
   } catch (const quillet::FileError& error) {
     m_prompts.MessageBox(this, QString::fromStdString(error.what()), QString::fromUtf8(text::kAppName),

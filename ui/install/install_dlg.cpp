@@ -185,7 +185,7 @@ void CInstallDlg::OnRunDone(const quillet::InstallOutcome& outcome) {
   const bool wrote = m_writing;
   m_writing = false;
   if (!outcome.patches.empty() || outcome.cause == quillet::JobCause::refused) ShowDecisions(outcome);
-  if (!wrote && !outcome.ok()) m_writable = false;
+  if (!wrote && !outcome.Ok()) m_writable = false;
   ShowRunning(false);
   if (outcome.cause == quillet::JobCause::stopped) {
     m_summary->setText(Text(text::kInstallStopped));
@@ -195,7 +195,7 @@ void CInstallDlg::OnRunDone(const quillet::InstallOutcome& outcome) {
     m_prompts.MessageBox(this, box.text, box.caption, box.icon);
     return;
   }
-  if (wrote && outcome.ok()) {
+  if (wrote && outcome.Ok()) {
     m_written = m_job.inPlace ? m_job.imagePath : m_job.outputPath;
     m_undoSaved = m_undoPath.empty() ? std::string() : quillet::InstallUndoSavedText(m_undoPath);
     if (!m_undoSaved.empty()) m_summary->setText(QString::fromStdString(m_undoSaved));

@@ -83,7 +83,7 @@ void CPatchFinderDlg::OnSearchDone(const quillet::SearchOutcome& outcome) {
     ShowStatus(QString::fromUtf8(quillet::text::kSearchStopped).arg(m_searchChecked).arg(m_searchRows));
     return;
   }
-  if (!outcome.ok()) {
+  if (!outcome.Ok()) {
     const OutcomeBox box = OutcomeMessage(WindowJob::search, outcome);
     m_prompts.MessageBox(this, box.text, box.caption, box.icon);
     return;

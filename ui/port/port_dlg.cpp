@@ -357,7 +357,7 @@ void CPortDlg::OnWriteDone(const quillet::PortWriteOutcome& outcome) {
       m_written.push_back(m_writing[i]);
   const QString total = QString::number(m_writing.size());
   if (outcome.cause == quillet::JobCause::stopped) {
-    m_summary->setText(Text(text::kPortWriteStopped).arg(outcome.writtenCount()).arg(total));
+    m_summary->setText(Text(text::kPortWriteStopped).arg(outcome.WrittenCount()).arg(total));
     return;
   }
   if (!m_failures.empty()) {
