@@ -30,8 +30,9 @@ constexpr std::size_t kPiece = std::size_t{1} << 20;
 constexpr std::size_t kUndoChanges = std::size_t{1} << 16;
 
 // Thrown from the last moment before the rename when the image is no longer
-// the file that was read.
+// the file that was read, or a stop came during the read-back.
 struct ImageChanged {};
+struct Stopped {};
 
 // Where a resolved output would be made, for telling two outputs apart when
 // neither exists yet.
@@ -249,12 +250,18 @@ class Job {
       // its read (another program, or this one run twice on a file system
       // without locks) would have its bytes put back by this result.
       result.Commit([&] {
+        // The read-back of a large image takes a while: a stop asked for
+        // meanwhile still finds nothing in place.
+        if (m_stop.StopRequested()) throw Stopped{};
         if (StampOf(m_job.imagePath) != image.stamp) throw ImageChanged{};
         if (undo) undo->Keep();
         undoKept = undo.has_value();
       });
     } catch (const ImageChanged&) {
       SetFailure(JobCause::imageChanged, m_job.imagePath, 0);
+      return false;
+    } catch (const Stopped&) {
+      setFailure(JobCause::stopped, {}, 0);
       return false;
     } catch (const WriteVerifyError&) {
       SetFailure(JobCause::verifyFailed, Target(), 0);

@@ -59,10 +59,12 @@ class HookedOps final : public quillet::FileOps {
  public:
   std::function<void(std::string& bytes)> onWrite;  // may change what reaches the file
   std::function<void()> onSync;                     // the flushed result, before the rename
+  bool backdate = false;                            // a clock far off: every file written dates from 2001
   int writes = 0;
   void Reset() {
     onWrite = nullptr;
     onSync = nullptr;
+    backdate = false;
     writes = 0;
   }
 
@@ -76,6 +78,8 @@ class HookedOps final : public quillet::FileOps {
   }
   int Sync(int fd) override {
     if (onSync) std::exchange(onSync, nullptr)();
+    const struct timespec y2001[2] = {{978307200, 0}, {978307200, 0}};
+    if (backdate) (void)::futimens(fd, y2001);
     return FileOps::Sync(fd);
   }
 };
@@ -145,6 +149,13 @@ TEST_F(InstallJobFiles, AFaultOnTheWayLeavesEveryFileAsItWas) {
          };
        },
        JobCause::verifyFailed},
+      {"a file that grew by a byte",
+       [](HookedOps& ops, std::atomic<bool>&) {
+         ops.onWrite = [&ops](std::string& bytes) {
+           if (ops.writes == 4) bytes.push_back('\0');
+         };
+       },
+       JobCause::verifyFailed},
       {"a stop during the write",
        [](HookedOps& ops, std::atomic<bool>& stop) { ops.onWrite = [&stop](std::string&) { stop = true; }; },
        JobCause::stopped},
@@ -177,9 +188,10 @@ TEST_F(InstallJobFiles, AFaultOnTheWayLeavesEveryFileAsItWas) {
 }
 
 // The undo patch of a written run states the result's size and time as the
-// result has them, and a link planted at an output's name after the start is
-// replaced, never followed into the image.
+// result has them, whatever time the file system gave it, and a link planted
+// at an output's name after the start is replaced, never followed into the image.
 TEST_F(InstallJobFiles, TheUndoHeaderStatesTheResultAndALinkPlantedLaterIsNotFollowed) {
+  m_ops.backdate = true;
   m_ops.onSync = [this] { std::filesystem::create_symlink("img.bin", m_dir / "out.bin"); };
   const InstallOutcome outcome = quillet::InstallPatches(Job(false), {}, {});
   ASSERT_EQ(outcome.cause, JobCause::none);
@@ -199,6 +211,70 @@ TEST_F(InstallJobFiles, TheUndoHeaderStatesTheResultAndALinkPlantedLaterIsNotFol
   EXPECT_EQ(quillet::FreeUndoPath(m_dir / "out.bin"), m_dir / "out.bin.undo.vkp");
   WriteBytes(m_dir / "out.bin.undo.vkp", "");
   EXPECT_EQ(quillet::FreeUndoPath(m_dir / "out.bin"), m_dir / "out.bin.undo-2.vkp");
+}
+
+// A stop at any step before the last ends the run at its next poll: no step
+// after it, nothing in place. So does one while the run waits for an image
+// that another run holds.
+TEST_F(InstallJobFiles, AStopAtAnyStepEndsTheRunWithNothingInPlace) {
+  for (const bool inPlace : {true, false}) {
+    std::uint64_t total = 0;
+    for (std::uint64_t at = 1; total == 0 || at < total; ++at) {
+      SCOPED_TRACE("a stop at step " + std::to_string(at) + (inPlace ? ", in place" : ", to a new file"));
+      WriteBytes(m_dir / "img.bin", Image());
+      std::atomic<bool> stop{false};
+      std::uint64_t last = 0;
+      const quillet::InstallEvents events{.progress =
+                                              [&](std::uint64_t done, std::uint64_t all) {
+                                                last = done;
+                                                total = all;
+                                                if (done == at) stop = true;
+                                              },
+                                          .waitingForImage = {}};
+      const InstallOutcome outcome =
+          quillet::InstallPatches(Job(inPlace, {"a.vkp", "b.vkp"}), events, quillet::StopToken(stop));
+      EXPECT_EQ(outcome.cause, JobCause::stopped);
+      EXPECT_EQ(last, at);
+      EXPECT_FALSE(outcome.written);
+      EXPECT_TRUE(ReadBytes(m_dir / "img.bin") == Image());
+      EXPECT_EQ(Names(), (std::vector<std::string>{"a.vkp", "b.vkp", "img.bin"}));
+      ASSERT_LT(at, 100u);
+    }
+  }
+  quillet::ImageLock other;
+  ASSERT_EQ(other.Acquire(m_dir / "img.bin", [] { return false; }), quillet::ImageLock::Status::locked);
+  std::atomic<bool> stop{false};
+  const quillet::InstallEvents events{.progress = {}, .waitingForImage = [&stop] { stop = true; }};
+  EXPECT_EQ(quillet::InstallPatches(Job(true), events, quillet::StopToken(stop)).cause, JobCause::stopped);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a.vkp", "b.vkp", "img.bin"}));
+}
+
+// One run keeps its room for writes for all its patches together: a patch
+// that fits alone is refused as too large behind another one that fills
+// half of it.
+TEST_F(InstallJobFiles, PatchesThatFitAloneButNotTogetherAreRefused) {
+  const std::string image = Image();
+  std::string patch;
+  char line[96];
+  for (std::size_t at = 0; at <= quillet::kMaxInstallWrites / 2; at += 16) {
+    std::string old, value;
+    for (std::size_t k = 0; k < 16; ++k) {
+      old += Hex(image[at + k]);
+      value += Hex(static_cast<char>(~image[at + k]));
+    }
+    std::snprintf(line, sizeof line, "%06zX: %s %s\r\n", at, old.c_str(), value.c_str());
+    patch += line;
+  }
+  WriteBytes(m_dir / "half.vkp", patch);
+  InstallJob job = Job(false, {"half.vkp", "half.vkp"});
+  job.dryRun = true;
+  const InstallOutcome twice = quillet::InstallPatches(job, {}, {});
+  EXPECT_EQ(twice.cause, JobCause::refused);
+  ASSERT_EQ(twice.patches.size(), 2u);
+  EXPECT_EQ(twice.patches[0].status, quillet::InstallStatus::applied);
+  EXPECT_EQ(twice.patches[1].cause, quillet::RefusalCause::tooLarge);
+  job.patchPaths.pop_back();
+  EXPECT_EQ(quillet::InstallPatches(job, {}, {}).cause, JobCause::none);
 }
 
 // Two runs that change one image at once: the second waits for the first to

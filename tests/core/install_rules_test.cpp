@@ -10,7 +10,9 @@
 
 #include "core/compare/compare_images.h"
 #include "core/install/install_rules.h"
+#include "core/search/patch_check.h"
 #include "core/vkp/vkp_text.h"
+#include "tests/support/temp_dir.h"
 #include "tools/split_mix.h"
 
 using quillet::AddressFilter;
@@ -284,7 +286,12 @@ TEST(InstallRulesDifferential, DecisionsAndResultAgreeWithAPlainReferenceAndUndo
       ASSERT_EQ(read.back().filtered, reference.back().filtered) << Text(lines);
       ASSERT_FALSE(quillet::ReadPatchWritesText(Text(lines), size, filter, addresses).tooLarge) << Text(lines);
       if (addresses != 0) {
-        ASSERT_TRUE(quillet::ReadPatchWritesText(Text(lines), size, filter, addresses - 1).tooLarge) << Text(lines);
+        const std::vector<quillet::PatchWrites> cramped{
+            quillet::ReadPatchWritesText(Text(lines), size, filter, addresses - 1)};
+        ASSERT_TRUE(cramped.front().tooLarge) << Text(lines);
+        const quillet::InstallPlan plan = quillet::PlanInstall(image.data(), size, mode, true, cramped);
+        ASSERT_EQ(plan.patches.front().cause, RefusalCause::tooLarge) << Text(lines);
+        ASSERT_TRUE(plan.changes.empty());
       }
     }
     SCOPED_TRACE("seed " + std::to_string(seed) + (mode == InstallMode::install ? " install" : " revert") +
@@ -361,6 +368,82 @@ TEST(InstallRulesDifferential, DecisionsAndResultAgreeWithAPlainReferenceAndUndo
   }
   EXPECT_GT(forced, 100);
   EXPECT_GT(roundTrips, 300);
+}
+
+// The check's verdict on a patch and the install's decision on it are one
+// judgement: installed is already installed, applying cleanly (partly
+// installed too) is applied, another firmware or an unknown old byte refuses
+// it for that cause unless forced, broken is broken at the same line; both
+// count the same addresses and bytes to write, and blame the same byte.
+TEST(InstallRulesDifferential, TheCheckAndTheInstallJudgeEveryPatchAlike) {
+  quillet::testing::TempDir dir;
+  const std::string path = dir / "p.vkp";
+  std::map<int, int> verdicts;  // the check's, with 5 for installed and 6 for broken
+  for (std::uint64_t seed = 1; seed <= 600; ++seed) {
+    Rng rng(seed);
+    const std::uint32_t size = rng.chance(5) ? 0 : 8 + rng.below(300);
+    std::vector<std::uint8_t> image(size);
+    for (auto& byte : image) byte = static_cast<std::uint8_t>(rng.below(4) * 0x11);
+    std::vector<AddressRange> ranges;
+    for (std::uint32_t n = rng.below(3); n > 0; --n) {
+      const std::uint32_t start = rng.below(size + 1);
+      ranges.push_back({start, start + rng.below(6)});
+    }
+    const AddressFilter filter(ranges);
+    const std::string text = Text(RandomPatch(rng, image, rng.below(size + 1)));
+    quillet::testing::WriteBytes(path, text);
+    // Installed, wholly or in part, and now and then a byte set to neither value.
+    if (rng.chance(50)) {
+      std::vector<std::uint8_t> installed = image;
+      (void)quillet::ApplyPatchFile(path, installed.data(), size, filter);
+      const bool whole = rng.chance(50);
+      for (std::uint32_t i = 0; i < size; ++i)
+        if (whole || rng.chance(50)) image[i] = installed[i];
+      if (size && rng.chance(20)) image[rng.below(size)] ^= 0x40;
+    }
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", size " + std::to_string(size) + "\n" + text);
+
+    std::vector<std::uint8_t> work(size);
+    quillet::CheckDetails check;
+    const quillet::PatchStatus status = quillet::CheckPatch(path, image.data(), work.data(), size, filter, &check);
+    const std::vector<quillet::PatchWrites> read{quillet::ReadPatchWritesText(text, size, filter)};
+    const quillet::OldBytesVerdict verdict = check.verdict;
+    ++verdicts[status == quillet::PATCH_INSTALLED ? 5 : status == quillet::PATCH_FILE_ERROR ? 6 : int(verdict)];
+    for (const bool force : {false, true}) {
+      SCOPED_TRACE(force ? "forced" : "not forced");
+      const quillet::PatchDecision got =
+          quillet::PlanInstall(image.data(), size, InstallMode::install, force, read).patches.front();
+      if (status == quillet::PATCH_FILE_ERROR) {
+        ASSERT_EQ(got.cause, RefusalCause::broken);
+        ASSERT_EQ(got.line, check.line);
+        continue;
+      }
+      ASSERT_EQ(read.front().writes.size(), check.checkedBytes);
+      ASSERT_EQ(got.bytesToWrite, check.differing);
+      const bool blamed =
+          verdict == quillet::OldBytesVerdict::otherFirmware || verdict == quillet::OldBytesVerdict::oldUnknown;
+      if (status == quillet::PATCH_INSTALLED) {
+        ASSERT_EQ(got.status, InstallStatus::alreadyInstalled);
+      } else if (blamed && !force) {
+        ASSERT_EQ(got.status, InstallStatus::refused);
+        ASSERT_EQ(got.cause, verdict == quillet::OldBytesVerdict::otherFirmware ? RefusalCause::otherFirmware
+                                                                                : RefusalCause::oldUnknown);
+      } else {
+        ASSERT_EQ(got.status, InstallStatus::applied);
+        ASSERT_EQ(got.forced, blamed);
+      }
+      // The lowest byte of the verdict's kind, when the check shows it.
+      ASSERT_EQ(got.offending.has_value(), blamed);
+      for (const quillet::DifferingByte& byte : check.firstDiffering) {
+        if (!blamed || (verdict == quillet::OldBytesVerdict::otherFirmware ? byte.old < 0 || byte.old == byte.found
+                                                                           : byte.old >= 0))
+          continue;
+        ASSERT_EQ(got.offending->address, byte.address);
+        break;
+      }
+    }
+  }
+  for (int kind = 1; kind <= 6; ++kind) EXPECT_GT(verdicts[kind], 25) << kind;
 }
 
 }  // namespace
