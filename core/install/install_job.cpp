@@ -261,7 +261,7 @@ class Job {
       SetFailure(JobCause::imageChanged, m_job.imagePath, 0);
       return false;
     } catch (const Stopped&) {
-      setFailure(JobCause::stopped, {}, 0);
+      SetFailure(JobCause::stopped, {}, 0);
       return false;
     } catch (const WriteVerifyError&) {
       SetFailure(JobCause::verifyFailed, Target(), 0);
