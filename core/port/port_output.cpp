@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -73,6 +74,17 @@ PortWriteOutcome WritePortedPatches(const std::vector<PortedFile>& files, const 
       outcome.path = outputs[shared->output];
       return outcome;
     }
+    // Every name resolved once, beside the checks above: a link planted at a
+    // name later, before its file's turn comes, is replaced, not followed.
+    std::vector<std::string> resolved(files.size());
+    std::vector<std::optional<FileError>> unresolved(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      try {
+        resolved[i] = ResolveOutputPath(files[i].path);
+      } catch (const FileError& error) {
+        unresolved[i] = error;
+      }
+    }
     // Written in batches, each made durable with one flush: a thousand
     // files, each flushed alone, took half a minute.
     AtomicFileBatch batch(ops);
@@ -101,13 +113,11 @@ PortWriteOutcome WritePortedPatches(const std::vector<PortedFile>& files, const 
       }
       const PortedFile& file = files[i];
       try {
+        if (unresolved[i]) throw *unresolved[i];
         std::error_code ignored;
         const std::filesystem::path parent = std::filesystem::path(file.path).parent_path();
         if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
-        // Resolved once, and written as resolved: a link planted at the name
-        // after the check above is replaced, not followed to an input.
-        batch.Stage(ResolveOutputPath(file.path), file.text,
-                    WriterOptions{.resolved = true, .noReplace = !file.replace});
+        batch.Stage(resolved[i], file.text, WriterOptions{.resolved = true, .noReplace = !file.replace});
         staged.push_back(i);
       } catch (const FileError& error) {
         report(i, error);

@@ -330,9 +330,17 @@ TEST(PortWriting, AFailedFileIsTheOnlyOneMissingAndAStopPutsNothingMoreInPlace) 
   ops.renameFailsOnto = "/p5.vkp";
   ops.corrupted = "; file 20\r\n";
   std::vector<std::size_t> failed;
+  // A link planted at a name after the start, before that file's turn, is replaced, not followed.
+  const std::string input = dir / "input.bin";
+  WriteBytes(input, "input");
+  const auto plant = [&](std::uint64_t done, std::uint64_t) {
+    if (done == 1) std::filesystem::create_symlink(input, files[7].path);
+  };
   const quillet::PortWriteOutcome outcome = quillet::WritePortedPatches(
-      files, {}, {.progress = {}, .failed = [&](std::size_t i, const quillet::FileError&) { failed.push_back(i); }}, {},
-      &ops);
+      files, {input},
+      {.progress = plant, .failed = [&](std::size_t i, const quillet::FileError&) { failed.push_back(i); }}, {}, &ops);
+  EXPECT_EQ(ReadBytes(input), "input");
+  EXPECT_FALSE(std::filesystem::is_symlink(files[7].path));
   EXPECT_EQ(outcome.cause, quillet::JobCause::outputWrite);
   EXPECT_EQ(failed, (std::vector<std::size_t>{20, 5}));
   for (std::size_t i = 0; i < files.size(); ++i) {
